@@ -1,0 +1,25 @@
+// Banded Cholesky factorisation of symmetric positive definite sparse matrices.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "quorvel/error.hpp"
+#include "quorvel/sparse.hpp"
+
+namespace quorvel {
+
+// Lower factor L of A = L L^T; row r occupies data[r (e + 1), (r + 1)(e + 1)), diagonal last.
+struct BandedMatrix {
+    std::size_t n = 0;
+    std::size_t bandwidth = 0;
+    std::vector<double> data;
+};
+
+Result<BandedMatrix> banded_cholesky(const SparseMatrix& a);
+void solve_in_place(const BandedMatrix& l, std::span<double> v);
+// Solves each of the k contiguous rows of length n stored at y, in parallel.
+void solve_rows(const BandedMatrix& l, double* y, std::size_t k);
+
+} // namespace quorvel

@@ -1,0 +1,80 @@
+// The element model: one real function of one real variable with a closed, bounded support.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "quorvel/error.hpp"
+#include "quorvel/profile.hpp"
+
+namespace quorvel {
+
+// One cubic piece c0 + c1 t + c2 t^2 + c3 t^3, t = u - a, on [a, b) of a shape's local
+// coordinate u = (x - center) / stretch.
+struct Segment {
+    double c0, c1, c2, c3, a, b;
+};
+using SegmentList = std::shared_ptr<const std::vector<Segment>>;
+
+struct Element;
+
+struct Delta {
+    double x;
+};
+struct Box {
+    double a, b;
+};
+struct Hat {
+    double a, c, b;
+};
+struct Shape {
+    SegmentList segments;
+    double center;
+    double stretch;
+};
+struct Profile {
+    ProfileKind kind;
+    double center, lower, upper, cutoff;
+};
+enum class MapKind { Reciprocal, Affine };
+struct Mapped {
+    MapKind map;
+    double a, b;
+    std::shared_ptr<const Element> inner;
+    double lower, upper;
+    bool jacobian;
+};
+
+using ElementVariant = std::variant<Delta, Box, Hat, Shape, Profile, Mapped>;
+
+struct Element : ElementVariant {
+    using ElementVariant::variant;
+};
+
+struct Support {
+    double lower, upper;
+};
+
+Support support(const Element& e);
+double evaluate(const Element& e, double x);
+double slope(const Element& e, double x);
+double center(const Element& e);
+Result<Element> derivative(const Element& e, std::uint64_t order);
+
+// Derivative of the value at x with respect to a parameter of the element: Center and Scale for
+// every kind, the line-shape parameters for profiles (0 outside the support).
+Result<double> parameter_derivative(const Element& e, ParameterKind p, double x);
+
+// Validation shared by every constructor that builds these kinds.
+Status check_box(double a, double b);
+Status check_hat(double a, double c, double b);
+Status check_delta(double x);
+Status check_segments(std::span<const Segment> segments);
+Status check_piecewise_placement(double center, double stretch);
+Status check_strictly_increasing(std::string_view name, std::span<const double> values);
+
+} // namespace quorvel

@@ -1,0 +1,45 @@
+// Regularised least-squares fit of a model space to data measured by kernels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quorvel/banded.hpp"
+#include "quorvel/error.hpp"
+#include "quorvel/measure.hpp"
+#include "quorvel/quadrature.hpp"
+#include "quorvel/sparse.hpp"
+
+namespace quorvel {
+
+struct Space;
+
+struct Penalty {
+    enum class Kind { Derivative, Difference };
+    Kind kind;
+    std::uint64_t order;
+};
+
+Result<Penalty::Kind> parse_penalty(std::string_view text);
+// "Derivative(2)", "Difference(1)".
+std::string render_penalty(const Penalty& p);
+
+struct Fit {
+    std::size_t n_data = 0, n_model = 0;
+    SparseMatrix design;           // W, n_data x n_model
+    SparseMatrix design_transpose; // W^T
+    BandedMatrix factor;           // Cholesky factor of W^T W + mu P
+
+    // n_model x n_data row-major matrix A^-1 W^T.
+    std::vector<double> to_dense() const;
+    // (k, n_model) row-major result for data of shape (k, n_data).
+    std::vector<double> apply_last_axis(const MatrixView& data) const;
+};
+
+Result<Fit> make_fit(const Space& kernels, const Space& model, Normalization normalization,
+                     double smoothing, Penalty penalty, CosineWeight weight);
+
+} // namespace quorvel
