@@ -1,0 +1,35 @@
+// The measurement matrix: inner products of kernels with a basis, normalised per row.
+#include <vector>
+
+#include "quorvel/inner_products.hpp"
+#include "quorvel/measure.hpp"
+#include "quorvel/space.hpp"
+
+namespace quorvel {
+
+SparseMatrix measurement_matrix(std::span<const Element> kernels, const Space& basis,
+                                Normalization normalization, CosineWeight weight) {
+    SparseMatrix w = inner_product_matrix(kernels, basis, weight);
+    if (normalization == Normalization::None) return w;
+
+    std::vector<double> normalizers;
+    if (normalization == Normalization::Integral) {
+        normalizers = space_integrals(kernels, weight);
+    } else {
+        normalizers.assign(w.n_rows, 0.0);
+        for (std::size_t i = 0; i < w.n_rows; ++i)
+            for (std::uint64_t k = w.indptr[i]; k < w.indptr[i + 1]; ++k)
+                normalizers[i] += w.data[k];
+    }
+    internal_assert(normalizers.size() == w.n_rows, "one normaliser per measurement row");
+
+    // A row whose normaliser is exactly 0 is multiplied by 0; its pattern stays.
+    for (std::size_t i = 0; i < w.n_rows; ++i) {
+        const double n = normalizers[i];
+        const double s = n == 0.0 ? 0.0 : 1.0 / n;
+        for (std::uint64_t k = w.indptr[i]; k < w.indptr[i + 1]; ++k) w.data[k] *= s;
+    }
+    return w;
+}
+
+} // namespace quorvel
