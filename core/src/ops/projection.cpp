@@ -1,0 +1,48 @@
+// L2 projection between spaces: Gram and cross matrices, one factorisation, many applications.
+#include "quorvel/projection.hpp"
+
+#include <utility>
+
+#include "quorvel/inner_products.hpp"
+#include "quorvel/space.hpp"
+
+namespace quorvel {
+
+Result<Projection> make_projection(const Space& src, const Space& dst, CosineWeight weight) {
+    Projection p;
+    p.n_src = src.size();
+    p.n_dst = dst.size();
+    p.gram = inner_product_matrix(dst.elements, dst, weight);
+    auto factor = banded_cholesky(p.gram);
+    if (!factor) return std::unexpected(std::move(factor.error()));
+    p.factor = std::move(*factor);
+    p.cross = inner_product_matrix(dst.elements, src, weight);
+    p.integrals = space_integrals(dst.elements, weight);
+    return p;
+}
+
+std::vector<double> Projection::to_dense() const {
+    // Row j of K^T is the right-hand side of source element j; solving it gives column j of
+    // G^-1 K.
+    std::vector<double> t = quorvel::to_dense(transpose(cross));
+    solve_rows(factor, t.data(), n_src);
+    std::vector<double> out(n_dst * n_src);
+    for (std::size_t j = 0; j < n_src; ++j)
+        for (std::size_t i = 0; i < n_dst; ++i) out[i * n_src + j] = t[j * n_dst + i];
+    return out;
+}
+
+std::vector<double> Projection::apply_last_axis(const MatrixView& f, const Bounds& bounds) const {
+    internal_assert(f.cols == n_src, "f has the wrong number of columns");
+    std::vector<double> y = product_last_axis(cross, f);
+    if (bounds.kind == Bounds::Kind::None) {
+        solve_rows(factor, y.data(), f.rows);
+        return y;
+    }
+    const std::vector<double> rhs = y;
+    solve_rows(factor, y.data(), f.rows);
+    bound_rows(*this, f, rhs, y.data(), bounds);
+    return y;
+}
+
+} // namespace quorvel
