@@ -1,0 +1,57 @@
+// Python entry points of the measurement matrices: measure and measure_derivative.
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "binder.hpp"
+#include "quorvel/measure.hpp"
+#include "quorvel/quadrature.hpp"
+
+namespace quorvel::py {
+
+namespace {
+
+Result<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
+                                  const std::string& normalization,
+                                  const std::optional<double>& weight) {
+    auto norm = parse_normalization(normalization);
+    if (!norm) return std::unexpected(std::move(norm.error()));
+    auto w = check_weight(weight);
+    if (!w) return std::unexpected(std::move(w.error()));
+    return without_gil([&] { return measurement_matrix(kernels->elements, *basis, *norm, *w); });
+}
+
+Result<std::pair<SparseMatrix, SparseMatrix>>
+measure_derivative_impl(const SpacePtr& kernels, const SpacePtr& basis,
+                        const std::string& normalization, const std::string& parameter,
+                        const std::optional<double>& weight) {
+    auto norm = parse_normalization(normalization);
+    if (!norm) return std::unexpected(std::move(norm.error()));
+    auto w = check_weight(weight);
+    if (!w) return std::unexpected(std::move(w.error()));
+    auto p = parse_parameter(parameter);
+    if (!p) return std::unexpected(std::move(p.error()));
+    return without_gil(
+        [&] { return measurement_derivative(kernels->elements, *basis, *norm, *p, *w); });
+}
+
+constexpr Entry measure_entry{"measure", nullptr,
+                              "measure(kernels, basis, normalization, weight=None)\n--\n\n"};
+constexpr Entry measure_derivative_entry{
+    "measure_derivative", nullptr,
+    "measure_derivative(kernels, basis, normalization, parameter, weight=None)\n--\n\n"
+    "(W, \xe2\x88\x82W/\xe2\x88\x82p) for the kernels' parameter p; see "
+    "`quorvel.measure_derivative`."};
+
+PyMethodDef measure_def = function_def<measure_entry, measure_impl>();
+PyMethodDef measure_derivative_def =
+    function_def<measure_derivative_entry, measure_derivative_impl>();
+
+} // namespace
+
+int add_measure(PyObject* module) { return add_function(module, measure_def); }
+int add_measure_derivative(PyObject* module) {
+    return add_function(module, measure_derivative_def);
+}
+
+} // namespace quorvel::py
