@@ -1,0 +1,31 @@
+// Integral of the product of two elements, optionally weighted by cos(omega x).
+#include <cmath>
+
+#include "quorvel/quadrature.hpp"
+
+namespace quorvel {
+
+double pair_inner_product(const Element& a, const Element& b, CosineWeight weight,
+                          std::vector<double>& list) {
+    // Point functionals pair by evaluation, never by quadrature.
+    const auto* da = std::get_if<Delta>(&a);
+    const auto* db = std::get_if<Delta>(&b);
+    if (da && db) return da->x == db->x ? 1.0 : 0.0;
+    if (da || db) {
+        const double x = da ? da->x : db->x;
+        const double v = evaluate(da ? b : a, x);
+        return weight ? v * std::cos(*weight * x) : v;
+    }
+
+    const Support sa = support(a);
+    const Support sb = support(b);
+    const double lo = std::fmax(sa.lower, sb.lower);
+    const double hi = std::fmin(sa.upper, sb.upper);
+    // Supports that only touch carry no area.
+    if (lo >= hi) return 0.0;
+    const Element* factors[] = {&a, &b};
+    collect_breakpoints(factors, lo, hi, list);
+    return integrate_product(factors, weight, list);
+}
+
+} // namespace quorvel

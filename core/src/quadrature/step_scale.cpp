@@ -1,0 +1,47 @@
+// The largest quadrature step the stepping walk may take at x for one element.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "quorvel/quadrature.hpp"
+
+namespace quorvel {
+namespace {
+
+constexpr double unbounded = std::numeric_limits<double>::infinity();
+
+// Profile step at distance d from the center, taken one step closer to the center so that a walk
+// towards the peak never oversteps the narrower region ahead of it.
+double scale_towards_center(const ProfileKind& kind, double d) {
+    return profile_scale(kind, std::fmax(d - profile_scale(kind, d), 0.0));
+}
+
+} // namespace
+
+double step_scale(const Element& e, double x) {
+    if (const auto* p = std::get_if<Profile>(&e)) {
+        if (x >= p->center) return profile_scale(p->kind, x - p->center);
+        return scale_towards_center(p->kind, p->center - x);
+    }
+    const auto* m = std::get_if<Mapped>(&e);
+    if (!m) return unbounded;
+
+    const bool reciprocal = m->map == MapKind::Reciprocal;
+    const double u = reciprocal ? m->a / x : (x - m->a) / m->b;
+    double hu = unbounded;
+    if (std::holds_alternative<Mapped>(*m->inner)) {
+        hu = step_scale(*m->inner, u);
+    } else if (const auto* g = std::get_if<Profile>(m->inner.get())) {
+        // Either side of the center may lie towards smaller x after a reciprocal map.
+        hu = scale_towards_center(g->kind, std::fabs(u - g->center));
+    }
+    double h = unbounded;
+    if (std::isfinite(hu)) {
+        const double dudx = reciprocal ? -m->a / (x * x) : 1.0 / m->b;
+        h = 0.7 * hu / std::fabs(dudx);
+    }
+    if (reciprocal) h = std::min(h, 0.1 * std::fabs(x));
+    return h;
+}
+
+} // namespace quorvel

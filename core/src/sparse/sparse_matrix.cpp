@@ -1,0 +1,98 @@
+// Compressed sparse rows: assembly from rows, row access, dense expansion, transpose and trace.
+#include <algorithm>
+#include <cstddef>
+
+#include "quorvel/sparse.hpp"
+
+namespace quorvel {
+
+SparseMatrix from_rows(std::size_t n_rows, std::size_t n_cols, std::vector<SparseRow> rows) {
+    internal_assert(rows.size() == n_rows, "from_rows: row count does not match");
+    SparseMatrix m;
+    m.n_rows = n_rows;
+    m.n_cols = n_cols;
+    m.indptr.assign(n_rows + 1, 0);
+    for (std::size_t i = 0; i < n_rows; ++i) {
+        internal_assert(rows[i].cols.size() == rows[i].vals.size(),
+                        "from_rows: column and value lists differ in length");
+        m.indptr[i + 1] = m.indptr[i] + rows[i].cols.size();
+    }
+    m.indices.reserve(m.indptr[n_rows]);
+    m.data.reserve(m.indptr[n_rows]);
+    for (SparseRow& r : rows) {
+        m.indices.insert(m.indices.end(), r.cols.begin(), r.cols.end());
+        m.data.insert(m.data.end(), r.vals.begin(), r.vals.end());
+        r = SparseRow{};
+    }
+    return m;
+}
+
+RowView row(const SparseMatrix& m, std::size_t i) {
+    internal_assert(i < m.n_rows && m.indptr.size() == m.n_rows + 1, "row index out of range");
+    const std::size_t begin = m.indptr[i];
+    const std::size_t end = m.indptr[i + 1];
+    internal_assert(begin <= end && end <= m.indices.size() && end <= m.data.size(),
+                    "sparse row pointers out of range");
+    return {std::span(m.indices).subspan(begin, end - begin),
+            std::span(m.data).subspan(begin, end - begin)};
+}
+
+std::vector<double> to_dense(const SparseMatrix& m) {
+    std::vector<double> dense(m.n_rows * m.n_cols, 0.0);
+    for (std::size_t i = 0; i < m.n_rows; ++i) {
+        const RowView r = row(m, i);
+        for (std::size_t k = 0; k < r.cols.size(); ++k) {
+            internal_assert(r.cols[k] < m.n_cols, "sparse column index out of range");
+            dense[i * m.n_cols + r.cols[k]] = r.vals[k];
+        }
+    }
+    return dense;
+}
+
+SparseMatrix transpose(const SparseMatrix& m) {
+    // Counting sort by column: scanning rows in ascending order keeps each new row ascending.
+    SparseMatrix t;
+    t.n_rows = m.n_cols;
+    t.n_cols = m.n_rows;
+    t.indptr.assign(m.n_cols + 1, 0);
+    const std::size_t nnz = m.indptr.empty() ? 0 : m.indptr.back();
+    internal_assert(m.indptr.size() == m.n_rows + 1 && nnz == m.indices.size() &&
+                        nnz == m.data.size(),
+                    "sparse matrix arrays are inconsistent");
+    for (std::uint64_t c : m.indices) {
+        internal_assert(c < m.n_cols, "sparse column index out of range");
+        ++t.indptr[c + 1];
+    }
+    for (std::size_t j = 0; j < m.n_cols; ++j) t.indptr[j + 1] += t.indptr[j];
+    t.indices.resize(nnz);
+    t.data.resize(nnz);
+    std::vector<std::uint64_t> next(t.indptr.begin(), t.indptr.end() - 1);
+    for (std::size_t i = 0; i < m.n_rows; ++i) {
+        for (std::size_t k = m.indptr[i]; k < m.indptr[i + 1]; ++k) {
+            const std::uint64_t at = next[m.indices[k]]++;
+            t.indices[at] = i;
+            t.data[at] = m.data[k];
+        }
+    }
+    return t;
+}
+
+double trace(const SparseMatrix& m) {
+    // Starts from -0 so that an empty sum stays -0 while any added +0 makes it +0.
+    double s = -0.0;
+    const std::size_t n = std::min(m.n_rows, m.n_cols);
+    for (std::size_t i = 0; i < n; ++i) {
+        const RowView r = row(m, i);
+        double d = 0.0;
+        for (std::size_t k = 0; k < r.cols.size(); ++k) {
+            if (r.cols[k] == i) {
+                d = r.vals[k];
+                break;
+            }
+        }
+        s += d;
+    }
+    return s;
+}
+
+} // namespace quorvel
