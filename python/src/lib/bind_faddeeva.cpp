@@ -1,0 +1,21 @@
+// faddeeva_re: the real part of the Faddeeva function, lock held (one evaluation is cheap).
+#include "quorvel/faddeeva.hpp"
+
+#include "binder.hpp"
+#include "registry.hpp"
+
+namespace quorvel::py {
+
+namespace {
+
+double faddeeva_re_impl(const double& x, const double& y) { return faddeeva(x, y).re; }
+
+constexpr Entry faddeeva_re_entry{"faddeeva_re", nullptr,
+                                  "faddeeva_re(x, y)\n--\n\nRe w(x + iy) for y >= 0, w the Faddeeva function."};
+PyMethodDef faddeeva_re_def = function_def<faddeeva_re_entry, faddeeva_re_impl>();
+
+} // namespace
+
+int add_faddeeva_re(PyObject* module) { return add_function(module, faddeeva_re_def); }
+
+} // namespace quorvel::py

@@ -1,0 +1,265 @@
+// The one call path of every entry point: bind arguments, convert them, run the core, convert
+// the result. Entry points declare their signature once, as the docstring.
+//
+// ADDING A MODULE FUNCTION (e.g. in bind_measure.cpp)
+//
+//   1. Write the implementation as a plain C++ function over converted values. Its parameters
+//      are, in text-signature order, the converter types of convert.hpp (taken by const
+//      reference); it returns a core value or a Result<T> that convert.hpp can turn into Python
+//      (SparseMatrix, std::vector<double>, Dense2, Space, double, std::uint64_t, std::pair, ...).
+//      Options parsed at the boundary (option strings, weight) are validated here, after all
+//      arguments were converted. Heavy calls wrap the core call in `without_gil`:
+//
+//        Result<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
+//                                          const std::string& normalization,
+//                                          const std::optional<double>& weight) {
+//            auto norm = parse_normalization(normalization);
+//            if (!norm) return std::unexpected(norm.error());
+//            auto w = check_weight(weight);
+//            if (!w) return std::unexpected(w.error());
+//            return without_gil([&] { return measurement_matrix(...); });
+//        }
+//
+//   2. Declare the entry once; the parameter names, which of them are optional (those written
+//      with "=None" / "=False") and the name shown in TypeErrors are read from the docstring:
+//
+//        constexpr Entry measure_entry{
+//            "measure", nullptr, "measure(kernels, basis, normalization, weight=None)\n--\n\n"};
+//        PyMethodDef measure_def = function_def<measure_entry, measure_impl>();
+//
+//      (the PyMethodDef must have static storage). Expose a registration function, e.g.
+//      `int add_measure(PyObject* module) { return add_function(module, measure_def); }`,
+//      and call it from exec_module in module.cpp at its place in the registration order.
+//
+// DEFINING A CLASS FROM A TYPE SPEC (e.g. Projection in bind_projection.cpp)
+//
+//   The instance layout is Instance<Core> (instance.hpp): one std::shared_ptr<const Core>.
+//
+//        constexpr Entry projection_new{"__new__", "Projection",
+//                                       "Projection(src, dst, weight=None)\n--\n\n"};
+//        Result<Projection> make_impl(const SpacePtr& src, const SpacePtr& dst,
+//                                     const std::optional<double>& weight);  // without_gil inside
+//
+//        constexpr Entry apply_entry{"apply_last_axis", "Projection",
+//                                    "apply_last_axis($self, f, bounds=None)\n--\n\n..."};
+//        Result<Dense2> apply_impl(const Projection& self, const ArrayView2& f, ...);
+//        std::vector<double> to_dense_impl(const Projection& self);        // no arguments
+//        std::uint64_t n_src(const Projection& self) { return self.n_src; }
+//
+//        PyMethodDef methods[] = {method_def<apply_entry, apply_impl>(),
+//                                 noargs_def<to_dense_entry, to_dense_impl>(), {}};
+//        PyGetSetDef getset[] = {property_def<Projection, n_src>("n_src"), {}};
+//        PyType_Slot slots[] = {
+//            {Py_tp_new, reinterpret_cast<void*>(constructor<projection_new, make_impl>)},
+//            {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Projection>)},
+//            {Py_tp_doc, const_cast<char*>(projection_new.doc)},
+//            {Py_tp_methods, methods}, {Py_tp_getset, getset}, {0, nullptr}};
+//        PyType_Spec spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
+//                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+//        PyTypeObject* slot = nullptr;
+//        int add_projection(PyObject* m) { return add_class(m, "Projection", class_object(slot, spec)); }
+//
+//   Methods take `const Core& self` first; static methods use static_def (same form as
+//   function_def). Instances are built from `type` by the constructor template; a method that
+//   returns a new instance of another class builds it with new_instance (instance.hpp) and
+//   returns the PyObject*.
+//
+// Every entry runs inside a guard: a C++ exception (InternalError, std::bad_alloc, anything)
+// becomes a Python exception; argument TypeErrors follow one fixed set of messages; a failed
+// conversion carries the note "while processing '{name}'".
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "convert.hpp"
+#include "errors.hpp"
+#include "instance.hpp"
+
+namespace quorvel::py {
+
+// One entry point: its Python name, the owning class (nullptr for a module function) and the
+// docstring "name(params)\n--\n\ndescription".
+struct Entry {
+    const char* name;
+    const char* owner;
+    const char* doc;
+};
+
+struct Parameter {
+    std::string name;
+    bool optional;
+};
+
+// The parsed form of an entry's text signature.
+struct Signature {
+    std::string callable; // "evaluate()", "Space.take()", "Projection.__new__()"
+    std::vector<Parameter> params;
+    std::size_t required = 0;
+};
+
+Signature parse_signature(const Entry& entry);
+
+template <const Entry& E> const Signature& signature_of() {
+    static const Signature s = parse_signature(E);
+    return s;
+}
+
+// Binds fast-call arguments to the parameters: bound[i] receives a borrowed reference or
+// nullptr for an omitted optional parameter. Returns false with the TypeError pending.
+bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** bound);
+// The same for a tuple and a keyword dict (class construction).
+bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** bound);
+
+inline constexpr std::size_t max_parameters = 8;
+
+// Releases the interpreter lock around `f`; re-acquired on every exit path.
+template <class F> decltype(auto) without_gil(F&& f) {
+    struct Release {
+        PyThreadState* state = PyEval_SaveThread();
+        ~Release() { PyEval_RestoreThread(state); }
+    } release;
+    return f();
+}
+
+namespace detail {
+
+template <class F> struct Traits;
+template <class R, class... A> struct Traits<R (*)(A...)> {
+    using Values = std::tuple<std::remove_cvref_t<A>...>;
+    static constexpr std::size_t arity = sizeof...(A);
+};
+template <class R, class S, class... A> struct MethodTraits {
+    using Self = std::remove_cvref_t<S>;
+    using Values = std::tuple<std::remove_cvref_t<A>...>;
+    static constexpr std::size_t arity = sizeof...(A);
+};
+template <class F> struct SelfTraits;
+template <class R, class S, class... A>
+struct SelfTraits<R (*)(S, A...)> : MethodTraits<R, S, A...> {};
+
+bool note_failure(const Signature& sig, std::size_t i);
+void check_arity(const Signature& sig, std::size_t arity);
+
+template <class T> bool convert_one(const Signature& sig, std::size_t i, PyObject* obj, T& out) {
+    if (obj == nullptr) return true; // omitted optional parameter keeps its default
+    if (from_python(obj, out)) return true;
+    return note_failure(sig, i);
+}
+
+template <class Tuple, std::size_t... I>
+bool convert_all(const Signature& sig, PyObject** bound, Tuple& values, std::index_sequence<I...>) {
+    return (convert_one(sig, I, bound[I], std::get<I>(values)) && ...);
+}
+
+template <class Values>
+bool bind_and_convert(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                      PyObject* kwnames, Values& values) {
+    constexpr std::size_t n = std::tuple_size_v<Values>;
+    check_arity(sig, n);
+    PyObject* bound[max_parameters] = {};
+    if (!bind_arguments(sig, args, nargs, kwnames, bound)) return false;
+    return convert_all(sig, bound, values, std::make_index_sequence<n>{});
+}
+
+template <class Values>
+bool bind_and_convert(const Signature& sig, PyObject* args, PyObject* kwargs, Values& values) {
+    constexpr std::size_t n = std::tuple_size_v<Values>;
+    check_arity(sig, n);
+    PyObject* bound[max_parameters] = {};
+    if (!bind_arguments(sig, args, kwargs, bound)) return false;
+    return convert_all(sig, bound, values, std::make_index_sequence<n>{});
+}
+
+template <class F> constexpr PyCFunction as_cfunction(F f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+} // namespace detail
+
+// ---- entry templates -------------------------------------------------------------------------
+
+template <const Entry& E, auto Impl>
+PyObject* function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        typename detail::Traits<decltype(Impl)>::Values values;
+        if (!detail::bind_and_convert(signature_of<E>(), args, nargs, kwnames, values)) return nullptr;
+        return to_python(std::apply(Impl, values));
+    });
+}
+
+template <const Entry& E, auto Impl>
+PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        using T = detail::SelfTraits<decltype(Impl)>;
+        typename T::Values values;
+        if (!detail::bind_and_convert(signature_of<E>(), args, nargs, kwnames, values)) return nullptr;
+        const auto& core = instance_value<typename T::Self>(self);
+        return to_python(std::apply([&](auto&... a) { return Impl(core, a...); }, values));
+    });
+}
+
+template <auto Impl> PyObject* method_noargs(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        using T = detail::SelfTraits<decltype(Impl)>;
+        return to_python(Impl(instance_value<typename T::Self>(self)));
+    });
+}
+
+// Py_tp_new of a class: binds and converts like a function, then wraps the core value.
+template <const Entry& E, auto Impl>
+PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        typename detail::Traits<decltype(Impl)>::Values values;
+        if (!detail::bind_and_convert(signature_of<E>(), args, kwargs, values)) return nullptr;
+        auto result = std::apply(Impl, values);
+        if (!result) {
+            raise_core_error(result.error());
+            return nullptr;
+        }
+        using Core = typename std::remove_cvref_t<decltype(result)>::value_type;
+        return new_instance<Core>(type, std::make_shared<const Core>(std::move(*result)));
+    });
+}
+
+// Read-only integer property.
+template <class Core, std::uint64_t (*Get)(const Core&)> PyObject* property(PyObject* self, void*) {
+    return guarded([&]() -> PyObject* { return to_python(Get(instance_value<Core>(self))); });
+}
+
+template <const Entry& E, auto Impl> PyMethodDef function_def() {
+    return {E.name, detail::as_cfunction(&function<E, Impl>), METH_FASTCALL | METH_KEYWORDS, E.doc};
+}
+template <const Entry& E, auto Impl> PyMethodDef static_def() {
+    return {E.name, detail::as_cfunction(&function<E, Impl>),
+            METH_FASTCALL | METH_KEYWORDS | METH_STATIC, E.doc};
+}
+template <const Entry& E, auto Impl> PyMethodDef method_def() {
+    return {E.name, detail::as_cfunction(&method<E, Impl>), METH_FASTCALL | METH_KEYWORDS, E.doc};
+}
+template <const Entry& E, auto Impl> PyMethodDef noargs_def() {
+    return {E.name, detail::as_cfunction(&method_noargs<Impl>), METH_NOARGS, E.doc};
+}
+template <class Core, std::uint64_t (*Get)(const Core&)> PyGetSetDef property_def(const char* name) {
+    return {name, &property<Core, Get>, nullptr, nullptr, nullptr};
+}
+
+// ---- registration (module.cpp) ---------------------------------------------------------------
+
+// The "add" operation: appends `name` to the module's __all__, then sets the attribute.
+// Steals `value`; returns -1 with an exception pending on failure (also when value is nullptr).
+int add_object(PyObject* module, const char* name, PyObject* value);
+// Adds a function object built from a static PyMethodDef, with the module as __module__.
+int add_function(PyObject* module, PyMethodDef& def);
+// Adds a class object (a borrowed process-wide reference; nullptr means creation failed).
+int add_class(PyObject* module, const char* name, PyTypeObject* type);
+
+} // namespace quorvel::py

@@ -1,0 +1,124 @@
+#include "convert.hpp"
+
+#include <cstring>
+#include <memory>
+
+#include "instance.hpp"
+
+namespace quorvel::py {
+
+bool from_python(PyObject* obj, std::uint64_t& out) {
+    PyObject* index = PyNumber_Index(obj);
+    if (index == nullptr) return false;
+    const unsigned long long v = PyLong_AsUnsignedLongLong(index);
+    Py_DECREF(index);
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
+    out = static_cast<std::uint64_t>(v);
+    return true;
+}
+
+bool from_python(PyObject* obj, double& out) {
+    const double v = PyFloat_AsDouble(obj);
+    if (v == -1.0 && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+namespace {
+
+// A NumPy boolean scalar: its type is named bool_ or bool and lives in the module numpy.
+bool is_numpy_bool(PyObject* obj) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
+    PyObject* module = PyObject_GetAttrString(type, "__module__");
+    if (module == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    const bool in_numpy = PyUnicode_Check(module) && PyUnicode_CompareWithASCIIString(module, "numpy") == 0;
+    Py_DECREF(module);
+    if (!in_numpy) return false;
+    const char* name = Py_TYPE(obj)->tp_name;
+    const char* dot = std::strrchr(name, '.');
+    if (dot != nullptr) name = dot + 1;
+    return std::strcmp(name, "bool_") == 0 || std::strcmp(name, "bool") == 0;
+}
+
+} // namespace
+
+bool from_python(PyObject* obj, bool& out) {
+    if (PyBool_Check(obj)) {
+        out = obj == Py_True;
+        return true;
+    }
+    if (is_numpy_bool(obj)) {
+        const int truth = PyObject_IsTrue(obj);
+        if (truth < 0) return false;
+        out = truth != 0;
+        return true;
+    }
+    raise_not_instance(obj, "bool");
+    return false;
+}
+
+bool from_python(PyObject* obj, std::string& out) {
+    if (!PyUnicode_Check(obj)) {
+        raise_not_instance(obj, "str");
+        return false;
+    }
+    Py_ssize_t size = 0;
+    const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (text == nullptr) return false;
+    out.assign(text, static_cast<std::size_t>(size));
+    return true;
+}
+
+bool from_python(PyObject* obj, SpacePtr& out) {
+    PyTypeObject* type = space_type();
+    if (type == nullptr) return false;
+    if (!PyObject_TypeCheck(obj, type)) {
+        raise_not_instance(obj, "Space");
+        return false;
+    }
+    out = instance_pointer<Space>(obj);
+    return true;
+}
+
+bool check_sequence(PyObject* obj, Py_ssize_t& length_hint) {
+    if (PyUnicode_Check(obj)) {
+        PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return false;
+    }
+    if (!PySequence_Check(obj)) {
+        raise_not_instance(obj, "Sequence");
+        return false;
+    }
+    // The length only sizes the list; an object without one is still iterated.
+    length_hint = PySequence_Size(obj);
+    if (length_hint < 0) {
+        PyErr_Clear();
+        length_hint = 0;
+    }
+    return true;
+}
+
+PyObject* to_python(PyObject* obj) { return obj; }
+
+PyObject* to_python(Space&& space) {
+    return to_python(std::make_shared<const Space>(std::move(space)));
+}
+
+PyObject* to_python(SpacePtr space) {
+    PyTypeObject* type = space_type();
+    if (type == nullptr) return nullptr;
+    return new_instance<Space>(type, std::move(space));
+}
+
+PyObject* to_python(double value) { return PyFloat_FromDouble(value); }
+
+PyObject* to_python(std::uint64_t value) {
+    return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(value));
+}
+
+PyObject* to_python(bool value) { return PyBool_FromLong(value ? 1 : 0); }
+
+} // namespace quorvel::py
