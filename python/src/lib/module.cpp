@@ -65,10 +65,11 @@ int exec_module(PyObject* module) {
         if (add_object(module, "SingularError", singular) < 0) return -1;
         if (add_object(module, "FWHM_PER_SIGMA", PyFloat_FromDouble(2.3548200450309493)) < 0) return -1;
         if (add_space(module) < 0) return -1;
-        // Projection, then Fit, go here.
-        // inner_products goes here.
+        if (add_projection(module) < 0) return -1;
+        if (add_fit(module) < 0) return -1;
+        if (add_inner_products(module) < 0) return -1;
         // measure, then measure_derivative, go here.
-        // evaluate goes here.
+        if (add_evaluate(module) < 0) return -1;
         if (add_faddeeva_re(module) < 0) return -1;
         // covariance_matrix, covariance_diagonal, covariance_length_derivatives go here.
         return 0;

@@ -1,0 +1,83 @@
+// The Python class Fit: construction, the design matrix, the dense operator, and application
+// along the last axis.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "binder.hpp"
+#include "registry.hpp"
+#include "quorvel/fit.hpp"
+#include "quorvel/measure.hpp"
+#include "quorvel/quadrature.hpp"
+
+namespace quorvel::py {
+
+namespace {
+
+Result<Fit> make_impl(const SpacePtr& kernels, const SpacePtr& model,
+                      const std::string& normalization, const double& smoothing,
+                      const std::string& penalty, const std::uint64_t& order,
+                      const std::optional<double>& weight) {
+    auto norm = parse_normalization(normalization);
+    if (!norm) return std::unexpected(std::move(norm.error()));
+    auto w = check_weight(weight);
+    if (!w) return std::unexpected(std::move(w.error()));
+    auto kind = parse_penalty(penalty);
+    if (!kind) return std::unexpected(std::move(kind.error()));
+    return without_gil([&] {
+        return make_fit(*kernels, *model, *norm, smoothing, Penalty{*kind, order}, *w);
+    });
+}
+
+PyObject* apply_impl(const Fit& self, const ArrayView2& data) {
+    if (data.view.cols != self.n_data) {
+        PyErr_SetString(PyExc_ValueError, ("data has " + std::to_string(data.view.cols) +
+                                           " values along the transformed axis, expected " +
+                                           std::to_string(self.n_data))
+                                              .c_str());
+        return nullptr;
+    }
+    auto u = without_gil([&] { return self.apply_last_axis(data.view); });
+    return to_python(Dense2{data.view.rows, self.n_model, std::move(u)});
+}
+
+Dense2 to_dense_impl(const Fit& self) {
+    return Dense2{self.n_model, self.n_data, without_gil([&] { return self.to_dense(); })};
+}
+
+SparseMatrix design_impl(const Fit& self) { return self.design; }
+
+std::uint64_t n_data(const Fit& self) { return self.n_data; }
+std::uint64_t n_model(const Fit& self) { return self.n_model; }
+
+constexpr Entry fit_new{
+    "__new__", "Fit",
+    "Fit(kernels, model, normalization, smoothing, penalty, order, weight=None)\n--\n\n"};
+constexpr Entry apply_entry{"apply_last_axis", "Fit",
+                            "apply_last_axis($self, data)\n--\n\nFits each row of data, shape (k, "
+                            "n_data), returning coefficients (k, n_model)."};
+constexpr Entry to_dense_entry{"to_dense", "Fit", "to_dense($self)\n--\n\n"};
+constexpr Entry design_entry{"design", "Fit", "design($self)\n--\n\n"};
+
+PyMethodDef methods[] = {method_def<apply_entry, apply_impl>(),
+                         noargs_def<to_dense_entry, to_dense_impl>(),
+                         noargs_def<design_entry, design_impl>(),
+                         {nullptr, nullptr, 0, nullptr}};
+PyGetSetDef getset[] = {property_def<Fit, n_data>("n_data"), property_def<Fit, n_model>("n_model"),
+                        {nullptr, nullptr, nullptr, nullptr, nullptr}};
+PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<fit_new, make_impl>)},
+                       {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Fit>)},
+                       {Py_tp_doc, const_cast<char*>(fit_new.doc)},
+                       {Py_tp_methods, methods},
+                       {Py_tp_getset, getset},
+                       {0, nullptr}};
+PyType_Spec spec{"quorvel._quorvel.Fit", sizeof(Instance<Fit>), 0,
+                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+PyTypeObject* type_slot = nullptr;
+
+} // namespace
+
+int add_fit(PyObject* module) { return add_class(module, "Fit", class_object(type_slot, spec)); }
+
+} // namespace quorvel::py
