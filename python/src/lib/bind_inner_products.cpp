@@ -1,0 +1,28 @@
+// inner_products: the sparse matrix of inner products of two spaces, lock released.
+#include <optional>
+
+#include "binder.hpp"
+#include "quorvel/inner_products.hpp"
+#include "quorvel/quadrature.hpp"
+#include "registry.hpp"
+
+namespace quorvel::py {
+
+namespace {
+
+Result<SparseMatrix> inner_products_impl(const SpacePtr& a, const SpacePtr& b,
+                                         const std::optional<double>& weight) {
+    auto w = check_weight(weight);
+    if (!w) return std::unexpected(std::move(w.error()));
+    return without_gil([&] { return inner_product_matrix(a->elements, *b, *w); });
+}
+
+constexpr Entry inner_products_entry{"inner_products", nullptr,
+                                     "inner_products(a, b, weight=None)\n--\n\n"};
+PyMethodDef inner_products_def = function_def<inner_products_entry, inner_products_impl>();
+
+} // namespace
+
+int add_inner_products(PyObject* module) { return add_function(module, inner_products_def); }
+
+} // namespace quorvel::py
