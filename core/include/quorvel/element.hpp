@@ -69,6 +69,11 @@ Result<Element> derivative(const Element& e, std::uint64_t order);
 // every kind, the line-shape parameters for profiles (0 outside the support).
 Result<double> parameter_derivative(const Element& e, ParameterKind p, double x);
 
+// The change of variable of a mapped element: x = forward(u), u = inverse(x), and du/dx at x.
+double mapped_forward(const Mapped& m, double u);
+double mapped_inverse(const Mapped& m, double x);
+double mapped_du_dx(const Mapped& m, double x);
+
 // Validation shared by every constructor that builds these kinds.
 Status check_box(double a, double b);
 Status check_hat(double a, double c, double b);

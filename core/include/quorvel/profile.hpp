@@ -72,6 +72,17 @@ Result<std::pair<double, double>> profile_support(const ProfileKind& kind, doubl
 // Fails with "{kind} has no parameter {parameter}" for a pair the kind does not have.
 Result<double> profile_parameter_derivative(const ProfileKind& kind, ParameterKind p, double t);
 
+// Per-kind validation and construction, one per constructor family, with the messages of the
+// Space constructors ("sigma must be finite and > 0, got 0", ...).
+Result<ProfileKind> make_gaussian(double sigma);
+Result<ProfileKind> make_lorentzian(double hwhm);
+// Gaussian when gamma is 0, Lorentzian when sigma is 0.
+Result<ProfileKind> make_voigt(double sigma, double gamma);
+Result<ProfileKind> make_pseudo_voigt(double hwhm, double eta);
+Result<ProfileKind> make_super_gaussian(double hwhm_left, double hwhm_right, double power);
+Result<ProfileKind> make_smoothed_box(double half_width, double sigma);
+Result<ProfileKind> make_fts(double max_opd, const Apodization& apodization);
+
 // Stable erf(b) - erf(a) for a <= b, with full relative accuracy in the tails.
 double erf_difference(double a, double b);
 

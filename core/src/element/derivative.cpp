@@ -1,0 +1,65 @@
+// Derivatives of piecewise-polynomial elements, as shapes with the same segment ends.
+#include <cmath>
+#include <vector>
+
+#include "quorvel/element.hpp"
+
+namespace quorvel {
+
+namespace {
+
+// Box and hat rewritten as shapes with center 0 and stretch 1.
+Result<Shape> as_shape(const Element& e) {
+    if (const auto* s = std::get_if<Shape>(&e)) return *s;
+    std::vector<Segment> segments;
+    if (const auto* b = std::get_if<Box>(&e)) {
+        segments.push_back({1.0, 0.0, 0.0, 0.0, b->a, b->b});
+    } else {
+        const auto& h = std::get<Hat>(e);
+        if (h.a < h.c) segments.push_back({0.0, 1.0 / (h.c - h.a), 0.0, 0.0, h.a, h.c});
+        if (h.c < h.b) segments.push_back({1.0, -1.0 / (h.b - h.c), 0.0, 0.0, h.c, h.b});
+    }
+    if (auto ok = check_segments(segments); !ok) return std::unexpected(ok.error());
+    return Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)), 0.0, 1.0};
+}
+
+} // namespace
+
+Result<Element> derivative(const Element& e, std::uint64_t order) {
+    if (order == 0) return e;
+    if (std::holds_alternative<Delta>(e) || std::holds_alternative<Profile>(e) ||
+        std::holds_alternative<Mapped>(e))
+        return invalid_input("only piecewise-polynomial elements have derivatives");
+
+    auto shape = as_shape(e);
+    if (!shape) return std::unexpected(shape.error());
+    const double s = shape->stretch;
+
+    // Each round maps (c0, c1, c2, c3) to (c1, 2 c2, 3 c3, 0); after four rounds every
+    // coefficient is 0, so a huge order costs no more than four rounds.
+    const std::uint64_t rounds = order < 4 ? order : 4;
+    double inv_scale = 1.0;
+    if (order < 4) {
+        double p = 1.0;
+        for (std::uint64_t k = 0; k < order; ++k) p *= s;
+        inv_scale = 1.0 / p;
+    }
+    std::vector<Segment> segments(*shape->segments);
+    for (Segment& seg : segments) {
+        for (std::uint64_t k = 0; k < rounds; ++k) {
+            seg = {seg.c1, 2.0 * seg.c2, 3.0 * seg.c3, 0.0, seg.a, seg.b};
+        }
+        // Zero coefficients stay 0 even when the chain-rule factor overflows.
+        for (double* c : {&seg.c0, &seg.c1, &seg.c2, &seg.c3}) {
+            if (*c != 0.0) *c *= inv_scale;
+        }
+    }
+    if (auto ok = check_piecewise_placement(shape->center, s); !ok)
+        return std::unexpected(ok.error());
+    // A tiny stretch can overflow the scaled coefficients; report it instead of storing inf.
+    if (auto ok = check_segments(segments); !ok) return std::unexpected(ok.error());
+    return Element{Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)),
+                         shape->center, s}};
+}
+
+} // namespace quorvel

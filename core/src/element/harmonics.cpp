@@ -1,0 +1,38 @@
+// A Fourier basis on one period: cos and sin of wavenumbers 1..n as profiles whose phase already
+// holds the shift to the common center, so they are cos(2 pi k x / P) and sin(2 pi k x / P) in
+// absolute x whatever the start.
+#include <cmath>
+
+#include "constants.hpp"
+#include "quorvel/constructors.hpp"
+
+namespace quorvel {
+
+namespace c = constants;
+
+Result<Elements> harmonics(std::uint64_t n, double period, double start) {
+    if (n == 0) return invalid_input("harmonics need n >= 1");
+    if (!(period > 0.0 && period < INFINITY) || !std::isfinite(start))
+        return invalid_input("harmonics need a finite period > 0 and a finite start");
+    const double x0 = start + period * 0.5;
+    if (!std::isfinite(x0)) return invalid_input("harmonic phase and center must be finite");
+    const double half = period * 0.5;
+    Elements out;
+    out.reserve(static_cast<std::size_t>(2 * n));
+    for (std::uint64_t k = 1; k <= n; ++k) {
+        const double wavenumber = static_cast<double>(k);
+        for (double base : {0.0, -c::half_pi}) {
+            const double phase = base + ((wavenumber * c::two_pi) * x0) / period;
+            // A far-away center can overflow the phase even when the center itself is finite.
+            if (!std::isfinite(phase))
+                return invalid_input("harmonic phase and center must be finite");
+            const ProfileKind kind = Harmonic{wavenumber, period, phase};
+            auto extent = profile_support(kind, half);
+            if (!extent) return std::unexpected(extent.error());
+            out.emplace_back(Profile{kind, x0, x0 - extent->first, x0 + extent->second, half});
+        }
+    }
+    return out;
+}
+
+} // namespace quorvel

@@ -1,0 +1,42 @@
+// Point functionals, boxes between edges and hats on nodes.
+#include <algorithm>
+
+#include "quorvel/constructors.hpp"
+
+namespace quorvel {
+
+Result<Elements> deltas(Values x) {
+    Elements out;
+    out.reserve(x.size());
+    for (double p : x) {
+        if (auto ok = check_delta(p); !ok) return std::unexpected(ok.error());
+        out.emplace_back(Delta{p});
+    }
+    return out;
+}
+
+Result<Elements> boxes(Values edges) {
+    if (auto ok = check_strictly_increasing("edges", edges); !ok)
+        return std::unexpected(ok.error());
+    Elements out;
+    out.reserve(edges.size() - 1);
+    for (std::size_t i = 0; i + 1 < edges.size(); ++i) out.emplace_back(Box{edges[i], edges[i + 1]});
+    return out;
+}
+
+// Hat i rises from node i-1 to node i and falls to node i+1; the end hats are half hats.
+Result<Elements> hats(Values nodes) {
+    if (auto ok = check_strictly_increasing("nodes", nodes); !ok)
+        return std::unexpected(ok.error());
+    const std::size_t n = nodes.size();
+    Elements out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t left = i == 0 ? 0 : i - 1;
+        const std::size_t right = std::min(i + 1, n - 1);
+        out.emplace_back(Hat{nodes[left], nodes[i], nodes[right]});
+    }
+    return out;
+}
+
+} // namespace quorvel
