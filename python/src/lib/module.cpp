@@ -68,7 +68,8 @@ int exec_module(PyObject* module) {
         if (add_projection(module) < 0) return -1;
         if (add_fit(module) < 0) return -1;
         if (add_inner_products(module) < 0) return -1;
-        // measure, then measure_derivative, go here.
+        if (add_measure(module) < 0) return -1;
+        if (add_measure_derivative(module) < 0) return -1;
         if (add_evaluate(module) < 0) return -1;
         if (add_faddeeva_re(module) < 0) return -1;
         // covariance_matrix, covariance_diagonal, covariance_length_derivatives go here.
