@@ -1,0 +1,170 @@
+"""Deltas, boxes and hats: construction rules, messages, values and derivatives."""
+
+import numpy as np
+import pytest
+import scipy.sparse
+
+import quorvel
+from quorvel import Space
+
+
+def arr(*values):
+    return np.array(values, dtype=float)
+
+
+def dense(space, x):
+    indptr, indices, data, shape = quorvel.evaluate(space, np.asarray(x, dtype=float))
+    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
+
+
+def test_deltas_keep_order_and_repeats():
+    s = Space.deltas(arr(3.0, 1.0, 1.0))
+    assert len(s) == 3
+    np.testing.assert_array_equal(s.lower(), [3.0, 1.0, 1.0])
+    np.testing.assert_array_equal(s.upper(), [3.0, 1.0, 1.0])
+    np.testing.assert_array_equal(s.centers(), [3.0, 1.0, 1.0])
+
+
+def test_empty_deltas():
+    assert len(Space.deltas(arr())) == 0
+
+
+@pytest.mark.parametrize("bad", [np.nan, np.inf, -np.inf])
+def test_delta_must_be_finite(bad):
+    with pytest.raises(ValueError) as e:
+        Space.deltas(arr(0.0, bad))
+    assert e.value.args == ("delta position must be finite",)
+
+
+def test_boxes_values_and_supports():
+    s = Space.boxes(arr(0.0, 1.0, 3.0))
+    assert len(s) == 2
+    np.testing.assert_array_equal(s.lower(), [0.0, 1.0])
+    np.testing.assert_array_equal(s.upper(), [1.0, 3.0])
+    np.testing.assert_array_equal(s.centers(), [0.5, 2.0])
+    x = [-0.5, 0.0, 0.5, 1.0, 2.9, 3.0]
+    expected = [[0, 0], [1, 0], [1, 0], [0, 1], [0, 1], [0, 0]]
+    np.testing.assert_array_equal(dense(s, x), expected)
+
+
+def test_hats_on_three_nodes():
+    s = Space.hats(arr(0.0, 1.0, 2.0))
+    np.testing.assert_array_equal(s.lower(), [0.0, 0.0, 1.0])
+    np.testing.assert_array_equal(s.upper(), [1.0, 2.0, 2.0])
+    np.testing.assert_array_equal(s.centers(), [0.0, 1.0, 2.0])
+    v = dense(s, [0.0, 0.5, 1.0, 1.25, 2.0, 2.5, -0.1])
+    np.testing.assert_allclose(
+        v,
+        [[1, 0, 0], [0.5, 0.5, 0], [0, 1, 0], [0, 0.75, 0.25], [0, 0, 1], [0, 0, 0], [0, 0, 0]],
+        rtol=0,
+        atol=1e-15,
+    )
+
+
+def test_hats_match_linear_interpolation():
+    rng = np.random.default_rng(1)
+    nodes = np.sort(rng.uniform(-3, 5, 9))
+    x = rng.uniform(nodes[0], nodes[-1], 200)
+    v = dense(Space.hats(nodes), x)
+    # Each column is the piecewise-linear interpolant of a unit vector.
+    for i in range(len(nodes)):
+        np.testing.assert_allclose(v[:, i], np.interp(x, nodes, np.eye(len(nodes))[i]), atol=1e-14)
+
+
+@pytest.mark.parametrize(
+    "ctor, name",
+    [(Space.boxes, "edges"), (Space.hats, "nodes"), (Space.bsplines_clamped, "breakpoints")],
+)
+@pytest.mark.parametrize(
+    "values, tail",
+    [
+        ((), " needs at least 2 values"),
+        ((0.0,), " needs at least 2 values"),
+        ((0.0, np.nan, -1.0), " must be finite"),  # finiteness is checked before the order
+        ((0.0, 1.0, np.inf), " must be finite"),
+        ((1.0, 0.0), " must be strictly increasing"),
+        ((0.0, 1.0, 1.0), " must be strictly increasing"),
+    ],
+)
+def test_strictly_increasing_messages(ctor, name, values, tail):
+    args = (arr(*values),) if ctor is not Space.bsplines_clamped else (arr(*values), 1)
+    with pytest.raises(ValueError) as e:
+        ctor(*args)
+    assert e.value.args == (name + tail,)
+
+
+def test_hat_derivatives():
+    s = Space.hats(arr(0.0, 1.0, 2.0)).take([1])
+    d1 = s.derivative(1)
+    np.testing.assert_array_equal(d1.lower(), [0.0])
+    np.testing.assert_array_equal(d1.upper(), [2.0])
+    np.testing.assert_array_equal(dense(d1, [0.0, 0.5, 1.0, 1.5, 2.0]).ravel(), [1, 1, -1, -1, 0])
+    d2 = s.derivative(2)
+    assert dense(d2, np.linspace(-1, 3, 41)).sum() == 0
+    np.testing.assert_array_equal(d2.lower(), [0.0])
+    np.testing.assert_array_equal(d2.upper(), [2.0])
+
+
+def test_half_hat_derivatives_and_unequal_sides():
+    s = Space.hats(arr(0.0, 0.5, 2.5))
+    d = s.derivative(1)
+    got = dense(d, [0.0, 0.25, 0.5, 1.0, 2.4])
+    expected = [
+        [-2.0, 2.0, 0.0],
+        [-2.0, 2.0, 0.0],
+        [0.0, -0.5, 0.5],
+        [0.0, -0.5, 0.5],
+        [0.0, -0.5, 0.5],
+    ]
+    np.testing.assert_allclose(got, expected, rtol=1e-15)
+
+
+def test_box_derivative_is_zero_on_the_same_support():
+    d = Space.boxes(arr(0.0, 1.0)).derivative(1)
+    np.testing.assert_array_equal(d.lower(), [0.0])
+    np.testing.assert_array_equal(d.upper(), [1.0])
+    assert dense(d, [0.0, 0.5, 1.0]).sum() == 0
+
+
+@pytest.mark.parametrize("order", [4, 5, 1000, 2**63, 2**64 - 1])
+def test_huge_derivative_order_is_zero_and_returns_at_once(order):
+    s = Space.bsplines(arr(0.0, 0.25, 0.5, 1.5, 3.0), 3)
+    d = s.derivative(order)
+    np.testing.assert_array_equal(d.lower(), s.lower())
+    np.testing.assert_array_equal(d.upper(), s.upper())
+    assert not dense(d, np.linspace(0, 3, 31)).any()
+
+
+def test_derivative_order_zero_copies_every_kind():
+    spaces = [
+        Space.deltas(arr(1.0, 2.0)),
+        Space.gaussians(arr(0.0), arr(1.0), 3.0),
+        Space.boxes(arr(0.0, 1.0)),
+    ]
+    for s in spaces:
+        d = s.derivative(0)
+        np.testing.assert_array_equal(d.lower(), s.lower())
+        np.testing.assert_array_equal(d.upper(), s.upper())
+        x = np.linspace(-4, 4, 17)
+        np.testing.assert_array_equal(dense(d, x), dense(s, x))
+
+
+@pytest.mark.parametrize(
+    "space",
+    [
+        Space.deltas(arr(1.0)),
+        Space.gaussians(arr(0.0), arr(1.0), 3.0),
+        Space.harmonics(1, 2.0, 0.0),
+    ],
+)
+def test_only_piecewise_elements_have_derivatives(space):
+    with pytest.raises(ValueError) as e:
+        space.derivative(1)
+    assert e.value.args == ("only piecewise-polynomial elements have derivatives",)
+
+
+def test_first_failing_element_decides_derivative_error():
+    s = Space.concatenate([Space.hats(arr(0.0, 1.0)), Space.deltas(arr(0.5))])
+    with pytest.raises(ValueError) as e:
+        s.derivative(2)
+    assert e.value.args == ("only piecewise-polynomial elements have derivatives",)
