@@ -1,0 +1,320 @@
+"""Argument and result conversion at the Python boundary."""
+
+import math
+
+import numpy as np
+import pytest
+from scipy.sparse import csr_matrix
+
+from quorvel import _quorvel as q
+
+S = q.Space
+
+
+def hats():
+    return S.hats(np.array([0.0, 0.5, 1.0, 2.0]))
+
+
+def dense(sparse):
+    indptr, indices, data, shape = sparse
+    return csr_matrix((data, indices, indptr), shape=shape).toarray()
+
+
+def raises_with_note(exc, name, f, *args, **kwargs):
+    with pytest.raises(exc) as info:
+        f(*args, **kwargs)
+    assert info.value.__notes__ == [f"while processing '{name}'"]
+    return str(info.value)
+
+
+# ---- 1-D arrays ---------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "value, message",
+    [
+        ([0.0, 1.0], "'list' object is not an instance of 'ndarray'"),
+        ((0.0, 1.0), "'tuple' object is not an instance of 'ndarray'"),
+        (1.0, "'float' object is not an instance of 'ndarray'"),
+        (None, "'None' is not an instance of 'ndarray'"),
+        ("01", "'str' object is not an instance of 'ndarray'"),
+        (np.array([0, 1]), "'ndarray' object is not an instance of 'ndarray'"),
+        (np.array([0.0, 1.0], dtype=np.float32), "'ndarray' object is not an instance of 'ndarray'"),
+        (np.array([0.0, 1.0], dtype=">f8"), "'ndarray' object is not an instance of 'ndarray'"),
+        (np.zeros((2, 2)), "'ndarray' object is not an instance of 'ndarray'"),
+        (np.array(1.0), "'ndarray' object is not an instance of 'ndarray'"),
+        (np.array([1.0, None], dtype=object), "'ndarray' object is not an instance of 'ndarray'"),
+        (np.float64(1.0), "'float64' object is not an instance of 'ndarray'"),
+    ],
+)
+def test_one_dimensional_array_rejections(value, message):
+    assert raises_with_note(TypeError, "x", S.deltas, value) == message
+
+
+def test_failure_names_the_failing_argument():
+    c = np.array([0.0, 1.0])
+    assert raises_with_note(TypeError, "sigma", S.gaussians, c, [1.0, 1.0], 3.0)
+    assert raises_with_note(TypeError, "cutoff", S.gaussians, c, c, "3")
+    assert raises_with_note(TypeError, "centers", S.gaussians, None, None, None)
+
+
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda a: a[::-1],
+        lambda a: a[::2],
+        lambda a: a[::-3],
+        lambda a: a.reshape(3, 4)[:, 1],
+        lambda a: a.reshape(3, 4).T[2],
+        lambda a: a[:0],
+        lambda a: np.frombuffer(a.tobytes()[4:-4], dtype=np.float64),  # possibly misaligned
+    ],
+)
+def test_any_stride_is_copied_in_index_order(make):
+    base = np.arange(12.0) * 1.5 - 4.0
+    x = make(base)
+    s = S.deltas(x)
+    np.testing.assert_array_equal(s.centers(), np.asarray(x, dtype=np.float64))
+    assert len(s) == len(x)
+
+
+def test_reversed_view_gives_deltas_in_view_order():
+    s = S.deltas(np.array([0.0, 1.0, 2.0])[::-1])
+    np.testing.assert_array_equal(s.centers(), [2.0, 1.0, 0.0])
+
+
+def test_array_is_copied_not_referenced():
+    x = np.array([0.0, 1.0, 2.0])
+    s = S.deltas(x)
+    x[:] = 7.0
+    np.testing.assert_array_equal(s.centers(), [0.0, 1.0, 2.0])
+
+
+def test_read_only_and_subclass_arrays_are_accepted():
+    x = np.array([0.0, 1.0, 3.0])
+    x.setflags(write=False)
+    np.testing.assert_array_equal(S.deltas(x).centers(), x)
+
+    class Tagged(np.ndarray):
+        pass
+
+    y = np.array([1.0, 2.0]).view(Tagged)
+    np.testing.assert_array_equal(S.deltas(y).centers(), [1.0, 2.0])
+
+
+def test_nan_values_reach_the_core_and_fail_cleanly():
+    with pytest.raises(ValueError):
+        S.boxes(np.array([0.0, math.nan, 1.0]))
+
+
+# ---- integers, reals, strings -------------------------------------------------------------------
+
+
+KNOTS = np.linspace(0.0, 1.0, 8)
+
+
+@pytest.mark.parametrize("degree", [2, np.int64(2), np.uint8(2), True])
+def test_non_negative_integer_accepts_index_objects(degree):
+    assert len(S.bsplines(KNOTS, degree)) == 8 - int(degree) - 1
+
+
+@pytest.mark.parametrize(
+    "degree, exc",
+    [(-1, OverflowError), (2**64, OverflowError), (10**40, OverflowError), (2.0, TypeError),
+     ("2", TypeError), (None, TypeError), (np.float64(2.0), TypeError)],
+)
+def test_non_negative_integer_rejections(degree, exc):
+    raises_with_note(exc, "degree", S.bsplines, KNOTS, degree)
+
+
+class FloatLike:
+    def __float__(self):
+        return 8.0
+
+
+class IndexLike:
+    def __index__(self):
+        return 8
+
+
+@pytest.mark.parametrize("cutoff", [8.0, 8, np.float32(8.0), FloatLike(), IndexLike()])
+def test_real_accepts_float_protocol(cutoff):
+    s = S.gaussians(np.array([0.0]), np.array([1.0]), cutoff)
+    ref = S.gaussians(np.array([0.0]), np.array([1.0]), 8.0)
+    np.testing.assert_array_equal(s.upper(), ref.upper())
+
+
+@pytest.mark.parametrize("cutoff, exc", [("8", TypeError), (None, TypeError), ([8.0], TypeError),
+                                         (10**400, OverflowError)])
+def test_real_rejections(cutoff, exc):
+    raises_with_note(exc, "cutoff", S.gaussians, np.array([0.0]), np.array([1.0]), cutoff)
+
+
+def test_string_rejection():
+    c = np.array([0.0])
+    assert raises_with_note(TypeError, "apodization", S.fts, c, c + 1.0, 3.0, 1) == (
+        "'int' object is not an instance of 'str'"
+    )
+    assert raises_with_note(TypeError, "apodization", S.fts, c, c + 1.0, 3.0, b"boxcar") == (
+        "'bytes' object is not an instance of 'str'"
+    )
+
+
+def test_option_strings_are_case_sensitive_and_quoted():
+    s = hats()
+    with pytest.raises(ValueError) as info:
+        q.measure(s, s, "Integral")
+    assert str(info.value) == (
+        "normalization must be 'integral', 'rowsum' or 'none', got \"Integral\""
+    )
+
+
+# ---- Space and sequences ------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "value, message",
+    [(None, "'None' is not an instance of 'Space'"), (1, "'int' object is not an instance of 'Space'"),
+     (np.array([1.0]), "'ndarray' object is not an instance of 'Space'")],
+)
+def test_space_rejection(value, message):
+    assert raises_with_note(TypeError, "basis", q.evaluate, value, np.array([0.0])) == message
+
+
+def test_take_accepts_integer_arrays_and_sequences():
+    s = hats()
+    for idx in (np.array([3, 0]), [3, 0], (3, 0), range(3, -1, -3)):
+        np.testing.assert_array_equal(s.take(idx).centers(), [2.0, 0.0])
+    assert len(s.take([])) == 0
+
+
+@pytest.mark.parametrize(
+    "indices, exc, message",
+    [
+        ("01", TypeError, "Can't extract `str` to `Vec`"),
+        (1, TypeError, "'int' object is not an instance of 'Sequence'"),
+        (None, TypeError, "'None' is not an instance of 'Sequence'"),
+        ({0: 1}, TypeError, "'dict' object is not an instance of 'Sequence'"),
+        ((i for i in [0]), TypeError, "'generator' object is not an instance of 'Sequence'"),
+        ([-1], OverflowError, None),
+        ([0, 2**70], OverflowError, None),
+        ([[0]], TypeError, None),
+        ([0.0], TypeError, None),
+        (np.array(1), TypeError, None),
+        (np.array([0.0, 1.0]), TypeError, None),
+    ],
+)
+def test_sequence_rejections(indices, exc, message):
+    text = raises_with_note(exc, "indices", hats().take, indices)
+    if message is not None:
+        assert text == message
+
+
+def test_sequence_of_spaces():
+    a, b = hats(), S.deltas(np.array([5.0]))
+    np.testing.assert_array_equal(S.concatenate([a, b]).centers(), [0.0, 0.5, 1.0, 2.0, 5.0])
+    assert len(S.concatenate(())) == 0
+    assert raises_with_note(TypeError, "spaces", S.concatenate, [a, 1]) == (
+        "'int' object is not an instance of 'Space'"
+    )
+
+
+def test_sequence_of_reals():
+    c = np.array([0.0, 1.0])
+    by_list = S.fts(c, c + 2.0, 4.0, None, [0.5, 0.5])
+    by_array = S.fts(c, c + 2.0, 4.0, cosine_sum=np.array([0.5, 0.5]))
+    np.testing.assert_array_equal(by_list.upper(), by_array.upper())
+    assert raises_with_note(TypeError, "polynomial", S.fts, c, c, 4.0, None, None, "12") == (
+        "Can't extract `str` to `Vec`"
+    )
+    raises_with_note(TypeError, "cosine_sum", S.fts, c, c, 4.0, None, ["a"])
+
+
+# ---- weight -------------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "weight, shown", [(0.0, "0"), (-0.0, "-0"), (math.nan, "NaN"), (math.inf, "inf"), (-math.inf, "-inf")]
+)
+def test_bad_weight(weight, shown):
+    s = hats()
+    for f in (lambda: q.inner_products(s, s, weight=weight), lambda: s.integrals(weight)):
+        with pytest.raises(ValueError) as info:
+            f()
+        assert str(info.value) == f"bad cosine weight scale {shown}"
+        assert getattr(info.value, "__notes__", None) is None
+
+
+def test_negative_weight_is_accepted():
+    s = hats()
+    plus = dense(q.inner_products(s, s, weight=2.0))
+    minus = dense(q.inner_products(s, s, weight=-2.0))
+    unweighted = dense(q.inner_products(s, s))
+    np.testing.assert_allclose(minus, plus, rtol=1e-14, atol=1e-15)
+    assert np.abs(plus - unweighted).max() > 1e-3
+
+
+def test_weight_conversion_failure():
+    s = hats()
+    raises_with_note(TypeError, "weight", q.inner_products, s, s, "2")
+    raises_with_note(TypeError, "weight", s.integrals, [2.0])
+
+
+# ---- results ------------------------------------------------------------------------------------
+
+
+def test_sparse_result_form_and_values():
+    s = hats()
+    xs = np.array([0.25, 0.5, 1.5, -1.0])
+    indptr, indices, data, shape = q.evaluate(s, xs)
+    assert indptr.dtype == np.int64 and indices.dtype == np.int64 and data.dtype == np.float64
+    assert shape == (4, 4) and all(type(n) is int for n in shape)
+    assert indptr.shape == (5,) and indices.shape == data.shape
+    dense = csr_matrix((data, indices, indptr), shape=shape).toarray()
+    nodes = np.array([0.0, 0.5, 1.0, 2.0])
+    for j in range(4):
+        unit = np.zeros(4)
+        unit[j] = 1.0
+        np.testing.assert_allclose(dense[:, j], np.interp(xs, nodes, unit, left=0.0, right=0.0),
+                                   rtol=0, atol=1e-15)
+
+
+def test_empty_sparse_result():
+    indptr, indices, data, shape = q.evaluate(hats(), np.array([5.0, 6.0, -3.0]))
+    np.testing.assert_array_equal(indptr, [0, 0, 0, 0])
+    assert indices.shape == (0,) and data.shape == (0,)
+    assert shape == (3, 4)
+
+
+def test_array_results_are_fresh_writeable_float64():
+    s = hats()
+    a = s.lower()
+    assert a.dtype == np.float64 and a.ndim == 1 and a.flags.c_contiguous and a.flags.writeable
+    a[:] = 99.0
+    np.testing.assert_array_equal(s.lower(), [0.0, 0.0, 0.5, 1.0])
+    np.testing.assert_array_equal(s.upper(), [0.5, 1.0, 2.0, 2.0])
+    np.testing.assert_allclose(s.integrals(), [0.25, 0.5, 0.75, 0.5], rtol=1e-15)
+    assert S.deltas(np.array([])).centers().shape == (0,)
+
+
+def test_pair_result_is_a_tuple_of_sparse_tuples():
+    k = S.gaussians(np.array([0.5]), np.array([0.1]), 4.0)
+    w, dw = q.measure_derivative(k, hats(), "none", "center")
+    assert type(w) is tuple and type(dw) is tuple and len(w) == 4 and len(dw) == 4
+
+
+# ---- 2-D arrays read in place -------------------------------------------------------------------
+
+
+def test_two_dimensional_in_place_rules():
+    src = S.boxes(np.linspace(0.0, 1.0, 5))
+    p = q.Projection(src, src)
+    f = np.arange(12.0).reshape(3, 4)
+    np.testing.assert_allclose(p.apply_last_axis(f), f, rtol=1e-13)
+    np.testing.assert_allclose(p.apply_last_axis(np.asfortranarray(f)), f, rtol=1e-13)
+    assert raises_with_note(TypeError, "f", p.apply_last_axis, np.arange(24.0).reshape(3, 8)[:, ::2]) == (
+        "The given array is not contiguous or is misaligned."
+    )
+    assert raises_with_note(TypeError, "f", p.apply_last_axis, f.ravel()) == (
+        "'ndarray' object is not an instance of 'ndarray'"
+    )
