@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -64,43 +65,64 @@ struct RowSink {
 };
 
 // Builds a matrix row by row in parallel: body(i, scratch, sink) appends the entries of row i.
-// Rows are grouped into blocks that own their storage (no allocation per row); each worker owns
-// one Scratch reused for all its rows; blocks are gathered in row order, so the result does not
-// depend on the number of threads.
+// Rows are grouped into blocks; each worker owns one Scratch and one growing entry buffer, both
+// reused for all its blocks (no allocation per row). Blocks are gathered in row order, so the
+// result does not depend on the number of threads.
 template <class Scratch, class Body>
 SparseMatrix build_rows(std::size_t n_rows, std::size_t n_cols, Body&& body) {
-    struct Block {
+    struct Buffer {
         std::vector<std::uint64_t> cols;
         std::vector<double> vals;
     };
-    struct Worker {
-        Scratch scratch{};
+    struct Placement {
+        std::size_t buffer = 0, offset = 0;
     };
     const std::size_t per_block = std::clamp<std::size_t>((n_rows + 255) / 256, 1, 4096);
     const std::size_t n_blocks = (n_rows + per_block - 1) / per_block;
-    std::vector<Block> blocks(n_blocks);
+    std::vector<Buffer> buffers(static_cast<std::size_t>(std::max(omp_get_max_threads(), 1)));
+    std::vector<Placement> placements(n_blocks);
     SparseMatrix m;
     m.n_rows = n_rows;
     m.n_cols = n_cols;
     m.indptr.assign(n_rows + 1, 0);
+
+    std::atomic<std::size_t> next_buffer{0};
+    struct Worker {
+        Scratch scratch{};
+        std::size_t buffer = SIZE_MAX;
+    };
     parallel_rows<Worker>(n_blocks, [&](std::size_t b, Worker& w) {
-        Block& block = blocks[b];
-        RowSink sink{block.cols, block.vals};
+        if (w.buffer == SIZE_MAX) w.buffer = next_buffer.fetch_add(1);
+        internal_assert(w.buffer < buffers.size(), "build_rows: more workers than buffers");
+        Buffer& buf = buffers[w.buffer];
+        placements[b] = {w.buffer, buf.cols.size()};
+        RowSink sink{buf.cols, buf.vals};
         const std::size_t end = std::min(n_rows, (b + 1) * per_block);
         for (std::size_t i = b * per_block; i < end; ++i) {
-            const std::size_t before = block.cols.size();
+            const std::size_t before = buf.cols.size();
             body(i, w.scratch, sink);
-            m.indptr[i + 1] = block.cols.size() - before;
+            internal_assert(buf.vals.size() == buf.cols.size(), "build_rows: unpaired entries");
+            m.indptr[i + 1] = buf.cols.size() - before;
+        }
+        // After a worker's first block, reserve for its expected share of all rows so that the
+        // buffer does not grow by repeated copying.
+        if (placements[b].offset == 0 && !buf.cols.empty()) {
+            const std::size_t share = (n_blocks + buffers.size() - 1) / buffers.size();
+            const std::size_t expected = buf.cols.size() * share + buf.cols.size() / 4;
+            buf.cols.reserve(expected);
+            buf.vals.reserve(expected);
         }
     });
     for (std::size_t i = 0; i < n_rows; ++i) m.indptr[i + 1] += m.indptr[i];
     m.indices.resize(m.indptr[n_rows]);
     m.data.resize(m.indptr[n_rows]);
     parallel_rows<NoScratch>(n_blocks, [&](std::size_t b, NoScratch&) {
-        const std::size_t at = m.indptr[b * per_block];
-        std::copy(blocks[b].cols.begin(), blocks[b].cols.end(), m.indices.begin() + at);
-        std::copy(blocks[b].vals.begin(), blocks[b].vals.end(), m.data.begin() + at);
-        blocks[b] = Block{};
+        const std::size_t first = m.indptr[b * per_block];
+        const std::size_t count = m.indptr[std::min(n_rows, (b + 1) * per_block)] - first;
+        const Buffer& buf = buffers[placements[b].buffer];
+        const std::size_t at = placements[b].offset;
+        std::copy_n(buf.cols.begin() + at, count, m.indices.begin() + first);
+        std::copy_n(buf.vals.begin() + at, count, m.data.begin() + first);
     });
     return m;
 }

@@ -1,0 +1,78 @@
+// Bucketed point queries over a space's sorted lower support ends.
+#include "point_index.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quorvel {
+
+PointIndex::PointIndex(const Space& space) : space_(space) {
+    const std::vector<double>& sorted = space.sorted_lower;
+    const std::size_t n = sorted.size();
+    if (n == 0) return;
+    const double first = sorted.front();
+    const double span = sorted.back() - first;
+    if (!(span > 0.0) || !std::isfinite(span)) return; // one bucket edge: plain bisection
+    const std::size_t buckets = n;
+    origin_ = first;
+    inv_step_ = static_cast<double>(buckets) / span;
+    const double step = span / static_cast<double>(buckets);
+    edges_.resize(buckets + 1);
+    start_.resize(buckets + 1);
+    for (std::size_t k = 0; k <= buckets; ++k) {
+        edges_[k] = first + step * static_cast<double>(k);
+        start_[k] = static_cast<std::uint64_t>(
+            std::lower_bound(sorted.begin(), sorted.end(), edges_[k]) - sorted.begin());
+    }
+}
+
+std::size_t PointIndex::count_below(double v, bool strict) const {
+    const std::vector<double>& sorted = space_.sorted_lower;
+    auto before = [v, strict](double s) { return strict ? s < v : s <= v; };
+    std::size_t lo = 0, hi = sorted.size();
+    if (hi == 0 || (strict ? v <= sorted.front() : v < sorted.front())) return 0;
+    if (strict ? v > sorted.back() : v >= sorted.back()) return hi;
+    if (!edges_.empty()) {
+        const double position = (v - origin_) * inv_step_;
+        const std::size_t last = edges_.size() - 2;
+        std::size_t k = 0;
+        if (position >= static_cast<double>(last)) k = last;
+        else if (position > 0.0) k = static_cast<std::size_t>(position);
+        // Within the bucket every end below its start is before v and every end from the next
+        // bucket's start on is not; rounding of the bucket position is checked, not trusted.
+        if (edges_[k] < v && v < edges_[k + 1]) {
+            lo = start_[k];
+            hi = start_[k + 1];
+        }
+    }
+    while (hi - lo > 8) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (before(sorted[mid])) lo = mid + 1;
+        else hi = mid;
+    }
+    while (lo < hi && before(sorted[lo])) ++lo;
+    return lo;
+}
+
+void PointIndex::candidates(double x, std::vector<std::size_t>& out) const {
+    out.clear();
+    if (space_.size() == 0) return;
+    const std::size_t d = count_below(x - space_.max_width, true);
+    const std::size_t e = count_below(x, false);
+    for (std::size_t p = d; p < e; ++p) {
+        const std::size_t j = space_.order[p];
+        if (x <= space_.upper[j]) out.push_back(j);
+    }
+    if (out.size() <= 20) {
+        for (std::size_t i = 1; i < out.size(); ++i) {
+            const std::size_t v = out[i];
+            std::size_t j = i;
+            for (; j > 0 && v < out[j - 1]; --j) out[j] = out[j - 1];
+            out[j] = v;
+        }
+    } else {
+        std::sort(out.begin(), out.end());
+    }
+}
+
+} // namespace quorvel

@@ -1,0 +1,30 @@
+// Candidate elements of a space at single points, for queries by the million.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "quorvel/space.hpp"
+
+namespace quorvel {
+
+// The elements whose closed support contains x, ascending: the same set as
+// overlapping(space, x, x, out). A table of bucket starts over the sorted lower ends replaces the
+// two bisections over the whole space by a search within one bucket.
+class PointIndex {
+  public:
+    explicit PointIndex(const Space& space);
+    void candidates(double x, std::vector<std::size_t>& out) const;
+
+  private:
+    // Number of sorted lower ends < v (strict) or <= v (!strict).
+    std::size_t count_below(double v, bool strict) const;
+
+    const Space& space_;
+    double origin_ = 0.0, inv_step_ = 0.0;
+    std::vector<double> edges_;        // bucket k covers [edges_[k], edges_[k + 1])
+    std::vector<std::uint64_t> start_; // number of sorted lower ends < edges_[k]
+};
+
+} // namespace quorvel
