@@ -1,6 +1,46 @@
-"""A short tour of quorvel."""
+"""A short tour of quorvel: a cubic B-spline basis, point evaluation, inner products, a
+projection onto a coarser basis and the Faddeeva function."""
+
+import numpy as np
 
 import quorvel
 
-for x, y in [(0.0, 0.0), (1.0, 0.5), (3.0, 2.0)]:
-    print(f"Re w({x} + {y}i) = {quorvel.faddeeva_re(x, y):.15g}")
+# Nine clamped cubic B-splines on [0, 1] with breakpoints every 1/6.
+basis = quorvel.Space.bsplines_clamped(np.linspace(0.0, 1.0, 7), 3)
+print(f"basis: {len(basis)} cubic B-splines, supports from", basis.lower(), "to", basis.upper())
+
+
+def dense(sparse):
+    """The (indptr, indices, data, shape) tuple as a dense NumPy array."""
+    indptr, indices, data, (rows, cols) = sparse
+    out = np.zeros((rows, cols))
+    for i in range(rows):
+        out[i, indices[indptr[i] : indptr[i + 1]]] = data[indptr[i] : indptr[i + 1]]
+    return out
+
+
+# Point evaluation: the clamped B-splines form a partition of unity on [0, 1) (pieces are
+# half-open, so every element is 0 at the right end of the interval).
+x = np.array([0.0, 0.2, 0.5, 0.8, 0.99])
+values = dense(quorvel.evaluate(basis, x))
+print("values at", x, ":\n", np.round(values, 4) + 0.0)
+print("row sums:", values.sum(axis=1))
+
+# Inner products (the Gram matrix) and integrals, plain and with a cos(4x) weight.
+gram = dense(quorvel.inner_products(basis, basis))
+print("Gram matrix is symmetric:", np.allclose(gram, gram.T), "| sum of entries:", gram.sum())
+print("integrals:", basis.integrals())
+print("integrals with cos(4x):", basis.integrals(weight=4.0))
+
+# Coefficients of sin(2 pi x) in the basis: project samples given on a fine hat basis.
+nodes = np.linspace(0.0, 1.0, 201)
+fine = quorvel.Space.hats(nodes)
+projection = quorvel.Projection(fine, basis)
+coefficients = projection.apply_last_axis(np.sin(2 * np.pi * nodes)[None, :])[0]
+check = np.linspace(0.0, 1.0, 11)
+error = dense(quorvel.evaluate(basis, check)) @ coefficients - np.sin(2 * np.pi * check)
+print(f"largest error of the projected sine: {np.abs(error).max():.2e}")
+
+# The real part of the Faddeeva function, the kernel of the Voigt line shape.
+for re, im in [(0.0, 0.0), (1.0, 0.5), (3.0, 2.0)]:
+    print(f"Re w({re} + {im}i) = {quorvel.faddeeva_re(re, im):.15g}")
