@@ -1,5 +1,6 @@
 // The measurement matrix W together with its exact derivative dW/dp with respect to one kernel
 // parameter, both on one sparsity pattern.
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -11,13 +12,6 @@ namespace quorvel {
 
 namespace {
 
-// One row: the stored columns with W and dW, or the row's error.
-struct DerivativeRow {
-    std::vector<std::uint64_t> cols;
-    std::vector<double> w, dw;
-    std::optional<CoreError> error;
-};
-
 // Lists owned by one worker and reused for all its rows.
 struct DerivativeScratch {
     std::vector<std::size_t> candidates;
@@ -27,12 +21,21 @@ struct DerivativeScratch {
     std::vector<double> v, d;
 };
 
-std::optional<CoreError> derivative_row(const Element& kernel, const Space& basis,
-                                        Normalization normalization, ParameterKind parameter,
-                                        CosineWeight weight, DerivativeScratch& s,
-                                        DerivativeRow& out) {
+// Consecutive rows computed by one task, stored together so that no row allocates on its own.
+// A block stops at its first failing row: no later row can be the first failure in row order.
+struct DerivativeBlock {
+    std::vector<std::uint64_t> cols;
+    std::vector<double> w, dw;
+    std::vector<std::size_t> lengths;
+    std::optional<CoreError> error;
+};
+
+// Appends row `kernel` to the block: the stored columns with W and dW.
+Status derivative_row(const Element& kernel, const Space& basis, Normalization normalization,
+                      ParameterKind parameter, CosineWeight weight, DerivativeScratch& s,
+                      DerivativeBlock& out) {
     auto terms = point_terms(kernel, parameter, s.terms);
-    if (!terms) return std::move(terms.error());
+    if (!terms) return terms;
 
     const Support sk = support(kernel);
     s.candidates.clear();
@@ -44,7 +47,7 @@ std::optional<CoreError> derivative_row(const Element& kernel, const Space& basi
         const Element& b = basis.elements[j];
         const double v = pair_inner_product(kernel, b, weight, s.breakpoints);
         auto d = pair_parameter_derivative(kernel, b, parameter, weight, s.terms, s.breakpoints);
-        if (!d) return std::move(d.error());
+        if (!d) return std::unexpected(std::move(d.error()));
         if (v == 0.0 && *d == 0.0) continue;
         s.cols.push_back(j);
         s.v.push_back(v);
@@ -53,19 +56,18 @@ std::optional<CoreError> derivative_row(const Element& kernel, const Space& basi
 
     auto norm = row_normalizer(kernel, normalization, parameter, weight, s.terms, s.v, s.d,
                                s.breakpoints);
-    if (!norm) return std::move(norm.error());
+    if (!norm) return std::unexpected(std::move(norm.error()));
 
     // Quotient rule, with a zero normaliser multiplying the row by 0.
     const double scale = norm->n == 0.0 ? 0.0 : 1.0 / norm->n;
-    const std::size_t n = s.cols.size();
-    out.cols.assign(s.cols.begin(), s.cols.end());
-    out.w.resize(n);
-    out.dw.resize(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        out.w[k] = scale * s.v[k];
-        out.dw[k] = scale * (s.d[k] - norm->dn * out.w[k]);
+    out.cols.insert(out.cols.end(), s.cols.begin(), s.cols.end());
+    for (std::size_t k = 0; k < s.cols.size(); ++k) {
+        const double w = scale * s.v[k];
+        out.w.push_back(w);
+        out.dw.push_back(scale * (s.d[k] - norm->dn * w));
     }
-    return std::nullopt;
+    out.lengths.push_back(s.cols.size());
+    return {};
 }
 
 } // namespace
@@ -73,29 +75,42 @@ std::optional<CoreError> derivative_row(const Element& kernel, const Space& basi
 Result<std::pair<SparseMatrix, SparseMatrix>>
 measurement_derivative(std::span<const Element> kernels, const Space& basis,
                        Normalization normalization, ParameterKind parameter, CosineWeight weight) {
-    std::vector<DerivativeRow> rows(kernels.size());
-    parallel_rows<DerivativeScratch>(kernels.size(), [&](std::size_t i, DerivativeScratch& s) {
-        rows[i].error = derivative_row(kernels[i], basis, normalization, parameter, weight, s,
-                                       rows[i]);
+    const std::size_t n_rows = kernels.size();
+    const std::size_t per_block = std::clamp<std::size_t>((n_rows + 255) / 256, 1, 4096);
+    const std::size_t n_blocks = (n_rows + per_block - 1) / per_block;
+    std::vector<DerivativeBlock> blocks(n_blocks);
+    parallel_rows<DerivativeScratch>(n_blocks, [&](std::size_t b, DerivativeScratch& s) {
+        DerivativeBlock& block = blocks[b];
+        const std::size_t end = std::min(n_rows, (b + 1) * per_block);
+        for (std::size_t i = b * per_block; i < end; ++i) {
+            auto row = derivative_row(kernels[i], basis, normalization, parameter, weight, s,
+                                      block);
+            if (!row) {
+                block.error = std::move(row.error());
+                return;
+            }
+        }
     });
-    for (DerivativeRow& r : rows)
-        if (r.error) return std::unexpected(std::move(*r.error));
+    for (DerivativeBlock& block : blocks)
+        if (block.error) return std::unexpected(std::move(*block.error));
 
+    // Both matrices share the row pointer and the column indices.
     SparseMatrix w, dw;
-    w.n_rows = dw.n_rows = kernels.size();
+    w.n_rows = dw.n_rows = n_rows;
     w.n_cols = dw.n_cols = basis.size();
-    std::size_t nnz = 0;
-    for (const DerivativeRow& r : rows) nnz += r.cols.size();
-    w.indptr.reserve(rows.size() + 1);
+    w.indptr.reserve(n_rows + 1);
+    for (const DerivativeBlock& block : blocks)
+        for (std::size_t len : block.lengths) w.indptr.push_back(w.indptr.back() + len);
+    internal_assert(w.indptr.size() == n_rows + 1, "one length per measurement row");
+    const std::size_t nnz = w.indptr.back();
     w.indices.reserve(nnz);
     w.data.reserve(nnz);
     dw.data.reserve(nnz);
-    for (DerivativeRow& r : rows) {
-        w.indices.insert(w.indices.end(), r.cols.begin(), r.cols.end());
-        w.data.insert(w.data.end(), r.w.begin(), r.w.end());
-        dw.data.insert(dw.data.end(), r.dw.begin(), r.dw.end());
-        w.indptr.push_back(w.indices.size());
-        r = DerivativeRow{};
+    for (DerivativeBlock& block : blocks) {
+        w.indices.insert(w.indices.end(), block.cols.begin(), block.cols.end());
+        w.data.insert(w.data.end(), block.w.begin(), block.w.end());
+        dw.data.insert(dw.data.end(), block.dw.begin(), block.dw.end());
+        block = DerivativeBlock{};
     }
     dw.indptr = w.indptr;
     dw.indices = w.indices;
