@@ -1,0 +1,94 @@
+"""Projection and Fit against the SciPy equivalents, in one process; prints times and ratios.
+
+    PYTHONPATH=<build dir> python benchmarks/bench_projection_fit.py
+"""
+
+import time
+
+import numpy as np
+import scipy.interpolate
+import scipy.linalg
+import scipy.sparse
+
+from quorvel import Fit, Projection, Space, inner_products
+
+
+def best_of(fn, repeat):
+    best = float("inf")
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        fn()
+        best = min(best, time.perf_counter() - t0)
+    return best
+
+
+def csr(t):
+    indptr, indices, data, shape = t
+    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape)
+
+
+def cubic_bsplines(lo, hi, n):
+    # n cubic B-splines on a uniform grid covering [lo, hi].
+    h = (hi - lo) / (n - 3)
+    return lo + h * np.arange(-3, n + 1, dtype=float)
+
+
+def bench_projection(rows=10_000, n_dst=1_000, n_src=1_500, repeat=5):
+    dst = Space.bsplines(cubic_bsplines(0.0, 1.0, n_dst), 3)
+    src = Space.boxes(np.linspace(0.0, 1.0, n_src + 1))
+    p = Projection(src, dst)
+    f = np.random.default_rng(0).normal(size=(rows, n_src))
+
+    # SciPy: the same cross matrix as a CSR product, then a banded Cholesky solve of all rows.
+    k = csr(p.cross())
+    g = csr(inner_products(dst, dst)).toarray()
+    e = 3
+    upper = np.zeros((e + 1, n_dst))
+    for d in range(e + 1):
+        upper[e - d, d:] = np.diagonal(g, d)
+    factor = scipy.linalg.cholesky_banded(upper)
+
+    def scipy_apply():
+        b = k @ f.T  # (n_dst, rows)
+        return scipy.linalg.cho_solve_banded((factor, False), b).T
+
+    ours = p.apply_last_axis(f)
+    ref = scipy_apply()
+    assert np.allclose(ours, ref, rtol=1e-9, atol=1e-9)
+    t_ours = best_of(lambda: p.apply_last_axis(f), repeat)
+    t_scipy = best_of(scipy_apply, repeat)
+    print(f"Projection.apply_last_axis {rows} rows, {n_src} boxes -> {n_dst} cubic B-splines: "
+          f"quorvel {t_ours * 1e3:.1f} ms, scipy {t_scipy * 1e3:.1f} ms, "
+          f"speed-up {t_scipy / t_ours:.2f}x")
+    return t_scipy / t_ours
+
+
+def bench_fit(points=100_000, n_model=1_000, repeat=5):
+    rng = np.random.default_rng(1)
+    x = np.sort(rng.uniform(0.0, 1.0, points))
+    y = np.sin(12.0 * x) + 0.1 * rng.normal(size=points)
+    t = cubic_bsplines(0.0, 1.0, n_model)
+    # make_lsq_spline wants x inside the base interval [t[3], t[-4]] and clamped-style end knots.
+    tc = np.concatenate([[0.0] * 3, np.linspace(0.0, 1.0, n_model - 2), [1.0] * 3])
+
+    def ours():
+        model = Space.bsplines(tc, 3)
+        fit = Fit(Space.deltas(x), model, "none", 0.0, "difference", 2)
+        return fit.apply_last_axis(y[None, :])[0]
+
+    def scipy_fit():
+        return scipy.interpolate.make_lsq_spline(x, y, tc, k=3).c
+
+    assert len(t) - 4 == n_model
+    np.testing.assert_allclose(ours(), scipy_fit(), rtol=1e-7, atol=1e-8)
+    t_ours = best_of(ours, repeat)
+    t_scipy = best_of(scipy_fit, repeat)
+    print(f"Fit of {points} points onto {n_model} cubic B-splines (construction + one row): "
+          f"quorvel {t_ours * 1e3:.1f} ms, scipy make_lsq_spline {t_scipy * 1e3:.1f} ms, "
+          f"speed-up {t_scipy / t_ours:.2f}x")
+    return t_scipy / t_ours
+
+
+if __name__ == "__main__":
+    bench_projection()
+    bench_fit()
