@@ -1,0 +1,87 @@
+"""Evaluation and Gram-matrix timings beside their SciPy equivalents, in one process.
+
+Run from a build tree: PYTHONPATH=<build dir> python benchmarks/bench_evaluate.py
+Prints the best of a few repetitions for each side and the ratio SciPy time / quorvel time.
+"""
+
+import time
+
+import numpy as np
+import scipy.special
+from scipy.interpolate import BSpline
+
+import quorvel
+
+
+def best(fn, repeat=3):
+    times = []
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t0)
+    return min(times)
+
+
+def report(name, ours, theirs, unit=""):
+    print(f"{name:<52} quorvel {ours * 1e3:9.2f} ms{unit}  scipy {theirs * 1e3:9.2f} ms{unit}"
+          f"  ratio {theirs / ours:6.2f}")
+
+
+def bench_bspline_evaluate(n_basis=1000, n_points=1_000_000):
+    rng = np.random.default_rng(1)
+    breakpoints = np.linspace(0.0, 1.0, n_basis - 2)
+    space = quorvel.Space.bsplines_clamped(breakpoints, 3)
+    knots = np.concatenate([[0.0] * 3, breakpoints, [1.0] * 3])
+    x = rng.uniform(0.0, 1.0, n_points)
+    ours = best(lambda: quorvel.evaluate(space, x))
+    theirs = best(lambda: BSpline.design_matrix(x, knots, 3))
+    report(f"evaluate {n_basis} cubic B-splines at {n_points} points", ours, theirs)
+
+
+def bench_gram(sizes=(10_000, 100_000)):
+    # SciPy has no Gram assembly of its own; the scaling with the basis size is the point here.
+    previous = None
+    for n in sizes:
+        space = quorvel.Space.bsplines_clamped(np.linspace(0.0, 1.0, n - 2), 3)
+        t = best(lambda: quorvel.inner_products(space, space))
+        growth = "" if previous is None else f"  growth x{t / previous[1]:.2f} for x{n / previous[0]:.0f} size"
+        print(f"Gram matrix of {n:>7} cubic B-splines   {t * 1e3:9.2f} ms{growth}")
+        previous = (n, t)
+
+
+def bench_voigt_evaluate(n_elements=1000, n_points=1_000_000, cutoff=20.0):
+    rng = np.random.default_rng(2)
+    centers = np.sort(rng.uniform(0.0, 1000.0, n_elements))
+    sigma = rng.uniform(0.05, 0.2, n_elements)
+    gamma = rng.uniform(0.05, 0.2, n_elements)
+    space = quorvel.Space.voigts(centers, sigma, gamma, cutoff)
+    x = rng.uniform(0.0, 1000.0, n_points)
+    m = quorvel.evaluate(space, x)
+    nnz = len(m[2])
+    # The same (point, element) pairs: those inside the supports.
+    lower, upper = space.lower(), space.upper()
+    order = np.argsort(lower)
+    rows, cols = [], []
+    for j in range(n_elements):
+        inside = np.nonzero((x >= lower[j]) & (x <= upper[j]))[0]
+        rows.append(inside)
+        cols.append(np.full(inside.size, j))
+    rows = np.concatenate(rows)
+    cols = np.concatenate(cols)
+    del order
+    t = x[rows] - centers[cols]
+    s, g = sigma[cols], gamma[cols]
+    peak = scipy.special.voigt_profile(0.0, s, g)
+
+    ours = best(lambda: quorvel.evaluate(space, x))
+    theirs = best(lambda: scipy.special.voigt_profile(t, s, g) / peak)
+    pairs = rows.size
+    print(f"evaluate {n_elements} Voigt elements (cutoff {cutoff:g}) at {n_points} points:"
+          f" {pairs} pairs in support, {nnz} stored")
+    report("  per pair", ours / pairs * 1e6, theirs / pairs * 1e6, unit=" per 1e6 pairs")
+
+
+if __name__ == "__main__":
+    bench_bspline_evaluate()
+    bench_gram()
+    bench_voigt_evaluate()

@@ -1,0 +1,194 @@
+"""Point evaluation matrices: structure, edge cases of closed supports, deltas and profiles."""
+
+import numpy as np
+import pytest
+import scipy.sparse
+import scipy.special
+from scipy.interpolate import BSpline
+
+import quorvel
+from quorvel import Space
+
+
+def arr(*values):
+    return np.array(values, dtype=float)
+
+
+def rows_of(result):
+    indptr, indices, data, shape = result
+    return [
+        list(zip(indices[indptr[i] : indptr[i + 1]].tolist(), data[indptr[i] : indptr[i + 1]].tolist()))
+        for i in range(shape[0])
+    ]
+
+
+def dense(result):
+    indptr, indices, data, shape = result
+    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
+
+
+def assert_canonical(result):
+    """Columns strictly ascending per row, no stored exact zeros, consistent arrays."""
+    indptr, indices, data, shape = result
+    assert indptr.dtype == np.int64 and indices.dtype == np.int64 and data.dtype == np.float64
+    assert indptr[0] == 0 and indptr[-1] == len(indices) == len(data)
+    assert len(indptr) == shape[0] + 1
+    assert np.all(np.diff(indptr) >= 0)
+    row_of_entry = np.repeat(np.arange(shape[0]), np.diff(indptr))
+    same_row = row_of_entry[1:] == row_of_entry[:-1]
+    assert np.all(np.diff(indices)[same_row] > 0)
+    assert np.all((indices >= 0) & (indices < shape[1]))
+    assert not np.any(data == 0.0)
+
+
+def test_empty_points():
+    indptr, indices, data, shape = quorvel.evaluate(Space.hats(arr(0, 1, 2)), arr())
+    assert indptr.tolist() == [0] and len(indices) == 0 and len(data) == 0
+    assert shape == (0, 3)
+
+
+def test_empty_basis():
+    indptr, indices, data, shape = quorvel.evaluate(Space.deltas(arr()), arr(0.5, 1, 2))
+    assert indptr.tolist() == [0, 0, 0, 0] and len(indices) == 0 and shape == (3, 0)
+
+
+def test_hats_at_nodes_and_feet():
+    result = quorvel.evaluate(Space.hats(arr(0, 1, 2)), arr(0, 0.5, 1, 2))
+    assert rows_of(result) == [[(0, 1.0)], [(0, 0.5), (1, 0.5)], [(1, 1.0)], [(2, 1.0)]]
+
+
+def test_box_is_half_open():
+    assert rows_of(quorvel.evaluate(Space.boxes(arr(0, 1, 2)), arr(1))) == [[(1, 1.0)]]
+    # Just below the upper edge the first box is still 1; at the last edge nothing is stored.
+    below = np.nextafter(1.0, 0.0)
+    assert rows_of(quorvel.evaluate(Space.boxes(arr(0, 1, 2)), arr(below, 2))) == [[(0, 1.0)], []]
+
+
+def test_delta_columns_store_one_only_at_their_position():
+    result = quorvel.evaluate(Space.deltas(arr(1, 2)), arr(2, 3))
+    assert rows_of(result) == [[(1, 1.0)], []]
+    near = np.nextafter(2.0, 3.0)
+    assert rows_of(quorvel.evaluate(Space.deltas(arr(2, 2)), arr(near, 2))) == [[], [(0, 1.0), (1, 1.0)]]
+
+
+@pytest.mark.parametrize("bad", [np.inf, -np.inf, np.nan])
+def test_non_finite_point_fails(bad):
+    with pytest.raises(ValueError) as info:
+        quorvel.evaluate(Space.hats(arr(0, 1, 2)), arr(0.5, bad, 1))
+    assert str(info.value) == "delta position must be finite"
+
+
+def test_non_finite_point_fails_also_for_empty_basis():
+    with pytest.raises(ValueError, match="^delta position must be finite$"):
+        quorvel.evaluate(Space.deltas(arr()), arr(np.nan))
+
+
+def test_shape_stores_nothing_at_end_of_last_segment():
+    knots = arr(0, 1, 2, 3, 4)
+    result = quorvel.evaluate(Space.bsplines(knots, 3), arr(4, 2))
+    rows = rows_of(result)
+    assert rows[0] == []
+    assert rows[1] == [(0, pytest.approx(2.0 / 3.0, rel=1e-14))]
+
+
+def test_unsorted_points_and_repeats():
+    space = Space.hats(arr(0, 1, 2, 3))
+    x = arr(2.5, 0.25, 2.5, 3, -1)
+    expected = np.array([[max(0.0, 1 - abs(p - c)) for c in range(4)] for p in x])
+    np.testing.assert_allclose(dense(quorvel.evaluate(space, x)), expected, rtol=0, atol=1e-15)
+
+
+@pytest.mark.parametrize("family", ["clamped", "periodic", "plain"])
+def test_bspline_design_matrix_matches_scipy(family):
+    rng = np.random.default_rng(7)
+    breakpoints = np.sort(np.concatenate([[0.0, 3.0], rng.uniform(0, 3, 12)]))
+    d = 3
+    if family == "clamped":
+        space = Space.bsplines_clamped(breakpoints, d)
+        knots = np.concatenate([[0.0] * d, breakpoints, [3.0] * d])
+    elif family == "plain":
+        knots = breakpoints
+        space = Space.bsplines(knots, d)
+    else:
+        space = Space.bsplines_periodic(breakpoints, d)
+    x = np.concatenate([rng.uniform(-0.5, 3.5, 500), breakpoints])
+    result = quorvel.evaluate(space, x)
+    assert_canonical(result)
+    got = dense(result)
+    if family == "periodic":
+        # Periodic splines: the clamped-free B-splines of the extended knot vector, folded.
+        period = breakpoints[-1] - breakpoints[0]
+        n = len(breakpoints)
+        ext = np.concatenate([breakpoints[n - 1 - d : n - 1] - period, breakpoints, breakpoints[1 : d + 1] + period])
+        inside = (x >= breakpoints[0]) & (x < breakpoints[-1])
+        ref = np.zeros((len(x), n - 1))
+        for i in range(n - 1):
+            b = BSpline.basis_element(ext[i : i + d + 2], extrapolate=False)
+            for shift in (-period, 0.0, period):
+                v = np.nan_to_num(b(x + shift), nan=0.0)
+                ref[inside, i] += v[inside]
+    else:
+        inside = (x >= knots[d]) & (x < knots[-d - 1])
+        ref = np.zeros((len(x), len(knots) - d - 1))
+        ref[inside] = BSpline.design_matrix(x[inside], knots, d).toarray()
+        # Plain knot vectors also have partial splines outside [t_d, t_{m-d-1}).
+        for i in range(len(knots) - d - 1):
+            b = BSpline.basis_element(knots[i : i + d + 2], extrapolate=False)
+            v = np.nan_to_num(b(x), nan=0.0)
+            ref[~inside, i] = v[~inside]
+    np.testing.assert_allclose(got, ref, rtol=0, atol=1e-13)
+
+
+def test_profiles_evaluate_against_closed_forms():
+    centers = arr(0.0, 1.0, 2.5)
+    x = np.linspace(-5, 8, 1301)
+    g = dense(quorvel.evaluate(Space.gaussians(centers, arr(0.5, 0.25, 1.0), 4.0), x))
+    for j, (c, s) in enumerate(zip(centers, (0.5, 0.25, 1.0))):
+        t = x - c
+        ref = np.where(np.abs(t) <= 4.0 * s, np.exp(-0.5 * (t / s) ** 2), 0.0)
+        np.testing.assert_allclose(g[:, j], ref, rtol=1e-14, atol=0)
+    lo = dense(quorvel.evaluate(Space.lorentzians(centers, arr(0.5, 0.25, 1.0), 3.0), x))
+    for j, (c, h) in enumerate(zip(centers, (0.5, 0.25, 1.0))):
+        t = x - c
+        ref = np.where(np.abs(t) <= 3.0 * h, 1.0 / (1.0 + (t / h) ** 2), 0.0)
+        np.testing.assert_allclose(lo[:, j], ref, rtol=1e-14, atol=0)
+
+
+def test_voigt_evaluate_against_scipy():
+    centers, sigma, gamma = arr(-1.0, 2.0), arr(0.3, 0.1), arr(0.2, 0.4)
+    space = Space.voigts(centers, sigma, gamma, 6.0)
+    x = np.linspace(-6, 8, 2001)
+    got = dense(quorvel.evaluate(space, x))
+    lower, upper = space.lower(), space.upper()
+    for j in range(2):
+        peak = scipy.special.voigt_profile(0.0, sigma[j], gamma[j])
+        ref = scipy.special.voigt_profile(x - centers[j], sigma[j], gamma[j]) / peak
+        ref[(x < lower[j]) | (x > upper[j])] = 0.0
+        np.testing.assert_allclose(got[:, j], ref, rtol=1e-12, atol=1e-15)
+
+
+def test_profile_stores_nothing_outside_cutoff():
+    space = Space.gaussians(arr(0.0), arr(1.0), 3.0)
+    x = arr(-3.0, 3.0, np.nextafter(3.0, 4.0), np.nextafter(-3.0, -4.0))
+    result = quorvel.evaluate(space, x)
+    rows = rows_of(result)
+    assert rows[0][0][0] == 0 and rows[0][0][1] == pytest.approx(np.exp(-4.5), rel=1e-15)
+    assert len(rows[1]) == 1 and rows[2] == [] and rows[3] == []
+
+
+def test_large_random_evaluation_matches_dense_reference():
+    rng = np.random.default_rng(3)
+    nodes = np.sort(rng.uniform(0, 10, 300))
+    space = Space.hats(nodes)
+    x = rng.uniform(-1, 11, 5000)
+    result = quorvel.evaluate(space, x)
+    assert_canonical(result)
+    ref = np.zeros((len(x), len(nodes)))
+    for j in range(len(nodes)):
+        a, c, b = nodes[max(j - 1, 0)], nodes[j], nodes[min(j + 1, len(nodes) - 1)]
+        left = (x >= a) & (x < c)
+        right = (x > c) & (x <= b)
+        ref[left, j] = (x[left] - a) / (c - a)
+        ref[right, j] = (b - x[right]) / (b - c)
+        ref[x == c, j] = 1.0
+    np.testing.assert_allclose(dense(result), ref, rtol=0, atol=1e-14)
