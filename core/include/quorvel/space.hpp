@@ -17,7 +17,7 @@ struct Space {
     std::vector<double> lower, upper;
     std::vector<std::uint64_t> order; // element indices sorted stably by lower bound
     std::vector<double> sorted_lower;
-    double max_width = 0.0;
+    double max_width = 0.0; // largest upper - lower, never below the exact difference
 
     std::size_t size() const { return elements.size(); }
 };

@@ -8,6 +8,22 @@
 
 namespace quorvel {
 
+namespace {
+
+// upper - lower, rounded up when the rounded difference falls short of the exact one (the error
+// term of Knuth's two-sum). Queries look from lo - max_width on; with a width that is never
+// below the exact one, rounding cannot push that threshold above the lower end of an element
+// whose upper end is exactly lo.
+double width_at_least(double lower, double upper) {
+    const double w = upper - lower;
+    if (!std::isfinite(w)) return w;
+    const double v = w - upper;
+    const double error = (upper - (w - v)) + (-lower - v);
+    return error > 0.0 ? std::nextafter(w, INFINITY) : w;
+}
+
+} // namespace
+
 Space build_space(std::vector<Element> elements) {
     Space s;
     const std::size_t n = elements.size();
@@ -29,7 +45,7 @@ Space build_space(std::vector<Element> elements) {
     for (std::size_t p = 0; p < n; ++p) s.sorted_lower[p] = s.lower[s.order[p]];
     s.max_width = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double w = s.upper[i] - s.lower[i];
+        const double w = width_at_least(s.lower[i], s.upper[i]);
         if (!std::isnan(w)) s.max_width = std::max(s.max_width, w);
     }
     return s;
