@@ -1,0 +1,169 @@
+"""Inner-product matrices and integrals: supports, deltas, weights, symmetry, empty spaces."""
+
+import math
+
+import numpy as np
+import pytest
+import scipy.sparse
+
+import quorvel
+from quorvel import Space
+
+
+def arr(*values):
+    return np.array(values, dtype=float)
+
+
+def dense(result):
+    indptr, indices, data, shape = result
+    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
+
+
+def rows_of(result):
+    indptr, indices, data, shape = result
+    return [
+        list(zip(indices[indptr[i] : indptr[i + 1]].tolist(), data[indptr[i] : indptr[i + 1]].tolist()))
+        for i in range(shape[0])
+    ]
+
+
+def test_adjacent_boxes_give_diagonal_of_widths():
+    edges = arr(0.0, 0.5, 2.0, 2.25)
+    rows = rows_of(quorvel.inner_products(Space.boxes(edges), Space.boxes(edges)))
+    assert [[c for c, _ in r] for r in rows] == [[0], [1], [2]]
+    np.testing.assert_allclose([r[0][1] for r in rows], np.diff(edges), rtol=1e-15)
+
+
+@pytest.mark.parametrize("weight", [None, 3.0])
+def test_deltas_pair_by_position(weight):
+    a = Space.deltas(arr(1.0, 2.0, 5.0))
+    b = Space.deltas(arr(2.0, 1.0, 1.0, 7.0))
+    rows = rows_of(quorvel.inner_products(a, b, weight))
+    assert rows == [[(1, 1.0), (2, 1.0)], [(0, 1.0)], []]
+
+
+def test_delta_against_box_edges():
+    box = Space.boxes(arr(1.0, 3.0))
+    rows = rows_of(quorvel.inner_products(Space.deltas(arr(1.0, 3.0, 2.0)), box))
+    assert rows == [[(0, 1.0)], [], [(0, 1.0)]]
+
+
+def test_delta_against_hat_weighted_is_value_times_cosine():
+    hats = Space.hats(arr(0.0, 1.0, 2.0))
+    got = dense(quorvel.inner_products(Space.deltas(arr(0.25, 1.5)), hats, 2.0))
+    expected = np.array([[0.75, 0.25, 0.0], [0.0, 0.5, 0.5]])
+    expected[0] *= math.cos(2.0 * 0.25)
+    expected[1] *= math.cos(2.0 * 1.5)
+    np.testing.assert_allclose(got, expected, rtol=1e-15, atol=0)
+
+
+def test_empty_rows_space():
+    indptr, indices, data, shape = quorvel.inner_products(Space.deltas(arr()), Space.hats(arr(0, 1)))
+    assert indptr.tolist() == [0] and len(indices) == len(data) == 0 and shape == (0, 2)
+
+
+def test_empty_columns_space():
+    indptr, indices, data, shape = quorvel.inner_products(Space.hats(arr(0, 1, 2)), Space.deltas(arr()))
+    assert indptr.tolist() == [0, 0, 0, 0] and len(indices) == 0 and shape == (3, 0)
+
+
+@pytest.mark.parametrize(
+    "weight, text", [(0.0, "0"), (-0.0, "-0"), (math.inf, "inf"), (-math.inf, "-inf"), (math.nan, "NaN")]
+)
+def test_bad_weight_rejected(weight, text):
+    hats = Space.hats(arr(0, 1, 2))
+    for call in (lambda: quorvel.inner_products(hats, hats, weight), lambda: hats.integrals(weight)):
+        with pytest.raises(ValueError) as info:
+            call()
+        assert str(info.value) == "bad cosine weight scale " + text
+
+
+def test_bad_weight_rejected_even_for_empty_spaces():
+    empty = Space.deltas(arr())
+    with pytest.raises(ValueError, match="^bad cosine weight scale 0$"):
+        quorvel.inner_products(empty, empty, 0.0)
+    with pytest.raises(ValueError, match="^bad cosine weight scale NaN$"):
+        empty.integrals(math.nan)
+
+
+def test_weight_is_even_in_omega():
+    a = Space.gaussians(arr(0.0, 1.5), arr(0.4, 0.7), 5.0)
+    b = Space.bsplines_clamped(np.linspace(-2, 4, 9), 3)
+    plus = dense(quorvel.inner_products(a, b, 2.0))
+    minus = dense(quorvel.inner_products(a, b, -2.0))
+    np.testing.assert_allclose(minus, plus, rtol=1e-14, atol=1e-16)
+    np.testing.assert_allclose(a.integrals(-2.0), a.integrals(2.0), rtol=1e-14)
+
+
+def test_subnormal_weight_accepted():
+    hats = Space.hats(arr(0.0, 1.0, 3.0))
+    np.testing.assert_allclose(hats.integrals(5e-324), [0.5, 1.5, 1.0], rtol=1e-15)
+
+
+SPACES = {
+    "hats": lambda: Space.hats(arr(0.0, 0.7, 1.0, 2.5, 3.0)),
+    "bsplines": lambda: Space.bsplines_clamped(np.linspace(-1.0, 3.5, 7), 2),
+    "gaussians": lambda: Space.gaussians(arr(0.0, 1.0, 2.0), arr(0.3, 0.5, 0.2), 4.0),
+    "deltas": lambda: Space.deltas(arr(0.0, 0.7, 1.3, 3.0)),
+    "boxes": lambda: Space.boxes(arr(-0.5, 0.7, 1.0, 2.2)),
+}
+
+
+@pytest.mark.parametrize("weight", [None, 1.7])
+@pytest.mark.parametrize("a_name, b_name", [("hats", "bsplines"), ("gaussians", "hats"), ("deltas", "boxes"), ("boxes", "gaussians"), ("deltas", "gaussians")])
+def test_transpose_symmetry(a_name, b_name, weight):
+    a, b = SPACES[a_name](), SPACES[b_name]()
+    ab = dense(quorvel.inner_products(a, b, weight))
+    ba = dense(quorvel.inner_products(b, a, weight))
+    np.testing.assert_allclose(ab, ba.T, rtol=1e-13, atol=1e-16)
+
+
+@pytest.mark.parametrize("name", list(SPACES))
+def test_gram_structure_and_symmetry(name):
+    s = SPACES[name]()
+    indptr, indices, data, shape = quorvel.inner_products(s, s)
+    assert shape == (len(s), len(s))
+    assert not np.any(data == 0.0)
+    for i in range(shape[0]):
+        assert np.all(np.diff(indices[indptr[i] : indptr[i + 1]]) > 0)
+    g = dense((indptr, indices, data, shape))
+    np.testing.assert_allclose(g, g.T, rtol=1e-13, atol=0)
+
+
+def test_hat_integrals_are_half_widths():
+    nodes = arr(-1.0, 0.5, 0.75, 4.0)
+    expected = [(0.5 - -1.0) / 2, (0.75 - -1.0) / 2, (4.0 - 0.5) / 2, (4.0 - 0.75) / 2]
+    np.testing.assert_allclose(Space.hats(nodes).integrals(), expected, rtol=1e-15)
+
+
+def test_integrals_of_empty_space():
+    got = Space.deltas(arr()).integrals()
+    assert got.dtype == np.float64 and got.shape == (0,)
+
+
+def test_delta_integrals():
+    x = arr(0.0, 0.3, -2.0)
+    np.testing.assert_array_equal(Space.deltas(x).integrals(), [1.0, 1.0, 1.0])
+    np.testing.assert_allclose(Space.deltas(x).integrals(1.5), np.cos(1.5 * x), rtol=1e-15)
+
+
+def test_box_integrals_unweighted_and_weighted():
+    edges = arr(0.0, 1.0, 2.5)
+    boxes = Space.boxes(edges)
+    np.testing.assert_allclose(boxes.integrals(), [1.0, 1.5], rtol=1e-15)
+    w = 0.8
+    expected = (np.sin(w * edges[1:]) - np.sin(w * edges[:-1])) / w
+    np.testing.assert_allclose(boxes.integrals(w), expected, rtol=1e-14)
+
+
+def test_elements_far_apart_have_no_entries():
+    a = Space.gaussians(arr(0.0), arr(1.0), 3.0)
+    b = Space.gaussians(arr(10.0), arr(1.0), 3.0)
+    indptr, indices, data, shape = quorvel.inner_products(a, b)
+    assert indptr.tolist() == [0, 0] and shape == (1, 1)
+
+
+def test_touching_profiles_give_no_entry():
+    a = Space.gaussians(arr(0.0), arr(1.0), 3.0)
+    b = Space.gaussians(arr(6.0), arr(1.0), 3.0)
+    assert rows_of(quorvel.inner_products(a, b)) == [[]]
