@@ -1,0 +1,225 @@
+"""Quadrature accuracy: exact piecewise-polynomial products, stepped profiles, cosine weights."""
+
+import math
+
+import numpy as np
+import pytest
+import scipy.integrate
+import scipy.sparse
+import scipy.special
+from scipy.interpolate import BSpline
+
+import quorvel
+from quorvel import Space
+
+
+def arr(*values):
+    return np.array(values, dtype=float)
+
+
+def dense(result):
+    indptr, indices, data, shape = result
+    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
+
+
+NODES, WEIGHTS = np.polynomial.legendre.leggauss(12)
+
+
+def piecewise_gram(funcs_a, funcs_b, cuts):
+    """Sum over the pieces between sorted cuts of a 12-point Gauss-Legendre rule: exact for the
+    products of piecewise polynomials of degree <= 23 whose pieces end at the cuts."""
+    cuts = np.unique(cuts)
+    lo, hi = cuts[:-1], cuts[1:]
+    half = (hi - lo)[:, None] / 2
+    x = ((hi + lo)[:, None] / 2 + half * NODES).ravel()
+    w = (half * WEIGHTS).ravel()
+    fa = np.array([f(x) for f in funcs_a])
+    fb = np.array([f(x) for f in funcs_b])
+    return (fa * w) @ fb.T
+
+
+def bspline_funcs(knots, degree):
+    funcs = []
+    for i in range(len(knots) - degree - 1):
+        t = knots[i : i + degree + 2]
+        b = BSpline.basis_element(t, extrapolate=False)
+        funcs.append(lambda x, b=b, t=t: np.where((x >= t[0]) & (x < t[-1]), np.nan_to_num(b(x), nan=0.0), 0.0))
+    return funcs
+
+
+def periodic_funcs(breakpoints, degree):
+    period = breakpoints[-1] - breakpoints[0]
+    n = len(breakpoints)
+    ext = np.concatenate(
+        [breakpoints[n - 1 - degree : n - 1] - period, breakpoints, breakpoints[1 : degree + 1] + period]
+    )
+    base = bspline_funcs(ext, degree)[: n - 1]
+
+    def folded(x, b):
+        inside = (x >= breakpoints[0]) & (x < breakpoints[-1])
+        return np.where(inside, b(x) + b(x - period) + b(x + period), 0.0)
+
+    return [lambda x, b=b: folded(x, b) for b in base]
+
+
+def assert_close_to_rounding(got, ref):
+    scale = np.max(np.abs(ref))
+    np.testing.assert_allclose(got, ref, rtol=0, atol=1e-14 * scale)
+
+
+@pytest.mark.parametrize("degree", [0, 1, 2, 3])
+def test_clamped_bspline_gram_exact(degree):
+    rng = np.random.default_rng(degree)
+    bp = np.sort(np.concatenate([[-1.0, 2.0], rng.uniform(-1.0, 2.0, 10)]))
+    space = Space.bsplines_clamped(bp, degree)
+    knots = np.concatenate([[bp[0]] * degree, bp, [bp[-1]] * degree])
+    f = bspline_funcs(knots, degree)
+    assert_close_to_rounding(dense(quorvel.inner_products(space, space)), piecewise_gram(f, f, bp))
+
+
+@pytest.mark.parametrize("degree", [1, 2, 3])
+def test_periodic_bspline_gram_exact(degree):
+    bp = np.array([0.0, 0.4, 1.1, 1.5, 2.6, 3.0, 4.2])
+    space = Space.bsplines_periodic(bp, degree)
+    f = periodic_funcs(bp, degree)
+    assert_close_to_rounding(dense(quorvel.inner_products(space, space)), piecewise_gram(f, f, bp))
+
+
+def test_bspline_cross_matrix_exact():
+    ka = np.array([0.0, 0.0, 0.3, 0.9, 1.0, 1.7, 2.5, 2.5, 3.0, 3.6, 4.0])
+    kb = np.concatenate([[0.0] * 2, np.linspace(0.0, 4.0, 8), [4.0] * 2])
+    a, b = Space.bsplines(ka, 3), Space.bsplines(kb, 2)
+    ref = piecewise_gram(bspline_funcs(ka, 3), bspline_funcs(kb, 2), np.concatenate([ka, kb]))
+    assert_close_to_rounding(dense(quorvel.inner_products(a, b)), ref)
+
+
+def test_bspline_integrals_closed_form():
+    knots = np.array([0.0, 0.5, 0.5, 1.25, 2.0, 3.5, 4.0, 4.0, 5.0])
+    for d in range(1, 4):
+        got = Space.bsplines(knots, d).integrals()
+        ref = (knots[d + 1 :] - knots[: len(knots) - d - 1]) / (d + 1)
+        np.testing.assert_allclose(got, ref, rtol=1e-14)
+
+
+def test_hat_gram_closed_form():
+    nodes = arr(0.0, 1.0, 3.0, 3.5)
+    g = dense(quorvel.inner_products(Space.hats(nodes), Space.hats(nodes)))
+    h = np.diff(nodes)
+    ref = np.zeros((4, 4))
+    for k, hk in enumerate(h):
+        ref[k, k] += hk / 3
+        ref[k + 1, k + 1] += hk / 3
+        ref[k, k + 1] = ref[k + 1, k] = hk / 6
+    np.testing.assert_allclose(g, ref, rtol=1e-14, atol=0)
+
+
+pytestmark = pytest.mark.filterwarnings("ignore::scipy.integrate.IntegrationWarning")
+
+
+def quad(f, a, b, points=None, weight=None):
+    if weight is None:
+        return scipy.integrate.quad(f, a, b, points=points, epsabs=0, epsrel=1e-13, limit=500)[0]
+    return scipy.integrate.quad(f, a, b, weight="cos", wvar=weight, epsabs=0, epsrel=1e-13, limit=500)[0]
+
+
+@pytest.mark.parametrize("omega", [1e-9, 0.7, 5.0, 60.0])
+def test_weighted_hat_integrals(omega):
+    nodes = arr(-1.0, 0.25, 2.0, 2.5)
+    got = Space.hats(nodes).integrals(omega)
+    for j, v in enumerate(got):
+        a, c, b = nodes[max(j - 1, 0)], nodes[j], nodes[min(j + 1, 3)]
+
+        def hat(x):
+            if x == c:
+                return 1.0
+            return (x - a) / (c - a) if x < c else (b - x) / (b - c)
+
+        ref = quad(hat, a, c, weight=omega) if a < c else 0.0
+        ref += quad(hat, c, b, weight=omega) if c < b else 0.0
+        assert v == pytest.approx(ref, rel=1e-12, abs=1e-15)
+
+
+def test_tiny_weight_matches_unweighted_hat():
+    nodes = arr(0.0, 1.0, 2.5)
+    np.testing.assert_allclose(Space.hats(nodes).integrals(1e-8), [0.5, 1.25, 0.75], rtol=1e-14)
+
+
+def test_high_frequency_weight_over_wide_box():
+    # Steps are capped at 0.25 / omega, so a long box still integrates the oscillation exactly.
+    omega, a, b = 80.0, -3.0, 7.0
+    got = Space.boxes(arr(a, b)).integrals(omega)[0]
+    assert got == pytest.approx((math.sin(omega * b) - math.sin(omega * a)) / omega, rel=1e-11, abs=1e-14)
+
+
+def profile_cases():
+    c = arr(0.3, -1.0)
+    return {
+        "gaussian": (Space.gaussians(c, arr(0.4, 1.3), 5.0),
+                     [lambda t, s=s: np.exp(-0.5 * (t / s) ** 2) for s in (0.4, 1.3)]),
+        "lorentzian": (Space.lorentzians(c, arr(0.2, 0.9), 40.0),
+                       [lambda t, h=h: 1 / (1 + (t / h) ** 2) for h in (0.2, 0.9)]),
+        "voigt": (Space.voigts(c, arr(0.3, 0.1), arr(0.2, 0.5), 25.0),
+                  [lambda t, s=s, g=g: scipy.special.voigt_profile(t, s, g) / scipy.special.voigt_profile(0.0, s, g)
+                   for s, g in ((0.3, 0.2), (0.1, 0.5))]),
+        "pseudo_voigt": (Space.pseudo_voigts(c, arr(0.5, 0.3), arr(0.3, 0.8), 15.0),
+                         [lambda t, h=h, e=e: e / (1 + (t / h) ** 2) + (1 - e) * np.exp(-math.log(2) * (t / h) ** 2)
+                          for h, e in ((0.5, 0.3), (0.3, 0.8))]),
+        "super_gaussian": (Space.super_gaussians(c, arr(0.5, 1.0), arr(1.0, 0.25), arr(2.0, 6.0), 3.0),
+                           [lambda t, l=l, r=r, p=p: np.exp(-math.log(2) * (abs(t) / (l if t < 0 else r)) ** p)
+                            for l, r, p in ((0.5, 1.0, 2.0), (1.0, 0.25, 6.0))]),
+        "smoothed_box": (Space.smoothed_boxes(c, arr(1.0, 0.1), arr(0.2, 0.5), 6.0),
+                         [lambda t, w=w, s=s: (scipy.special.erf((t + w) / (s * math.sqrt(2)))
+                                               - scipy.special.erf((t - w) / (s * math.sqrt(2))))
+                          / (2 * scipy.special.erf(w / (s * math.sqrt(2))))
+                          for w, s in ((1.0, 0.2), (0.1, 0.5))]),
+    }
+
+
+@pytest.mark.parametrize("name", list(profile_cases()))
+@pytest.mark.parametrize("omega", [None, 2.5])
+def test_profile_integrals_against_quad(name, omega):
+    space, shapes = profile_cases()[name]
+    got = space.integrals(omega)
+    centers, lower, upper = space.centers(), space.lower(), space.upper()
+    for j, f in enumerate(shapes):
+        c = centers[j]
+        if omega is None:
+            ref = quad(lambda x: f(x - c), lower[j], c) + quad(lambda x: f(x - c), c, upper[j])
+        else:
+            ref = quad(lambda x: f(x - c), lower[j], c, weight=omega) + quad(lambda x: f(x - c), c, upper[j], weight=omega)
+        assert got[j] == pytest.approx(ref, rel=1e-9, abs=1e-12), (name, j)
+
+
+def test_gaussian_bspline_weighted_inner_products_against_quad():
+    g = Space.gaussians(arr(0.5, 2.0), arr(0.3, 0.6), 6.0)
+    bp = np.linspace(-2.0, 5.0, 8)
+    b = Space.bsplines_clamped(bp, 3)
+    knots = np.concatenate([[bp[0]] * 3, bp, [bp[-1]] * 3])
+    funcs = bspline_funcs(knots, 3)
+    for omega in (None, 1.3):
+        got = dense(quorvel.inner_products(g, b, omega))
+        for i, (c, s) in enumerate(((0.5, 0.3), (2.0, 0.6))):
+            for j, f in enumerate(funcs):
+                lo, hi = max(c - 6 * s, knots[j]), min(c + 6 * s, knots[j + 4])
+                if lo >= hi:
+                    assert got[i, j] == 0.0
+                    continue
+                cuts = np.unique(np.concatenate([[lo, hi], knots[(knots > lo) & (knots < hi)], [c] if lo < c < hi else []]))
+
+                def h(x):
+                    return math.exp(-0.5 * ((x - c) / s) ** 2) * f(np.array([x]))[0]
+
+                ref = sum(quad(h, u, v, weight=omega) for u, v in zip(cuts[:-1], cuts[1:]))
+                assert got[i, j] == pytest.approx(ref, rel=1e-9, abs=1e-13)
+
+
+@pytest.mark.parametrize("start", [0.0, -1.7])
+def test_harmonics_orthogonal_with_norm_half_period(start):
+    period = 3.0
+    h = Space.harmonics(4, period, start)
+    g = dense(quorvel.inner_products(h, h))
+    np.testing.assert_allclose(g, np.eye(8) * period / 2, rtol=0, atol=1e-11)
+
+
+def test_harmonic_integrals_vanish():
+    np.testing.assert_allclose(Space.harmonics(3, 2.0, 0.5).integrals(), 0.0, atol=1e-12)
