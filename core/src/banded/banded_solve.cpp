@@ -32,12 +32,112 @@ void solve_in_place(const BandedMatrix& l, std::span<double> v) {
     }
 }
 
+namespace {
+
+// The sweeps of solve_in_place applied to R rows at once. Each sweep is a chain of dependent
+// divisions, so a single row is bound by latency; interleaving independent rows keeps the
+// arithmetic units busy. Every row sees exactly the operations of solve_in_place, in the same
+// order, so the results are bit-identical.
+template <std::size_t R> void solve_block(const BandedMatrix& l, double* y) {
+    const std::size_t n = l.n;
+    const std::size_t e = l.bandwidth;
+    const double* const band = l.data.data();
+    double* x[R];
+    for (std::size_t r = 0; r < R; ++r) x[r] = y + r * n;
+
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t first = i >= e ? i - e : 0;
+        const double* const ri = band + e * (i + 1);
+        double s[R] = {};
+        for (std::size_t k = first; k < i; ++k) {
+            const double lik = ri[k];
+            for (std::size_t r = 0; r < R; ++r) s[r] += lik * x[r][k];
+        }
+        const double d = ri[i];
+        for (std::size_t r = 0; r < R; ++r) x[r][i] = (x[r][i] - s[r]) / d;
+    }
+    for (std::size_t i = n; i-- > 0;) {
+        const std::size_t last = std::min(n - 1, i + e);
+        const double* p = band + e * (i + 2) + i;
+        double s[R] = {};
+        for (std::size_t k = i + 1; k <= last; ++k, p += e) {
+            const double lki = *p;
+            for (std::size_t r = 0; r < R; ++r) s[r] += lki * x[r][k];
+        }
+        const double d = band[e * (i + 1) + i];
+        for (std::size_t r = 0; r < R; ++r) x[r][i] = (x[r][i] - s[r]) / d;
+    }
+}
+
+constexpr std::size_t block_rows = 8;
+
+// Rows r0 .. r0 + R - 1 of x M^T into out (row-major, n_rows columns), R rows interleaved for the
+// same reason as above; each entry is summed exactly as product_last_axis sums it.
+template <std::size_t R>
+void product_block(const SparseMatrix& m, const MatrixView& x, std::size_t r0, double* out) {
+    const std::size_t n = m.n_rows;
+    const std::uint64_t* const indptr = m.indptr.data();
+    const std::uint64_t* const indices = m.indices.data();
+    const double* const values = m.data.data();
+    const std::ptrdiff_t cs = x.col_stride;
+    const double* xr[R];
+    for (std::size_t r = 0; r < R; ++r)
+        xr[r] = x.data + static_cast<std::ptrdiff_t>(r0 + r) * x.row_stride;
+    for (std::size_t i = 0; i < n; ++i) {
+        double s[R] = {};
+        for (std::uint64_t p = indptr[i]; p < indptr[i + 1]; ++p) {
+            const double v = values[p];
+            const std::ptrdiff_t c = static_cast<std::ptrdiff_t>(indices[p]) * cs;
+            for (std::size_t r = 0; r < R; ++r) s[r] += v * xr[r][c];
+        }
+        for (std::size_t r = 0; r < R; ++r) out[r * n + i] = s[r];
+    }
+}
+
+} // namespace
+
 void solve_rows(const BandedMatrix& l, double* y, std::size_t k) {
     const std::size_t n = l.n;
     if (n == 0) return;
-    parallel_rows<NoScratch>(k, [&](std::size_t r, NoScratch&) {
-        solve_in_place(l, std::span<double>(y + r * n, n));
+    const std::size_t blocks = (k + block_rows - 1) / block_rows;
+    parallel_rows<NoScratch>(blocks, [&](std::size_t b, NoScratch&) {
+        const std::size_t r0 = b * block_rows;
+        if (r0 + block_rows <= k) {
+            solve_block<block_rows>(l, y + r0 * n);
+            return;
+        }
+        for (std::size_t r = r0; r < k; ++r) solve_in_place(l, std::span<double>(y + r * n, n));
     });
+}
+
+} // namespace quorvel
+
+namespace quorvel {
+
+std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& x,
+                                       const BandedMatrix& l) {
+    internal_assert(x.cols == m.n_cols, "x has the wrong number of columns");
+    internal_assert(m.n_rows == l.n, "factor and matrix sizes differ");
+    const std::size_t n = m.n_rows;
+    const std::size_t k = x.rows;
+    std::vector<double> out(k * n);
+    if (n == 0) return out;
+    // Each block of rows is multiplied and solved while it is still in cache.
+    const std::size_t blocks = (k + block_rows - 1) / block_rows;
+    parallel_rows<NoScratch>(blocks, [&](std::size_t b, NoScratch&) {
+        const std::size_t r0 = b * block_rows;
+        double* const y = out.data() + r0 * n;
+        if (r0 + block_rows <= k) {
+            product_block<block_rows>(m, x, r0, y);
+            solve_block<block_rows>(l, y);
+            return;
+        }
+        for (std::size_t r = r0; r < k; ++r) {
+            product_block<1>(m, x, r, out.data() + r * n);
+            solve_block<1>(l, out.data() + r * n);
+        }
+    });
+    return out;
 }
 
 } // namespace quorvel

@@ -89,9 +89,7 @@ std::vector<double> Fit::to_dense() const {
 
 std::vector<double> Fit::apply_last_axis(const MatrixView& data) const {
     internal_assert(data.cols == n_data, "data has the wrong number of columns");
-    std::vector<double> b = product_last_axis(design_transpose, data);
-    solve_rows(factor, b.data(), data.rows);
-    return b;
+    return solve_product_rows(design_transpose, data, factor);
 }
 
 } // namespace quorvel

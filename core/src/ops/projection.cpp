@@ -34,11 +34,8 @@ std::vector<double> Projection::to_dense() const {
 
 std::vector<double> Projection::apply_last_axis(const MatrixView& f, const Bounds& bounds) const {
     internal_assert(f.cols == n_src, "f has the wrong number of columns");
+    if (bounds.kind == Bounds::Kind::None) return solve_product_rows(cross, f, factor);
     std::vector<double> y = product_last_axis(cross, f);
-    if (bounds.kind == Bounds::Kind::None) {
-        solve_rows(factor, y.data(), f.rows);
-        return y;
-    }
     const std::vector<double> rhs = y;
     solve_rows(factor, y.data(), f.rows);
     bound_rows(*this, f, rhs, y.data(), bounds);
