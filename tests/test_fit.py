@@ -249,3 +249,19 @@ def test_docstrings():
     assert Fit.apply_last_axis.__doc__ == (
         "Fits each row of data, shape (k, n_data), returning coefficients (k, n_model).")
     assert Fit.design.__text_signature__ == "($self)"
+
+
+def test_argument_errors_name_the_parameter():
+    k = Space.deltas(points(5))
+    m = bsplines(0.0, 10.0, 1)
+    with pytest.raises(OverflowError) as info:
+        Fit(k, m, "none", 0.1, "difference", -1)
+    assert info.value.__notes__ == ["while processing 'order'"]
+    with pytest.raises(TypeError) as info:
+        Fit(k, m, "none", "0.1", "difference", 1)
+    assert info.value.__notes__ == ["while processing 'smoothing'"]
+    with pytest.raises(TypeError) as info:
+        Fit(k, m, "none", 0.1, "difference")
+    assert str(info.value) == "Fit.__new__() missing 1 required positional argument: 'order'"
+    fit = Fit(kernels=k, model=m, normalization="none", smoothing=0.1, penalty="difference", order=1)
+    assert fit.n_model == len(m)

@@ -346,3 +346,19 @@ def test_docstrings():
     assert Projection.__module__ == "quorvel._quorvel"
     with pytest.raises(AttributeError):
         Projection(boxes(0.0, 1.0, 2), boxes(0.0, 1.0, 2)).n_src = 3
+
+
+def test_argument_errors_name_the_parameter():
+    s = boxes(0.0, 1.0, 2)
+    with pytest.raises(TypeError) as info:
+        Projection(s)
+    assert str(info.value) == "Projection.__new__() missing 1 required positional argument: 'dst'"
+    with pytest.raises(TypeError) as info:
+        Projection(s, "dst")
+    assert str(info.value) == "'str' object is not an instance of 'Space'"
+    assert info.value.__notes__ == ["while processing 'dst'"]
+    with pytest.raises(TypeError) as info:
+        Projection(s, s).apply_last_axis([[0.0, 1.0]])
+    assert info.value.__notes__ == ["while processing 'f'"]
+    p = Projection(src=s, dst=s, weight=None)
+    np.testing.assert_allclose(p.apply_last_axis(f=np.ones((1, 2)), bounds=(0.0, 2.0)), np.ones((1, 2)))
