@@ -71,7 +71,8 @@ bool from_python(PyObject* obj, std::vector<double>& out) {
     const npy_intp stride = PyArray_STRIDE(a, 0);
     const char* base = static_cast<const char*>(PyArray_DATA(a));
     out.resize(static_cast<std::size_t>(n));
-    for (npy_intp i = 0; i < n; ++i) out[static_cast<std::size_t>(i)] = read_at(base + i * stride);
+    for (npy_intp i = 0; i < n; ++i)
+        out[static_cast<std::size_t>(i)] = read_at(base + i * stride);
     return true;
 }
 
@@ -102,10 +103,10 @@ bool from_python(PyObject* obj, ArrayView2& out) {
     // An axis of length 1 may carry any stride; give it the one its contiguous layout implies.
     const bool c_order = PyArray_IS_C_CONTIGUOUS(a);
     const auto elem = static_cast<std::ptrdiff_t>(sizeof(double));
-    std::ptrdiff_t rs = rows > 1 ? PyArray_STRIDE(a, 0) / elem
-                                 : (c_order ? static_cast<std::ptrdiff_t>(cols) : 1);
-    std::ptrdiff_t cs = cols > 1 ? PyArray_STRIDE(a, 1) / elem
-                                 : (c_order ? 1 : static_cast<std::ptrdiff_t>(rows));
+    std::ptrdiff_t rs =
+        rows > 1 ? PyArray_STRIDE(a, 0) / elem : (c_order ? static_cast<std::ptrdiff_t>(cols) : 1);
+    std::ptrdiff_t cs =
+        cols > 1 ? PyArray_STRIDE(a, 1) / elem : (c_order ? 1 : static_cast<std::ptrdiff_t>(rows));
     Py_INCREF(obj);
     Py_XDECREF(out.owner_);
     out.owner_ = obj;
@@ -120,7 +121,8 @@ PyObject* to_python(std::vector<double>&& values) {
 
 PyObject* to_python(Dense2&& values) {
     npy_intp dims[2] = {static_cast<npy_intp>(values.rows), static_cast<npy_intp>(values.cols)};
-    internal_assert(values.data.size() == values.rows * values.cols, "dense result has the wrong size");
+    internal_assert(values.data.size() == values.rows * values.cols,
+                    "dense result has the wrong size");
     return new_array(2, dims, NPY_DOUBLE, values.data.data(), values.data.size() * sizeof(double));
 }
 

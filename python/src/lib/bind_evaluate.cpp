@@ -15,6 +15,8 @@ PyMethodDef evaluate_def = function_def<evaluate_entry, evaluate_impl>();
 
 } // namespace
 
-int add_evaluate(PyObject* module) { return add_function(module, evaluate_def); }
+int add_evaluate(PyObject* module) {
+    return add_function(module, evaluate_def);
+}
 
 } // namespace quorvel::py

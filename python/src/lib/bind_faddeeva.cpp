@@ -8,14 +8,19 @@ namespace quorvel::py {
 
 namespace {
 
-double faddeeva_re_impl(const double& x, const double& y) { return faddeeva(x, y).re; }
+double faddeeva_re_impl(const double& x, const double& y) {
+    return faddeeva(x, y).re;
+}
 
-constexpr Entry faddeeva_re_entry{"faddeeva_re", nullptr,
-                                  "faddeeva_re(x, y)\n--\n\nRe w(x + iy) for y >= 0, w the Faddeeva function."};
+constexpr Entry faddeeva_re_entry{
+    "faddeeva_re", nullptr,
+    "faddeeva_re(x, y)\n--\n\nRe w(x + iy) for y >= 0, w the Faddeeva function."};
 PyMethodDef faddeeva_re_def = function_def<faddeeva_re_entry, faddeeva_re_impl>();
 
 } // namespace
 
-int add_faddeeva_re(PyObject* module) { return add_function(module, faddeeva_re_def); }
+int add_faddeeva_re(PyObject* module) {
+    return add_function(module, faddeeva_re_def);
+}
 
 } // namespace quorvel::py

@@ -23,6 +23,8 @@ PyMethodDef inner_products_def = function_def<inner_products_entry, inner_produc
 
 } // namespace
 
-int add_inner_products(PyObject* module) { return add_function(module, inner_products_def); }
+int add_inner_products(PyObject* module) {
+    return add_function(module, inner_products_def);
+}
 
 } // namespace quorvel::py

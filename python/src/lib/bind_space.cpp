@@ -24,9 +24,15 @@ Result<Space> built(Result<Elements> elements) {
 
 // ---- static constructors -----------------------------------------------------------------------
 
-Result<Space> deltas_impl(const Array& x) { return built(deltas(x)); }
-Result<Space> boxes_impl(const Array& edges) { return built(boxes(edges)); }
-Result<Space> hats_impl(const Array& nodes) { return built(hats(nodes)); }
+Result<Space> deltas_impl(const Array& x) {
+    return built(deltas(x));
+}
+Result<Space> boxes_impl(const Array& edges) {
+    return built(boxes(edges));
+}
+Result<Space> hats_impl(const Array& nodes) {
+    return built(hats(nodes));
+}
 Result<Space> bsplines_impl(const Array& knots, const std::uint64_t& degree) {
     return built(bsplines(knots, degree));
 }
@@ -54,7 +60,8 @@ Result<Space> pseudo_voigts_impl(const Array& centers, const Array& hwhm, const 
     return built(pseudo_voigts(centers, hwhm, eta, cutoff));
 }
 Result<Space> super_gaussians_impl(const Array& centers, const Array& hwhm_left,
-                                   const Array& hwhm_right, const Array& power, const double& cutoff) {
+                                   const Array& hwhm_right, const Array& power,
+                                   const double& cutoff) {
     return built(super_gaussians(centers, hwhm_left, hwhm_right, power, cutoff));
 }
 Result<Space> smoothed_boxes_impl(const Array& centers, const Array& half_width, const Array& sigma,
@@ -76,7 +83,9 @@ Result<Space> fts_impl(const Array& centers, const Array& max_opd, const double&
     return built(fts(centers, max_opd, cutoff, *window));
 }
 
-Space concatenate_impl(const Sequence<SpacePtr>& spaces) { return concatenate(spaces.items); }
+Space concatenate_impl(const Sequence<SpacePtr>& spaces) {
+    return concatenate(spaces.items);
+}
 
 // ---- methods -----------------------------------------------------------------------------------
 
@@ -86,9 +95,15 @@ Result<Space> take_impl(const Space& self, const Sequence<std::uint64_t>& indice
 Result<Space> derivative_impl(const Space& self, const std::uint64_t& order) {
     return derivative(self, order);
 }
-std::vector<double> lower_impl(const Space& self) { return self.lower; }
-std::vector<double> upper_impl(const Space& self) { return self.upper; }
-std::vector<double> centers_impl(const Space& self) { return centers(self); }
+std::vector<double> lower_impl(const Space& self) {
+    return self.lower;
+}
+std::vector<double> upper_impl(const Space& self) {
+    return self.upper;
+}
+std::vector<double> centers_impl(const Space& self) {
+    return centers(self);
+}
 
 Result<std::vector<double>> integrals_impl(const Space& self, const std::optional<double>& weight) {
     auto w = check_weight(weight);
@@ -179,7 +194,9 @@ PyTypeObject* space_class = nullptr;
 
 } // namespace
 
-PyTypeObject* space_type() { return class_object_in_call(space_class, space_spec, "Space"); }
+PyTypeObject* space_type() {
+    return class_object_in_call(space_class, space_spec, "Space");
+}
 
 int add_space(PyObject* module) {
     return add_class(module, "Space", class_object(space_class, space_spec));

@@ -18,7 +18,8 @@ Signature parse_signature(const Entry& entry) {
         const auto comma = list.find(',');
         std::string_view item = list.substr(0, comma);
         list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
-        while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
+        while (!item.empty() && item.front() == ' ')
+            item.remove_prefix(1);
         if (item == "$self") continue;
         const auto eq = item.find('=');
         sig.params.push_back({std::string(item.substr(0, eq)), eq != std::string_view::npos});
@@ -73,7 +74,8 @@ bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject
         bound[j] = value;
         return true;
     }
-    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", sig.callable.c_str(), key);
+    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
+                 sig.callable.c_str(), key);
     return false;
 }
 
@@ -82,10 +84,9 @@ bool check_missing(const Signature& sig, PyObject** bound) {
     for (std::size_t j = 0; j < sig.required; ++j)
         if (bound[j] == nullptr) missing.push_back(&sig.params[j].name);
     if (missing.empty()) return true;
-    const std::string message = sig.callable + " missing " + std::to_string(missing.size()) +
-                                " required positional " +
-                                (missing.size() == 1 ? "argument: " : "arguments: ") +
-                                join_names(missing);
+    const std::string message =
+        sig.callable + " missing " + std::to_string(missing.size()) + " required positional " +
+        (missing.size() == 1 ? "argument: " : "arguments: ") + join_names(missing);
     PyErr_SetString(PyExc_TypeError, message.c_str());
     return false;
 }
@@ -98,11 +99,13 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
         too_many_positional(sig, nargs);
         return false;
     }
-    for (Py_ssize_t i = 0; i < nargs; ++i) bound[i] = args[i];
+    for (Py_ssize_t i = 0; i < nargs; ++i)
+        bound[i] = args[i];
     if (kwnames != nullptr) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k)
-            if (!bind_keyword(sig, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], bound)) return false;
+            if (!bind_keyword(sig, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], bound))
+                return false;
     }
     return check_missing(sig, bound);
 }
@@ -113,7 +116,8 @@ bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyOb
         too_many_positional(sig, nargs);
         return false;
     }
-    for (Py_ssize_t i = 0; i < nargs; ++i) bound[i] = PyTuple_GET_ITEM(args, i);
+    for (Py_ssize_t i = 0; i < nargs; ++i)
+        bound[i] = PyTuple_GET_ITEM(args, i);
     if (kwargs != nullptr) {
         Py_ssize_t pos = 0;
         PyObject *key = nullptr, *value = nullptr;

@@ -57,7 +57,9 @@
 //        PyType_Spec spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
 //                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 //        PyTypeObject* slot = nullptr;
-//        int add_projection(PyObject* m) { return add_class(m, "Projection", class_object(slot, spec)); }
+//        int add_projection(PyObject* m) {
+//            return add_class(m, "Projection", class_object(slot, spec));
+//        }
 //
 //   Methods take `const Core& self` first; static methods use static_def (same form as
 //   function_def). Instances are built from `type` by the constructor template; a method that
@@ -191,7 +193,8 @@ template <const Entry& E, auto Impl>
 PyObject* function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         typename detail::Traits<decltype(Impl)>::Values values;
-        if (!detail::bind_and_convert(signature_of<E>(), args, nargs, kwnames, values)) return nullptr;
+        if (!detail::bind_and_convert(signature_of<E>(), args, nargs, kwnames, values))
+            return nullptr;
         return to_python(std::apply(Impl, values));
     });
 }
@@ -201,7 +204,8 @@ PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     return guarded([&]() -> PyObject* {
         using T = detail::SelfTraits<decltype(Impl)>;
         typename T::Values values;
-        if (!detail::bind_and_convert(signature_of<E>(), args, nargs, kwnames, values)) return nullptr;
+        if (!detail::bind_and_convert(signature_of<E>(), args, nargs, kwnames, values))
+            return nullptr;
         const auto& core = instance_value<typename T::Self>(self);
         return to_python(std::apply([&](auto&... a) { return Impl(core, a...); }, values));
     });
@@ -248,7 +252,8 @@ template <const Entry& E, auto Impl> PyMethodDef method_def() {
 template <const Entry& E, auto Impl> PyMethodDef noargs_def() {
     return {E.name, detail::as_cfunction(&method_noargs<Impl>), METH_NOARGS, E.doc};
 }
-template <class Core, std::uint64_t (*Get)(const Core&)> PyGetSetDef property_def(const char* name) {
+template <class Core, std::uint64_t (*Get)(const Core&)>
+PyGetSetDef property_def(const char* name) {
     return {name, &property<Core, Get>, nullptr, nullptr, nullptr};
 }
 

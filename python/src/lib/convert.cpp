@@ -34,7 +34,8 @@ bool is_numpy_bool(PyObject* obj) {
         PyErr_Clear();
         return false;
     }
-    const bool in_numpy = PyUnicode_Check(module) && PyUnicode_CompareWithASCIIString(module, "numpy") == 0;
+    const bool in_numpy =
+        PyUnicode_Check(module) && PyUnicode_CompareWithASCIIString(module, "numpy") == 0;
     Py_DECREF(module);
     if (!in_numpy) return false;
     const char* name = Py_TYPE(obj)->tp_name;
@@ -101,7 +102,9 @@ bool check_sequence(PyObject* obj, Py_ssize_t& length_hint) {
     return true;
 }
 
-PyObject* to_python(PyObject* obj) { return obj; }
+PyObject* to_python(PyObject* obj) {
+    return obj;
+}
 
 PyObject* to_python(Space&& space) {
     return to_python(std::make_shared<const Space>(std::move(space)));
@@ -113,12 +116,16 @@ PyObject* to_python(SpacePtr space) {
     return new_instance<Space>(type, std::move(space));
 }
 
-PyObject* to_python(double value) { return PyFloat_FromDouble(value); }
+PyObject* to_python(double value) {
+    return PyFloat_FromDouble(value);
+}
 
 PyObject* to_python(std::uint64_t value) {
     return PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(value));
 }
 
-PyObject* to_python(bool value) { return PyBool_FromLong(value ? 1 : 0); }
+PyObject* to_python(bool value) {
+    return PyBool_FromLong(value ? 1 : 0);
+}
 
 } // namespace quorvel::py

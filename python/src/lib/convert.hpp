@@ -6,7 +6,8 @@
 //
 //   std::vector<double>        1-D float64 array, copied in index order through any stride
 //   Array2                     2-D float64 array, copied into a row-major table
-//   ArrayView2                 2-D float64 array read in place (aligned, C or F contiguous); holds a
+//   ArrayView2                 2-D float64 array read in place (aligned, C or F contiguous); holds
+//   a
 //                              reference to the array until the converted value is destroyed
 //   std::uint64_t              non-negative integer (index protocol)
 //   double                     real (float protocol)
@@ -124,8 +125,8 @@ template <class T> bool from_python(PyObject* obj, std::optional<T>& out) {
 
 // ---- results ---------------------------------------------------------------------------------
 
-PyTypeObject* space_type();             // class object of Space (bind_space.cpp)
-PyObject* to_python(PyObject* obj);     // passes a new reference through
+PyTypeObject* space_type();         // class object of Space (bind_space.cpp)
+PyObject* to_python(PyObject* obj); // passes a new reference through
 PyObject* to_python(Space&& space);
 PyObject* to_python(SpacePtr space);
 PyObject* to_python(std::vector<double>&& values);

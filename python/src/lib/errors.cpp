@@ -9,8 +9,8 @@ PyObject* singular_error() {
     // Created once per process under the interpreter lock; reused by every module object.
     static PyObject* type = nullptr;
     if (type == nullptr) {
-        type = PyErr_NewExceptionWithDoc("_quorvel.SingularError", nullptr, PyExc_ValueError,
-                                         nullptr);
+        type =
+            PyErr_NewExceptionWithDoc("_quorvel.SingularError", nullptr, PyExc_ValueError, nullptr);
         if (type == nullptr) {
             PyErr_Clear();
             raise_internal("Failed to initialize new exception type.");
@@ -25,14 +25,16 @@ void raise_core_error(const CoreError& error) {
         type = singular_error();
         if (type == nullptr) return;
     }
-    PyObject* message =
-        PyUnicode_FromStringAndSize(error.message.data(), static_cast<Py_ssize_t>(error.message.size()));
+    PyObject* message = PyUnicode_FromStringAndSize(error.message.data(),
+                                                    static_cast<Py_ssize_t>(error.message.size()));
     if (message == nullptr) return;
     PyErr_SetObject(type, message);
     Py_DECREF(message);
 }
 
-void raise_internal(const char* message) { PyErr_SetString(PyExc_SystemError, message); }
+void raise_internal(const char* message) {
+    PyErr_SetString(PyExc_SystemError, message);
+}
 
 void raise_from_current_exception() noexcept {
     try {
@@ -75,7 +77,8 @@ void raise_not_instance(PyObject* obj, const char* expected) {
         PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
         return;
     }
-    PyObject* name = PyType_GetQualName(Py_TYPE(obj));
+    PyObject* name =
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
     if (name == nullptr) return;
     PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", name, expected);
     Py_DECREF(name);

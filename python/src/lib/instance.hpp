@@ -19,8 +19,7 @@ template <class Core> const Core& instance_value(PyObject* self) {
     return *reinterpret_cast<Instance<Core>*>(self)->value;
 }
 
-template <class Core>
-const std::shared_ptr<const Core>& instance_pointer(PyObject* self) {
+template <class Core> const std::shared_ptr<const Core>& instance_pointer(PyObject* self) {
     return reinterpret_cast<Instance<Core>*>(self)->value;
 }
 
@@ -29,7 +28,8 @@ template <class Core>
 PyObject* new_instance(PyTypeObject* type, std::shared_ptr<const Core> value) {
     PyObject* self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
-    new (&reinterpret_cast<Instance<Core>*>(self)->value) std::shared_ptr<const Core>(std::move(value));
+    new (&reinterpret_cast<Instance<Core>*>(self)->value)
+        std::shared_ptr<const Core>(std::move(value));
     return self;
 }
 

@@ -63,7 +63,8 @@ int exec_module(PyObject* module) {
         PyObject* singular = singular_error();
         Py_XINCREF(singular);
         if (add_object(module, "SingularError", singular) < 0) return -1;
-        if (add_object(module, "FWHM_PER_SIGMA", PyFloat_FromDouble(2.3548200450309493)) < 0) return -1;
+        if (add_object(module, "FWHM_PER_SIGMA", PyFloat_FromDouble(2.3548200450309493)) < 0)
+            return -1;
         if (add_space(module) < 0) return -1;
         if (add_projection(module) < 0) return -1;
         if (add_fit(module) < 0) return -1;
@@ -90,4 +91,6 @@ PyModuleDef definition = {
 
 } // namespace quorvel::py
 
-PyMODINIT_FUNC PyInit__quorvel(void) { return PyModuleDef_Init(&quorvel::py::definition); }
+PyMODINIT_FUNC PyInit__quorvel(void) {
+    return PyModuleDef_Init(&quorvel::py::definition);
+}
