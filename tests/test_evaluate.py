@@ -192,3 +192,26 @@ def test_large_random_evaluation_matches_dense_reference():
         ref[right, j] = (b - x[right]) / (b - c)
         ref[x == c, j] = 1.0
     np.testing.assert_allclose(dense(result), ref, rtol=0, atol=1e-14)
+
+
+def test_evaluate_equals_inner_products_of_deltas():
+    # Points at every support end, duplicated elements with equal lower ends, deltas, profiles and
+    # a very wide element: evaluate must find exactly the candidates of the general overlap query.
+    hats = Space.hats(arr(0.0, 0.5, 0.5 + 1e-12, 2.0, 7.0))
+    basis = Space.concatenate(
+        [
+            hats.take([3, 0, 0, 2]),
+            Space.deltas(arr(0.5, 2.0, 2.0)),
+            Space.gaussians(arr(1.0, 4.0), arr(0.1, 2.0), 3.0),
+            Space.boxes(arr(-100.0, 100.0)),
+            Space.bsplines(arr(0.0, 0.25, 1.0, 1.0, 3.0), 2),
+        ]
+    )
+    ends = np.concatenate([basis.lower(), basis.upper()])
+    x = np.concatenate([ends, np.nextafter(ends, np.inf), np.nextafter(ends, -np.inf), np.linspace(-2, 12, 301)])
+    got = quorvel.evaluate(basis, x)
+    ref = quorvel.inner_products(Space.deltas(x), basis)
+    assert_canonical(got)
+    for a, b in zip(got[:3], ref[:3]):
+        np.testing.assert_array_equal(a, b)
+    assert got[3] == ref[3]
