@@ -302,3 +302,20 @@ def test_concurrent_calls_on_one_space_agree():
             np.testing.assert_array_equal(u, v)
         for u, v in zip(ip[:3], prod[:3]):
             np.testing.assert_array_equal(u, v)
+
+
+def test_numpy_is_imported_only_by_the_first_array_conversion():
+    import subprocess
+    import sys
+
+    code = (
+        "import sys, quorvel\n"
+        "quorvel.faddeeva_re(1.0, 2.0)\n"
+        "assert 'numpy' not in sys.modules, 'imported at module execution'\n"
+        "try:\n"
+        "    quorvel.Space.deltas([1.0])\n"
+        "except TypeError:\n"
+        "    pass\n"
+        "assert 'numpy' in sys.modules\n"
+    )
+    subprocess.run([sys.executable, "-c", code], check=True)
