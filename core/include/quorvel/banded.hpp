@@ -20,7 +20,8 @@ struct BandedMatrix {
 Result<BandedMatrix> banded_cholesky(const SparseMatrix& a);
 // The same factorisation into caller-owned storage (`out` and the diagonal copy are reused
 // between calls, so repeated factorisations of small systems allocate only when they grow).
-Status banded_cholesky_into(const SparseMatrix& a, BandedMatrix& out, std::vector<double>& diagonal);
+Status banded_cholesky_into(const SparseMatrix& a, BandedMatrix& out,
+                            std::vector<double>& diagonal);
 void solve_in_place(const BandedMatrix& l, std::span<double> v);
 // Solves each of the k contiguous rows of length n stored at y, in parallel.
 void solve_rows(const BandedMatrix& l, double* y, std::size_t k);

@@ -22,9 +22,9 @@ struct Bounds {
 
 struct Projection {
     std::size_t n_src = 0, n_dst = 0;
-    SparseMatrix gram;       // G, n_dst x n_dst
-    BandedMatrix factor;     // Cholesky factor of G
-    SparseMatrix cross;      // K, n_dst x n_src
+    SparseMatrix gram;             // G, n_dst x n_dst
+    BandedMatrix factor;           // Cholesky factor of G
+    SparseMatrix cross;            // K, n_dst x n_src
     std::vector<double> integrals; // weighted integrals of the dst elements
 
     // n_dst x n_src row-major matrix G^-1 K.

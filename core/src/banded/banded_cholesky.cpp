@@ -28,7 +28,8 @@ std::size_t band_of(const SparseMatrix& a) {
 
 } // namespace
 
-Status banded_cholesky_into(const SparseMatrix& a, BandedMatrix& out, std::vector<double>& diagonal) {
+Status banded_cholesky_into(const SparseMatrix& a, BandedMatrix& out,
+                            std::vector<double>& diagonal) {
     internal_assert(a.n_rows == a.n_cols, "matrix must be square");
     const std::size_t n = a.n_rows;
     const std::size_t e = band_of(a);
@@ -45,7 +46,8 @@ Status banded_cholesky_into(const SparseMatrix& a, BandedMatrix& out, std::vecto
         }
     }
     diagonal.resize(n);
-    for (std::size_t j = 0; j < n; ++j) diagonal[j] = band[e * (j + 1) + j];
+    for (std::size_t j = 0; j < n; ++j)
+        diagonal[j] = band[e * (j + 1) + j];
 
     // Row-oriented Cholesky-Crout: every entry of row j is finished from the finished rows above.
     for (std::size_t j = 0; j < n; ++j) {
@@ -54,11 +56,13 @@ Status banded_cholesky_into(const SparseMatrix& a, BandedMatrix& out, std::vecto
         for (std::size_t l = first; l < j; ++l) {
             const double* const rl = band + e * (l + 1);
             double s = 0.0;
-            for (std::size_t k = first; k < l; ++k) s += rj[k] * rl[k];
+            for (std::size_t k = first; k < l; ++k)
+                s += rj[k] * rl[k];
             rj[l] = (rj[l] - s) / rl[l];
         }
         double s = 0.0;
-        for (std::size_t k = first; k < j; ++k) s += rj[k] * rj[k];
+        for (std::size_t k = first; k < j; ++k)
+            s += rj[k] * rj[k];
         const double w = rj[j] - s;
         const double d = std::fabs(diagonal[j]);
         if (!(w > pivot_tolerance * d)) {

@@ -7,65 +7,47 @@
 
 namespace quorvel {
 
-void solve_in_place(const BandedMatrix& l, std::span<double> v) {
-    internal_assert(v.size() == l.n, "right-hand side has the wrong length");
-    const std::size_t n = l.n;
-    const std::size_t e = l.bandwidth;
-    const double* const band = l.data.data();
-    double* const x = v.data();
-
-    // L y = v: row i of L is contiguous, so the forward sweep reads it directly.
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t first = i >= e ? i - e : 0;
-        const double* const ri = band + e * (i + 1);
-        double s = 0.0;
-        for (std::size_t k = first; k < i; ++k) s += ri[k] * x[k];
-        x[i] = (x[i] - s) / ri[i];
-    }
-    // L^T x = y: column i of L below the diagonal, L(k, i) at e (k + 1) + i, has stride e.
-    for (std::size_t i = n; i-- > 0;) {
-        const std::size_t last = std::min(n - 1, i + e);
-        const double* p = band + e * (i + 2) + i;
-        double s = 0.0;
-        for (std::size_t k = i + 1; k <= last; ++k, p += e) s += *p * x[k];
-        x[i] = (x[i] - s) / band[e * (i + 1) + i];
-    }
-}
-
 namespace {
 
-// The sweeps of solve_in_place applied to R rows at once. Each sweep is a chain of dependent
-// divisions, so a single row is bound by latency; interleaving independent rows keeps the
-// arithmetic units busy. Every row sees exactly the operations of solve_in_place, in the same
-// order, so the results are bit-identical.
+// Forward (L y = v) and backward (L^T x = y) substitution of R contiguous rows of length n at
+// once. Each sweep is a chain of dependent divisions, so one row alone is bound by latency;
+// interleaving independent rows keeps the arithmetic units busy. Every row sees the same
+// operations in the same order whatever R is, so the results do not depend on the blocking.
 template <std::size_t R> void solve_block(const BandedMatrix& l, double* y) {
     const std::size_t n = l.n;
     const std::size_t e = l.bandwidth;
     const double* const band = l.data.data();
     double* x[R];
-    for (std::size_t r = 0; r < R; ++r) x[r] = y + r * n;
+    for (std::size_t r = 0; r < R; ++r)
+        x[r] = y + r * n;
 
+    // Row i of L is contiguous: L(i, k) at e (i + 1) + k.
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t first = i >= e ? i - e : 0;
         const double* const ri = band + e * (i + 1);
         double s[R] = {};
         for (std::size_t k = first; k < i; ++k) {
             const double lik = ri[k];
-            for (std::size_t r = 0; r < R; ++r) s[r] += lik * x[r][k];
+            for (std::size_t r = 0; r < R; ++r)
+                s[r] += lik * x[r][k];
         }
         const double d = ri[i];
-        for (std::size_t r = 0; r < R; ++r) x[r][i] = (x[r][i] - s[r]) / d;
+        for (std::size_t r = 0; r < R; ++r)
+            x[r][i] = (x[r][i] - s[r]) / d;
     }
+    // Column i of L below the diagonal, L(k, i) at e (k + 1) + i, has stride e.
     for (std::size_t i = n; i-- > 0;) {
         const std::size_t last = std::min(n - 1, i + e);
         const double* p = band + e * (i + 2) + i;
         double s[R] = {};
         for (std::size_t k = i + 1; k <= last; ++k, p += e) {
             const double lki = *p;
-            for (std::size_t r = 0; r < R; ++r) s[r] += lki * x[r][k];
+            for (std::size_t r = 0; r < R; ++r)
+                s[r] += lki * x[r][k];
         }
         const double d = band[e * (i + 1) + i];
-        for (std::size_t r = 0; r < R; ++r) x[r][i] = (x[r][i] - s[r]) / d;
+        for (std::size_t r = 0; r < R; ++r)
+            x[r][i] = (x[r][i] - s[r]) / d;
     }
 }
 
@@ -88,13 +70,20 @@ void product_block(const SparseMatrix& m, const MatrixView& x, std::size_t r0, d
         for (std::uint64_t p = indptr[i]; p < indptr[i + 1]; ++p) {
             const double v = values[p];
             const std::ptrdiff_t c = static_cast<std::ptrdiff_t>(indices[p]) * cs;
-            for (std::size_t r = 0; r < R; ++r) s[r] += v * xr[r][c];
+            for (std::size_t r = 0; r < R; ++r)
+                s[r] += v * xr[r][c];
         }
-        for (std::size_t r = 0; r < R; ++r) out[r * n + i] = s[r];
+        for (std::size_t r = 0; r < R; ++r)
+            out[r * n + i] = s[r];
     }
 }
 
 } // namespace
+
+void solve_in_place(const BandedMatrix& l, std::span<double> v) {
+    internal_assert(v.size() == l.n, "right-hand side has the wrong length");
+    solve_block<1>(l, v.data());
+}
 
 void solve_rows(const BandedMatrix& l, double* y, std::size_t k) {
     const std::size_t n = l.n;
@@ -106,13 +95,10 @@ void solve_rows(const BandedMatrix& l, double* y, std::size_t k) {
             solve_block<block_rows>(l, y + r0 * n);
             return;
         }
-        for (std::size_t r = r0; r < k; ++r) solve_in_place(l, std::span<double>(y + r * n, n));
+        for (std::size_t r = r0; r < k; ++r)
+            solve_block<1>(l, y + r * n);
     });
 }
-
-} // namespace quorvel
-
-namespace quorvel {
 
 std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& x,
                                        const BandedMatrix& l) {

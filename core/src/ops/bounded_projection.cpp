@@ -45,7 +45,8 @@ void fixed_bounds(const Bounds& bounds, BoundedScratch& s, std::size_t n) {
 
 // The range of the source coefficients that overlap each destination element. A destination
 // element without overlapping source values (none stored, or all NaN) is left unbounded.
-void local_bounds(const SparseMatrix& cross, const MatrixView& f, std::size_t r, BoundedScratch& s) {
+void local_bounds(const SparseMatrix& cross, const MatrixView& f, std::size_t r,
+                  BoundedScratch& s) {
     for (std::size_t i = 0; i < cross.n_rows; ++i) {
         double lo = infinity, hi = -infinity;
         for (std::uint64_t p = cross.indptr[i]; p < cross.indptr[i + 1]; ++p) {
@@ -84,7 +85,8 @@ void clamp_and_redistribute(std::span<double> y, std::span<const double> w, Boun
         return std::isfinite(r) ? r : 0.0;
     };
     double available = 0.0;
-    for (std::size_t i = 0; i < n; ++i) available += w[i] * room(i);
+    for (std::size_t i = 0; i < n; ++i)
+        available += w[i] * room(i);
     if (available > 0.0) {
         const double theta = std::min(std::fabs(removed) / available, 1.0);
         for (std::size_t i = 0; i < n; ++i) {
@@ -100,7 +102,8 @@ void bound_row(const SparseMatrix& g, std::span<const double> gdiag, std::span<c
                std::span<const double> b, double* y, BoundedScratch& s) {
     const std::size_t n = g.n_rows;
     double target = 0.0;
-    for (std::size_t i = 0; i < n; ++i) target += w[i] * y[i];
+    for (std::size_t i = 0; i < n; ++i)
+        target += w[i] * y[i];
 
     for (std::size_t i = 0; i < n; ++i) {
         if (y[i] > s.upper[i]) {
@@ -121,9 +124,14 @@ void bound_row(const SparseMatrix& g, std::span<const double> gdiag, std::span<c
         s.free.clear();
         for (std::size_t i = 0; i < n; ++i) {
             switch (s.state[i]) {
-            case State::AtLower: s.x[i] = s.lower[i]; break;
-            case State::AtUpper: s.x[i] = s.upper[i]; break;
-            case State::Free: break;
+            case State::AtLower:
+                s.x[i] = s.lower[i];
+                break;
+            case State::AtUpper:
+                s.x[i] = s.upper[i];
+                break;
+            case State::Free:
+                break;
             }
             if (s.state[i] == State::Free) {
                 s.position[i] = s.free.size();
@@ -177,7 +185,8 @@ void bound_row(const SparseMatrix& g, std::span<const double> gdiag, std::span<c
                 if (s.state[i] != State::Free) wa += w[i] * s.x[i];
             lambda = (wz + wa - target) / wu;
             if (wu == 0.0 || std::isnan(wu)) lambda = 0.0;
-            for (std::size_t q = 0; q < nf; ++q) s.x[s.free[q]] = s.z[q] - lambda * s.u[q];
+            for (std::size_t q = 0; q < nf; ++q)
+                s.x[s.free[q]] = s.z[q] - lambda * s.u[q];
         }
 
         // Dual values of the active bounds, then the new states.

@@ -83,7 +83,8 @@ std::vector<double> Fit::to_dense() const {
     solve_rows(factor, t.data(), n_data);
     std::vector<double> out(n_model * n_data);
     for (std::size_t r = 0; r < n_data; ++r)
-        for (std::size_t i = 0; i < n_model; ++i) out[i * n_data + r] = t[r * n_model + i];
+        for (std::size_t i = 0; i < n_model; ++i)
+            out[i * n_data + r] = t[r * n_model + i];
     return out;
 }
 

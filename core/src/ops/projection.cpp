@@ -28,7 +28,8 @@ std::vector<double> Projection::to_dense() const {
     solve_rows(factor, t.data(), n_src);
     std::vector<double> out(n_dst * n_src);
     for (std::size_t j = 0; j < n_src; ++j)
-        for (std::size_t i = 0; i < n_dst; ++i) out[i * n_src + j] = t[j * n_dst + i];
+        for (std::size_t i = 0; i < n_dst; ++i)
+            out[i * n_src + j] = t[j * n_dst + i];
     return out;
 }
 

@@ -6,10 +6,10 @@
 #include <utility>
 
 #include "binder.hpp"
-#include "registry.hpp"
 #include "quorvel/fit.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/quadrature.hpp"
+#include "registry.hpp"
 
 namespace quorvel::py {
 
@@ -25,9 +25,8 @@ Result<Fit> make_impl(const SpacePtr& kernels, const SpacePtr& model,
     if (!w) return std::unexpected(std::move(w.error()));
     auto kind = parse_penalty(penalty);
     if (!kind) return std::unexpected(std::move(kind.error()));
-    return without_gil([&] {
-        return make_fit(*kernels, *model, *norm, smoothing, Penalty{*kind, order}, *w);
-    });
+    return without_gil(
+        [&] { return make_fit(*kernels, *model, *norm, smoothing, Penalty{*kind, order}, *w); });
 }
 
 PyObject* apply_impl(const Fit& self, const ArrayView2& data) {
@@ -46,10 +45,16 @@ Dense2 to_dense_impl(const Fit& self) {
     return Dense2{self.n_model, self.n_data, without_gil([&] { return self.to_dense(); })};
 }
 
-SparseMatrix design_impl(const Fit& self) { return self.design; }
+SparseMatrix design_impl(const Fit& self) {
+    return self.design;
+}
 
-std::uint64_t n_data(const Fit& self) { return self.n_data; }
-std::uint64_t n_model(const Fit& self) { return self.n_model; }
+std::uint64_t n_data(const Fit& self) {
+    return self.n_data;
+}
+std::uint64_t n_model(const Fit& self) {
+    return self.n_model;
+}
 
 constexpr Entry fit_new{
     "__new__", "Fit",
@@ -64,7 +69,8 @@ PyMethodDef methods[] = {method_def<apply_entry, apply_impl>(),
                          noargs_def<to_dense_entry, to_dense_impl>(),
                          noargs_def<design_entry, design_impl>(),
                          {nullptr, nullptr, 0, nullptr}};
-PyGetSetDef getset[] = {property_def<Fit, n_data>("n_data"), property_def<Fit, n_model>("n_model"),
+PyGetSetDef getset[] = {property_def<Fit, n_data>("n_data"),
+                        property_def<Fit, n_model>("n_model"),
                         {nullptr, nullptr, nullptr, nullptr, nullptr}};
 PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<fit_new, make_impl>)},
                        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Fit>)},
@@ -78,6 +84,8 @@ PyTypeObject* type_slot = nullptr;
 
 } // namespace
 
-int add_fit(PyObject* module) { return add_class(module, "Fit", class_object(type_slot, spec)); }
+int add_fit(PyObject* module) {
+    return add_class(module, "Fit", class_object(type_slot, spec));
+}
 
 } // namespace quorvel::py

@@ -6,10 +6,10 @@
 #include <utility>
 
 #include "binder.hpp"
-#include "registry.hpp"
 #include "quorvel/format.hpp"
 #include "quorvel/projection.hpp"
 #include "quorvel/quadrature.hpp"
+#include "registry.hpp"
 
 namespace quorvel::py {
 
@@ -93,12 +93,19 @@ Dense2 to_dense_impl(const Projection& self) {
     return Dense2{self.n_dst, self.n_src, without_gil([&] { return self.to_dense(); })};
 }
 
-SparseMatrix cross_impl(const Projection& self) { return self.cross; }
+SparseMatrix cross_impl(const Projection& self) {
+    return self.cross;
+}
 
-std::uint64_t n_src(const Projection& self) { return self.n_src; }
-std::uint64_t n_dst(const Projection& self) { return self.n_dst; }
+std::uint64_t n_src(const Projection& self) {
+    return self.n_src;
+}
+std::uint64_t n_dst(const Projection& self) {
+    return self.n_dst;
+}
 
-constexpr Entry projection_new{"__new__", "Projection", "Projection(src, dst, weight=None)\n--\n\n"};
+constexpr Entry projection_new{"__new__", "Projection",
+                               "Projection(src, dst, weight=None)\n--\n\n"};
 constexpr Entry apply_entry{
     "apply_last_axis", "Projection",
     "apply_last_axis($self, f, bounds=None)\n--\n\nProjects each row of f, shape (k, n_src), "
@@ -113,13 +120,12 @@ PyMethodDef methods[] = {method_def<apply_entry, apply_impl>(),
 PyGetSetDef getset[] = {property_def<Projection, n_src>("n_src"),
                         property_def<Projection, n_dst>("n_dst"),
                         {nullptr, nullptr, nullptr, nullptr, nullptr}};
-PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(constructor<projection_new, make_impl>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Projection>)},
-    {Py_tp_doc, const_cast<char*>(projection_new.doc)},
-    {Py_tp_methods, methods},
-    {Py_tp_getset, getset},
-    {0, nullptr}};
+PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<projection_new, make_impl>)},
+                       {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Projection>)},
+                       {Py_tp_doc, const_cast<char*>(projection_new.doc)},
+                       {Py_tp_methods, methods},
+                       {Py_tp_getset, getset},
+                       {0, nullptr}};
 PyType_Spec spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 PyTypeObject* type_slot = nullptr;
