@@ -118,6 +118,39 @@ def test_duplicate_element_fails_at_the_copy():
     assert abs(w) <= 1e-13 * d
 
 
+def nested_boxes(a, b):
+    dst = Space.concatenate([Space.boxes(np.array([0.0, a])), Space.boxes(np.array([0.0, b]))])
+    return dst, dense(q.inner_products(dst, dst))
+
+
+def test_pivot_threshold_is_relative_to_the_diagonal():
+    # Nested boxes [0, a) and [0, b) have G = [[g00, g00], [g00, g11]], whose second pivot is
+    # w = g11 - (g00 / sqrt(g00))^2. Choose b so that w is exactly 1e-13 * g11 (= 1): that pivot
+    # fails; the next larger b gives a pivot just above the threshold, which succeeds.
+    a = 9999999999999.0
+    _, g = nested_boxes(a, 1e13)
+    l10 = g[1, 0] / np.sqrt(g[0, 0])
+    target = l10 * l10 + 1.0
+    b = target
+    for _ in range(16):
+        dst, g = nested_boxes(a, b)
+        if g[1, 1] == target:
+            break
+        b = np.nextafter(b, -np.inf if g[1, 1] > target else np.inf)
+    assert g[1, 1] == target and g[1, 1] - l10 * l10 == 1e-13 * g[1, 1] == 1.0
+    with pytest.raises(SingularError) as info:
+        Projection(dst, dst)
+    assert str(info.value) == f"pivot 1 is 1e0 (diagonal {shortest_exp(target)})" + TAIL
+
+    while True:
+        b = np.nextafter(b, np.inf)
+        dst, g = nested_boxes(a, b)
+        if g[1, 1] > target:
+            break
+    assert g[1, 1] - l10 * l10 > 1e-13 * g[1, 1]
+    assert np.all(np.isfinite(Projection(dst, dst).to_dense()))
+
+
 def test_empty_spaces():
     src = Space.boxes(np.array([0.0, 1.0, 2.0]))
     empty = Space.deltas(np.array([]))
