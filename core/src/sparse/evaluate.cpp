@@ -11,15 +11,18 @@ Result<SparseMatrix> evaluate_points(const Space& basis, std::span<const double>
     for (double p : x)
         if (!std::isfinite(p)) return invalid_input("delta position must be finite");
     // Each row pairs a Delta at its point with the elements whose closed support contains the
-    // point; the Delta is built on the fly instead of materialising one element per point.
+    // point, as inner_product_matrix would, without materialising one element per point.
     const PointIndex index(basis);
     return build_rows<InnerProductScratch>(
         x.size(), basis.size(), [&](std::size_t i, InnerProductScratch& scratch, RowSink& sink) {
-            const Element point{Delta{x[i]}};
-            index.candidates(x[i], scratch.candidates);
+            const double p = x[i];
+            index.candidates(p, scratch.candidates);
             for (std::size_t j : scratch.candidates) {
-                const double v =
-                    pair_inner_product(point, basis.elements[j], std::nullopt, scratch.breakpoints);
+                // The pairing of a Delta at p with element j: its value at p, or for another Delta
+                // 1 exactly at the same position.
+                const Element& e = basis.elements[j];
+                const auto* d = std::get_if<Delta>(&e);
+                const double v = d ? (d->x == p ? 1.0 : 0.0) : evaluate(e, p);
                 if (v != 0.0) sink.push(j, v);
             }
         });

@@ -26,20 +26,20 @@ PointIndex::PointIndex(const Space& space) : space_(space) {
     }
 }
 
-std::size_t PointIndex::count_below(double v, bool strict) const {
+std::size_t PointIndex::count_at_most(double v) const {
     const std::vector<double>& sorted = space_.sorted_lower;
-    auto before = [v, strict](double s) { return strict ? s < v : s <= v; };
+    auto before = [v](double s) { return s <= v; };
     std::size_t lo = 0, hi = sorted.size();
-    if (hi == 0 || (strict ? v <= sorted.front() : v < sorted.front())) return 0;
-    if (strict ? v > sorted.back() : v >= sorted.back()) return hi;
+    if (hi == 0 || v < sorted.front()) return 0;
+    if (v >= sorted.back()) return hi;
     if (!edges_.empty()) {
         const double position = (v - origin_) * inv_step_;
         const std::size_t last = edges_.size() - 2;
         std::size_t k = 0;
         if (position >= static_cast<double>(last)) k = last;
         else if (position > 0.0) k = static_cast<std::size_t>(position);
-        // Within the bucket every end below its start is before v and every end from the next
-        // bucket's start on is not; rounding of the bucket position is checked, not trusted.
+        // Every end below the bucket's start is <= v and every end from the next bucket's start
+        // on is not; the rounding of the bucket position is checked, not trusted.
         if (edges_[k] < v && v < edges_[k + 1]) {
             lo = start_[k];
             hi = start_[k + 1];
@@ -57,10 +57,12 @@ std::size_t PointIndex::count_below(double v, bool strict) const {
 void PointIndex::candidates(double x, std::vector<std::size_t>& out) const {
     out.clear();
     if (space_.size() == 0) return;
-    const std::size_t d = count_below(x - space_.max_width, true);
-    const std::size_t e = count_below(x, false);
-    for (std::size_t p = d; p < e; ++p) {
-        const std::size_t j = space_.order[p];
+    // Elements with lower <= x are the first e in sorted order; walking back from there while the
+    // lower end is still >= x - max_width visits exactly the range the scan has to look at anyway.
+    const std::vector<double>& sorted = space_.sorted_lower;
+    const double reach = x - space_.max_width;
+    for (std::size_t p = count_at_most(x); p > 0 && sorted[p - 1] >= reach; --p) {
+        const std::size_t j = space_.order[p - 1];
         if (x <= space_.upper[j]) out.push_back(j);
     }
     if (out.size() <= 20) {

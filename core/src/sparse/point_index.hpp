@@ -11,15 +11,15 @@ namespace quorvel {
 
 // The elements whose closed support contains x, ascending: the same set as
 // overlapping(space, x, x, out). A table of bucket starts over the sorted lower ends replaces the
-// two bisections over the whole space by a search within one bucket.
+// bisection over the whole space by a search within one bucket.
 class PointIndex {
   public:
     explicit PointIndex(const Space& space);
     void candidates(double x, std::vector<std::size_t>& out) const;
 
   private:
-    // Number of sorted lower ends < v (strict) or <= v (!strict).
-    std::size_t count_below(double v, bool strict) const;
+    // Number of sorted lower ends <= v.
+    std::size_t count_at_most(double v) const;
 
     const Space& space_;
     double origin_ = 0.0, inv_step_ = 0.0;
