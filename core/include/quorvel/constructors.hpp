@@ -1,8 +1,10 @@
 // Element families: each builds the element list of one Space constructor, validating first.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "quorvel/apodization.hpp"
@@ -31,5 +33,35 @@ Result<Elements> super_gaussians(Values centers, Values hwhm_left, Values hwhm_r
 Result<Elements> smoothed_boxes(Values centers, Values half_width, Values sigma, double cutoff);
 Result<Elements> fts(Values centers, Values max_opd, double cutoff, const Apodization& apodization);
 Result<Elements> harmonics(std::uint64_t n, double period, double start);
+
+// Segment lists of tabulated shapes: piecewise linear or monotone cubic (PCHIP) through the
+// points (xs, ys), and the trapezoid of plateau half width `top` and base half width `bottom`.
+enum class Interpolation { Linear, Pchip };
+Result<Interpolation> parse_interpolation(std::string_view text);
+Result<SegmentList> linear_shape(Values xs, Values ys);
+Result<SegmentList> pchip_shape(Values xs, Values ys);
+Result<SegmentList> interpolated_shape(Values xs, Values ys, Interpolation interp);
+Result<SegmentList> trapezoid_shape(double top, double bottom);
+
+// A table of equal-length rows, row-major: row i is data[i * cols, (i + 1) * cols).
+struct Tables {
+    std::size_t rows = 0, cols = 0;
+    Values data;
+    Values row(std::size_t i) const { return data.subspan(i * cols, cols); }
+};
+
+// Shapes placed at centers. A parameter array holds one shared entry or one per center.
+Result<Elements> rectangles(Values centers, Values widths);
+Result<Elements> triangles(Values centers, Values hwhm);
+Result<Elements> trapezoids(Values centers, Values top, Values bottom);
+Result<Elements> tabulated(Values centers, const Tables& x, const Tables& y, Interpolation interp);
+Result<Elements> shifted(Values shape_x, Values shape_y, Values centers, Values stretch,
+                         Interpolation interp);
+
+// Every element re-expressed through x = a / u (reciprocal) or x = a + b u (affine); deltas are
+// moved, other elements wrapped, optionally times |du/dx|.
+Result<MapKind> parse_map_kind(std::string_view text);
+Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double a, double b,
+                        bool jacobian);
 
 } // namespace quorvel

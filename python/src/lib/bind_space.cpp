@@ -83,12 +83,45 @@ Result<Space> fts_impl(const Array& centers, const Array& max_opd, const double&
     return built(fts(centers, max_opd, cutoff, *window));
 }
 
+Result<Space> rectangles_impl(const Array& centers, const Array& widths) {
+    return built(rectangles(centers, widths));
+}
+Result<Space> triangles_impl(const Array& centers, const Array& hwhm) {
+    return built(triangles(centers, hwhm));
+}
+Result<Space> trapezoids_impl(const Array& centers, const Array& top, const Array& bottom) {
+    return built(trapezoids(centers, top, bottom));
+}
+Result<Space> shifted_impl(const Array& shape_x, const Array& shape_y, const Array& centers,
+                           const Array& stretch, const std::string& interp) {
+    auto how = parse_interpolation(interp);
+    if (!how) return std::unexpected(std::move(how.error()));
+    return built(shifted(shape_x, shape_y, centers, stretch, *how));
+}
+
+Tables tables(const Array2& a) {
+    return Tables{a.rows, a.cols, a.data};
+}
+
+Result<Space> tabulated_impl(const Array& centers, const Array2& x, const Array2& y,
+                             const std::string& interp) {
+    auto how = parse_interpolation(interp);
+    if (!how) return std::unexpected(std::move(how.error()));
+    return built(tabulated(centers, tables(x), tables(y), *how));
+}
+
 Space concatenate_impl(const Sequence<SpacePtr>& spaces) {
     return concatenate(spaces.items);
 }
 
 // ---- methods -----------------------------------------------------------------------------------
 
+Result<Space> mapped_impl(const Space& self, const std::string& kind, const double& a,
+                          const double& b, const bool& jacobian) {
+    auto map = parse_map_kind(kind);
+    if (!map) return std::unexpected(std::move(map.error()));
+    return built(mapped(self.elements, *map, a, b, jacobian));
+}
 Result<Space> take_impl(const Space& self, const Sequence<std::uint64_t>& indices) {
     return take(self, indices.items);
 }
@@ -136,6 +169,24 @@ constexpr Entry fts_entry{
     "fts(centers, max_opd, cutoff, apodization=None, cosine_sum=None, polynomial=None)\n--\n\n"
     "`apodization` is a name, or None with `cosine_sum` (<= 4) or `polynomial` (<= 5)\n"
     "coefficients."};
+constexpr Entry rectangles_entry{"rectangles", "Space", "rectangles(centers, widths)\n--\n\n"};
+constexpr Entry triangles_entry{"triangles", "Space", "triangles(centers, hwhm)\n--\n\n"};
+constexpr Entry trapezoids_entry{"trapezoids", "Space",
+                                 "trapezoids(centers, top, bottom)\n--\n\n"};
+constexpr Entry shifted_entry{
+    "shifted", "Space",
+    "shifted(shape_x, shape_y, centers, stretch, interp)\n--\n\n"
+    "Copies of the tabulated shape (shape_x, shape_y), shifted to `centers` and stretched by\n"
+    "`stretch`."};
+constexpr Entry tabulated_entry{
+    "tabulated", "Space",
+    "tabulated(centers, x, y, interp)\n--\n\n"
+    "Per-element tables: x has 1 or len(centers) rows, y has len(centers) rows."};
+constexpr Entry mapped_entry{
+    "mapped", "Space",
+    "mapped($self, kind, a, b, jacobian)\n--\n\n"
+    "The elements as functions of x = forward(u): kind \"reciprocal\" (x = a / u) or \"affine\"\n"
+    "(x = a + b·u)."};
 constexpr Entry concatenate_entry{"concatenate", "Space", "concatenate(spaces)\n--\n\n"};
 constexpr Entry take_entry{"take", "Space", "take($self, indices)\n--\n\n"};
 constexpr Entry derivative_entry{"derivative", "Space", "derivative($self, order)\n--\n\n"};
@@ -144,8 +195,7 @@ constexpr Entry upper_entry{"upper", "Space", "upper($self)\n--\n\n"};
 constexpr Entry centers_entry{"centers", "Space", "centers($self)\n--\n\n"};
 constexpr Entry integrals_entry{"integrals", "Space", "integrals($self, weight=None)\n--\n\n"};
 
-// The method table in the documented member order; rectangles, triangles, trapezoids, shifted,
-// tabulated (after fts) and mapped (before concatenate) are not built yet.
+// The method table in the documented member order.
 PyMethodDef space_methods[] = {
     static_def<deltas_entry, deltas_impl>(),
     static_def<boxes_entry, boxes_impl>(),
@@ -161,6 +211,12 @@ PyMethodDef space_methods[] = {
     static_def<super_gaussians_entry, super_gaussians_impl>(),
     static_def<smoothed_boxes_entry, smoothed_boxes_impl>(),
     static_def<fts_entry, fts_impl>(),
+    static_def<rectangles_entry, rectangles_impl>(),
+    static_def<triangles_entry, triangles_impl>(),
+    static_def<trapezoids_entry, trapezoids_impl>(),
+    static_def<shifted_entry, shifted_impl>(),
+    static_def<tabulated_entry, tabulated_impl>(),
+    method_def<mapped_entry, mapped_impl>(),
     static_def<concatenate_entry, concatenate_impl>(),
     method_def<take_entry, take_impl>(),
     method_def<derivative_entry, derivative_impl>(),

@@ -1,0 +1,65 @@
+// Monotone piecewise cubic Hermite interpolation of a point table: Fritsch-Carlson slopes by the
+// weighted harmonic mean inside, the shape-preserving three-point formula at the ends.
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "shape_table.hpp"
+
+namespace quorvel {
+
+namespace {
+
+// Signs are sign bits, so -0 and +0 differ; NaN has no sign and matches nothing.
+bool same_sign(double p, double q) {
+    return !std::isnan(p) && !std::isnan(q) && std::signbit(p) == std::signbit(q);
+}
+
+// End slope from the two intervals next to the end (h0, delta0 the outer one), kept from
+// overshooting: zero when it points against the data, at most 3 delta0 where the data turn.
+double end_slope(double h0, double h1, double delta0, double delta1) {
+    if (std::isnan(delta0)) return 0.0;
+    const double d = ((2.0 * h0 + h1) * delta0 - h0 * delta1) / (h0 + h1);
+    if (!same_sign(d, delta0)) return 0.0;
+    if (!same_sign(delta1, delta0) && 3.0 * std::abs(delta0) < std::abs(d)) return 3.0 * delta0;
+    return d;
+}
+
+} // namespace
+
+Result<SegmentList> pchip_shape(Values xs, Values ys) {
+    if (auto ok = check_shape_table(xs, ys); !ok) return std::unexpected(ok.error());
+    const std::size_t n = xs.size();
+    std::vector<double> h(n - 1), delta(n - 1), d(n);
+    for (std::size_t k = 0; k + 1 < n; ++k) {
+        h[k] = xs[k + 1] - xs[k];
+        delta[k] = (ys[k + 1] - ys[k]) / h[k];
+    }
+    if (n == 2) {
+        d[0] = d[1] = delta[0];
+    } else {
+        for (std::size_t k = 1; k + 1 < n; ++k) {
+            if (delta[k - 1] * delta[k] > 0.0) {
+                const double w1 = 2.0 * h[k] + h[k - 1];
+                const double w2 = h[k] + 2.0 * h[k - 1];
+                d[k] = (w1 + w2) / (w1 / delta[k - 1] + w2 / delta[k]);
+            } else {
+                d[k] = 0.0;
+            }
+        }
+        d[0] = end_slope(h[0], h[1], delta[0], delta[1]);
+        d[n - 1] = end_slope(h[n - 2], h[n - 3], delta[n - 2], delta[n - 3]);
+    }
+    std::vector<Segment> segments;
+    segments.reserve(n - 1);
+    for (std::size_t k = 0; k + 1 < n; ++k) {
+        const double c2 = (3.0 * delta[k] - 2.0 * d[k] - d[k + 1]) / h[k];
+        const double c3 = (d[k] + d[k + 1] - 2.0 * delta[k]) / (h[k] * h[k]);
+        segments.push_back(Segment{ys[k], d[k], c2, c3, xs[k], xs[k + 1]});
+    }
+    // Coefficients that overflowed to infinity are rejected here.
+    if (auto ok = check_segments(segments); !ok) return std::unexpected(ok.error());
+    return std::make_shared<const std::vector<Segment>>(std::move(segments));
+}
+
+} // namespace quorvel

@@ -1,0 +1,135 @@
+// Rectangles, triangles, trapezoids, tabulated and shifted shapes placed at centers. Parameter
+// arrays hold one shared entry or one per center; their lengths are checked before any element
+// is built, and the first failing element ends the call.
+#include <cmath>
+#include <string>
+
+#include "quorvel/constructors.hpp"
+#include "quorvel/format.hpp"
+
+namespace quorvel {
+
+namespace {
+
+Status check_length(const char* what, std::size_t k, std::size_t n) {
+    if (k == 1 || k == n) return {};
+    return invalid_input(std::string(what) + " has length " + std::to_string(k) +
+                         ", expected 1 or " + std::to_string(n));
+}
+
+// Entry i of a parameter array, or its single shared entry.
+double entry(Values values, std::size_t i) { return values.size() == 1 ? values[0] : values[i]; }
+
+// A shape at a finite center with a finite stretch can still reach infinity at its ends when the
+// stretch or the center is huge; an unbounded element could not be integrated.
+Result<Element> placed_shape(const SegmentList& segments, double center, double stretch) {
+    if (auto ok = check_piecewise_placement(center, stretch); !ok)
+        return std::unexpected(ok.error());
+    const Element e = Shape{segments, center, stretch};
+    const Support s = support(e);
+    if (!std::isfinite(s.lower) || !std::isfinite(s.upper))
+        return invalid_input("piecewise element support must be finite, got [" +
+                             fmt_fixed(s.lower) + ", " + fmt_fixed(s.upper) + "]");
+    return e;
+}
+
+} // namespace
+
+Result<Elements> rectangles(Values centers, Values widths) {
+    if (auto ok = check_length("widths", widths.size(), centers.size()); !ok)
+        return std::unexpected(ok.error());
+    Elements out;
+    out.reserve(centers.size());
+    for (std::size_t i = 0; i < centers.size(); ++i) {
+        const double x0 = centers[i];
+        const double w = entry(widths, i);
+        const double a = x0 - w * 0.5;
+        const double b = x0 + w * 0.5;
+        if (auto ok = check_box(a, b); !ok) return std::unexpected(ok.error());
+        out.emplace_back(Box{a, b});
+    }
+    return out;
+}
+
+Result<Elements> triangles(Values centers, Values hwhm) {
+    if (auto ok = check_length("hwhm", hwhm.size(), centers.size()); !ok)
+        return std::unexpected(ok.error());
+    Elements out;
+    out.reserve(centers.size());
+    for (std::size_t i = 0; i < centers.size(); ++i) {
+        const double x0 = centers[i];
+        const double h = entry(hwhm, i);
+        // Feet at twice the half width at half maximum from the peak.
+        const double a = x0 - h * 2.0;
+        const double b = x0 + h * 2.0;
+        if (auto ok = check_hat(a, x0, b); !ok) return std::unexpected(ok.error());
+        out.emplace_back(Hat{a, x0, b});
+    }
+    return out;
+}
+
+Result<Elements> trapezoids(Values centers, Values top, Values bottom) {
+    const std::size_t n = centers.size();
+    if (auto ok = check_length("top", top.size(), n); !ok) return std::unexpected(ok.error());
+    if (auto ok = check_length("bottom", bottom.size(), n); !ok)
+        return std::unexpected(ok.error());
+    // One shared pair gives one shared segment list, validated even when there is no center.
+    SegmentList shared;
+    if (top.size() == 1 && bottom.size() == 1) {
+        auto segments = trapezoid_shape(top[0], bottom[0]);
+        if (!segments) return std::unexpected(segments.error());
+        shared = std::move(*segments);
+    }
+    Elements out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        SegmentList segments = shared;
+        if (!segments) {
+            auto own = trapezoid_shape(entry(top, i), entry(bottom, i));
+            if (!own) return std::unexpected(own.error());
+            segments = std::move(*own);
+        }
+        auto e = placed_shape(segments, centers[i], 1.0);
+        if (!e) return std::unexpected(e.error());
+        out.push_back(std::move(*e));
+    }
+    return out;
+}
+
+Result<Elements> tabulated(Values centers, const Tables& x, const Tables& y, Interpolation interp) {
+    const std::size_t n = centers.size();
+    if (y.rows != n)
+        return invalid_input("y has " + std::to_string(y.rows) + " shapes, expected " +
+                             std::to_string(n));
+    if (x.rows != 1 && x.rows != n)
+        return invalid_input("x has " + std::to_string(x.rows) + " shapes, expected 1 or " +
+                             std::to_string(n));
+    Elements out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        auto segments = interpolated_shape(x.row(x.rows == 1 ? 0 : i), y.row(i), interp);
+        if (!segments) return std::unexpected(segments.error());
+        auto e = placed_shape(*segments, centers[i], 1.0);
+        if (!e) return std::unexpected(e.error());
+        out.push_back(std::move(*e));
+    }
+    return out;
+}
+
+Result<Elements> shifted(Values shape_x, Values shape_y, Values centers, Values stretch,
+                         Interpolation interp) {
+    auto segments = interpolated_shape(shape_x, shape_y, interp);
+    if (!segments) return std::unexpected(segments.error());
+    if (auto ok = check_length("stretch", stretch.size(), centers.size()); !ok)
+        return std::unexpected(ok.error());
+    Elements out;
+    out.reserve(centers.size());
+    for (std::size_t i = 0; i < centers.size(); ++i) {
+        auto e = placed_shape(*segments, centers[i], entry(stretch, i));
+        if (!e) return std::unexpected(e.error());
+        out.push_back(std::move(*e));
+    }
+    return out;
+}
+
+} // namespace quorvel
