@@ -77,7 +77,7 @@ SparseMatrix build_rows(std::size_t n_rows, std::size_t n_cols, Body&& body) {
     struct Placement {
         std::size_t buffer = 0, offset = 0;
     };
-    const std::size_t per_block = std::clamp<std::size_t>((n_rows + 255) / 256, 1, 4096);
+    const std::size_t per_block = std::clamp<std::size_t>((n_rows + 1023) / 1024, 1, 1024);
     const std::size_t n_blocks = (n_rows + per_block - 1) / per_block;
     std::vector<Buffer> buffers(static_cast<std::size_t>(std::max(omp_get_max_threads(), 1)));
     std::vector<Placement> placements(n_blocks);
@@ -114,16 +114,18 @@ SparseMatrix build_rows(std::size_t n_rows, std::size_t n_cols, Body&& body) {
         }
     });
     for (std::size_t i = 0; i < n_rows; ++i) m.indptr[i + 1] += m.indptr[i];
-    m.indices.resize(m.indptr[n_rows]);
-    m.data.resize(m.indptr[n_rows]);
-    parallel_rows<NoScratch>(n_blocks, [&](std::size_t b, NoScratch&) {
+    // Gathering by appending writes each entry once (no zero fill before the copy).
+    m.indices.reserve(m.indptr[n_rows]);
+    m.data.reserve(m.indptr[n_rows]);
+    for (std::size_t b = 0; b < n_blocks; ++b) {
         const std::size_t first = m.indptr[b * per_block];
         const std::size_t count = m.indptr[std::min(n_rows, (b + 1) * per_block)] - first;
         const Buffer& buf = buffers[placements[b].buffer];
-        const std::size_t at = placements[b].offset;
-        std::copy_n(buf.cols.begin() + at, count, m.indices.begin() + first);
-        std::copy_n(buf.vals.begin() + at, count, m.data.begin() + first);
-    });
+        const auto at = static_cast<std::ptrdiff_t>(placements[b].offset);
+        const auto n = static_cast<std::ptrdiff_t>(count);
+        m.indices.insert(m.indices.end(), buf.cols.begin() + at, buf.cols.begin() + at + n);
+        m.data.insert(m.data.end(), buf.vals.begin() + at, buf.vals.begin() + at + n);
+    }
     return m;
 }
 
