@@ -187,7 +187,7 @@ def test_profile_integrals_against_quad(name, omega):
             ref = quad(lambda x: f(x - c), lower[j], c) + quad(lambda x: f(x - c), c, upper[j])
         else:
             ref = quad(lambda x: f(x - c), lower[j], c, weight=omega) + quad(lambda x: f(x - c), c, upper[j], weight=omega)
-        assert got[j] == pytest.approx(ref, rel=1e-9, abs=1e-12), (name, j)
+        assert got[j] == pytest.approx(ref, rel=1e-12, abs=1e-15), (name, j)
 
 
 def test_gaussian_bspline_weighted_inner_products_against_quad():
@@ -210,7 +210,7 @@ def test_gaussian_bspline_weighted_inner_products_against_quad():
                     return math.exp(-0.5 * ((x - c) / s) ** 2) * f(np.array([x]))[0]
 
                 ref = sum(quad(h, u, v, weight=omega) for u, v in zip(cuts[:-1], cuts[1:]))
-                assert got[i, j] == pytest.approx(ref, rel=1e-9, abs=1e-13)
+                assert got[i, j] == pytest.approx(ref, rel=1e-11, abs=1e-15)
 
 
 @pytest.mark.parametrize("start", [0.0, -1.7])
