@@ -223,3 +223,64 @@ def test_harmonics_orthogonal_with_norm_half_period(start):
 
 def test_harmonic_integrals_vanish():
     np.testing.assert_allclose(Space.harmonics(3, 2.0, 0.5).integrals(), 0.0, atol=1e-12)
+
+
+def test_reciprocal_box_integrals():
+    box = Space.boxes(arr(500.0, 1000.0))
+    with_jacobian = box.mapped("reciprocal", 1e7, 0.0, True)
+    plain = box.mapped("reciprocal", 1e7, 0.0, False)
+    assert with_jacobian.integrals()[0] == pytest.approx(500.0, rel=1e-14)
+    assert plain.integrals()[0] == pytest.approx(10000.0, rel=1e-14)
+    omega = 1e-3
+    exact = (math.sin(omega * 20000.0) - math.sin(omega * 10000.0)) / omega
+    assert plain.integrals(omega)[0] == pytest.approx(exact, rel=1e-12)
+    ref = quad(lambda x: 1e7 / x**2, 10000.0, 20000.0, weight=omega)
+    assert with_jacobian.integrals(omega)[0] == pytest.approx(ref, rel=1e-12)
+
+
+@pytest.mark.parametrize("b", [2.5, -0.75])
+def test_affine_map_scales_gram_exactly(b):
+    s = Space.bsplines_clamped(np.linspace(0.0, 3.0, 6), 3)
+    g = dense(quorvel.inner_products(s, s))
+    mapped = s.mapped("affine", 1.5, b, False)
+    np.testing.assert_allclose(dense(quorvel.inner_products(mapped, mapped)), abs(b) * g, rtol=1e-14, atol=1e-16)
+    np.testing.assert_allclose(mapped.integrals(), abs(b) * s.integrals(), rtol=1e-14)
+    np.testing.assert_allclose(s.mapped("affine", 1.5, b, True).integrals(), s.integrals(), rtol=1e-14)
+
+
+def test_nested_affine_maps_compose():
+    s = Space.hats(arr(0.0, 0.5, 2.0, 2.2))
+    twice = s.mapped("affine", 1.0, 2.0, False).mapped("affine", -3.0, -0.5, False)
+    once = s.mapped("affine", -3.5, -1.0, False)
+    np.testing.assert_allclose(dense(quorvel.inner_products(twice, twice)),
+                               dense(quorvel.inner_products(once, once)), rtol=1e-14, atol=0)
+    np.testing.assert_allclose(twice.integrals(0.8), once.integrals(0.8), rtol=1e-13)
+
+
+def test_reciprocal_hat_gram_against_quad():
+    nodes = arr(1.0, 1.5, 2.5, 4.0)
+    k = 10.0
+    s = Space.hats(nodes).mapped("reciprocal", k, 0.0, True)
+    got = dense(quorvel.inner_products(s, s))
+    cuts = np.sort(k / nodes)
+
+    def hat(j, u):
+        a, c, b = nodes[max(j - 1, 0)], nodes[j], nodes[min(j + 1, 3)]
+        if u < a or u > b:
+            return 0.0
+        if u == c:
+            return 1.0
+        return (u - a) / (c - a) if u < c else (b - u) / (b - c)
+
+    for i in range(4):
+        for j in range(4):
+            def f(x):
+                return hat(i, k / x) * hat(j, k / x) * (k / x**2) ** 2
+            ref = sum(quad(f, lo, hi) for lo, hi in zip(cuts[:-1], cuts[1:]))
+            assert got[i, j] == pytest.approx(ref, rel=1e-12, abs=1e-15)
+
+
+def test_reciprocal_gaussian_with_jacobian_keeps_integral():
+    g = Space.gaussians(arr(5.0, 8.0), arr(0.5, 0.2), 4.0)
+    mapped = g.mapped("reciprocal", 100.0, 0.0, True)
+    np.testing.assert_allclose(mapped.integrals(), g.integrals(), rtol=1e-12)
