@@ -83,8 +83,10 @@ def test_wide_band():
     p = Projection(src, dst)
     g = dense(q.inner_products(dst, dst))
     assert max(abs(i - j) for i, j in zip(*np.nonzero(g))) >= 10
-    np.testing.assert_allclose(p.to_dense(), np.linalg.solve(g, dense(p.cross())), rtol=1e-9,
-                               atol=1e-12)
+    expected = np.linalg.solve(g, dense(p.cross()))
+    # Strongly overlapping triangles are ill-conditioned (cond(G) ~ 3e5): compare to rounding
+    # of that size.
+    np.testing.assert_allclose(p.to_dense(), expected, rtol=1e-8, atol=1e-10 * np.abs(expected).max())
 
 
 def test_zero_norm_element():
