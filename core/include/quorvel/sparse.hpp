@@ -113,7 +113,8 @@ SparseMatrix build_rows(std::size_t n_rows, std::size_t n_cols, Body&& body) {
             buf.vals.reserve(expected);
         }
     });
-    for (std::size_t i = 0; i < n_rows; ++i) m.indptr[i + 1] += m.indptr[i];
+    for (std::size_t i = 0; i < n_rows; ++i)
+        m.indptr[i + 1] += m.indptr[i];
     // Gathering by appending writes each entry once (no zero fill before the copy).
     m.indices.reserve(m.indptr[n_rows]);
     m.data.reserve(m.indptr[n_rows]);

@@ -39,7 +39,9 @@ void emit_breakpoints(const Element& e, double lo, double hi, Sink sink) {
         if (lo < p && p < hi) sink(p);
     };
     switch (e.index()) {
-    case 0: inside(std::get<Delta>(e).x); break;
+    case 0:
+        inside(std::get<Delta>(e).x);
+        break;
     case 1: {
         const Box& b = std::get<Box>(e);
         inside(b.a);
@@ -86,7 +88,8 @@ void emit_breakpoints(const Element& e, double lo, double hi, Sink sink) {
         emit_breakpoints(*m.inner, std::min(uv, uw), std::max(uv, uw), inner);
         break;
     }
-    default: throw InternalError("unknown element kind");
+    default:
+        throw InternalError("unknown element kind");
     }
 }
 
@@ -96,7 +99,9 @@ std::int64_t total_order_key(double d) {
     return i ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(i >> 63) >> 1);
 }
 
-bool total_less(double a, double b) { return total_order_key(a) < total_order_key(b); }
+bool total_less(double a, double b) {
+    return total_order_key(a) < total_order_key(b);
+}
 
 } // namespace
 
@@ -106,13 +111,15 @@ void collect_breakpoints(Factors factors, double lo, double hi, std::vector<doub
     list.push_back(hi);
     const Sink sink{[](void* c, double p) { static_cast<std::vector<double>*>(c)->push_back(p); },
                     &list};
-    for (const Element* f : factors) emit_breakpoints(*f, lo, hi, sink);
+    for (const Element* f : factors)
+        emit_breakpoints(*f, lo, hi, sink);
 
     if (list.size() <= 20) {
         for (std::size_t i = 1; i < list.size(); ++i) {
             const double v = list[i];
             std::size_t j = i;
-            for (; j > 0 && total_less(v, list[j - 1]); --j) list[j] = list[j - 1];
+            for (; j > 0 && total_less(v, list[j - 1]); --j)
+                list[j] = list[j - 1];
             list[j] = v;
         }
     } else {

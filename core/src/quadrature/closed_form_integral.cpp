@@ -7,7 +7,8 @@ namespace quorvel {
 
 std::optional<double> closed_form_integral(const Element& e) {
     switch (e.index()) {
-    case 0: return 1.0;
+    case 0:
+        return 1.0;
     case 1: {
         const Box& b = std::get<Box>(e);
         return b.b - b.a;
@@ -26,7 +27,8 @@ std::optional<double> closed_form_integral(const Element& e) {
         }
         return s.stretch * sum;
     }
-    case 4: return std::nullopt;
+    case 4:
+        return std::nullopt;
     case 5: {
         const Mapped& m = std::get<Mapped>(e);
         if (m.map != MapKind::Affine) return std::nullopt;
@@ -34,7 +36,8 @@ std::optional<double> closed_form_integral(const Element& e) {
         if (!inner) return std::nullopt;
         return m.jacobian ? *inner : std::fabs(m.b) * *inner;
     }
-    default: throw InternalError("unknown element kind");
+    default:
+        throw InternalError("unknown element kind");
     }
 }
 

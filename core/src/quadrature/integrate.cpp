@@ -12,7 +12,8 @@ double integrate_product(Factors factors, CosineWeight weight,
     if (breakpoints.size() < 2) return 0.0;
     auto product = [factors](double x) {
         double v = 1.0;
-        for (const Element* f : factors) v *= evaluate(*f, x);
+        for (const Element* f : factors)
+            v *= evaluate(*f, x);
         return v;
     };
 
@@ -36,8 +37,9 @@ double integrate_product(Factors factors, CosineWeight weight,
     const bool always_eight = factors.size() >= 3;
     if (!weight) return integrate_stepping(breakpoints, always_eight, step, product);
     const double omega = *weight;
-    return integrate_stepping(breakpoints, always_eight, step,
-                              [&product, omega](double x) { return product(x) * std::cos(omega * x); });
+    return integrate_stepping(breakpoints, always_eight, step, [&product, omega](double x) {
+        return product(x) * std::cos(omega * x);
+    });
 }
 
 } // namespace quorvel

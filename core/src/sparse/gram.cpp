@@ -23,7 +23,8 @@ SparseMatrix gram(const SparseMatrix& m) {
             const std::size_t t = r.cols[a];
             const double u = r.vals[a];
             double* band_row = band.data() + t * width + f - t;
-            for (std::size_t b = 0; b < r.cols.size(); ++b) band_row[r.cols[b]] += u * r.vals[b];
+            for (std::size_t b = 0; b < r.cols.size(); ++b)
+                band_row[r.cols[b]] += u * r.vals[b];
         }
     }
 

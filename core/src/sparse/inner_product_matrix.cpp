@@ -17,8 +17,7 @@ void inner_product_row(const Element& r, const Space& cols, CosineWeight weight,
 SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& cols,
                                   CosineWeight weight) {
     return build_rows<InnerProductScratch>(
-        rows.size(), cols.size(),
-        [&](std::size_t i, InnerProductScratch& scratch, RowSink& sink) {
+        rows.size(), cols.size(), [&](std::size_t i, InnerProductScratch& scratch, RowSink& sink) {
             inner_product_row(rows[i], cols, weight, scratch, sink);
         });
 }

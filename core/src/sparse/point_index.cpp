@@ -36,8 +36,10 @@ std::size_t PointIndex::count_at_most(double v) const {
         const double position = (v - origin_) * inv_step_;
         const std::size_t last = edges_.size() - 2;
         std::size_t k = 0;
-        if (position >= static_cast<double>(last)) k = last;
-        else if (position > 0.0) k = static_cast<std::size_t>(position);
+        if (position >= static_cast<double>(last))
+            k = last;
+        else if (position > 0.0)
+            k = static_cast<std::size_t>(position);
         // Every end below the bucket's start is <= v and every end from the next bucket's start
         // on is not; the rounding of the bucket position is checked, not trusted.
         if (edges_[k] < v && v < edges_[k + 1]) {
@@ -47,10 +49,13 @@ std::size_t PointIndex::count_at_most(double v) const {
     }
     while (hi - lo > 8) {
         const std::size_t mid = lo + (hi - lo) / 2;
-        if (before(sorted[mid])) lo = mid + 1;
-        else hi = mid;
+        if (before(sorted[mid]))
+            lo = mid + 1;
+        else
+            hi = mid;
     }
-    while (lo < hi && before(sorted[lo])) ++lo;
+    while (lo < hi && before(sorted[lo]))
+        ++lo;
     return lo;
 }
 
@@ -69,7 +74,8 @@ void PointIndex::candidates(double x, std::vector<std::size_t>& out) const {
         for (std::size_t i = 1; i < out.size(); ++i) {
             const std::size_t v = out[i];
             std::size_t j = i;
-            for (; j > 0 && v < out[j - 1]; --j) out[j] = out[j - 1];
+            for (; j > 0 && v < out[j - 1]; --j)
+                out[j] = out[j - 1];
             out[j] = v;
         }
     } else {

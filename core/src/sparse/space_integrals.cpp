@@ -7,7 +7,8 @@ std::vector<double> space_integrals(std::span<const Element> elements, CosineWei
     std::vector<double> out;
     out.reserve(elements.size());
     std::vector<double> breakpoints;
-    for (const Element& e : elements) out.push_back(element_integral(e, weight, breakpoints));
+    for (const Element& e : elements)
+        out.push_back(element_integral(e, weight, breakpoints));
     return out;
 }
 

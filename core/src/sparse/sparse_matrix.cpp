@@ -63,7 +63,8 @@ SparseMatrix transpose(const SparseMatrix& m) {
         internal_assert(c < m.n_cols, "sparse column index out of range");
         ++t.indptr[c + 1];
     }
-    for (std::size_t j = 0; j < m.n_cols; ++j) t.indptr[j + 1] += t.indptr[j];
+    for (std::size_t j = 0; j < m.n_cols; ++j)
+        t.indptr[j + 1] += t.indptr[j];
     t.indices.resize(nnz);
     t.data.resize(nnz);
     std::vector<std::uint64_t> next(t.indptr.begin(), t.indptr.end() - 1);
