@@ -100,8 +100,8 @@ def main():
     err = np.abs(dense_rows(quorvel.measure(kernels, basis, "integral"), rows)
                  - scipy_measure(knots, centers, sigma)[rows].toarray()).max()
     print(f"measure, {n} Gaussians x {N_BASIS} cubic B-splines: quorvel {ours * 1e3:8.1f} ms, "
-          f"scipy (GL per knot interval + design_matrix) {theirs * 1e3:8.1f} ms, ratio {theirs / ours:5.2f}, "
-          f"max difference {err:.1e}")
+          f"scipy (GL per knot interval + design_matrix) {theirs * 1e3:8.1f} ms, "
+          f"ratio {theirs / ours:5.2f}, max difference {err:.1e}")
 
     # Without an exact derivative a caller differences two measurements.
     h = 1e-6

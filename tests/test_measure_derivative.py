@@ -304,7 +304,8 @@ def test_delta_center_gives_slopes(weight):
     if weight is None:
         want = slopes
     else:
-        want = slopes * np.cos(weight * x)[:, None] - values * (weight * np.sin(weight * x))[:, None]
+        want = (slopes * np.cos(weight * x)[:, None]
+                - values * (weight * np.sin(weight * x))[:, None])
     _, dw = q.measure_derivative(S.deltas(x), S.hats(nodes), "none", "center", weight)
     np.testing.assert_allclose(dense(dw), want, rtol=1e-14, atol=1e-15)
 

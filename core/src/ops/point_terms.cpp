@@ -11,7 +11,9 @@ namespace quorvel {
 
 namespace {
 
-double segment_value(const Segment& s, double t) { return s.c0 + t * (s.c1 + t * (s.c2 + t * s.c3)); }
+double segment_value(const Segment& s, double t) {
+    return s.c0 + t * (s.c1 + t * (s.c2 + t * s.c3));
+}
 
 // Jumps (position, height when x increases) of a shape: at each segment start the start value
 // minus the end value of a segment that ends there, at each end not continued by the next
