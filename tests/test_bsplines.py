@@ -225,3 +225,15 @@ def test_periodic_messages(breakpoints, degree, message):
     with pytest.raises(ValueError) as e:
         Space.bsplines_periodic(arr(*breakpoints), degree)
     assert e.value.args == (message,)
+
+
+@pytest.mark.parametrize("degree", [1, 2])
+def test_periodic_ends_keep_closely_spaced_breakpoints(degree):
+    # Breakpoints closer together than the snapping tolerance: an end that already is a
+    # breakpoint must stay on it instead of moving to its neighbour.
+    b = arr(0.0, 1e-10, 0.5, 1.0)
+    s = Space.bsplines_periodic(b, degree)
+    x = np.concatenate([np.linspace(0.0, 1.0, 41)[:-1], [5e-11]])
+    v = dense(s, x)
+    np.testing.assert_allclose(v, periodic_reference(b, degree, x), rtol=0, atol=1e-9)
+    np.testing.assert_allclose(v.sum(axis=1), 1.0, rtol=0, atol=1e-14)

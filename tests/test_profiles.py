@@ -177,6 +177,38 @@ def test_smoothed_box_peak_is_one_for_every_ratio(ratio):
     np.testing.assert_allclose(values(s, [0.0]).ravel(), [1.0], rtol=2.3e-16, atol=0)
 
 
+@pytest.mark.parametrize("half_width", [1e-300, 1e-100, 1e-20])
+def test_smoothed_box_with_a_vanishing_half_width_is_a_gaussian(half_width):
+    # The two ends of the window round to the same number; the shape must still be the
+    # Gaussian limit, value and slope, down to the cutoff.
+    sigma = 0.7
+    s = Space.smoothed_boxes(arr(0.0), arr(half_width), arr(sigma), 10.0)
+    t = np.linspace(s.lower()[0], s.upper()[0], 201)
+    gauss = np.exp(-0.5 * (t / sigma) ** 2)
+    np.testing.assert_allclose(values(s, t).ravel(), gauss, rtol=5e-14, atol=0)
+    slope = -derivative(s, t, "center").ravel()
+    np.testing.assert_allclose(slope, -t / sigma**2 * gauss, rtol=5e-14, atol=1e-300)
+
+
+@pytest.mark.parametrize("half_width", [1e-12, 1e-6, 1e-3])
+def test_narrow_smoothed_box_against_high_precision(half_width):
+    mp = pytest.importorskip("mpmath")
+    mp.mp.dps = 400
+    sigma = 0.5
+    s = Space.smoothed_boxes(arr(0.0), arr(half_width), arr(sigma), 12.0)
+    t = np.linspace(s.lower()[0], s.upper()[0], 41)
+    r = mp.sqrt(2) * sigma
+    w = mp.mpf(half_width)
+    peak = 2 * mp.erf(w / r)
+    ref = [float((mp.erf((mp.mpf(x) + w) / r) - mp.erf((mp.mpf(x) - w) / r)) / peak) for x in t]
+    ref_slope = [
+        float(2 / mp.sqrt(mp.pi) / r * (mp.exp(-(((mp.mpf(x) + w) / r) ** 2)) - mp.exp(-(((mp.mpf(x) - w) / r) ** 2))) / peak)
+        for x in t
+    ]
+    np.testing.assert_allclose(values(s, t).ravel(), ref, rtol=5e-14, atol=0)
+    np.testing.assert_allclose(-derivative(s, t, "center").ravel(), ref_slope, rtol=5e-14, atol=0)
+
+
 # Slopes and parameter derivatives against central differences of the values.
 
 POINTS = arr(-1.7, -0.6, -0.2, 0.05, 0.3, 0.9, 2.2)
@@ -318,6 +350,37 @@ def test_construction_messages(call, message):
     with pytest.raises(ValueError) as e:
         call()
     assert e.value.args == (message,)
+
+
+def fixed(v):
+    """Shortest round-trip decimal without exponent."""
+    return np.format_float_positional(v, trim="-")
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (
+            lambda: Space.voigts(arr(0.0), arr(1e-300), arr(1.0), 3.0),
+            f"voigt peak is not representable for sigma {fixed(1e-300)} and gamma 1",
+        ),
+        (
+            lambda: Space.smoothed_boxes(arr(0.0), arr(1e-323), arr(2.0), 3.0),
+            f"smoothed box peak is not representable for half_width {fixed(1e-323)} and sigma 2",
+        ),
+    ],
+)
+def test_peaks_that_cannot_be_normalised(call, message):
+    with pytest.raises(ValueError) as e:
+        call()
+    assert e.value.args == (message,)
+
+
+def test_extreme_but_representable_peaks():
+    s = Space.voigts(arr(0.0), arr(1e-100), arr(1.0), 3.0)
+    np.testing.assert_allclose(values(s, [0.0, 0.5]).ravel(), [1.0, 0.8], rtol=1e-13)
+    s = Space.smoothed_boxes(arr(0.0), arr(1e-300), arr(1.0), 3.0)
+    np.testing.assert_allclose(values(s, [0.0, 1.0]).ravel(), [1.0, math.exp(-0.5)], rtol=1e-13)
 
 
 def test_element_parameters_are_checked_in_index_order():

@@ -122,15 +122,19 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
     return out;
 }
 
-// The breakpoint just below or at/above y when it lies within the tolerance, else y itself:
-// wrapped pieces then meet the breakpoints exactly.
+// The nearer of the two breakpoints around y when it lies within the tolerance, else y itself:
+// wrapped pieces then meet the breakpoints exactly. Taking the nearer one (not the first one
+// within reach) keeps an end that already is a breakpoint where it is when breakpoints lie
+// closer together than the tolerance.
 double snap(Values b, double y, double tolerance) {
     const std::size_t n = b.size();
     const auto j = static_cast<std::size_t>(std::lower_bound(b.begin(), b.end(), y) - b.begin());
     const double first = b[j == 0 ? 0 : j - 1];
-    if (std::abs(first - y) < tolerance) return first;
     const double second = b[std::min(j, n - 1)];
-    if (std::abs(second - y) < tolerance) return second;
+    const double d1 = std::abs(first - y);
+    const double d2 = std::abs(second - y);
+    if (d1 < tolerance && d1 <= d2) return first;
+    if (d2 < tolerance) return second;
     return y;
 }
 

@@ -18,7 +18,9 @@ std::unexpected<CoreError> no_parameter(const ProfileKind& kind, ParameterKind p
                          std::string(parameter_name(p)));
 }
 
-bool is_placement(ParameterKind p) { return p == ParameterKind::Center || p == ParameterKind::Scale; }
+bool is_placement(ParameterKind p) {
+    return p == ParameterKind::Center || p == ParameterKind::Scale;
+}
 
 // The element beneath any number of maps.
 const Element& innermost(const Element& e) {

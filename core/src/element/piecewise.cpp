@@ -20,7 +20,8 @@ Result<Elements> boxes(Values edges) {
         return std::unexpected(ok.error());
     Elements out;
     out.reserve(edges.size() - 1);
-    for (std::size_t i = 0; i + 1 < edges.size(); ++i) out.emplace_back(Box{edges[i], edges[i + 1]});
+    for (std::size_t i = 0; i + 1 < edges.size(); ++i)
+        out.emplace_back(Box{edges[i], edges[i + 1]});
     return out;
 }
 

@@ -38,7 +38,12 @@ Result<ProfileKind> make_voigt(double sigma, double gamma) {
         return invalid_input("voigt needs finite sigma >= 0 and gamma >= 0");
     if (sigma > 0.0 && gamma > 0.0) {
         const double v = gamma / (sigma * c::sqrt2);
-        return Voigt{sigma, gamma, 1.0 / faddeeva(0.0, v).re};
+        const double inv_peak = 1.0 / faddeeva(0.0, v).re;
+        // An extreme width ratio underflows the peak; the normalised shape would be NaN.
+        if (!(inv_peak > 0.0 && inv_peak < INFINITY))
+            return invalid_input("voigt peak is not representable for sigma " + fmt_fixed(sigma) +
+                                 " and gamma " + fmt_fixed(gamma));
+        return Voigt{sigma, gamma, inv_peak};
     }
     if (sigma > 0.0) return Gaussian{sigma};
     if (gamma > 0.0) return Lorentzian{gamma};
@@ -64,7 +69,11 @@ Result<ProfileKind> make_smoothed_box(double half_width, double sigma) {
     if (auto ok = check_width("half_width", half_width); !ok) return std::unexpected(ok.error());
     if (auto ok = check_width("sigma", sigma); !ok) return std::unexpected(ok.error());
     const double s = sigma * c::sqrt2;
-    return SmoothedBox{half_width, sigma, 1.0 / erf_difference(-half_width / s, half_width / s)};
+    const double inv_peak = 1.0 / erf_difference(-half_width / s, half_width / s);
+    if (!(inv_peak > 0.0 && inv_peak < INFINITY))
+        return invalid_input("smoothed box peak is not representable for half_width " +
+                             fmt_fixed(half_width) + " and sigma " + fmt_fixed(sigma));
+    return SmoothedBox{half_width, sigma, inv_peak};
 }
 
 Result<ProfileKind> make_fts(double max_opd, const Apodization& apodization) {

@@ -21,6 +21,38 @@ double super_gaussian_side(const SuperGaussian& k, double t) {
     return t < 0.0 ? k.hwhm_left : k.hwhm_right;
 }
 
+// The smoothed box at t: inv_peak (erf((t + w) / s) - erf((t - w) / s)), s = sigma sqrt(2), w the
+// half width. Off the plateau a window narrow against its distance from the center is summed as
+// a series, since the two rounded ends would otherwise cancel (a tiny half width would give 0
+// instead of a Gaussian); the peak factor is applied to the window per unit width so that
+// nothing underflows on the way.
+double smoothed_box_value(const SmoothedBox& k, double t) {
+    const double s = k.sigma * c::sqrt2;
+    const double m = std::abs(t) / s;
+    const double h = k.half_width / s;
+    if (m >= h && 4.0 * m * h < 1.0) return (k.inv_peak * h) * erf_narrow_window(m, h);
+    return k.inv_peak * erf_difference((t - k.half_width) / s, (t + k.half_width) / s);
+}
+
+// Its slope inv_peak 2/sqrt(pi)/s (exp(-p^2) - exp(-q^2)), p = (t + w) / s, q = (t - w) / s. When
+// |p^2 - q^2| = 4 |t| w / s^2 is below 1 the difference is formed from the end nearer the center
+// with expm1, again per unit half width.
+double smoothed_box_slope(const SmoothedBox& k, double t) {
+    const double s = k.sigma * c::sqrt2;
+    const double p = (t + k.half_width) / s;
+    const double q = (t - k.half_width) / s;
+    const double g = 4.0 * std::abs(t) / (s * s);
+    const double r = g * k.half_width;
+    if (!(r < 1.0))
+        return k.inv_peak *
+               (c::two_over_sqrt_pi / s * (std::exp(-(p * p)) - std::exp(-(q * q))));
+    const double near = t >= 0.0 ? q : p;
+    // expm1(-r) / (-r), which tends to 1 - r / 2
+    const double e1 = r < 1e-10 ? 1.0 - 0.5 * r : std::expm1(-r) / -r;
+    const double per_width = (t >= 0.0 ? -1.0 : 1.0) * std::exp(-(near * near)) * (e1 * g);
+    return (k.inv_peak * k.half_width) * (c::two_over_sqrt_pi / s * per_width);
+}
+
 double matern_value(const Matern& k, double t) {
     const double r = std::abs(t);
     switch (k.order) {
@@ -80,10 +112,7 @@ double profile_value(const ProfileKind& kind, double t) {
                 const double w = super_gaussian_side(k, t);
                 return std::exp(std::pow(std::abs(t) / w, k.power) * -c::ln2);
             },
-            [t](const SmoothedBox& k) {
-                const double s = k.sigma * c::sqrt2;
-                return k.inv_peak * erf_difference((t - k.half_width) / s, (t + k.half_width) / s);
-            },
+            [t](const SmoothedBox& k) { return smoothed_box_value(k, t); },
             [t](const Fts& k) {
                 return k.inv_peak * apodization_kernel(k.apodization, t * (k.max_opd * c::two_pi));
             },
@@ -130,13 +159,7 @@ double profile_slope(const ProfileKind& kind, double t) {
                 const double g = sign(t) * (k.power * -c::ln2 * std::pow(b, k.power - 1.0)) / w;
                 return f * g;
             },
-            [t](const SmoothedBox& k) {
-                const double s = k.sigma * c::sqrt2;
-                const double p = (t + k.half_width) / s;
-                const double q = (t - k.half_width) / s;
-                return k.inv_peak *
-                       (c::two_over_sqrt_pi / s * (std::exp(-(p * p)) - std::exp(-(q * q))));
-            },
+            [t](const SmoothedBox& k) { return smoothed_box_slope(k, t); },
             [t](const Fts& k) {
                 const double g = k.max_opd * c::two_pi;
                 return k.inv_peak * (g * apodization_kernel_slope(k.apodization, t * g));

@@ -81,7 +81,8 @@ Result<Elements> lorentzians(Values centers, Values hwhm, double cutoff) {
 }
 
 Result<Elements> voigts(Values centers, Values sigma, Values gamma, double cutoff) {
-    return profiles_of(centers, std::array{NamedValues{"sigma", sigma}, NamedValues{"gamma", gamma}},
+    return profiles_of(centers,
+                       std::array{NamedValues{"sigma", sigma}, NamedValues{"gamma", gamma}},
                        cutoff, make_voigt);
 }
 
@@ -105,7 +106,8 @@ Result<Elements> smoothed_boxes(Values centers, Values half_width, Values sigma,
         cutoff, make_smoothed_box);
 }
 
-Result<Elements> fts(Values centers, Values max_opd, double cutoff, const Apodization& apodization) {
+Result<Elements> fts(Values centers, Values max_opd, double cutoff,
+                     const Apodization& apodization) {
     return profiles_of(centers, std::array{NamedValues{"max_opd", max_opd}}, cutoff,
                        [&apodization](double m) { return make_fts(m, apodization); });
 }
