@@ -239,6 +239,7 @@ def test_derivative_matches_finite_difference(kind, parameter, normalization, we
 @pytest.mark.parametrize("parameter, build", [
     ("sigma", lambda eps: S.gaussians(arr(3.0, 5.5, 7.0), arr(0.3, 0.4, 0.5) + eps, 3.0)),
     ("center", lambda eps: S.gaussians(arr(3.0, 5.5, 7.0) + eps, arr(0.3, 0.4, 0.5), 3.0)),
+    ("scale", lambda eps: S.gaussians(arr(3.0, 5.5, 7.0), arr(0.3, 0.4, 0.5) * (1 + eps), 3.0)),
     ("center", lambda eps: S.boxes(arr(3.0, 5.5, 7.0) + eps)),
 ])
 @pytest.mark.parametrize("normalization", ["integral", "none"])
