@@ -168,3 +168,50 @@ def test_first_failing_element_decides_derivative_error():
     with pytest.raises(ValueError) as e:
         s.derivative(2)
     assert e.value.args == ("only piecewise-polynomial elements have derivatives",)
+
+
+# Mapped elements: parameter derivatives go through the inner element at u = inverse(x).
+
+
+def sparse_to_dense(result):
+    indptr, indices, data, shape = result
+    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
+
+
+def mapped_gaussians(center, sigma, kind, jacobian):
+    a, b = (10.0, 0.0) if kind == "reciprocal" else (-1.5, -2.0)
+    return Space.gaussians(arr(center), arr(sigma), 4.0).mapped(kind, a, b, jacobian)
+
+
+@pytest.mark.parametrize("kind", ["reciprocal", "affine"])
+@pytest.mark.parametrize("jacobian", [False, True])
+@pytest.mark.parametrize("parameter", ["sigma", "center", "scale"])
+def test_mapped_parameter_derivatives(kind, jacobian, parameter):
+    center, sigma, h = 2.0, 0.3, 1e-6
+    s = mapped_gaussians(center, sigma, kind, jacobian)
+    x = np.linspace(s.lower()[0], s.upper()[0], 23)[1:-1]
+    probes = Space.deltas(x)
+    got = sparse_to_dense(quorvel.measure_derivative(s, probes, "none", parameter)[1]).ravel()
+    if parameter == "sigma":
+        plus, minus = (mapped_gaussians(center, sigma + d, kind, jacobian) for d in (h, -h))
+        fd = (dense(plus, x) - dense(minus, x)).ravel() / (2 * h)
+    elif parameter == "center":
+        plus, minus = (mapped_gaussians(center + d, sigma, kind, jacobian) for d in (h, -h))
+        fd = (dense(plus, x) - dense(minus, x)).ravel() / (2 * h)
+    else:
+        # stretching the inner Gaussian about its center multiplies sigma and the cutoff reach
+        plus, minus = (mapped_gaussians(center, sigma * (1 + d), kind, jacobian) for d in (h, -h))
+        fd = (dense(plus, x) - dense(minus, x)).ravel() / (2 * h)
+    np.testing.assert_allclose(got, fd, rtol=0, atol=1e-7 * np.abs(fd).max())
+    assert np.abs(got).max() > 0.1
+
+
+def test_mapped_derivative_is_zero_outside_and_profile_parameters_need_a_profile():
+    s = mapped_gaussians(2.0, 0.3, "reciprocal", True)
+    probes = Space.deltas(arr(s.lower()[0] - 0.1, s.upper()[0] + 0.1))
+    d = sparse_to_dense(quorvel.measure_derivative(s, probes, "none", "sigma")[1])
+    assert not d.any()
+    b = Space.bsplines(arr(1.0, 2.0, 3.0), 1).mapped("affine", 0.0, 2.0, False)
+    with pytest.raises(ValueError) as e:
+        quorvel.measure_derivative(b, Space.deltas(arr(3.0)), "none", "sigma")
+    assert e.value.args == ("Sigma applies only to line-shape profiles",)
