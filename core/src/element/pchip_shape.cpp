@@ -21,7 +21,7 @@ double end_slope(double h0, double h1, double delta0, double delta1) {
     if (std::isnan(delta0)) return 0.0;
     const double d = ((2.0 * h0 + h1) * delta0 - h0 * delta1) / (h0 + h1);
     if (!same_sign(d, delta0)) return 0.0;
-    if (!same_sign(delta1, delta0) && 3.0 * std::abs(delta0) < std::abs(d)) return d;
+    if (!same_sign(delta1, delta0) && 3.0 * std::abs(delta0) < std::abs(d)) return 3.0 * delta0;
     return d;
 }
 
