@@ -2,6 +2,9 @@
 matrices, long axes against dense solves, and the pivot failures."""
 
 import decimal
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -175,3 +178,34 @@ def test_fit_factor_on_long_axis():
     e = dense(q.evaluate(model, x))
     expected = np.linalg.solve(e.T @ e, e.T @ y)
     np.testing.assert_allclose(fit.apply_last_axis(y[None, :])[0], expected, rtol=1e-8, atol=1e-10)
+
+
+THREADS_SCRIPT = r"""
+import hashlib
+import numpy as np
+from quorvel import Fit, Projection, Space
+
+rng = np.random.default_rng(5)
+dst = Space.bsplines(np.linspace(-0.3, 10.3, 300), 3)
+src = Space.boxes(np.linspace(0.0, 10.0, 501))
+f = np.clip((np.sin(3.0 * np.arange(500) / 50.0) > 0) + 0.2 * rng.normal(size=(203, 500)), 0, 1)
+p = Projection(src, dst)
+x = np.sort(rng.uniform(0.0, 10.0, 5000))
+fit = Fit(Space.deltas(x), dst, "none", 1e-3, "derivative", 2)
+data = rng.normal(size=(37, 5000))
+h = hashlib.sha256()
+for a in [p.to_dense(), p.apply_last_axis(f), p.apply_last_axis(np.asfortranarray(f), "local"),
+          p.apply_last_axis(f, (0.0, 1.0)), fit.to_dense(), fit.apply_last_axis(data)]:
+    h.update(np.ascontiguousarray(a).tobytes())
+print(h.hexdigest())
+"""
+
+
+def test_results_do_not_depend_on_the_number_of_threads():
+    digests = set()
+    for threads in ["1", "3"]:
+        env = dict(os.environ, OMP_NUM_THREADS=threads)
+        out = subprocess.run([sys.executable, "-c", THREADS_SCRIPT], env=env, capture_output=True,
+                             text=True, check=True)
+        digests.add(out.stdout.strip())
+    assert len(digests) == 1
