@@ -2,9 +2,9 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -65,68 +65,72 @@ struct RowSink {
 };
 
 // Builds a matrix row by row in parallel: body(i, scratch, sink) appends the entries of row i.
-// Rows are grouped into blocks; each worker owns one Scratch and one growing entry buffer, both
-// reused for all its blocks (no allocation per row). Blocks are gathered in row order, so the
-// result does not depend on the number of threads.
+// Rows are grouped into blocks; each worker owns one Scratch reused for all its rows, and each
+// block collects its entries in its own small lists (no allocation per row). A finished block is
+// appended to the result as soon as every block before it is in, so the entries are written to
+// the result once, in row order, and the result does not depend on the number of threads.
 template <class Scratch, class Body>
 SparseMatrix build_rows(std::size_t n_rows, std::size_t n_cols, Body&& body) {
-    struct Buffer {
+    struct Block {
         std::vector<std::uint64_t> cols;
         std::vector<double> vals;
     };
-    struct Placement {
-        std::size_t buffer = 0, offset = 0;
+    struct Worker {
+        Scratch scratch{};
+        std::size_t hint = 0; // entries of the worker's previous block
     };
     const std::size_t per_block = std::clamp<std::size_t>((n_rows + 1023) / 1024, 1, 1024);
     const std::size_t n_blocks = (n_rows + per_block - 1) / per_block;
-    std::vector<Buffer> buffers(static_cast<std::size_t>(std::max(omp_get_max_threads(), 1)));
-    std::vector<Placement> placements(n_blocks);
+    std::vector<Block> blocks(n_blocks);
+    std::vector<char> done(n_blocks, 0);
     SparseMatrix m;
     m.n_rows = n_rows;
     m.n_cols = n_cols;
     m.indptr.assign(n_rows + 1, 0);
 
-    std::atomic<std::size_t> next_buffer{0};
-    struct Worker {
-        Scratch scratch{};
-        std::size_t buffer = SIZE_MAX;
+    std::mutex commit_mutex;
+    std::size_t next_commit = 0;
+    // Appends the finished blocks that directly follow the committed ones (lock held).
+    auto commit_ready = [&] {
+        for (; next_commit < n_blocks && done[next_commit]; ++next_commit) {
+            Block& block = blocks[next_commit];
+            const std::size_t need = m.indices.size() + block.cols.size();
+            if (need > m.indices.capacity()) {
+                // Reserve for all rows at the density seen so far, at least doubling.
+                const std::size_t rows_in = std::min(n_rows, (next_commit + 1) * per_block);
+                const double per_row = static_cast<double>(need) / static_cast<double>(rows_in);
+                const auto expected =
+                    static_cast<std::size_t>(per_row * 1.1 * static_cast<double>(n_rows)) + 16;
+                const std::size_t target = std::max({need, expected, 2 * m.indices.capacity()});
+                m.indices.reserve(target);
+                m.data.reserve(target);
+            }
+            m.indices.insert(m.indices.end(), block.cols.begin(), block.cols.end());
+            m.data.insert(m.data.end(), block.vals.begin(), block.vals.end());
+            block = Block{};
+        }
     };
+
     parallel_rows<Worker>(n_blocks, [&](std::size_t b, Worker& w) {
-        if (w.buffer == SIZE_MAX) w.buffer = next_buffer.fetch_add(1);
-        internal_assert(w.buffer < buffers.size(), "build_rows: more workers than buffers");
-        Buffer& buf = buffers[w.buffer];
-        placements[b] = {w.buffer, buf.cols.size()};
-        RowSink sink{buf.cols, buf.vals};
+        Block& block = blocks[b];
+        block.cols.reserve(w.hint);
+        block.vals.reserve(w.hint);
+        RowSink sink{block.cols, block.vals};
         const std::size_t end = std::min(n_rows, (b + 1) * per_block);
         for (std::size_t i = b * per_block; i < end; ++i) {
-            const std::size_t before = buf.cols.size();
+            const std::size_t before = block.cols.size();
             body(i, w.scratch, sink);
-            internal_assert(buf.vals.size() == buf.cols.size(), "build_rows: unpaired entries");
-            m.indptr[i + 1] = buf.cols.size() - before;
+            internal_assert(block.vals.size() == block.cols.size(), "build_rows: unpaired entries");
+            m.indptr[i + 1] = block.cols.size() - before;
         }
-        // After a worker's first block, reserve for its expected share of all rows so that the
-        // buffer does not grow by repeated copying.
-        if (placements[b].offset == 0 && !buf.cols.empty()) {
-            const std::size_t share = (n_blocks + buffers.size() - 1) / buffers.size();
-            const std::size_t expected = buf.cols.size() * share + buf.cols.size() / 4;
-            buf.cols.reserve(expected);
-            buf.vals.reserve(expected);
-        }
+        w.hint = block.cols.size() + block.cols.size() / 8;
+        const std::lock_guard<std::mutex> lock(commit_mutex);
+        done[b] = 1;
+        commit_ready();
     });
+    internal_assert(next_commit == n_blocks, "build_rows: a block was not committed");
     for (std::size_t i = 0; i < n_rows; ++i)
         m.indptr[i + 1] += m.indptr[i];
-    // Gathering by appending writes each entry once (no zero fill before the copy).
-    m.indices.reserve(m.indptr[n_rows]);
-    m.data.reserve(m.indptr[n_rows]);
-    for (std::size_t b = 0; b < n_blocks; ++b) {
-        const std::size_t first = m.indptr[b * per_block];
-        const std::size_t count = m.indptr[std::min(n_rows, (b + 1) * per_block)] - first;
-        const Buffer& buf = buffers[placements[b].buffer];
-        const auto at = static_cast<std::ptrdiff_t>(placements[b].offset);
-        const auto n = static_cast<std::ptrdiff_t>(count);
-        m.indices.insert(m.indices.end(), buf.cols.begin() + at, buf.cols.begin() + at + n);
-        m.data.insert(m.data.end(), buf.vals.begin() + at, buf.vals.begin() + at + n);
-    }
     return m;
 }
 
