@@ -78,14 +78,14 @@ PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<fit_new, 
                        {Py_tp_methods, methods},
                        {Py_tp_getset, getset},
                        {0, nullptr}};
-PyType_Spec spec{"quorvel._quorvel.Fit", sizeof(Instance<Fit>), 0,
+PyType_Spec type_spec{"quorvel._quorvel.Fit", sizeof(Instance<Fit>), 0,
                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 PyTypeObject* type_slot = nullptr;
 
 } // namespace
 
 int add_fit(PyObject* module) {
-    return add_class(module, "Fit", class_object(type_slot, spec));
+    return add_class(module, "Fit", class_object(type_slot, type_spec));
 }
 
 } // namespace quorvel::py

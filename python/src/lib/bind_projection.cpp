@@ -126,14 +126,14 @@ PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<projectio
                        {Py_tp_methods, methods},
                        {Py_tp_getset, getset},
                        {0, nullptr}};
-PyType_Spec spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
+PyType_Spec type_spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 PyTypeObject* type_slot = nullptr;
 
 } // namespace
 
 int add_projection(PyObject* module) {
-    return add_class(module, "Projection", class_object(type_slot, spec));
+    return add_class(module, "Projection", class_object(type_slot, type_spec));
 }
 
 } // namespace quorvel::py
