@@ -98,60 +98,33 @@ def test_unsorted_points_and_repeats():
     np.testing.assert_allclose(dense(quorvel.evaluate(space, x)), expected, rtol=0, atol=1e-15)
 
 
-@pytest.mark.parametrize("family", ["clamped", "periodic", "plain"])
-def test_bspline_design_matrix_matches_scipy(family):
+def test_clamped_bspline_design_matrix_matches_scipy():
     rng = np.random.default_rng(7)
     breakpoints = np.sort(np.concatenate([[0.0, 3.0], rng.uniform(0, 3, 12)]))
-    d = 3
-    if family == "clamped":
-        space = Space.bsplines_clamped(breakpoints, d)
-        knots = np.concatenate([[0.0] * d, breakpoints, [3.0] * d])
-    elif family == "plain":
-        knots = breakpoints
-        space = Space.bsplines(knots, d)
-    else:
-        space = Space.bsplines_periodic(breakpoints, d)
-    x = np.concatenate([rng.uniform(-0.5, 3.5, 500), breakpoints])
-    result = quorvel.evaluate(space, x)
+    knots = np.concatenate([[0.0] * 3, breakpoints, [3.0] * 3])
+    x = np.concatenate([rng.uniform(-0.5, 3.5, 2000), breakpoints])
+    result = quorvel.evaluate(Space.bsplines_clamped(breakpoints, 3), x)
     assert_canonical(result)
-    got = dense(result)
-    if family == "periodic":
-        # Periodic splines: the clamped-free B-splines of the extended knot vector, folded.
-        period = breakpoints[-1] - breakpoints[0]
-        n = len(breakpoints)
-        ext = np.concatenate([breakpoints[n - 1 - d : n - 1] - period, breakpoints, breakpoints[1 : d + 1] + period])
-        inside = (x >= breakpoints[0]) & (x < breakpoints[-1])
-        ref = np.zeros((len(x), n - 1))
-        for i in range(n - 1):
-            b = BSpline.basis_element(ext[i : i + d + 2], extrapolate=False)
-            for shift in (-period, 0.0, period):
-                v = np.nan_to_num(b(x + shift), nan=0.0)
-                ref[inside, i] += v[inside]
-    else:
-        inside = (x >= knots[d]) & (x < knots[-d - 1])
-        ref = np.zeros((len(x), len(knots) - d - 1))
-        ref[inside] = BSpline.design_matrix(x[inside], knots, d).toarray()
-        # Plain knot vectors also have partial splines outside [t_d, t_{m-d-1}).
-        for i in range(len(knots) - d - 1):
-            b = BSpline.basis_element(knots[i : i + d + 2], extrapolate=False)
-            v = np.nan_to_num(b(x), nan=0.0)
-            ref[~inside, i] = v[~inside]
-    np.testing.assert_allclose(got, ref, rtol=0, atol=1e-13)
+    inside = (x >= 0.0) & (x < 3.0)
+    ref = np.zeros((len(x), len(knots) - 4))
+    ref[inside] = BSpline.design_matrix(x[inside], knots, 3).toarray()
+    np.testing.assert_allclose(dense(result), ref, rtol=0, atol=1e-14)
 
 
-def test_profiles_evaluate_against_closed_forms():
-    centers = arr(0.0, 1.0, 2.5)
+@pytest.mark.parametrize(
+    "make, cutoff, shape",
+    [
+        (Space.gaussians, 4.0, lambda u: np.exp(-0.5 * u**2)),
+        (Space.lorentzians, 3.0, lambda u: 1.0 / (1.0 + u**2)),
+    ],
+)
+def test_profiles_evaluate_against_closed_forms(make, cutoff, shape):
+    centers, widths = arr(0.0, 1.0, 2.5), arr(0.5, 0.25, 1.0)
     x = np.linspace(-5, 8, 1301)
-    g = dense(quorvel.evaluate(Space.gaussians(centers, arr(0.5, 0.25, 1.0), 4.0), x))
-    for j, (c, s) in enumerate(zip(centers, (0.5, 0.25, 1.0))):
-        t = x - c
-        ref = np.where(np.abs(t) <= 4.0 * s, np.exp(-0.5 * (t / s) ** 2), 0.0)
-        np.testing.assert_allclose(g[:, j], ref, rtol=1e-14, atol=0)
-    lo = dense(quorvel.evaluate(Space.lorentzians(centers, arr(0.5, 0.25, 1.0), 3.0), x))
-    for j, (c, h) in enumerate(zip(centers, (0.5, 0.25, 1.0))):
-        t = x - c
-        ref = np.where(np.abs(t) <= 3.0 * h, 1.0 / (1.0 + (t / h) ** 2), 0.0)
-        np.testing.assert_allclose(lo[:, j], ref, rtol=1e-14, atol=0)
+    got = dense(quorvel.evaluate(make(centers, widths, cutoff), x))
+    u = (x[:, None] - centers) / widths
+    ref = np.where(np.abs(u) <= cutoff, shape(u), 0.0)
+    np.testing.assert_allclose(got, ref, rtol=1e-14, atol=0)
 
 
 def test_voigt_evaluate_against_scipy():
@@ -174,24 +147,6 @@ def test_profile_stores_nothing_outside_cutoff():
     rows = rows_of(result)
     assert rows[0][0][0] == 0 and rows[0][0][1] == pytest.approx(np.exp(-4.5), rel=1e-15)
     assert len(rows[1]) == 1 and rows[2] == [] and rows[3] == []
-
-
-def test_large_random_evaluation_matches_dense_reference():
-    rng = np.random.default_rng(3)
-    nodes = np.sort(rng.uniform(0, 10, 300))
-    space = Space.hats(nodes)
-    x = rng.uniform(-1, 11, 5000)
-    result = quorvel.evaluate(space, x)
-    assert_canonical(result)
-    ref = np.zeros((len(x), len(nodes)))
-    for j in range(len(nodes)):
-        a, c, b = nodes[max(j - 1, 0)], nodes[j], nodes[min(j + 1, len(nodes) - 1)]
-        left = (x >= a) & (x < c)
-        right = (x > c) & (x <= b)
-        ref[left, j] = (x[left] - a) / (c - a)
-        ref[right, j] = (b - x[right]) / (b - c)
-        ref[x == c, j] = 1.0
-    np.testing.assert_allclose(dense(result), ref, rtol=0, atol=1e-14)
 
 
 def test_evaluate_equals_inner_products_of_deltas():

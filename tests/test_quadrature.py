@@ -101,18 +101,6 @@ def test_bspline_integrals_closed_form():
         np.testing.assert_allclose(got, ref, rtol=1e-14)
 
 
-def test_hat_gram_closed_form():
-    nodes = arr(0.0, 1.0, 3.0, 3.5)
-    g = dense(quorvel.inner_products(Space.hats(nodes), Space.hats(nodes)))
-    h = np.diff(nodes)
-    ref = np.zeros((4, 4))
-    for k, hk in enumerate(h):
-        ref[k, k] += hk / 3
-        ref[k + 1, k + 1] += hk / 3
-        ref[k, k + 1] = ref[k + 1, k] = hk / 6
-    np.testing.assert_allclose(g, ref, rtol=1e-14, atol=0)
-
-
 pytestmark = pytest.mark.filterwarnings("ignore::scipy.integrate.IntegrationWarning")
 
 
