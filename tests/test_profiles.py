@@ -209,6 +209,42 @@ def test_narrow_smoothed_box_against_high_precision(half_width):
     np.testing.assert_allclose(-derivative(s, t, "center").ravel(), ref_slope, rtol=5e-14, atol=0)
 
 
+@pytest.mark.parametrize("half_width", [1e-200, 1e-20])
+def test_narrow_smoothed_box_parameter_derivatives_in_the_gaussian_limit(half_width):
+    sigma = 0.7
+    s = Space.smoothed_boxes(arr(0.0), arr(half_width), arr(sigma), 10.0)
+    t = np.linspace(s.lower()[0], s.upper()[0], 41)
+    gauss = np.exp(-0.5 * (t / sigma) ** 2)
+    np.testing.assert_allclose(
+        derivative(s, t, "sigma").ravel(), t**2 / sigma**3 * gauss, rtol=1e-13, atol=0
+    )
+    # V = exp(-m^2) (1 + 2 m^2 h^2 / 3 + ...) with m = t / s, h = w / s, s = sigma sqrt(2)
+    r = sigma * math.sqrt(2.0)
+    expected = gauss * (4.0 / 3.0) * (t / r) ** 2 * (half_width / r) / r
+    np.testing.assert_allclose(derivative(s, t, "half_width").ravel(), expected, rtol=1e-12, atol=0)
+
+
+@pytest.mark.parametrize("half_width", [1e-9, 1e-3, 0.05])
+def test_narrow_smoothed_box_parameter_derivatives_against_high_precision(half_width):
+    mp = pytest.importorskip("mpmath")
+    mp.mp.dps = 60
+    sigma = 0.5
+
+    def normalised(x, w, sg):
+        r = mp.sqrt(2) * sg
+        return (mp.erf((x + w) / r) - mp.erf((x - w) / r)) / (2 * mp.erf(w / r))
+
+    s = Space.smoothed_boxes(arr(0.0), arr(half_width), arr(sigma), 10.0)
+    t = np.linspace(s.lower()[0], s.upper()[0], 21)
+    w, sg = mp.mpf(half_width), mp.mpf(sigma)
+    ref_w = np.array([float(mp.diff(lambda v: normalised(mp.mpf(x), v, sg), w)) for x in t])
+    ref_s = np.array([float(mp.diff(lambda v: normalised(mp.mpf(x), w, v), sg)) for x in t])
+    got_w = derivative(s, t, "half_width").ravel()
+    got_s = derivative(s, t, "sigma").ravel()
+    np.testing.assert_allclose(got_w, ref_w, rtol=0, atol=1e-14 * np.abs(ref_w).max())
+    np.testing.assert_allclose(got_s, ref_s, rtol=0, atol=1e-14 * np.abs(ref_s).max())
+
+
 # Slopes and parameter derivatives against central differences of the values.
 
 POINTS = arr(-1.7, -0.6, -0.2, 0.05, 0.3, 0.9, 2.2)

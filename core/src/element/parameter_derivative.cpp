@@ -41,8 +41,54 @@ double super_gaussian_parameter(const SuperGaussian& k, ParameterKind p, double 
            (k.power * c::ln2 * g / w * f);
 }
 
+// For a half width small against sigma, the normalised smoothed box is
+// V = exp(-m^2) T(m, h) / T(0, h), m = t / s, h = w / s, T(m, h) = sum_j H_2j(m) h^2j / (2j+1)!,
+// and its derivatives follow term by term; the closed form below would subtract two terms of
+// order 1 / h to get a result of order h.
+double narrow_smoothed_box_parameter(const SmoothedBox& k, ParameterKind p, double t) {
+    const double s = k.sigma * c::sqrt2;
+    const double m = t / s;
+    const double h = k.half_width / s;
+    const double h2 = h * h;
+    // Hermite values at m, two orders at a time, and the even ones at 0.
+    double he = 1.0, ho = 2.0 * m; // H_2j(m), H_2j+1(m)
+    double ze = 1.0;               // H_2j(0)
+    double coefficient = 1.0;      // h^2j / (2j+1)!
+    double slope_coefficient = h;  // h^(2j-1) / (2j+1)!, kept apart so that a tiny h survives
+    double tm = 1.0, th = 0.0, tmm = 0.0, t0 = 1.0, th0 = 0.0;
+    for (int j = 1; j < 40; ++j) {
+        const double n = 2.0 * j;
+        const double he_next = 2.0 * m * ho - 2.0 * (n - 1.0) * he;
+        const double ho_next = 2.0 * m * he_next - 2.0 * n * ho;
+        const double ze_next = -2.0 * (n - 1.0) * ze;
+        const double odd_before = ho; // H_2j-1(m)
+        he = he_next;
+        ho = ho_next;
+        ze = ze_next;
+        coefficient *= h2 / (n * (n + 1.0));
+        slope_coefficient *= (j == 1 ? 1.0 : h2) / (n * (n + 1.0));
+        const double term = he * coefficient;
+        tm += term;
+        th += n * he * slope_coefficient;          // d/dh
+        tmm += 2.0 * n * odd_before * coefficient; // d/dm, H'_2j = 4j H_2j-1
+        t0 += ze * coefficient;
+        th0 += n * ze * slope_coefficient;
+        if (std::abs(term) < std::abs(tm) * 1e-17 && std::abs(ze * coefficient) < t0 * 1e-17)
+            break;
+    }
+    const double g = std::exp(-(m * m));
+    const double v = g * tm / t0;
+    const double v_h = g * (th * t0 - tm * th0) / (t0 * t0);
+    if (p == ParameterKind::HalfWidth) return v_h / s;
+    const double v_m = g * (tmm / t0) - 2.0 * m * v;
+    // m and h both scale as 1 / sigma.
+    return -(m * v_m + h * v_h) / k.sigma;
+}
+
 double smoothed_box_parameter(const SmoothedBox& k, ParameterKind p, double t) {
     const double s = k.sigma * c::sqrt2;
+    if (k.half_width / s < 0.1 && 4.0 * std::abs(t) * k.half_width < s * s)
+        return narrow_smoothed_box_parameter(k, p, t);
     const double pp = (t + k.half_width) / s;
     const double q = (t - k.half_width) / s;
     const double u = erf_difference(q, pp);
