@@ -25,8 +25,10 @@ def best(fn, repeat=3):
 
 
 def report(name, ours, theirs):
-    print(f"{name:<56} quorvel {ours * 1e3:9.2f} ms  scipy {theirs * 1e3:9.2f} ms"
-          f"  ratio {theirs / ours:6.2f}")
+    print(
+        f"{name:<56} quorvel {ours * 1e3:9.2f} ms  scipy {theirs * 1e3:9.2f} ms"
+        f"  ratio {theirs / ours:6.2f}"
+    )
 
 
 def bench_bspline_construction(n=200_000):
@@ -54,7 +56,8 @@ def main():
     profile_case(
         "smoothed box",
         Space.smoothed_boxes(one, np.array([1.0]), np.array([0.3]), 8.0),
-        lambda x: scipy.special.erf((x + 1.0) / (0.3 * s2)) - scipy.special.erf((x - 1.0) / (0.3 * s2)),
+        lambda x: scipy.special.erf((x + 1.0) / (0.3 * s2))
+        - scipy.special.erf((x - 1.0) / (0.3 * s2)),
     )
     profile_case(
         "super-Gaussian",

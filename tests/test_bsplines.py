@@ -102,7 +102,11 @@ def test_full_multiplicity_is_allowed():
             3,
             "B-spline 0 has empty support (knot multiplicity > degree + 1)",
         ),
-        ((0.0, 1.0, 2.0, 2.0, 2.0, 3.0), 1, "B-spline 2 has empty support (knot multiplicity > degree + 1)"),
+        (
+            (0.0, 1.0, 2.0, 2.0, 2.0, 3.0),
+            1,
+            "B-spline 2 has empty support (knot multiplicity > degree + 1)",
+        ),
     ],
 )
 def test_bspline_messages(knots, degree, message):

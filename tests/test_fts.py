@@ -11,9 +11,7 @@ from scipy.integrate import quad
 import quorvel
 from quorvel import Space
 
-GIVE_ONE = (
-    "give one of apodization (a name), cosine_sum (1-4 coefficients) or polynomial (1-5 coefficients)"
-)
+GIVE_ONE = "give one of apodization (a name), cosine_sum (1-4 coefficients) or polynomial (1-5 coefficients)"
 
 # Windows A(u) on [-1, 1], written from their definitions.
 WINDOWS = {
@@ -28,7 +26,9 @@ WINDOWS = {
     "triangle": lambda u: 1.0 - abs(u),
     "norton_beer_weak": lambda u: 0.384093 - 0.087577 * (1 - u * u) + 0.703484 * (1 - u * u) ** 2,
     "norton_beer_medium": lambda u: 0.152442 - 0.136176 * (1 - u * u) + 0.983734 * (1 - u * u) ** 2,
-    "norton_beer_strong": lambda u: 0.045335 + 0.554883 * (1 - u * u) ** 2 + 0.399782 * (1 - u * u) ** 4,
+    "norton_beer_strong": lambda u: 0.045335
+    + 0.554883 * (1 - u * u) ** 2
+    + 0.399782 * (1 - u * u) ** 4,
 }
 ALIASES = {"none": "boxcar", "hanning": "hann", "happ_genzel": "hamming"}
 
@@ -115,7 +115,9 @@ def test_cosine_sum_without_constant_term_is_accepted():
     assert len(s) == 1
 
 
-@pytest.mark.parametrize("window", [dict(polynomial=[1.0, 0.3, -0.2, 0.5, 0.25]), dict(apodization="norton_beer_strong")])
+@pytest.mark.parametrize(
+    "window", [dict(polynomial=[1.0, 0.3, -0.2, 0.5, 0.25]), dict(apodization="norton_beer_strong")]
+)
 def test_polynomial_kernel_is_continuous_where_the_formula_changes(window):
     # With max_opd = 1 / (2 pi) the kernel argument equals the offset exactly.
     s = Space.fts(arr(0.0), arr(1 / (2 * math.pi)), 10.0, **window)
@@ -128,10 +130,14 @@ def test_polynomial_kernel_is_continuous_where_the_formula_changes(window):
 
 
 def dsinc_series(a):
-    return sum((-1) ** k * 2 * k * a ** (2 * k - 1) / math.factorial(2 * k + 1) for k in range(1, 12))
+    return sum(
+        (-1) ** k * 2 * k * a ** (2 * k - 1) / math.factorial(2 * k + 1) for k in range(1, 12)
+    )
 
 
-@pytest.mark.parametrize("theta", [0.0, 5e-5, 9.99e-5, 1e-4, 1.01e-4, 5e-4, 9.99e-4, 1e-3, 1.01e-3, 0.05])
+@pytest.mark.parametrize(
+    "theta", [0.0, 5e-5, 9.99e-5, 1e-4, 1.01e-4, 5e-4, 9.99e-4, 1e-3, 1.01e-3, 0.05]
+)
 def test_boxcar_kernel_near_the_center(theta):
     s = Space.fts(arr(0.0), arr(1 / (2 * math.pi)), 10.0, apodization="boxcar")
     v = values(s, [theta])[0, 0]
@@ -184,13 +190,31 @@ def test_window_messages(kwargs, message):
 @pytest.mark.parametrize(
     "call, message",
     [
-        (lambda: Space.fts(arr(), arr(), 3.0), GIVE_ONE),  # the window is chosen even with no centers
+        (
+            lambda: Space.fts(arr(), arr(), 3.0),
+            GIVE_ONE,
+        ),  # the window is chosen even with no centers
         (lambda: Space.fts(arr(), arr(), -1.0, apodization="x"), 'unknown apodization "x"'),
-        (lambda: Space.fts(arr(0.0), arr(0.0), 3.0, apodization="hann"), "max_opd must be finite and > 0, got 0"),
-        (lambda: Space.fts(arr(0.0), arr(np.inf), 3.0, apodization="hann"), "max_opd must be finite and > 0, got inf"),
-        (lambda: Space.fts(arr(0.0, 1.0), arr(1.0), 3.0, apodization="hann"), "max_opd has length 1, expected 2"),
-        (lambda: Space.fts(arr(np.nan), arr(1.0), 3.0, apodization="hann"), "profile center must be finite"),
-        (lambda: Space.fts(arr(0.0), arr(1.0), 0.0, apodization="hann"), "cutoff must be finite and > 0, got 0"),
+        (
+            lambda: Space.fts(arr(0.0), arr(0.0), 3.0, apodization="hann"),
+            "max_opd must be finite and > 0, got 0",
+        ),
+        (
+            lambda: Space.fts(arr(0.0), arr(np.inf), 3.0, apodization="hann"),
+            "max_opd must be finite and > 0, got inf",
+        ),
+        (
+            lambda: Space.fts(arr(0.0, 1.0), arr(1.0), 3.0, apodization="hann"),
+            "max_opd has length 1, expected 2",
+        ),
+        (
+            lambda: Space.fts(arr(np.nan), arr(1.0), 3.0, apodization="hann"),
+            "profile center must be finite",
+        ),
+        (
+            lambda: Space.fts(arr(0.0), arr(1.0), 0.0, apodization="hann"),
+            "cutoff must be finite and > 0, got 0",
+        ),
         (
             lambda: Space.fts(arr(np.nan, 0.0), arr(1.0, -1.0), 3.0, cosine_sum=[1.0]),
             "max_opd must be finite and > 0, got -1",

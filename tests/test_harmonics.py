@@ -33,7 +33,9 @@ def test_one_wavenumber_on_two_units():
     np.testing.assert_allclose(v, [[0, 1, 0, 1, 0], [0, 0, 1, 0, 0]], rtol=0, atol=1e-15)
 
 
-@pytest.mark.parametrize("n, period, start", [(3, 2.0, 0.0), (4, 0.7, -5.3), (5, 10.0, 123.4), (2, 1.0, -0.5)])
+@pytest.mark.parametrize(
+    "n, period, start", [(3, 2.0, 0.0), (4, 0.7, -5.3), (5, 10.0, 123.4), (2, 1.0, -0.5)]
+)
 def test_values_in_absolute_x(n, period, start):
     s = Space.harmonics(n, period, start)
     assert len(s) == 2 * n
@@ -81,7 +83,9 @@ def test_no_profile_parameters():
     s = Space.harmonics(1, 2.0, 0.0)
     with pytest.raises(ValueError) as e:
         quorvel.measure_derivative(s, Space.deltas(np.array([0.5])), "none", "sigma")
-    assert e.value.args == ("Harmonic { wavenumber: 1.0, period: 2.0, phase: 3.141592653589793 } has no parameter Sigma",)
+    assert e.value.args == (
+        "Harmonic { wavenumber: 1.0, period: 2.0, phase: 3.141592653589793 } has no parameter Sigma",
+    )
 
 
 @pytest.mark.parametrize(

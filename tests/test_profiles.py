@@ -37,11 +37,15 @@ FAMILIES = {
     "gaussian": lambda c: Space.gaussians(c, np.full(len(c), 0.7), 4.0),
     "lorentzian": lambda c: Space.lorentzians(c, np.full(len(c), 1.3), 6.0),
     "voigt": lambda c: Space.voigts(c, np.full(len(c), 0.5), np.full(len(c), 0.3), 8.0),
-    "pseudo_voigt": lambda c: Space.pseudo_voigts(c, np.full(len(c), 0.8), np.full(len(c), 0.3), 6.0),
+    "pseudo_voigt": lambda c: Space.pseudo_voigts(
+        c, np.full(len(c), 0.8), np.full(len(c), 0.3), 6.0
+    ),
     "super_gaussian": lambda c: Space.super_gaussians(
         c, np.full(len(c), 0.6), np.full(len(c), 1.1), np.full(len(c), 2.5), 4.0
     ),
-    "smoothed_box": lambda c: Space.smoothed_boxes(c, np.full(len(c), 1.5), np.full(len(c), 0.4), 5.0),
+    "smoothed_box": lambda c: Space.smoothed_boxes(
+        c, np.full(len(c), 1.5), np.full(len(c), 0.4), 5.0
+    ),
 }
 
 
@@ -202,7 +206,13 @@ def test_narrow_smoothed_box_against_high_precision(half_width):
     peak = 2 * mp.erf(w / r)
     ref = [float((mp.erf((mp.mpf(x) + w) / r) - mp.erf((mp.mpf(x) - w) / r)) / peak) for x in t]
     ref_slope = [
-        float(2 / mp.sqrt(mp.pi) / r * (mp.exp(-(((mp.mpf(x) + w) / r) ** 2)) - mp.exp(-(((mp.mpf(x) - w) / r) ** 2))) / peak)
+        float(
+            2
+            / mp.sqrt(mp.pi)
+            / r
+            * (mp.exp(-(((mp.mpf(x) + w) / r) ** 2)) - mp.exp(-(((mp.mpf(x) - w) / r) ** 2)))
+            / peak
+        )
         for x in t
     ]
     np.testing.assert_allclose(values(s, t).ravel(), ref, rtol=5e-14, atol=0)
@@ -277,7 +287,9 @@ PARAMETER_CASES = [
     ("power", lambda v: Space.super_gaussians(arr(0.1), arr(0.6), arr(1.1), arr(v), 4.0), 2.5),
     (
         "asymmetry",
-        lambda a: Space.super_gaussians(arr(0.1), arr(0.8 * (1 - a)), arr(0.8 * (1 + a)), arr(2.5), 5.0),
+        lambda a: Space.super_gaussians(
+            arr(0.1), arr(0.8 * (1 - a)), arr(0.8 * (1 + a)), arr(2.5), 5.0
+        ),
         0.2,
     ),
     ("half_width", lambda v: Space.smoothed_boxes(arr(0.1), arr(v), arr(0.4), 6.0), 1.1),
@@ -304,8 +316,16 @@ def test_parameter_derivative_is_zero_outside_the_support():
 @pytest.mark.parametrize(
     "space, parameter, message",
     [
-        (Space.lorentzians(arr(0.0), arr(1.0), 3.0), "sigma", "Lorentzian { hwhm: 1.0 } has no parameter Sigma"),
-        (Space.gaussians(arr(0.0), arr(0.5), 3.0), "gamma", "Gaussian { sigma: 0.5 } has no parameter Gamma"),
+        (
+            Space.lorentzians(arr(0.0), arr(1.0), 3.0),
+            "sigma",
+            "Lorentzian { hwhm: 1.0 } has no parameter Sigma",
+        ),
+        (
+            Space.gaussians(arr(0.0), arr(0.5), 3.0),
+            "gamma",
+            "Gaussian { sigma: 0.5 } has no parameter Gamma",
+        ),
         (
             Space.super_gaussians(arr(0.0), arr(1.0), arr(2.0), arr(1e-5 + 1), 3.0),
             "eta",
@@ -316,7 +336,11 @@ def test_parameter_derivative_is_zero_outside_the_support():
             "half_width",
             "PseudoVoigt { hwhm: 1e16, eta: 1e-5 } has no parameter HalfWidth",
         ),
-        (Space.bsplines(arr(0.0, 1.0, 2.0), 1), "sigma", "Sigma applies only to line-shape profiles"),
+        (
+            Space.bsplines(arr(0.0, 1.0, 2.0), 1),
+            "sigma",
+            "Sigma applies only to line-shape profiles",
+        ),
         (Space.boxes(arr(0.0, 1.0)), "asymmetry", "Asymmetry applies only to line-shape profiles"),
     ],
 )
@@ -334,24 +358,63 @@ def test_parameter_messages(space, parameter, message):
     [
         (lambda: Space.gaussians(arr(0.0), arr(0.0), 3.0), "sigma must be finite and > 0, got 0"),
         (lambda: Space.gaussians(arr(0.0), arr(-0.0), 3.0), "sigma must be finite and > 0, got -0"),
-        (lambda: Space.gaussians(arr(0.0), arr(np.inf), 3.0), "sigma must be finite and > 0, got inf"),
-        (lambda: Space.gaussians(arr(0.0), arr(np.nan), 3.0), "sigma must be finite and > 0, got NaN"),
+        (
+            lambda: Space.gaussians(arr(0.0), arr(np.inf), 3.0),
+            "sigma must be finite and > 0, got inf",
+        ),
+        (
+            lambda: Space.gaussians(arr(0.0), arr(np.nan), 3.0),
+            "sigma must be finite and > 0, got NaN",
+        ),
         (lambda: Space.gaussians(arr(0.0), arr(1.0), 0.0), "cutoff must be finite and > 0, got 0"),
-        (lambda: Space.gaussians(arr(0.0), arr(1.0), -np.inf), "cutoff must be finite and > 0, got -inf"),
+        (
+            lambda: Space.gaussians(arr(0.0), arr(1.0), -np.inf),
+            "cutoff must be finite and > 0, got -inf",
+        ),
         (lambda: Space.gaussians(arr(np.nan), arr(1.0), 3.0), "profile center must be finite"),
         (lambda: Space.gaussians(arr(np.nan), arr(1.0), 0.0), "profile center must be finite"),
-        (lambda: Space.gaussians(arr(0.0, np.inf), arr(1.0, 1.0), 0.0), "cutoff must be finite and > 0, got 0"),
+        (
+            lambda: Space.gaussians(arr(0.0, np.inf), arr(1.0, 1.0), 0.0),
+            "cutoff must be finite and > 0, got 0",
+        ),
         # all parameters are checked before any center
-        (lambda: Space.gaussians(arr(np.nan, 0.0), arr(1.0, -2.5), 3.0), "sigma must be finite and > 0, got -2.5"),
+        (
+            lambda: Space.gaussians(arr(np.nan, 0.0), arr(1.0, -2.5), 3.0),
+            "sigma must be finite and > 0, got -2.5",
+        ),
         (lambda: Space.lorentzians(arr(0.0), arr(0.0), 3.0), "hwhm must be finite and > 0, got 0"),
-        (lambda: Space.voigts(arr(0.0), arr(-1.0), arr(1.0), 3.0), "voigt needs finite sigma >= 0 and gamma >= 0"),
-        (lambda: Space.voigts(arr(0.0), arr(1.0), arr(np.nan), 3.0), "voigt needs finite sigma >= 0 and gamma >= 0"),
-        (lambda: Space.voigts(arr(0.0), arr(np.inf), arr(0.0), 3.0), "voigt needs finite sigma >= 0 and gamma >= 0"),
-        (lambda: Space.voigts(arr(0.0), arr(0.0), arr(-0.0), 3.0), "voigt needs sigma > 0 or gamma > 0"),
-        (lambda: Space.pseudo_voigts(arr(0.0), arr(np.nan), arr(2.0), 3.0), "hwhm must be finite and > 0, got NaN"),
-        (lambda: Space.pseudo_voigts(arr(0.0), arr(1.0), arr(1.5), 3.0), "pseudo-Voigt eta must be in [0, 1], got 1.5"),
-        (lambda: Space.pseudo_voigts(arr(0.0), arr(1.0), arr(np.nan), 3.0), "pseudo-Voigt eta must be in [0, 1], got NaN"),
-        (lambda: Space.pseudo_voigts(arr(0.0), arr(1.0), arr(-1e-300), 3.0), "pseudo-Voigt eta must be in [0, 1], got -" + "0." + "0" * 299 + "1"),
+        (
+            lambda: Space.voigts(arr(0.0), arr(-1.0), arr(1.0), 3.0),
+            "voigt needs finite sigma >= 0 and gamma >= 0",
+        ),
+        (
+            lambda: Space.voigts(arr(0.0), arr(1.0), arr(np.nan), 3.0),
+            "voigt needs finite sigma >= 0 and gamma >= 0",
+        ),
+        (
+            lambda: Space.voigts(arr(0.0), arr(np.inf), arr(0.0), 3.0),
+            "voigt needs finite sigma >= 0 and gamma >= 0",
+        ),
+        (
+            lambda: Space.voigts(arr(0.0), arr(0.0), arr(-0.0), 3.0),
+            "voigt needs sigma > 0 or gamma > 0",
+        ),
+        (
+            lambda: Space.pseudo_voigts(arr(0.0), arr(np.nan), arr(2.0), 3.0),
+            "hwhm must be finite and > 0, got NaN",
+        ),
+        (
+            lambda: Space.pseudo_voigts(arr(0.0), arr(1.0), arr(1.5), 3.0),
+            "pseudo-Voigt eta must be in [0, 1], got 1.5",
+        ),
+        (
+            lambda: Space.pseudo_voigts(arr(0.0), arr(1.0), arr(np.nan), 3.0),
+            "pseudo-Voigt eta must be in [0, 1], got NaN",
+        ),
+        (
+            lambda: Space.pseudo_voigts(arr(0.0), arr(1.0), arr(-1e-300), 3.0),
+            "pseudo-Voigt eta must be in [0, 1], got -" + "0." + "0" * 299 + "1",
+        ),
         (
             lambda: Space.super_gaussians(arr(0.0), arr(-1.0), arr(-2.0), arr(0.5), 3.0),
             "hwhm_left must be finite and > 0, got -1",
@@ -431,17 +494,37 @@ def test_element_parameters_are_checked_in_index_order():
 @pytest.mark.parametrize(
     "call, message",
     [
-        (lambda: Space.gaussians(arr(0.0, 1.0, 2.0), arr(1.0), 3.0), "sigma has length 1, expected 3"),
-        (lambda: Space.voigts(arr(0.0, 1.0), arr(1.0), arr(1.0), 3.0), "sigma has length 1, expected 2"),
-        (lambda: Space.voigts(arr(0.0, 1.0), arr(1.0, 1.0), arr(), 3.0), "gamma has length 0, expected 2"),
-        # lengths are checked before any parameter value
-        (lambda: Space.pseudo_voigts(arr(0.0, 1.0), arr(-1.0, 1.0), arr(0.5), 3.0), "eta has length 1, expected 2"),
         (
-            lambda: Space.super_gaussians(arr(0.0, 1.0), arr(1.0, 1.0), arr(1.0, 1.0), arr(2.0), 3.0),
+            lambda: Space.gaussians(arr(0.0, 1.0, 2.0), arr(1.0), 3.0),
+            "sigma has length 1, expected 3",
+        ),
+        (
+            lambda: Space.voigts(arr(0.0, 1.0), arr(1.0), arr(1.0), 3.0),
+            "sigma has length 1, expected 2",
+        ),
+        (
+            lambda: Space.voigts(arr(0.0, 1.0), arr(1.0, 1.0), arr(), 3.0),
+            "gamma has length 0, expected 2",
+        ),
+        # lengths are checked before any parameter value
+        (
+            lambda: Space.pseudo_voigts(arr(0.0, 1.0), arr(-1.0, 1.0), arr(0.5), 3.0),
+            "eta has length 1, expected 2",
+        ),
+        (
+            lambda: Space.super_gaussians(
+                arr(0.0, 1.0), arr(1.0, 1.0), arr(1.0, 1.0), arr(2.0), 3.0
+            ),
             "power has length 1, expected 2",
         ),
-        (lambda: Space.smoothed_boxes(arr(0.0, 1.0), arr(1.0), arr(1.0), -1.0), "half_width has length 1, expected 2"),
-        (lambda: Space.lorentzians(arr(np.nan, 1.0), arr(1.0), 3.0), "hwhm has length 1, expected 2"),
+        (
+            lambda: Space.smoothed_boxes(arr(0.0, 1.0), arr(1.0), arr(1.0), -1.0),
+            "half_width has length 1, expected 2",
+        ),
+        (
+            lambda: Space.lorentzians(arr(np.nan, 1.0), arr(1.0), 3.0),
+            "hwhm has length 1, expected 2",
+        ),
     ],
 )
 def test_short_parameter_arrays(call, message):

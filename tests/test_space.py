@@ -120,7 +120,9 @@ def test_touching_supports_meet_a_point():
     # Evaluated at the node 1 the three hats touch it, but only the middle one is non-zero there.
     s = Space.hats(arr(0.0, 1.0, 2.0))
     deltas = Space.deltas(arr(1.0, 1.5))
-    np.testing.assert_allclose(to_dense(quorvel.inner_products(deltas, s)), [[0, 1, 0], [0, 0.5, 0.5]])
+    np.testing.assert_allclose(
+        to_dense(quorvel.inner_products(deltas, s)), [[0, 1, 0], [0, 0.5, 0.5]]
+    )
 
 
 def test_points_at_the_support_ends_find_their_element():
