@@ -23,8 +23,10 @@ def best(fn, repeat=3):
 
 
 def report(name, ours, theirs, unit=""):
-    print(f"{name:<52} quorvel {ours * 1e3:9.2f} ms{unit}  scipy {theirs * 1e3:9.2f} ms{unit}"
-          f"  ratio {theirs / ours:6.2f}")
+    print(
+        f"{name:<52} quorvel {ours * 1e3:9.2f} ms{unit}  scipy {theirs * 1e3:9.2f} ms{unit}"
+        f"  ratio {theirs / ours:6.2f}"
+    )
 
 
 def bench_bspline_evaluate(n_basis=1000, n_points=1_000_000):
@@ -44,7 +46,11 @@ def bench_gram(sizes=(10_000, 100_000)):
     for n in sizes:
         space = quorvel.Space.bsplines_clamped(np.linspace(0.0, 1.0, n - 2), 3)
         t = best(lambda: quorvel.inner_products(space, space))
-        growth = "" if previous is None else f"  growth x{t / previous[1]:.2f} for x{n / previous[0]:.0f} size"
+        growth = (
+            ""
+            if previous is None
+            else f"  growth x{t / previous[1]:.2f} for x{n / previous[0]:.0f} size"
+        )
         print(f"Gram matrix of {n:>7} cubic B-splines   {t * 1e3:9.2f} ms{growth}")
         previous = (n, t)
 
@@ -73,8 +79,10 @@ def bench_voigt_evaluate(n_elements=1000, n_points=1_000_000, cutoff=20.0):
     ours = best(lambda: quorvel.evaluate(space, x))
     theirs = best(lambda: scipy.special.voigt_profile(t, s, g))
     pairs = t.size
-    print(f"evaluate {n_elements} Voigt elements (cutoff {cutoff:g}) at {n_points} points:"
-          f" {pairs} pairs in support, {nnz} stored")
+    print(
+        f"evaluate {n_elements} Voigt elements (cutoff {cutoff:g}) at {n_points} points:"
+        f" {pairs} pairs in support, {nnz} stored"
+    )
     report("  per pair", ours / pairs * 1e6, theirs / pairs * 1e6, unit=" per 1e6 pairs")
 
 

@@ -17,7 +17,12 @@ def arr(*values):
 def rows_of(result):
     indptr, indices, data, shape = result
     return [
-        list(zip(indices[indptr[i] : indptr[i + 1]].tolist(), data[indptr[i] : indptr[i + 1]].tolist()))
+        list(
+            zip(
+                indices[indptr[i] : indptr[i + 1]].tolist(),
+                data[indptr[i] : indptr[i + 1]].tolist(),
+            )
+        )
         for i in range(shape[0])
     ]
 
@@ -68,7 +73,10 @@ def test_delta_columns_store_one_only_at_their_position():
     result = quorvel.evaluate(Space.deltas(arr(1, 2)), arr(2, 3))
     assert rows_of(result) == [[(1, 1.0)], []]
     near = np.nextafter(2.0, 3.0)
-    assert rows_of(quorvel.evaluate(Space.deltas(arr(2, 2)), arr(near, 2))) == [[], [(0, 1.0), (1, 1.0)]]
+    assert rows_of(quorvel.evaluate(Space.deltas(arr(2, 2)), arr(near, 2))) == [
+        [],
+        [(0, 1.0), (1, 1.0)],
+    ]
 
 
 @pytest.mark.parametrize("bad", [np.inf, -np.inf, np.nan])
@@ -163,7 +171,9 @@ def test_evaluate_equals_inner_products_of_deltas():
         ]
     )
     ends = np.concatenate([basis.lower(), basis.upper()])
-    x = np.concatenate([ends, np.nextafter(ends, np.inf), np.nextafter(ends, -np.inf), np.linspace(-2, 12, 301)])
+    x = np.concatenate(
+        [ends, np.nextafter(ends, np.inf), np.nextafter(ends, -np.inf), np.linspace(-2, 12, 301)]
+    )
     got = quorvel.evaluate(basis, x)
     ref = quorvel.inner_products(Space.deltas(x), basis)
     assert_canonical(got)

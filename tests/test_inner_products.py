@@ -22,7 +22,12 @@ def dense(result):
 def rows_of(result):
     indptr, indices, data, shape = result
     return [
-        list(zip(indices[indptr[i] : indptr[i + 1]].tolist(), data[indptr[i] : indptr[i + 1]].tolist()))
+        list(
+            zip(
+                indices[indptr[i] : indptr[i + 1]].tolist(),
+                data[indptr[i] : indptr[i + 1]].tolist(),
+            )
+        )
         for i in range(shape[0])
     ]
 
@@ -58,21 +63,29 @@ def test_delta_against_hat_weighted_is_value_times_cosine():
 
 
 def test_empty_rows_space():
-    indptr, indices, data, shape = quorvel.inner_products(Space.deltas(arr()), Space.hats(arr(0, 1)))
+    indptr, indices, data, shape = quorvel.inner_products(
+        Space.deltas(arr()), Space.hats(arr(0, 1))
+    )
     assert indptr.tolist() == [0] and len(indices) == len(data) == 0 and shape == (0, 2)
 
 
 def test_empty_columns_space():
-    indptr, indices, data, shape = quorvel.inner_products(Space.hats(arr(0, 1, 2)), Space.deltas(arr()))
+    indptr, indices, data, shape = quorvel.inner_products(
+        Space.hats(arr(0, 1, 2)), Space.deltas(arr())
+    )
     assert indptr.tolist() == [0, 0, 0, 0] and len(indices) == 0 and shape == (3, 0)
 
 
 @pytest.mark.parametrize(
-    "weight, text", [(0.0, "0"), (-0.0, "-0"), (math.inf, "inf"), (-math.inf, "-inf"), (math.nan, "NaN")]
+    "weight, text",
+    [(0.0, "0"), (-0.0, "-0"), (math.inf, "inf"), (-math.inf, "-inf"), (math.nan, "NaN")],
 )
 def test_bad_weight_rejected(weight, text):
     hats = Space.hats(arr(0, 1, 2))
-    for call in (lambda: quorvel.inner_products(hats, hats, weight), lambda: hats.integrals(weight)):
+    for call in (
+        lambda: quorvel.inner_products(hats, hats, weight),
+        lambda: hats.integrals(weight),
+    ):
         with pytest.raises(ValueError) as info:
             call()
         assert str(info.value) == "bad cosine weight scale " + text
@@ -110,7 +123,16 @@ SPACES = {
 
 
 @pytest.mark.parametrize("weight", [None, 1.7])
-@pytest.mark.parametrize("a_name, b_name", [("hats", "bsplines"), ("gaussians", "hats"), ("deltas", "boxes"), ("boxes", "gaussians"), ("deltas", "gaussians")])
+@pytest.mark.parametrize(
+    "a_name, b_name",
+    [
+        ("hats", "bsplines"),
+        ("gaussians", "hats"),
+        ("deltas", "boxes"),
+        ("boxes", "gaussians"),
+        ("deltas", "gaussians"),
+    ],
+)
 def test_transpose_symmetry(a_name, b_name, weight):
     a, b = SPACES[a_name](), SPACES[b_name]()
     ab = dense(quorvel.inner_products(a, b, weight))

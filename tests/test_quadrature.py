@@ -43,7 +43,11 @@ def bspline_funcs(knots, degree):
     for i in range(len(knots) - degree - 1):
         t = knots[i : i + degree + 2]
         b = BSpline.basis_element(t, extrapolate=False)
-        funcs.append(lambda x, b=b, t=t: np.where((x >= t[0]) & (x < t[-1]), np.nan_to_num(b(x), nan=0.0), 0.0))
+        funcs.append(
+            lambda x, b=b, t=t: np.where(
+                (x >= t[0]) & (x < t[-1]), np.nan_to_num(b(x), nan=0.0), 0.0
+            )
+        )
     return funcs
 
 
@@ -51,7 +55,11 @@ def periodic_funcs(breakpoints, degree):
     period = breakpoints[-1] - breakpoints[0]
     n = len(breakpoints)
     ext = np.concatenate(
-        [breakpoints[n - 1 - degree : n - 1] - period, breakpoints, breakpoints[1 : degree + 1] + period]
+        [
+            breakpoints[n - 1 - degree : n - 1] - period,
+            breakpoints,
+            breakpoints[1 : degree + 1] + period,
+        ]
     )
     base = bspline_funcs(ext, degree)[: n - 1]
 
@@ -107,7 +115,9 @@ pytestmark = pytest.mark.filterwarnings("ignore::scipy.integrate.IntegrationWarn
 def quad(f, a, b, points=None, weight=None):
     if weight is None:
         return scipy.integrate.quad(f, a, b, points=points, epsabs=0, epsrel=1e-13, limit=500)[0]
-    return scipy.integrate.quad(f, a, b, weight="cos", wvar=weight, epsabs=0, epsrel=1e-13, limit=500)[0]
+    return scipy.integrate.quad(
+        f, a, b, weight="cos", wvar=weight, epsabs=0, epsrel=1e-13, limit=500
+    )[0]
 
 
 @pytest.mark.parametrize("omega", [1e-9, 0.7, 5.0, 60.0])
@@ -136,30 +146,56 @@ def test_high_frequency_weight_over_wide_box():
     # Steps are capped at 0.25 / omega, so a long box still integrates the oscillation exactly.
     omega, a, b = 80.0, -3.0, 7.0
     got = Space.boxes(arr(a, b)).integrals(omega)[0]
-    assert got == pytest.approx((math.sin(omega * b) - math.sin(omega * a)) / omega, rel=1e-11, abs=1e-14)
+    assert got == pytest.approx(
+        (math.sin(omega * b) - math.sin(omega * a)) / omega, rel=1e-11, abs=1e-14
+    )
 
 
 def profile_cases():
     c = arr(0.3, -1.0)
     return {
-        "gaussian": (Space.gaussians(c, arr(0.4, 1.3), 5.0),
-                     [lambda t, s=s: np.exp(-0.5 * (t / s) ** 2) for s in (0.4, 1.3)]),
-        "lorentzian": (Space.lorentzians(c, arr(0.2, 0.9), 40.0),
-                       [lambda t, h=h: 1 / (1 + (t / h) ** 2) for h in (0.2, 0.9)]),
-        "voigt": (Space.voigts(c, arr(0.3, 0.1), arr(0.2, 0.5), 25.0),
-                  [lambda t, s=s, g=g: scipy.special.voigt_profile(t, s, g) / scipy.special.voigt_profile(0.0, s, g)
-                   for s, g in ((0.3, 0.2), (0.1, 0.5))]),
-        "pseudo_voigt": (Space.pseudo_voigts(c, arr(0.5, 0.3), arr(0.3, 0.8), 15.0),
-                         [lambda t, h=h, e=e: e / (1 + (t / h) ** 2) + (1 - e) * np.exp(-math.log(2) * (t / h) ** 2)
-                          for h, e in ((0.5, 0.3), (0.3, 0.8))]),
-        "super_gaussian": (Space.super_gaussians(c, arr(0.5, 1.0), arr(1.0, 0.25), arr(2.0, 6.0), 3.0),
-                           [lambda t, l=l, r=r, p=p: np.exp(-math.log(2) * (abs(t) / (l if t < 0 else r)) ** p)
-                            for l, r, p in ((0.5, 1.0, 2.0), (1.0, 0.25, 6.0))]),
-        "smoothed_box": (Space.smoothed_boxes(c, arr(1.0, 0.1), arr(0.2, 0.5), 6.0),
-                         [lambda t, w=w, s=s: (scipy.special.erf((t + w) / (s * math.sqrt(2)))
-                                               - scipy.special.erf((t - w) / (s * math.sqrt(2))))
-                          / (2 * scipy.special.erf(w / (s * math.sqrt(2))))
-                          for w, s in ((1.0, 0.2), (0.1, 0.5))]),
+        "gaussian": (
+            Space.gaussians(c, arr(0.4, 1.3), 5.0),
+            [lambda t, s=s: np.exp(-0.5 * (t / s) ** 2) for s in (0.4, 1.3)],
+        ),
+        "lorentzian": (
+            Space.lorentzians(c, arr(0.2, 0.9), 40.0),
+            [lambda t, h=h: 1 / (1 + (t / h) ** 2) for h in (0.2, 0.9)],
+        ),
+        "voigt": (
+            Space.voigts(c, arr(0.3, 0.1), arr(0.2, 0.5), 25.0),
+            [
+                lambda t, s=s, g=g: scipy.special.voigt_profile(t, s, g)
+                / scipy.special.voigt_profile(0.0, s, g)
+                for s, g in ((0.3, 0.2), (0.1, 0.5))
+            ],
+        ),
+        "pseudo_voigt": (
+            Space.pseudo_voigts(c, arr(0.5, 0.3), arr(0.3, 0.8), 15.0),
+            [
+                lambda t, h=h, e=e: e / (1 + (t / h) ** 2)
+                + (1 - e) * np.exp(-math.log(2) * (t / h) ** 2)
+                for h, e in ((0.5, 0.3), (0.3, 0.8))
+            ],
+        ),
+        "super_gaussian": (
+            Space.super_gaussians(c, arr(0.5, 1.0), arr(1.0, 0.25), arr(2.0, 6.0), 3.0),
+            [
+                lambda t, l=l, r=r, p=p: np.exp(-math.log(2) * (abs(t) / (l if t < 0 else r)) ** p)
+                for l, r, p in ((0.5, 1.0, 2.0), (1.0, 0.25, 6.0))
+            ],
+        ),
+        "smoothed_box": (
+            Space.smoothed_boxes(c, arr(1.0, 0.1), arr(0.2, 0.5), 6.0),
+            [
+                lambda t, w=w, s=s: (
+                    scipy.special.erf((t + w) / (s * math.sqrt(2)))
+                    - scipy.special.erf((t - w) / (s * math.sqrt(2)))
+                )
+                / (2 * scipy.special.erf(w / (s * math.sqrt(2))))
+                for w, s in ((1.0, 0.2), (0.1, 0.5))
+            ],
+        ),
     }
 
 
@@ -174,7 +210,9 @@ def test_profile_integrals_against_quad(name, omega):
         if omega is None:
             ref = quad(lambda x: f(x - c), lower[j], c) + quad(lambda x: f(x - c), c, upper[j])
         else:
-            ref = quad(lambda x: f(x - c), lower[j], c, weight=omega) + quad(lambda x: f(x - c), c, upper[j], weight=omega)
+            ref = quad(lambda x: f(x - c), lower[j], c, weight=omega) + quad(
+                lambda x: f(x - c), c, upper[j], weight=omega
+            )
         assert got[j] == pytest.approx(ref, rel=1e-12, abs=1e-15), (name, j)
 
 
@@ -192,7 +230,11 @@ def test_gaussian_bspline_weighted_inner_products_against_quad():
                 if lo >= hi:
                     assert got[i, j] == 0.0
                     continue
-                cuts = np.unique(np.concatenate([[lo, hi], knots[(knots > lo) & (knots < hi)], [c] if lo < c < hi else []]))
+                cuts = np.unique(
+                    np.concatenate(
+                        [[lo, hi], knots[(knots > lo) & (knots < hi)], [c] if lo < c < hi else []]
+                    )
+                )
 
                 def h(x):
                     return math.exp(-0.5 * ((x - c) / s) ** 2) * f(np.array([x]))[0]
@@ -231,17 +273,25 @@ def test_affine_map_scales_gram_exactly(b):
     s = Space.bsplines_clamped(np.linspace(0.0, 3.0, 6), 3)
     g = dense(quorvel.inner_products(s, s))
     mapped = s.mapped("affine", 1.5, b, False)
-    np.testing.assert_allclose(dense(quorvel.inner_products(mapped, mapped)), abs(b) * g, rtol=1e-14, atol=1e-16)
+    np.testing.assert_allclose(
+        dense(quorvel.inner_products(mapped, mapped)), abs(b) * g, rtol=1e-14, atol=1e-16
+    )
     np.testing.assert_allclose(mapped.integrals(), abs(b) * s.integrals(), rtol=1e-14)
-    np.testing.assert_allclose(s.mapped("affine", 1.5, b, True).integrals(), s.integrals(), rtol=1e-14)
+    np.testing.assert_allclose(
+        s.mapped("affine", 1.5, b, True).integrals(), s.integrals(), rtol=1e-14
+    )
 
 
 def test_nested_affine_maps_compose():
     s = Space.hats(arr(0.0, 0.5, 2.0, 2.2))
     twice = s.mapped("affine", 1.0, 2.0, False).mapped("affine", -3.0, -0.5, False)
     once = s.mapped("affine", -3.5, -1.0, False)
-    np.testing.assert_allclose(dense(quorvel.inner_products(twice, twice)),
-                               dense(quorvel.inner_products(once, once)), rtol=1e-14, atol=0)
+    np.testing.assert_allclose(
+        dense(quorvel.inner_products(twice, twice)),
+        dense(quorvel.inner_products(once, once)),
+        rtol=1e-14,
+        atol=0,
+    )
     np.testing.assert_allclose(twice.integrals(0.8), once.integrals(0.8), rtol=1e-13)
 
 
@@ -262,8 +312,10 @@ def test_reciprocal_hat_gram_against_quad():
 
     for i in range(4):
         for j in range(4):
+
             def f(x):
                 return hat(i, k / x) * hat(j, k / x) * (k / x**2) ** 2
+
             ref = sum(quad(f, lo, hi) for lo, hi in zip(cuts[:-1], cuts[1:]))
             assert got[i, j] == pytest.approx(ref, rel=1e-12, abs=1e-15)
 

@@ -38,7 +38,9 @@ def run(threads):
         env.pop("OMP_NUM_THREADS", None)
     else:
         env["OMP_NUM_THREADS"] = str(threads)
-    out = subprocess.run([sys.executable, "-c", SCRIPT], env=env, capture_output=True, text=True, check=True)
+    out = subprocess.run(
+        [sys.executable, "-c", SCRIPT], env=env, capture_output=True, text=True, check=True
+    )
     return out.stdout.strip()
 
 
