@@ -75,7 +75,8 @@ template <class F> double cosine_sum(const Apodization& a, double theta, F f) {
 
 double apodization_kernel(const Apodization& a, double theta) {
     switch (a.kind) {
-    case Apodization::Kind::CosineSum: return cosine_sum(a, theta, sinc);
+    case Apodization::Kind::CosineSum:
+        return cosine_sum(a, theta, sinc);
     case Apodization::Kind::Triangle: {
         const double s = sinc(theta * 0.5);
         return s * s;
@@ -83,7 +84,8 @@ double apodization_kernel(const Apodization& a, double theta) {
     case Apodization::Kind::Polynomial: {
         const auto m = bessel_moments(theta);
         double k = 0.0;
-        for (std::size_t n = 0; n < 5; ++n) k += polynomial_factor[n] * a.c[n] * m[n];
+        for (std::size_t n = 0; n < 5; ++n)
+            k += polynomial_factor[n] * a.c[n] * m[n];
         return k;
     }
     }
@@ -92,7 +94,8 @@ double apodization_kernel(const Apodization& a, double theta) {
 
 double apodization_kernel_slope(const Apodization& a, double theta) {
     switch (a.kind) {
-    case Apodization::Kind::CosineSum: return cosine_sum(a, theta, dsinc);
+    case Apodization::Kind::CosineSum:
+        return cosine_sum(a, theta, dsinc);
     case Apodization::Kind::Triangle: {
         const double h = theta * 0.5;
         return sinc(h) * dsinc(h);
@@ -101,7 +104,8 @@ double apodization_kernel_slope(const Apodization& a, double theta) {
         // d m_n / d theta = -theta m_(n+1)
         const auto m = bessel_moments(theta);
         double k = 0.0;
-        for (std::size_t n = 0; n < 5; ++n) k += polynomial_factor[n] * a.c[n] * m[n + 1];
+        for (std::size_t n = 0; n < 5; ++n)
+            k += polynomial_factor[n] * a.c[n] * m[n + 1];
         return -theta * k;
     }
     }

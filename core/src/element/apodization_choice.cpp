@@ -39,7 +39,8 @@ std::unexpected<CoreError> give_one() {
 // Coefficients padded with zeros to the variant's length.
 Apodization padded(K kind, const std::vector<double>& coefficients) {
     Apodization a{kind, {}};
-    for (std::size_t i = 0; i < coefficients.size(); ++i) a.c[i] = coefficients[i];
+    for (std::size_t i = 0; i < coefficients.size(); ++i)
+        a.c[i] = coefficients[i];
     return a;
 }
 

@@ -23,7 +23,8 @@ std::unexpected<CoreError> degree_error(std::uint64_t d) {
 // positive contributes nothing.
 double cox_de_boor(const std::vector<double>& t, std::size_t i, std::size_t d, double x) {
     std::array<double, max_degree + 1> n{};
-    for (std::size_t j = 0; j <= d; ++j) n[j] = (t[i + j] <= x && x < t[i + j + 1]) ? 1.0 : 0.0;
+    for (std::size_t j = 0; j <= d; ++j)
+        n[j] = (t[i + j] <= x && x < t[i + j + 1]) ? 1.0 : 0.0;
     for (std::size_t p = 1; p <= d; ++p) {
         for (std::size_t j = 0; j + p <= d; ++j) {
             const std::size_t k = i + j;
@@ -61,14 +62,16 @@ std::array<double, max_degree + 1> solve_vandermonde(const std::array<double, ma
         std::swap(y[k], y[pivot]);
         for (std::size_t r = k + 1; r < m; ++r) {
             const double f = a[r][k] / a[k][k];
-            for (std::size_t c = k; c < m; ++c) a[r][c] -= f * a[k][c];
+            for (std::size_t c = k; c < m; ++c)
+                a[r][c] -= f * a[k][c];
             y[r] -= f * y[k];
         }
     }
     std::array<double, max_degree + 1> q{};
     for (std::size_t k = m; k-- > 0;) {
         double v = y[k];
-        for (std::size_t c = k + 1; c < m; ++c) v -= a[k][c] * q[c];
+        for (std::size_t c = k + 1; c < m; ++c)
+            v -= a[k][c] * q[c];
         q[k] = v / a[k][k];
     }
     return q;
@@ -102,7 +105,8 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
             if (!(t[k] < t[k + 1])) continue;
             const double h = t[k + 1] - t[k];
             std::array<double, max_degree + 1> values{};
-            for (std::size_t l = 0; l <= d; ++l) values[l] = cox_de_boor(t, i, d, t[k] + h * s[l]);
+            for (std::size_t l = 0; l <= d; ++l)
+                values[l] = cox_de_boor(t, i, d, t[k] + h * s[l]);
             const auto q = solve_vandermonde(s, values, d);
             // From the unit variable tau = (x - t[k]) / h to the segment variable x - t[k].
             std::array<double, max_degree + 1> c{};
@@ -179,9 +183,11 @@ Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree) {
 
     std::vector<double> t;
     t.reserve(n + 2 * d);
-    for (std::size_t j = 0; j < d; ++j) t.push_back(b[n - 1 - d + j] - period);
+    for (std::size_t j = 0; j < d; ++j)
+        t.push_back(b[n - 1 - d + j] - period);
     t.insert(t.end(), b.begin(), b.end());
-    for (std::size_t j = 1; j <= d; ++j) t.push_back(b[j] + period);
+    for (std::size_t j = 1; j <= d; ++j)
+        t.push_back(b[j] + period);
 
     auto splines = bsplines_of(t, d);
     if (!splines) return std::unexpected(splines.error());
@@ -203,8 +209,7 @@ Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree) {
                 shift = period;
             else if (lo >= b[0] + period - wrap_tolerance)
                 shift = -period;
-            wrapped.push_back({seg.c0, seg.c1, seg.c2, seg.c3,
-                               snap(b, lo + shift, snap_tolerance),
+            wrapped.push_back({seg.c0, seg.c1, seg.c2, seg.c3, snap(b, lo + shift, snap_tolerance),
                                snap(b, hi + shift, snap_tolerance)});
         }
         std::stable_sort(wrapped.begin(), wrapped.end(),

@@ -41,7 +41,8 @@ Result<Element> derivative(const Element& e, std::uint64_t order) {
     double inv_scale = 1.0;
     if (order < 4) {
         double p = 1.0;
-        for (std::uint64_t k = 0; k < order; ++k) p *= s;
+        for (std::uint64_t k = 0; k < order; ++k)
+            p *= s;
         inv_scale = 1.0 / p;
     }
     std::vector<Segment> segments(*shape->segments);
@@ -58,8 +59,8 @@ Result<Element> derivative(const Element& e, std::uint64_t order) {
         return std::unexpected(ok.error());
     // A tiny stretch can overflow the scaled coefficients; report it instead of storing inf.
     if (auto ok = check_segments(segments); !ok) return std::unexpected(ok.error());
-    return Element{Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)),
-                         shape->center, s}};
+    return Element{
+        Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)), shape->center, s}};
 }
 
 } // namespace quorvel

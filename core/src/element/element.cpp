@@ -23,7 +23,9 @@ const Segment* find_segment(const std::vector<Segment>& segments, double u) {
     return nullptr;
 }
 
-bool outside(double x, double lower, double upper) { return x < lower || x > upper; }
+bool outside(double x, double lower, double upper) {
+    return x < lower || x > upper;
+}
 
 } // namespace
 
@@ -43,51 +45,49 @@ double mapped_du_dx(const Mapped& m, double x) {
 }
 
 Support support(const Element& e) {
-    return std::visit(
-        Overloaded{
-            [](const Delta& d) { return Support{d.x, d.x}; },
-            [](const Box& b) { return Support{b.a, b.b}; },
-            [](const Hat& h) { return Support{h.a, h.b}; },
-            [](const Shape& s) {
-                const auto& seg = *s.segments;
-                return Support{s.center + s.stretch * seg.front().a,
-                               s.center + s.stretch * seg.back().b};
-            },
-            [](const Profile& p) { return Support{p.lower, p.upper}; },
-            [](const Mapped& m) { return Support{m.lower, m.upper}; },
-        },
-        static_cast<const ElementVariant&>(e));
+    return std::visit(Overloaded{
+                          [](const Delta& d) { return Support{d.x, d.x}; },
+                          [](const Box& b) { return Support{b.a, b.b}; },
+                          [](const Hat& h) { return Support{h.a, h.b}; },
+                          [](const Shape& s) {
+                              const auto& seg = *s.segments;
+                              return Support{s.center + s.stretch * seg.front().a,
+                                             s.center + s.stretch * seg.back().b};
+                          },
+                          [](const Profile& p) { return Support{p.lower, p.upper}; },
+                          [](const Mapped& m) { return Support{m.lower, m.upper}; },
+                      },
+                      static_cast<const ElementVariant&>(e));
 }
 
 double evaluate(const Element& e, double x) {
-    return std::visit(
-        Overloaded{
-            [](const Delta&) { return 0.0; },
-            [x](const Box& b) { return (b.a <= x && x < b.b) ? 1.0 : 0.0; },
-            [x](const Hat& h) {
-                if (x < h.a || x > h.b) return 0.0;
-                if (x == h.c) return 1.0;
-                if (x < h.c) return (x - h.a) / (h.c - h.a);
-                return (h.b - x) / (h.b - h.c);
-            },
-            [x](const Shape& s) {
-                const double u = (x - s.center) / s.stretch;
-                const Segment* seg = find_segment(*s.segments, u);
-                if (seg == nullptr) return 0.0;
-                const double t = u - seg->a;
-                return seg->c0 + t * (seg->c1 + t * (seg->c2 + t * seg->c3));
-            },
-            [x](const Profile& p) {
-                if (outside(x, p.lower, p.upper)) return 0.0;
-                return profile_value(p.kind, x - p.center);
-            },
-            [x](const Mapped& m) {
-                if (outside(x, m.lower, m.upper)) return 0.0;
-                const double v = evaluate(*m.inner, mapped_inverse(m, x));
-                return m.jacobian ? v * std::abs(mapped_du_dx(m, x)) : v;
-            },
-        },
-        static_cast<const ElementVariant&>(e));
+    return std::visit(Overloaded{
+                          [](const Delta&) { return 0.0; },
+                          [x](const Box& b) { return (b.a <= x && x < b.b) ? 1.0 : 0.0; },
+                          [x](const Hat& h) {
+                              if (x < h.a || x > h.b) return 0.0;
+                              if (x == h.c) return 1.0;
+                              if (x < h.c) return (x - h.a) / (h.c - h.a);
+                              return (h.b - x) / (h.b - h.c);
+                          },
+                          [x](const Shape& s) {
+                              const double u = (x - s.center) / s.stretch;
+                              const Segment* seg = find_segment(*s.segments, u);
+                              if (seg == nullptr) return 0.0;
+                              const double t = u - seg->a;
+                              return seg->c0 + t * (seg->c1 + t * (seg->c2 + t * seg->c3));
+                          },
+                          [x](const Profile& p) {
+                              if (outside(x, p.lower, p.upper)) return 0.0;
+                              return profile_value(p.kind, x - p.center);
+                          },
+                          [x](const Mapped& m) {
+                              if (outside(x, m.lower, m.upper)) return 0.0;
+                              const double v = evaluate(*m.inner, mapped_inverse(m, x));
+                              return m.jacobian ? v * std::abs(mapped_du_dx(m, x)) : v;
+                          },
+                      },
+                      static_cast<const ElementVariant&>(e));
 }
 
 double slope(const Element& e, double x) {

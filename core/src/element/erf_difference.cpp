@@ -21,14 +21,14 @@ double erf_difference(double a, double b) {
 double erf_narrow_window(double m, double h) {
     constexpr double four_over_sqrt_pi = 2.256758334191025;
     const double h2 = h * h;
-    double h_prev = 1.0;     // H_(2j)
-    double h_odd = 2.0 * m;  // H_(2j+1)
-    double power = 1.0;      // h^2j / (2j+1)!
+    double h_prev = 1.0;    // H_(2j)
+    double h_odd = 2.0 * m; // H_(2j+1)
+    double power = 1.0;     // h^2j / (2j+1)!
     double sum = power;
     for (int j = 1; j < 40; ++j) {
         const double n = 2.0 * j;
         const double h_even = 2.0 * m * h_odd - 2.0 * (n - 1.0) * h_prev; // H_(2j)
-        h_odd = 2.0 * m * h_even - 2.0 * n * h_odd;                        // H_(2j+1)
+        h_odd = 2.0 * m * h_even - 2.0 * n * h_odd;                       // H_(2j+1)
         h_prev = h_even;
         power *= h2 / (n * (n + 1.0));
         const double term = h_even * power;

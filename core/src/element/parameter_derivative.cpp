@@ -14,8 +14,7 @@ namespace c = constants;
 namespace {
 
 std::unexpected<CoreError> no_parameter(const ProfileKind& kind, ParameterKind p) {
-    return invalid_input(render_kind(kind) + " has no parameter " +
-                         std::string(parameter_name(p)));
+    return invalid_input(render_kind(kind) + " has no parameter " + std::string(parameter_name(p)));
 }
 
 bool is_placement(ParameterKind p) {
@@ -25,7 +24,8 @@ bool is_placement(ParameterKind p) {
 // The element beneath any number of maps.
 const Element& innermost(const Element& e) {
     const Element* cur = &e;
-    while (const auto* m = std::get_if<Mapped>(cur)) cur = m->inner.get();
+    while (const auto* m = std::get_if<Mapped>(cur))
+        cur = m->inner.get();
     return *cur;
 }
 
@@ -37,8 +37,7 @@ double super_gaussian_parameter(const SuperGaussian& k, ParameterKind p, double 
     const double f = std::exp(g * -c::ln2);
     if (p == ParameterKind::Power) return f * (g * -c::ln2 * std::log(b));
     // Half widths m (1 - a) and m (1 + a) at fixed mean m.
-    return (k.hwhm_left + k.hwhm_right) * (t < 0.0 ? -0.5 : 0.5) *
-           (k.power * c::ln2 * g / w * f);
+    return (k.hwhm_left + k.hwhm_right) * (t < 0.0 ? -0.5 : 0.5) * (k.power * c::ln2 * g / w * f);
 }
 
 // For a half width small against sigma, the normalised smoothed box is
@@ -73,8 +72,7 @@ double narrow_smoothed_box_parameter(const SmoothedBox& k, ParameterKind p, doub
         tmm += 2.0 * n * odd_before * coefficient; // d/dm, H'_2j = 4j H_2j-1
         t0 += ze * coefficient;
         th0 += n * ze * slope_coefficient;
-        if (std::abs(term) < std::abs(tm) * 1e-17 && std::abs(ze * coefficient) < t0 * 1e-17)
-            break;
+        if (std::abs(term) < std::abs(tm) * 1e-17 && std::abs(ze * coefficient) < t0 * 1e-17) break;
     }
     const double g = std::exp(-(m * m));
     const double v = g * tm / t0;

@@ -19,18 +19,24 @@ template <class... F> struct Overloaded : F... {
 // sqrt(3) and sqrt(5) scale the Matern distance; r is where the correlation falls to 1/2.
 double matern_q(MaternOrder o) {
     switch (o) {
-    case MaternOrder::Half: return 1.0;
-    case MaternOrder::ThreeHalves: return c::sqrt3;
-    case MaternOrder::FiveHalves: return c::sqrt5;
+    case MaternOrder::Half:
+        return 1.0;
+    case MaternOrder::ThreeHalves:
+        return c::sqrt3;
+    case MaternOrder::FiveHalves:
+        return c::sqrt5;
     }
     throw InternalError("unknown Matern order");
 }
 
 double matern_half_point(MaternOrder o) {
     switch (o) {
-    case MaternOrder::Half: return 0.6931471805599453;
-    case MaternOrder::ThreeHalves: return 1.6783469900166605;
-    case MaternOrder::FiveHalves: return 2.330256192156007;
+    case MaternOrder::Half:
+        return 0.6931471805599453;
+    case MaternOrder::ThreeHalves:
+        return 1.6783469900166605;
+    case MaternOrder::FiveHalves:
+        return 2.330256192156007;
     }
     throw InternalError("unknown Matern order");
 }
@@ -90,9 +96,7 @@ Result<std::pair<double, double>> profile_support(const ProfileKind& kind, doubl
         return invalid_input("cutoff must be finite and > 0, got " + fmt_fixed(cutoff));
     return std::visit(
         Overloaded{
-            [cutoff](const Gaussian& k) {
-                return std::pair{cutoff * k.sigma, cutoff * k.sigma};
-            },
+            [cutoff](const Gaussian& k) { return std::pair{cutoff * k.sigma, cutoff * k.sigma}; },
             [cutoff](const SuperGaussian& k) {
                 return std::pair{cutoff * k.hwhm_left, cutoff * k.hwhm_right};
             },

@@ -19,7 +19,9 @@ Status check_width(const char* name, double v) {
     return invalid_input(std::string(name) + " must be finite and > 0, got " + fmt_fixed(v));
 }
 
-bool zero_or_positive_finite(double v) { return v == 0.0 || (v > 0.0 && v < INFINITY); }
+bool zero_or_positive_finite(double v) {
+    return v == 0.0 || (v > 0.0 && v < INFINITY);
+}
 
 } // namespace
 

@@ -15,7 +15,9 @@ template <class... F> struct Overloaded : F... {
     using F::operator()...;
 };
 
-double sign(double t) { return t < 0.0 ? -1.0 : 1.0; }
+double sign(double t) {
+    return t < 0.0 ? -1.0 : 1.0;
+}
 
 double super_gaussian_side(const SuperGaussian& k, double t) {
     return t < 0.0 ? k.hwhm_left : k.hwhm_right;
@@ -44,8 +46,7 @@ double smoothed_box_slope(const SmoothedBox& k, double t) {
     const double g = 4.0 * std::abs(t) / (s * s);
     const double r = g * k.half_width;
     if (!(r < 1.0))
-        return k.inv_peak *
-               (c::two_over_sqrt_pi / s * (std::exp(-(p * p)) - std::exp(-(q * q))));
+        return k.inv_peak * (c::two_over_sqrt_pi / s * (std::exp(-(p * p)) - std::exp(-(q * q))));
     const double near = t >= 0.0 ? q : p;
     // expm1(-r) / (-r), which tends to 1 - r / 2
     const double e1 = r < 1e-10 ? 1.0 - 0.5 * r : std::expm1(-r) / -r;
@@ -56,7 +57,8 @@ double smoothed_box_slope(const SmoothedBox& k, double t) {
 double matern_value(const Matern& k, double t) {
     const double r = std::abs(t);
     switch (k.order) {
-    case MaternOrder::Half: return std::exp(-(r / k.length));
+    case MaternOrder::Half:
+        return std::exp(-(r / k.length));
     case MaternOrder::ThreeHalves: {
         const double m = r * c::sqrt3 / k.length;
         return (m + 1.0) * std::exp(-m);

@@ -33,7 +33,8 @@ Result<std::vector<ProfileKind>> kinds_of(Values centers, const std::array<Named
     kinds.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         std::array<double, N> v{};
-        for (std::size_t j = 0; j < N; ++j) v[j] = params[j].values[i];
+        for (std::size_t j = 0; j < N; ++j)
+            v[j] = params[j].values[i];
         auto kind = std::apply(make, v);
         if (!kind) return std::unexpected(kind.error());
         kinds.push_back(std::move(*kind));
@@ -65,8 +66,8 @@ Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kin
         const double upper = x0 + extent->second;
         // Extreme widths can overflow the support; an unbounded element cannot be integrated.
         if (!std::isfinite(lower) || !std::isfinite(upper))
-            return invalid_input("profile support must be finite, got [" + fmt_fixed(lower) +
-                                 ", " + fmt_fixed(upper) + "]");
+            return invalid_input("profile support must be finite, got [" + fmt_fixed(lower) + ", " +
+                                 fmt_fixed(upper) + "]");
         out.emplace_back(Profile{kinds[i], x0, lower, upper, cutoff});
     }
     return out;
@@ -82,8 +83,8 @@ Result<Elements> lorentzians(Values centers, Values hwhm, double cutoff) {
 
 Result<Elements> voigts(Values centers, Values sigma, Values gamma, double cutoff) {
     return profiles_of(centers,
-                       std::array{NamedValues{"sigma", sigma}, NamedValues{"gamma", gamma}},
-                       cutoff, make_voigt);
+                       std::array{NamedValues{"sigma", sigma}, NamedValues{"gamma", gamma}}, cutoff,
+                       make_voigt);
 }
 
 Result<Elements> pseudo_voigts(Values centers, Values hwhm, Values eta, double cutoff) {

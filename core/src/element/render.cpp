@@ -19,9 +19,12 @@ std::string field(std::string_view name, double v) {
 
 std::string_view matern_order_name(MaternOrder o) {
     switch (o) {
-    case MaternOrder::Half: return "Half";
-    case MaternOrder::ThreeHalves: return "ThreeHalves";
-    case MaternOrder::FiveHalves: return "FiveHalves";
+    case MaternOrder::Half:
+        return "Half";
+    case MaternOrder::ThreeHalves:
+        return "ThreeHalves";
+    case MaternOrder::FiveHalves:
+        return "FiveHalves";
     }
     throw InternalError("unknown Matern order");
 }
@@ -41,23 +44,34 @@ std::string coefficient_list(std::string_view name, const double* c, std::size_t
 
 std::string_view parameter_name(ParameterKind p) {
     switch (p) {
-    case ParameterKind::Center: return "Center";
-    case ParameterKind::Scale: return "Scale";
-    case ParameterKind::Sigma: return "Sigma";
-    case ParameterKind::Gamma: return "Gamma";
-    case ParameterKind::Eta: return "Eta";
-    case ParameterKind::Power: return "Power";
-    case ParameterKind::Asymmetry: return "Asymmetry";
-    case ParameterKind::HalfWidth: return "HalfWidth";
+    case ParameterKind::Center:
+        return "Center";
+    case ParameterKind::Scale:
+        return "Scale";
+    case ParameterKind::Sigma:
+        return "Sigma";
+    case ParameterKind::Gamma:
+        return "Gamma";
+    case ParameterKind::Eta:
+        return "Eta";
+    case ParameterKind::Power:
+        return "Power";
+    case ParameterKind::Asymmetry:
+        return "Asymmetry";
+    case ParameterKind::HalfWidth:
+        return "HalfWidth";
     }
     throw InternalError("unknown parameter kind");
 }
 
 std::string render_apodization(const Apodization& a) {
     switch (a.kind) {
-    case Apodization::Kind::CosineSum: return coefficient_list("CosineSum", a.c.data(), 4);
-    case Apodization::Kind::Triangle: return "Triangle";
-    case Apodization::Kind::Polynomial: return coefficient_list("Polynomial", a.c.data(), 5);
+    case Apodization::Kind::CosineSum:
+        return coefficient_list("CosineSum", a.c.data(), 4);
+    case Apodization::Kind::Triangle:
+        return "Triangle";
+    case Apodization::Kind::Polynomial:
+        return coefficient_list("Polynomial", a.c.data(), 5);
     }
     throw InternalError("unknown apodization kind");
 }

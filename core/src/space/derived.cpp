@@ -15,13 +15,15 @@ Result<Space> take(const Space& space, std::span<const std::uint64_t> indices) {
     }
     std::vector<Element> elements;
     elements.reserve(indices.size());
-    for (std::uint64_t i : indices) elements.push_back(space.elements[static_cast<std::size_t>(i)]);
+    for (std::uint64_t i : indices)
+        elements.push_back(space.elements[static_cast<std::size_t>(i)]);
     return build_space(std::move(elements));
 }
 
 Space concatenate(std::span<const SpacePtr> spaces) {
     std::size_t total = 0;
-    for (const SpacePtr& s : spaces) total += s->size();
+    for (const SpacePtr& s : spaces)
+        total += s->size();
     std::vector<Element> elements;
     elements.reserve(total);
     for (const SpacePtr& s : spaces)

@@ -20,7 +20,8 @@ void overlapping(const Space& space, double lo, double hi, std::vector<std::size
         for (std::size_t i = 1; i < out.size(); ++i) {
             const std::size_t v = out[i];
             std::size_t k = i;
-            for (; k > 0 && out[k - 1] > v; --k) out[k] = out[k - 1];
+            for (; k > 0 && out[k - 1] > v; --k)
+                out[k] = out[k - 1];
             out[k] = v;
         }
     } else {

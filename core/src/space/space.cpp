@@ -42,7 +42,8 @@ Space build_space(std::vector<Element> elements) {
         return std::strong_order(s.lower[a], s.lower[b]) < 0;
     });
     s.sorted_lower.resize(n);
-    for (std::size_t p = 0; p < n; ++p) s.sorted_lower[p] = s.lower[s.order[p]];
+    for (std::size_t p = 0; p < n; ++p)
+        s.sorted_lower[p] = s.lower[s.order[p]];
     s.max_width = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         const double w = width_at_least(s.lower[i], s.upper[i]);
@@ -54,7 +55,8 @@ Space build_space(std::vector<Element> elements) {
 std::vector<double> centers(const Space& space) {
     std::vector<double> out;
     out.reserve(space.size());
-    for (const Element& e : space.elements) out.push_back(center(e));
+    for (const Element& e : space.elements)
+        out.push_back(center(e));
     return out;
 }
 
