@@ -215,3 +215,25 @@ def test_mapped_derivative_is_zero_outside_and_profile_parameters_need_a_profile
     with pytest.raises(ValueError) as e:
         quorvel.measure_derivative(b, Space.deltas(arr(3.0)), "none", "sigma")
     assert e.value.args == ("Sigma applies only to line-shape profiles",)
+
+
+def test_derivative_of_a_stretched_shape():
+    s = Space.shifted(arr(-1.0, 0.0, 1.0), arr(0.0, 1.0, 0.0), arr(3.0), arr(2.0), "linear")
+    d = s.derivative(1)
+    np.testing.assert_array_equal(d.lower(), [1.0])
+    np.testing.assert_array_equal(d.upper(), [5.0])
+    np.testing.assert_array_equal(
+        dense(d, [1.5, 2.5, 3.5, 4.5, 5.0]).ravel(), [0.5, 0.5, -0.5, -0.5, 0]
+    )
+
+
+def test_derivative_that_overflows_is_refused():
+    # A tiny stretch scales the second derivative by 1e400: an error, not infinite coefficients.
+    s = Space.shifted(
+        arr(-1.0, 0.0, 0.5, 1.0), arr(0.0, 1.0, 0.3, 0.0), arr(3.0), arr(1e-200), "pchip"
+    )
+    with pytest.raises(ValueError) as e:
+        s.derivative(2)
+    assert e.value.args == ("shape segments must be finite",)
+    # Past the cubic degree the derivative is 0 whatever the stretch.
+    assert not dense(s.derivative(4), np.linspace(3 - 1e-200, 3 + 1e-200, 9)).any()
