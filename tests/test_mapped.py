@@ -96,7 +96,7 @@ def test_reciprocal_integrals_without_jacobian():
         assert plain[i] == pytest.approx(ref, rel=1e-9)
 
 
-# ---- affine map -----------------------------------------------------------------------------------
+# ---- affine map ----------------------------------------------------------------------------------
 
 
 @pytest.mark.parametrize("b", [3.0, -3.0, 0.25, -0.5])
@@ -157,7 +157,7 @@ def test_affine_then_reciprocal_nests():
     np.testing.assert_allclose(s.integrals(), [1.0], rtol=1e-10)
 
 
-# ---- deltas ------------------------------------------------------------------------------------------
+# ---- deltas --------------------------------------------------------------------------------------
 
 
 @pytest.mark.parametrize("kind, a, b, points, moved", [
@@ -189,7 +189,7 @@ def test_delta_moved_past_the_largest_double():
         "delta position must be finite"
 
 
-# ---- messages ------------------------------------------------------------------------------------------
+# ---- messages ------------------------------------------------------------------------------------
 
 KIND = "map kind must be 'reciprocal' or 'affine', got "
 RECIPROCAL = "reciprocal map needs a finite nonzero k"
@@ -264,7 +264,7 @@ def test_unbounded_mapped_support_fails(space, kind, a, b, text):
     assert message(space.mapped, kind, a, b, False) == "mapped support must be finite, got " + text
 
 
-# ---- binding -------------------------------------------------------------------------------------------
+# ---- binding -------------------------------------------------------------------------------------
 
 
 def test_empty_space_maps_to_empty_space():
@@ -304,8 +304,9 @@ def test_keywords_and_docstring():
     t = s.mapped(jacobian=False, b=2.0, a=1.0, kind="affine")
     np.testing.assert_array_equal(t.lower(), [3.0])
     assert Space.mapped.__text_signature__ == "($self, kind, a, b, jacobian)"
-    assert Space.mapped.__doc__ == ('The elements as functions of x = forward(u): kind "reciprocal" '
-                                    '(x = a / u) or "affine"\n(x = a + b\u00b7u).')
+    assert Space.mapped.__doc__ == (
+        'The elements as functions of x = forward(u): kind "reciprocal" (x = a / u) or "affine"\n'
+        "(x = a + b\u00b7u).")
     assert Space.shifted.__doc__ == ("Copies of the tabulated shape (shape_x, shape_y), shifted "
                                      "to `centers` and stretched by\n`stretch`.")
     assert Space.tabulated.__doc__ == ("Per-element tables: x has 1 or len(centers) rows, y has "

@@ -97,7 +97,7 @@ def test_triangle_messages(centers, hwhm, text):
     assert message(Space.triangles, centers, hwhm) == text
 
 
-# ---- trapezoids -----------------------------------------------------------------------------------
+# ---- trapezoids ----------------------------------------------------------------------------------
 
 
 def test_trapezoid_values():
@@ -161,7 +161,7 @@ def test_trapezoid_messages(centers, top, bottom, text):
     assert message(Space.trapezoids, centers, top, bottom) == text
 
 
-# ---- linear tables --------------------------------------------------------------------------------
+# ---- linear tables -------------------------------------------------------------------------------
 
 
 def test_linear_table_against_interp():
@@ -222,7 +222,7 @@ def test_tabulated_reads_rows_through_strides(layout):
     np.testing.assert_allclose(dense(s, probe), expected, rtol=1e-15)
 
 
-# ---- PCHIP ------------------------------------------------------------------------------------------
+# ---- PCHIP ---------------------------------------------------------------------------------------
 
 
 @pytest.mark.parametrize("seed", range(4))
@@ -300,7 +300,7 @@ def test_pchip_coefficient_overflow_is_rejected():
         "shape segments must be finite"
 
 
-# ---- table messages -------------------------------------------------------------------------------
+# ---- table messages ------------------------------------------------------------------------------
 
 EQUAL = "a tabulated shape needs x and y of equal length >= 2"
 FINITE = "a tabulated shape must be finite"
@@ -371,7 +371,7 @@ def test_tabulated_conversion_names_the_argument():
     assert info.value.__notes__ == ["while processing 'interp'"]
 
 
-# ---- shifted ---------------------------------------------------------------------------------------
+# ---- shifted -------------------------------------------------------------------------------------
 
 
 @pytest.mark.parametrize("interp", ["linear", "pchip"])
@@ -419,3 +419,27 @@ def test_shifted_messages(xs, centers, stretch, text):
 def test_unbounded_trapezoid_support_fails():
     assert message(Space.trapezoids, arr(1e308), arr(0.0), arr(1e308)) == \
         "piecewise element support must be finite, got [0, inf]"
+
+
+@pytest.mark.parametrize("name, signature", [
+    ("rectangles", "(centers, widths)"),
+    ("triangles", "(centers, hwhm)"),
+    ("trapezoids", "(centers, top, bottom)"),
+    ("shifted", "(shape_x, shape_y, centers, stretch, interp)"),
+    ("tabulated", "(centers, x, y, interp)"),
+])
+def test_text_signatures(name, signature):
+    assert getattr(Space, name).__text_signature__ == signature
+
+
+def test_keywords_bind_by_name():
+    s = Space.shifted(interp="linear", stretch=arr(2.0), centers=arr(1.0), shape_y=arr(1.0, 0.0),
+                      shape_x=arr(0.0, 1.0))
+    np.testing.assert_array_equal(s.upper(), [3.0])
+    t = Space.tabulated(arr(1.0), y=np.array([[1.0, 0.0]]), x=np.array([[0.0, 1.0]]),
+                        interp="pchip")
+    np.testing.assert_array_equal(t.upper(), [2.0])
+    with pytest.raises(TypeError) as info:
+        Space.trapezoids(arr(0.0), arr(1.0))
+    assert info.value.args == ("Space.trapezoids() missing 1 required positional argument: "
+                               "'bottom'",)
