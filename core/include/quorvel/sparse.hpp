@@ -88,16 +88,18 @@ SparseMatrix build_rows(std::size_t n_rows, std::size_t n_cols, Body&& body) {
     m.n_cols = n_cols;
     m.indptr.assign(n_rows + 1, 0);
 
+    // One worker at a time is the committer: it appends the finished blocks that directly follow
+    // the committed ones, copying outside the lock so that the others keep computing.
     std::mutex commit_mutex;
     std::size_t next_commit = 0;
-    // Appends the finished blocks that directly follow the committed ones (lock held).
-    auto commit_ready = [&] {
-        for (; next_commit < n_blocks && done[next_commit]; ++next_commit) {
-            Block& block = blocks[next_commit];
+    bool committing = false;
+    auto append = [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k) {
+            Block& block = blocks[k];
             const std::size_t need = m.indices.size() + block.cols.size();
             if (need > m.indices.capacity()) {
                 // Reserve for all rows at the density seen so far, at least doubling.
-                const std::size_t rows_in = std::min(n_rows, (next_commit + 1) * per_block);
+                const std::size_t rows_in = std::min(n_rows, (k + 1) * per_block);
                 const double per_row = static_cast<double>(need) / static_cast<double>(rows_in);
                 const auto expected =
                     static_cast<std::size_t>(per_row * 1.1 * static_cast<double>(n_rows)) + 16;
@@ -124,9 +126,23 @@ SparseMatrix build_rows(std::size_t n_rows, std::size_t n_cols, Body&& body) {
             m.indptr[i + 1] = block.cols.size() - before;
         }
         w.hint = block.cols.size() + block.cols.size() / 8;
-        const std::lock_guard<std::mutex> lock(commit_mutex);
+
+        std::unique_lock<std::mutex> lock(commit_mutex);
         done[b] = 1;
-        commit_ready();
+        if (committing) return;
+        committing = true;
+        for (;;) {
+            std::size_t last = next_commit;
+            while (last < n_blocks && done[last])
+                ++last;
+            if (last == next_commit) break;
+            const std::size_t first = next_commit;
+            lock.unlock();
+            append(first, last);
+            lock.lock();
+            next_commit = last;
+        }
+        committing = false;
     });
     internal_assert(next_commit == n_blocks, "build_rows: a block was not committed");
     for (std::size_t i = 0; i < n_rows; ++i)
