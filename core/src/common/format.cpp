@@ -30,9 +30,33 @@ void shortest_scientific(double v, std::string& mantissa, int& exponent) {
 
 std::string fmt_fixed(double v) {
     if (!std::isfinite(v)) return special(v);
-    char buf[512];
-    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    return std::string(buf, r.ptr);
+    // The shortest round-trip digits placed positionally: 1e23 prints as a 1 and 23 zeros, not
+    // as the exact binary value of the double.
+    std::string mantissa;
+    int exponent = 0;
+    shortest_scientific(v, mantissa, exponent);
+    std::string out;
+    std::string digits;
+    for (char ch : mantissa) {
+        if (ch == '-') out += '-';
+        else if (ch != '.') digits += ch;
+    }
+    const int n = static_cast<int>(digits.size());
+    if (exponent >= 0) {
+        if (n <= exponent + 1) {
+            out += digits;
+            out.append(static_cast<std::size_t>(exponent + 1 - n), '0');
+        } else {
+            out += digits.substr(0, static_cast<std::size_t>(exponent + 1));
+            out += '.';
+            out += digits.substr(static_cast<std::size_t>(exponent + 1));
+        }
+    } else {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-exponent - 1), '0');
+        out += digits;
+    }
+    return out;
 }
 
 std::string fmt_exp(double v) {
