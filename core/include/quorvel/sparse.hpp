@@ -69,8 +69,11 @@ struct RowSink {
 // block collects its entries in its own small lists (no allocation per row). A finished block is
 // appended to the result as soon as every block before it is in, so the entries are written to
 // the result once, in row order, and the result does not depend on the number of threads.
+// `min_block` is the fewest rows worth one task: a matrix of at most that many rows is built on the
+// calling thread, since waking the pool costs more than a few cheap rows.
 template <class Scratch, class Body>
-SparseMatrix build_rows(std::size_t n_rows, std::size_t n_cols, Body&& body) {
+SparseMatrix build_rows(std::size_t n_rows, std::size_t n_cols, Body&& body,
+                        std::size_t min_block = 1) {
     struct Block {
         std::vector<std::uint64_t> cols;
         std::vector<double> vals;
@@ -79,7 +82,8 @@ SparseMatrix build_rows(std::size_t n_rows, std::size_t n_cols, Body&& body) {
         Scratch scratch{};
         std::size_t hint = 0; // entries of the worker's previous block
     };
-    const std::size_t per_block = std::clamp<std::size_t>((n_rows + 1023) / 1024, 1, 1024);
+    const std::size_t per_block =
+        std::max(std::clamp<std::size_t>((n_rows + 1023) / 1024, 1, 1024), min_block);
     const std::size_t n_blocks = (n_rows + per_block - 1) / per_block;
     std::vector<Block> blocks(n_blocks);
     std::vector<char> done(n_blocks, 0);

@@ -3,6 +3,12 @@
 #include "quorvel/space.hpp"
 
 namespace quorvel {
+namespace {
+
+// Rows of cheap pairs outnumber the costly ones; a handful of rows stays on the calling thread.
+constexpr std::size_t inner_product_min_block = 16;
+
+} // namespace
 
 void inner_product_row(const Element& r, const Space& cols, CosineWeight weight,
                        InnerProductScratch& scratch, RowSink& sink) {
@@ -17,9 +23,11 @@ void inner_product_row(const Element& r, const Space& cols, CosineWeight weight,
 SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& cols,
                                   CosineWeight weight) {
     return build_rows<InnerProductScratch>(
-        rows.size(), cols.size(), [&](std::size_t i, InnerProductScratch& scratch, RowSink& sink) {
+        rows.size(), cols.size(),
+        [&](std::size_t i, InnerProductScratch& scratch, RowSink& sink) {
             inner_product_row(rows[i], cols, weight, scratch, sink);
-        });
+        },
+        inner_product_min_block);
 }
 
 } // namespace quorvel

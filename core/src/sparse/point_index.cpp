@@ -6,23 +6,27 @@
 
 namespace quorvel {
 
-PointIndex::PointIndex(const Space& space) : space_(space) {
+PointIndex::PointIndex(const Space& space, std::size_t queries) : space_(space) {
     const std::vector<double>& sorted = space.sorted_lower;
     const std::size_t n = sorted.size();
-    if (n == 0) return;
+    // The table costs O(n) to build: worth it only when the queries are not much fewer than the
+    // elements; otherwise every query bisects the whole space.
+    if (n == 0 || queries < n / 4) return;
     const double first = sorted.front();
     const double span = sorted.back() - first;
-    if (!(span > 0.0) || !std::isfinite(span)) return; // one bucket edge: plain bisection
+    if (!(span > 0.0) || !std::isfinite(span)) return;
     const std::size_t buckets = n;
     origin_ = first;
     inv_step_ = static_cast<double>(buckets) / span;
     const double step = span / static_cast<double>(buckets);
     edges_.resize(buckets + 1);
     start_.resize(buckets + 1);
+    std::size_t p = 0;
     for (std::size_t k = 0; k <= buckets; ++k) {
         edges_[k] = first + step * static_cast<double>(k);
-        start_[k] = static_cast<std::uint64_t>(
-            std::lower_bound(sorted.begin(), sorted.end(), edges_[k]) - sorted.begin());
+        while (p < n && sorted[p] < edges_[k])
+            ++p;
+        start_[k] = p;
     }
 }
 

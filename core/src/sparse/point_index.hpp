@@ -14,7 +14,7 @@ namespace quorvel {
 // bisection over the whole space by a search within one bucket.
 class PointIndex {
   public:
-    explicit PointIndex(const Space& space);
+    PointIndex(const Space& space, std::size_t queries);
     void candidates(double x, std::vector<std::size_t>& out) const;
 
   private:

@@ -11,7 +11,7 @@ std::vector<double> product_last_axis(const SparseMatrix& m, const MatrixView& x
                         m.indices.size() == m.data.size(),
                     "sparse matrix arrays are inconsistent");
     std::vector<double> b(x.rows * m.n_rows, 0.0);
-    parallel_rows<NoScratch>(x.rows, [&](std::size_t r, NoScratch&) {
+    auto product_row = [&](std::size_t r, NoScratch&) {
         double* out = b.data() + r * m.n_rows;
         for (std::size_t i = 0; i < m.n_rows; ++i) {
             double s = 0.0;
@@ -19,7 +19,16 @@ std::vector<double> product_last_axis(const SparseMatrix& m, const MatrixView& x
                 s += m.data[k] * x(r, m.indices[k]);
             out[i] = s;
         }
-    });
+    };
+    // Waking the pool costs more than a small product: those run on the calling thread.
+    const std::size_t work = x.rows * (m.indices.size() + m.n_rows);
+    if (work < 65536) {
+        NoScratch none;
+        for (std::size_t r = 0; r < x.rows; ++r)
+            product_row(r, none);
+    } else {
+        parallel_rows<NoScratch>(x.rows, product_row);
+    }
     return b;
 }
 
