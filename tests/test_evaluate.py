@@ -8,23 +8,11 @@ from scipy.interpolate import BSpline
 
 import quorvel
 from quorvel import Space
+from helpers import rows_of
 
 
 def arr(*values):
     return np.array(values, dtype=float)
-
-
-def rows_of(result):
-    indptr, indices, data, shape = result
-    return [
-        list(
-            zip(
-                indices[indptr[i] : indptr[i + 1]].tolist(),
-                data[indptr[i] : indptr[i + 1]].tolist(),
-            )
-        )
-        for i in range(shape[0])
-    ]
 
 
 def dense(result):

@@ -5,23 +5,12 @@ import math
 
 import numpy as np
 import pytest
-import scipy.sparse
 
 import quorvel as q
 from quorvel import Fit, SingularError, Space
+from helpers import dense, uniform_bsplines as bsplines
 
 SUFFIX = "; the data do not determine every model coefficient, so add smoothing"
-
-
-def dense(t):
-    indptr, indices, data, shape = t
-    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
-
-
-def bsplines(lo, hi, n_intervals, degree=3):
-    h = (hi - lo) / n_intervals
-    knots = lo + h * np.arange(-degree, n_intervals + degree + 1, dtype=float)
-    return Space.bsplines(knots, degree)
 
 
 def triangles(centers, height=1.0, half_base=0.6):

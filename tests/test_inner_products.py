@@ -8,6 +8,7 @@ import scipy.sparse
 
 import quorvel
 from quorvel import Space
+from helpers import rows_of
 
 
 def arr(*values):
@@ -17,19 +18,6 @@ def arr(*values):
 def dense(result):
     indptr, indices, data, shape = result
     return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
-
-
-def rows_of(result):
-    indptr, indices, data, shape = result
-    return [
-        list(
-            zip(
-                indices[indptr[i] : indptr[i + 1]].tolist(),
-                data[indptr[i] : indptr[i + 1]].tolist(),
-            )
-        )
-        for i in range(shape[0])
-    ]
 
 
 def test_adjacent_boxes_give_diagonal_of_widths():

@@ -8,22 +8,7 @@ import scipy.sparse
 
 import quorvel
 from quorvel import Space
-
-
-def arr(*values):
-    return np.array(values, dtype=float)
-
-
-def dense(space, x):
-    indptr, indices, data, shape = quorvel.evaluate(space, np.asarray(x, dtype=float))
-    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
-
-
-def message(f, *args):
-    with pytest.raises(ValueError) as info:
-        f(*args)
-    assert type(info.value) is ValueError
-    return info.value.args[0]
+from helpers import arr, value_error_message as message, point_values as dense
 
 
 def sample_space():

@@ -5,21 +5,10 @@ import math
 
 import numpy as np
 import pytest
-import scipy.sparse
 
 import quorvel as q
 from quorvel import Projection, Space
-
-
-def dense(t):
-    indptr, indices, data, shape = t
-    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
-
-
-def bsplines(lo, hi, n_intervals, degree=3):
-    h = (hi - lo) / n_intervals
-    knots = lo + h * np.arange(-degree, n_intervals + degree + 1, dtype=float)
-    return Space.bsplines(knots, degree)
+from helpers import dense, uniform_bsplines as bsplines
 
 
 def boxes(lo, hi, n):
