@@ -3,6 +3,7 @@
 
 #include "quorvel/inner_products.hpp"
 #include "quorvel/measure.hpp"
+#include "quorvel/parallel.hpp"
 #include "quorvel/space.hpp"
 
 namespace quorvel {
@@ -14,7 +15,12 @@ SparseMatrix measurement_matrix(std::span<const Element> kernels, const Space& b
 
     std::vector<double> normalizers;
     if (normalization == Normalization::Integral) {
-        normalizers = space_integrals(kernels, weight);
+        // The kernels' integrals (as space_integrals gives them), one independent slot per row.
+        normalizers.assign(kernels.size(), 0.0);
+        parallel_rows<std::vector<double>>(
+            kernels.size(), [&](std::size_t i, std::vector<double>& breakpoints) {
+                normalizers[i] = element_integral(kernels[i], weight, breakpoints);
+            });
     } else {
         normalizers.assign(w.n_rows, 0.0);
         for (std::size_t i = 0; i < w.n_rows; ++i)
