@@ -73,7 +73,9 @@ int exec_module(PyObject* module) {
         if (add_measure_derivative(module) < 0) return -1;
         if (add_evaluate(module) < 0) return -1;
         if (add_faddeeva_re(module) < 0) return -1;
-        // covariance_matrix, covariance_diagonal, covariance_length_derivatives go here.
+        if (add_covariance_matrix(module) < 0) return -1;
+        if (add_covariance_diagonal(module) < 0) return -1;
+        if (add_covariance_length_derivatives(module) < 0) return -1;
         return 0;
     } catch (...) {
         raise_from_current_exception();

@@ -16,5 +16,8 @@ int add_measure(PyObject* module);            // bind_measure.cpp
 int add_measure_derivative(PyObject* module); // bind_measure.cpp
 int add_evaluate(PyObject* module);           // bind_evaluate.cpp
 int add_faddeeva_re(PyObject* module);        // bind_faddeeva.cpp
+int add_covariance_matrix(PyObject* module);  // bind_covariance.cpp
+int add_covariance_diagonal(PyObject* module); // bind_covariance.cpp
+int add_covariance_length_derivatives(PyObject* module); // bind_covariance.cpp
 
 } // namespace quorvel::py

@@ -1,0 +1,37 @@
+// Product atoms: the per-dimension spaces and weights of one side, and the normaliser that turns
+// each factor into a weighted average.
+#include <string>
+
+#include "quorvel/covariance.hpp"
+
+namespace quorvel {
+
+Result<std::size_t> validate_atoms(std::span<const SpacePtr> spaces,
+                                   std::span<const CosineWeight> weights, std::size_t n_dims) {
+    if (spaces.size() != n_dims || weights.size() != n_dims)
+        return invalid_input("atoms need one space and one weight per dimension (" +
+                             std::to_string(n_dims) + "), got " + std::to_string(spaces.size()) +
+                             " and " + std::to_string(weights.size()));
+    const std::size_t n = n_dims == 0 ? 0 : spaces[0]->size();
+    for (const SpacePtr& space : spaces)
+        if (space->size() != n)
+            return invalid_input("every dimension's space must have one element per atom");
+    return n;
+}
+
+double atom_normaliser(const Element& e, CosineWeight weight, std::vector<double>& list) {
+    // A point factor is an exact evaluation: no division, whatever the weight.
+    if (std::holds_alternative<Delta>(e)) return 1.0;
+    return element_integral(e, weight, list);
+}
+
+Normalisers atom_normalisers(const AtomSide& side, std::size_t n) {
+    Normalisers out(side.spaces.size(), std::vector<double>(n));
+    std::vector<double> list;
+    for (std::size_t d = 0; d < side.spaces.size(); ++d)
+        for (std::size_t i = 0; i < n; ++i)
+            out[d][i] = atom_normaliser(side.spaces[d]->elements[i], side.weights[d], list);
+    return out;
+}
+
+} // namespace quorvel

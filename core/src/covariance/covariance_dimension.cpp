@@ -1,0 +1,68 @@
+// The `dims` descriptor of one dimension: family, correlation length, period, support window and
+// variance factor.
+#include <cmath>
+#include <string_view>
+
+#include "quorvel/covariance.hpp"
+#include "quorvel/format.hpp"
+
+namespace quorvel {
+namespace {
+
+struct Family {
+    std::string_view name;
+    bool matern;
+    MaternOrder order;
+    double rho; // distance scale of the kernel per length: steps are 0.5 l / rho
+};
+
+constexpr Family families[] = {
+    {"squared_exponential", false, MaternOrder::Half, 1.0},
+    {"gaussian", false, MaternOrder::Half, 1.0},
+    {"exponential", true, MaternOrder::Half, 1.0},
+    {"matern12", true, MaternOrder::Half, 1.0},
+    {"matern32", true, MaternOrder::ThreeHalves, 1.7320508075688772},
+    {"matern52", true, MaternOrder::FiveHalves, 2.23606797749979},
+};
+
+// Smallest multiple m in 1, 1.5, 2, ... of l where the kernel has fallen to 1e-17.
+double cutoff_multiple(const ProfileKind& kind, double length) {
+    double m = 1.0;
+    while (profile_value(kind, m * length) > 1e-17) m += 0.5;
+    return m;
+}
+
+} // namespace
+
+Result<CovarianceDimension> parse_dimension(const DimensionEntry& entry) {
+    const Family* family = nullptr;
+    for (const Family& f : families)
+        if (f.name == entry.family) family = &f;
+    if (family == nullptr) return invalid_input("unknown covariance family " + fmt_quoted(entry.family));
+
+    const double l = entry.length;
+    if (!(std::isfinite(l) && l > 0.0))
+        return invalid_input("correlation length must be finite and > 0, got " + fmt_fixed(l));
+    if (entry.period && !(std::isfinite(*entry.period) && *entry.period > 0.0))
+        return invalid_input("period must be finite and > 0, got " + fmt_fixed(*entry.period));
+
+    CovarianceDimension dim{
+        family->matern ? ProfileKind{Matern{family->order, l}} : ProfileKind{Gaussian{l}},
+        l, entry.period, 0.0, 0.0, 0.0, std::nullopt};
+    dim.cutoff = cutoff_multiple(dim.kind, l);
+    dim.window = dim.cutoff * l;
+    dim.step_cap = l * 0.5 / family->rho;
+
+    if (entry.factor) {
+        auto factor = make_variance_factor(*entry.factor->first, entry.factor->second);
+        if (!factor) return std::unexpected(std::move(factor.error()));
+        dim.factor = std::move(*factor);
+    }
+    return dim;
+}
+
+Element kernel_profile(const CovarianceDimension& dim, double v) {
+    return Profile{dim.kind, v, v - dim.window, v + dim.window, dim.cutoff};
+}
+
+} // namespace quorvel

@@ -1,0 +1,68 @@
+// Covariances of product atoms: sigma^2 times the product over dimensions of the normalised
+// element-pair covariances, as a dense matrix or as the variances of one side.
+#include <cmath>
+
+#include "quorvel/covariance.hpp"
+#include "quorvel/format.hpp"
+#include "quorvel/parallel.hpp"
+
+namespace quorvel {
+
+Status check_variance(double variance) {
+    if (std::isfinite(variance) && variance > 0.0) return {};
+    return invalid_input("variance must be finite and > 0, got " + fmt_fixed(variance));
+}
+
+double covariance_entry(double variance, std::span<const CovarianceDimension> dims,
+                        const AtomSide& a, const Normalisers& na, std::size_t i, const AtomSide& b,
+                        const Normalisers& nb, std::size_t j, CovarianceScratch& scratch) {
+    double r = variance;
+    for (std::size_t d = 0; d < dims.size(); ++d) {
+        const Element* s = dims[d].amplitude();
+        const double v = pair_covariance(dims[d], a.spaces[d]->elements[i], a.weights[d], s,
+                                         b.spaces[d]->elements[j], b.weights[d], s, false, scratch)
+                             .value;
+        // Separated atoms: the remaining dimensions cannot change a zero.
+        if (v == 0.0) return 0.0;
+        r = r * (v / (na[d][i] * nb[d][j]));
+    }
+    return r;
+}
+
+Result<DenseMatrix> covariance_matrix(double variance, std::span<const CovarianceDimension> dims,
+                                      const AtomSide& a, const AtomSide& b, bool symmetric) {
+    auto n_a = validate_atoms(a.spaces, a.weights, dims.size());
+    if (!n_a) return std::unexpected(std::move(n_a.error()));
+    auto n_b = validate_atoms(b.spaces, b.weights, dims.size());
+    if (!n_b) return std::unexpected(std::move(n_b.error()));
+    if (symmetric && *n_a != *n_b)
+        return invalid_input("a symmetric covariance needs the same atoms on both sides");
+
+    const Normalisers na = atom_normalisers(a, *n_a);
+    const Normalisers nb = atom_normalisers(b, *n_b);
+    DenseMatrix k{*n_a, *n_b, std::vector<double>(*n_a * *n_b, 0.0)};
+    parallel_rows<CovarianceScratch>(*n_a, [&](std::size_t i, CovarianceScratch& scratch) {
+        for (std::size_t j = symmetric ? i : 0; j < *n_b; ++j)
+            k.data[i * k.cols + j] = covariance_entry(variance, dims, a, na, i, b, nb, j, scratch);
+    });
+    if (symmetric) {
+        for (std::size_t i = 0; i < k.rows; ++i)
+            for (std::size_t j = i + 1; j < k.cols; ++j) k.data[j * k.cols + i] = k.data[i * k.cols + j];
+    }
+    return k;
+}
+
+Result<std::vector<double>> covariance_diagonal(double variance,
+                                                std::span<const CovarianceDimension> dims,
+                                                const AtomSide& a) {
+    auto n = validate_atoms(a.spaces, a.weights, dims.size());
+    if (!n) return std::unexpected(std::move(n.error()));
+    const Normalisers na = atom_normalisers(a, *n);
+    std::vector<double> out(*n, 0.0);
+    parallel_rows<CovarianceScratch>(*n, [&](std::size_t i, CovarianceScratch& scratch) {
+        out[i] = covariance_entry(variance, dims, a, na, i, a, na, i, scratch);
+    });
+    return out;
+}
+
+} // namespace quorvel

@@ -1,0 +1,113 @@
+// The symmetric covariance of one side's atoms with its derivatives with respect to the log
+// correlation length of every dimension and the log coefficients of every variance factor.
+#include "quorvel/covariance.hpp"
+#include "quorvel/parallel.hpp"
+
+namespace quorvel {
+namespace {
+
+bool supports_meet(const Element& a, const Element& b) {
+    const Support sa = support(a);
+    const Support sb = support(b);
+    return sa.lower <= sb.upper && sb.lower <= sa.upper;
+}
+
+} // namespace
+
+void covariance_row_derivatives(double variance, std::span<const CovarianceDimension> dims,
+                                const AtomSide& side, const Normalisers& norms, std::size_t i,
+                                LengthDerivatives& out, CovarianceScratch& scratch) {
+    const std::size_t n = out.n;
+    const std::size_t n_dims = dims.size();
+    std::vector<double>& q = scratch.q;
+    std::vector<double>& r = scratch.r;
+    std::vector<double>& t = scratch.t; // t_{d,k} of all dimensions, dimension after dimension
+    q.resize(n_dims);
+    r.resize(n_dims);
+    std::size_t n_coefficients = 0;
+    for (const CovarianceDimension& dim : dims)
+        if (dim.factor) n_coefficients += dim.factor->coefficients.size();
+    t.resize(n_coefficients);
+
+    for (std::size_t j = i; j < n; ++j) {
+        std::size_t offset = 0;
+        for (std::size_t d = 0; d < n_dims; ++d) {
+            const CovarianceDimension& dim = dims[d];
+            const Element& phi = side.spaces[d]->elements[i];
+            const Element& psi = side.spaces[d]->elements[j];
+            const CosineWeight w = side.weights[d];
+            const Element* s = dim.amplitude();
+            const CovarianceValue c = pair_covariance(dim, phi, w, s, psi, w, s, true, scratch);
+            const double g = norms[d][i] * norms[d][j];
+            q[d] = c.value / g;
+            r[d] = c.derivative / g;
+            if (!dim.factor) continue;
+            // Product rule on s(x) s(y) with s = sum_k c_k b_k.
+            const VarianceFactor& factor = *dim.factor;
+            for (std::size_t k = 0; k < factor.sources.size(); ++k) {
+                const Element& b = factor.sources[k];
+                const double left =
+                    supports_meet(b, phi)
+                        ? pair_covariance(dim, phi, w, &b, psi, w, s, false, scratch).value
+                        : 0.0;
+                const double right =
+                    supports_meet(b, psi)
+                        ? pair_covariance(dim, phi, w, s, psi, w, &b, false, scratch).value
+                        : 0.0;
+                t[offset + k] = factor.coefficients[k] * (left + right) / g;
+            }
+            offset += factor.sources.size();
+        }
+
+        double prod = 1.0;
+        for (std::size_t d = 0; d < n_dims; ++d) prod *= q[d];
+        out.k[i * n + j] = variance * prod;
+        offset = 0;
+        for (std::size_t d = 0; d < n_dims; ++d) {
+            double others = 1.0;
+            for (std::size_t e = 0; e < n_dims; ++e)
+                if (e != d) others *= q[e];
+            const double scale = variance * others;
+            out.l[d][i * n + j] = scale * r[d];
+            const std::size_t n_k = dims[d].factor ? dims[d].factor->sources.size() : 0;
+            for (std::size_t k = 0; k < n_k; ++k) out.t[d][k][i * n + j] = scale * t[offset + k];
+            offset += n_k;
+        }
+    }
+}
+
+Result<LengthDerivatives> covariance_length_derivatives(double variance,
+                                                        std::span<const CovarianceDimension> dims,
+                                                        const AtomSide& a) {
+    auto n = validate_atoms(a.spaces, a.weights, dims.size());
+    if (!n) return std::unexpected(std::move(n.error()));
+    const Normalisers norms = atom_normalisers(a, *n);
+
+    LengthDerivatives out;
+    out.n = *n;
+    const std::size_t size = *n * *n;
+    out.k.assign(size, 0.0);
+    out.l.assign(dims.size(), std::vector<double>(size, 0.0));
+    out.t.resize(dims.size());
+    for (std::size_t d = 0; d < dims.size(); ++d) {
+        const std::size_t n_k = dims[d].factor ? dims[d].factor->sources.size() : 0;
+        out.t[d].assign(n_k, std::vector<double>(size, 0.0));
+    }
+
+    parallel_rows<CovarianceScratch>(*n, [&](std::size_t i, CovarianceScratch& scratch) {
+        covariance_row_derivatives(variance, dims, a, norms, i, out, scratch);
+    });
+
+    // Every array is symmetric: copy the upper triangle into the lower one.
+    const auto mirror = [&](std::vector<double>& m) {
+        for (std::size_t i = 0; i < *n; ++i)
+            for (std::size_t j = i + 1; j < *n; ++j) m[j * *n + i] = m[i * *n + j];
+    };
+    mirror(out.k);
+    for (auto& m : out.l) mirror(m);
+    for (auto& list : out.t)
+        for (auto& m : list) mirror(m);
+    return out;
+}
+
+} // namespace quorvel

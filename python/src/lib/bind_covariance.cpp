@@ -1,0 +1,201 @@
+// Python entry points of the product-atom covariances: covariance_matrix, covariance_diagonal
+// and covariance_length_derivatives, with the conversion of the `dims` entries.
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "binder.hpp"
+#include "quorvel/covariance.hpp"
+#include "quorvel/quadrature.hpp"
+#include "registry.hpp"
+
+namespace quorvel::py {
+
+namespace {
+
+// One `dims` entry: (family, length, period or None, None or (space, coefficients)).
+struct DimsItem {
+    DimensionEntry entry;
+};
+
+// The tuple of exactly `n` items that a descriptor must be; false with the error pending.
+bool check_tuple(PyObject* obj, Py_ssize_t n) {
+    if (!PyTuple_Check(obj)) {
+        raise_not_instance(obj, "tuple");
+        return false;
+    }
+    const Py_ssize_t size = PyTuple_GET_SIZE(obj);
+    if (size == n) return true;
+    const std::string message = "expected tuple of length " + std::to_string(n) +
+                                ", but got tuple of length " + std::to_string(size);
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+    return false;
+}
+
+bool from_python(PyObject* obj, DimsItem& out) {
+    if (!check_tuple(obj, 4)) return false;
+    DimensionEntry& e = out.entry;
+    if (!py::from_python(PyTuple_GET_ITEM(obj, 0), e.family) ||
+        !py::from_python(PyTuple_GET_ITEM(obj, 1), e.length) ||
+        !py::from_python(PyTuple_GET_ITEM(obj, 2), e.period))
+        return false;
+    PyObject* factor = PyTuple_GET_ITEM(obj, 3);
+    if (factor == Py_None) {
+        e.factor.reset();
+        return true;
+    }
+    if (!check_tuple(factor, 2)) return false;
+    SpacePtr space;
+    Sequence<double> coefficients;
+    if (!py::from_python(PyTuple_GET_ITEM(factor, 0), space) ||
+        !py::from_python(PyTuple_GET_ITEM(factor, 1), coefficients))
+        return false;
+    e.factor.emplace(std::move(space), std::move(coefficients.items));
+    return true;
+}
+
+// One weight of a side: None or a real scale.
+struct WeightItem {
+    std::optional<double> scale;
+};
+
+bool from_python(PyObject* obj, WeightItem& out) { return py::from_python(obj, out.scale); }
+
+using Weights = Sequence<WeightItem>;
+
+Result<std::vector<CovarianceDimension>> parse_dims(const Sequence<DimsItem>& dims) {
+    std::vector<CovarianceDimension> out;
+    out.reserve(dims.items.size());
+    for (const DimsItem& item : dims.items) {
+        auto dim = parse_dimension(item.entry);
+        if (!dim) return std::unexpected(std::move(dim.error()));
+        out.push_back(std::move(*dim));
+    }
+    return out;
+}
+
+Status side_weights(const Weights& given, std::vector<CosineWeight>& out) {
+    out.clear();
+    for (const WeightItem& w : given.items) {
+        auto checked = check_weight(w.scale);
+        if (!checked) return std::unexpected(std::move(checked.error()));
+        out.push_back(*checked);
+    }
+    return {};
+}
+
+Result<Dense2> covariance_matrix_impl(const double& variance, const Sequence<DimsItem>& dims,
+                                      const Sequence<SpacePtr>& a, const Weights& wa,
+                                      const Sequence<SpacePtr>& b, const Weights& wb,
+                                      const bool& symmetric) {
+    if (auto ok = check_variance(variance); !ok) return std::unexpected(std::move(ok.error()));
+    auto parsed = parse_dims(dims);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    AtomSide side_a{a.items, {}}, side_b{b.items, {}};
+    if (auto ok = side_weights(wa, side_a.weights); !ok)
+        return std::unexpected(std::move(ok.error()));
+    if (auto ok = side_weights(wb, side_b.weights); !ok)
+        return std::unexpected(std::move(ok.error()));
+    auto k = without_gil(
+        [&] { return covariance_matrix(variance, *parsed, side_a, side_b, symmetric); });
+    if (!k) return std::unexpected(std::move(k.error()));
+    return Dense2{k->rows, k->cols, std::move(k->data)};
+}
+
+Result<std::vector<double>> covariance_diagonal_impl(const double& variance,
+                                                     const Sequence<DimsItem>& dims,
+                                                     const Sequence<SpacePtr>& a,
+                                                     const Weights& wa) {
+    if (auto ok = check_variance(variance); !ok) return std::unexpected(std::move(ok.error()));
+    auto parsed = parse_dims(dims);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    AtomSide side{a.items, {}};
+    if (auto ok = side_weights(wa, side.weights); !ok)
+        return std::unexpected(std::move(ok.error()));
+    return without_gil([&] { return covariance_diagonal(variance, *parsed, side); });
+}
+
+// A list of new references; steals every item, nullptr (all released) when one is nullptr.
+PyObject* new_list(std::vector<PyObject*>& items) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
+    bool ok = list != nullptr;
+    for (PyObject* item : items) ok = ok && item != nullptr;
+    if (!ok) {
+        for (PyObject* item : items) Py_XDECREF(item);
+        Py_XDECREF(list);
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < items.size(); ++i)
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), items[i]);
+    return list;
+}
+
+PyObject* covariance_length_derivatives_impl(const double& variance,
+                                             const Sequence<DimsItem>& dims,
+                                             const Sequence<SpacePtr>& a, const Weights& wa) {
+    const auto fail = [](const CoreError& error) -> PyObject* {
+        raise_core_error(error);
+        return nullptr;
+    };
+    if (auto ok = check_variance(variance); !ok) return fail(ok.error());
+    auto parsed = parse_dims(dims);
+    if (!parsed) return fail(parsed.error());
+    AtomSide side{a.items, {}};
+    if (auto ok = side_weights(wa, side.weights); !ok) return fail(ok.error());
+    auto result =
+        without_gil([&] { return covariance_length_derivatives(variance, *parsed, side); });
+    if (!result) return fail(result.error());
+
+    const std::size_t n = result->n;
+    const auto array = [n](std::vector<double>& m) { return to_python(Dense2{n, n, std::move(m)}); };
+    PyObject* k = array(result->k);
+    std::vector<PyObject*> ls, ts;
+    for (auto& m : result->l) ls.push_back(array(m));
+    for (auto& list : result->t) {
+        std::vector<PyObject*> inner;
+        for (auto& m : list) inner.push_back(array(m));
+        ts.push_back(new_list(inner));
+    }
+    PyObject* l = new_list(ls);
+    PyObject* t = new_list(ts);
+    PyObject* tuple = (k && l && t) ? PyTuple_Pack(3, k, l, t) : nullptr;
+    Py_XDECREF(k);
+    Py_XDECREF(l);
+    Py_XDECREF(t);
+    return tuple;
+}
+
+constexpr Entry covariance_matrix_entry{
+    "covariance_matrix", nullptr,
+    "covariance_matrix(variance, dims, a, wa, b, wb, symmetric=False)\n--\n\n"
+    "The covariance matrix between product atoms a (rows) and b (columns); see\n"
+    "`quorvel.covariance`."};
+constexpr Entry covariance_diagonal_entry{"covariance_diagonal", nullptr,
+                                          "covariance_diagonal(variance, dims, a, wa)\n--\n\n"
+                                          "The variances of product atoms a."};
+constexpr Entry covariance_length_derivatives_entry{
+    "covariance_length_derivatives", nullptr,
+    "covariance_length_derivatives(variance, dims, a, wa)\n--\n\n"
+    "The symmetric covariance K of atoms a and \xe2\x84\x93_d \xe2\x88\x82K/\xe2\x88\x82\xe2\x84\x93_d "
+    "for each dimension d."};
+
+PyMethodDef covariance_matrix_def = function_def<covariance_matrix_entry, covariance_matrix_impl>();
+PyMethodDef covariance_diagonal_def =
+    function_def<covariance_diagonal_entry, covariance_diagonal_impl>();
+PyMethodDef covariance_length_derivatives_def =
+    function_def<covariance_length_derivatives_entry, covariance_length_derivatives_impl>();
+
+} // namespace
+
+int add_covariance_matrix(PyObject* module) {
+    return add_function(module, covariance_matrix_def);
+}
+int add_covariance_diagonal(PyObject* module) {
+    return add_function(module, covariance_diagonal_def);
+}
+int add_covariance_length_derivatives(PyObject* module) {
+    return add_function(module, covariance_length_derivatives_def);
+}
+
+} // namespace quorvel::py
