@@ -38,7 +38,8 @@ Result<CovarianceDimension> parse_dimension(const DimensionEntry& entry) {
     const Family* family = nullptr;
     for (const Family& f : families)
         if (f.name == entry.family) family = &f;
-    if (family == nullptr) return invalid_input("unknown covariance family " + fmt_quoted(entry.family));
+    if (family == nullptr)
+        return invalid_input("unknown covariance family " + fmt_quoted(entry.family));
 
     const double l = entry.length;
     if (!(std::isfinite(l) && l > 0.0))

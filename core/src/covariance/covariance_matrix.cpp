@@ -47,7 +47,8 @@ Result<DenseMatrix> covariance_matrix(double variance, std::span<const Covarianc
     });
     if (symmetric) {
         for (std::size_t i = 0; i < k.rows; ++i)
-            for (std::size_t j = i + 1; j < k.cols; ++j) k.data[j * k.cols + i] = k.data[i * k.cols + j];
+            for (std::size_t j = i + 1; j < k.cols; ++j)
+                k.data[j * k.cols + i] = k.data[i * k.cols + j];
     }
     return k;
 }

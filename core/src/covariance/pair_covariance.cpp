@@ -126,7 +126,8 @@ CovarianceValue smooth_pair(const CovarianceDimension& dim, const Element& phi,
             const double mid = (o + next) * 0.5;
             for (std::size_t j = 0; j < rule.nodes.size(); ++j) {
                 const double x = mid + half * rule.nodes[j];
-                const double f = evaluate(phi, x) * weight_value(weight_phi, x) * amplitude(s_phi, x);
+                const double f =
+                    evaluate(phi, x) * weight_value(weight_phi, x) * amplitude(s_phi, x);
                 if (f == 0.0) continue;
                 const CovarianceValue inner =
                     smoothed_value(dim, psi, weight_psi, s_psi, x, want, scratch);

@@ -148,7 +148,9 @@ PyObject* covariance_length_derivatives_impl(const double& variance,
     if (!result) return fail(result.error());
 
     const std::size_t n = result->n;
-    const auto array = [n](std::vector<double>& m) { return to_python(Dense2{n, n, std::move(m)}); };
+    const auto array = [n](std::vector<double>& m) {
+        return to_python(Dense2{n, n, std::move(m)});
+    };
     PyObject* k = array(result->k);
     std::vector<PyObject*> ls, ts;
     for (auto& m : result->l) ls.push_back(array(m));
@@ -177,8 +179,8 @@ constexpr Entry covariance_diagonal_entry{"covariance_diagonal", nullptr,
 constexpr Entry covariance_length_derivatives_entry{
     "covariance_length_derivatives", nullptr,
     "covariance_length_derivatives(variance, dims, a, wa)\n--\n\n"
-    "The symmetric covariance K of atoms a and \xe2\x84\x93_d \xe2\x88\x82K/\xe2\x88\x82\xe2\x84\x93_d "
-    "for each dimension d."};
+    "The symmetric covariance K of atoms a and \xe2\x84\x93_d "
+    "\xe2\x88\x82K/\xe2\x88\x82\xe2\x84\x93_d for each dimension d."};
 
 PyMethodDef covariance_matrix_def = function_def<covariance_matrix_entry, covariance_matrix_impl>();
 PyMethodDef covariance_diagonal_def =

@@ -1,0 +1,249 @@
+"""Covariances of product atoms: per-dimension kernels, references by dense quadrature."""
+
+import math
+
+import numpy as np
+import pytest
+
+import quorvel as q
+
+S = q.Space
+SQ3, SQ5 = math.sqrt(3.0), math.sqrt(5.0)
+# Family name, kernel k(r) for length l, cutoff multiple m.
+FAMILIES = {
+    "squared_exponential": (lambda r, l: np.exp(-0.5 * (r / l) ** 2), 9.0),
+    "exponential": (lambda r, l: np.exp(-np.abs(r) / l), 39.5),
+    "matern32": (lambda r, l: (1 + SQ3 * np.abs(r) / l) * np.exp(-SQ3 * np.abs(r) / l), 25.0),
+    "matern52": (lambda r, l: (1 + SQ5 * np.abs(r) / l + 5 * (r / l) ** 2 / 3)
+                 * np.exp(-SQ5 * np.abs(r) / l), 20.5),
+}
+XG, WG = np.polynomial.legendre.leggauss(24)
+
+
+def arr(*v):
+    return np.array(v, dtype=float)
+
+
+def cov(dims, a, wa, b=None, wb=None, variance=1.0, **kw):
+    return q.covariance_matrix(variance, dims, a, wa, a if b is None else b,
+                               wa if wb is None else wb, **kw)
+
+
+def hat(a, c, b):
+    return lambda x: np.clip(np.minimum((x - a) / (c - a), (b - x) / (b - c)), 0.0, None)
+
+
+def gl(lo, hi, pts, f):
+    """Composite Gauss-Legendre of f over [lo, hi], split at the points inside."""
+    cuts = np.unique(np.clip(np.concatenate([[lo, hi], pts]), lo, hi))
+    total = 0.0
+    for u, v in zip(cuts[:-1], cuts[1:]):
+        x = 0.5 * (u + v) + 0.5 * (v - u) * XG
+        total += 0.5 * (v - u) * np.sum(WG * f(x))
+    return total
+
+
+def pair_ref(k, offsets, f, fs, g, gs):
+    """Double integral of f(x) k(x - y) g(y); fs and gs list the support ends and kinks of f and
+    g, offsets the kinks of the kernel (0 and the window ends of every image)."""
+    offsets = np.asarray(offsets)
+    outer = np.concatenate([np.ravel(np.add.outer(gs, offsets)), fs])
+    return gl(fs[0], fs[-1], outer, lambda xs: f(xs) * np.array(
+        [gl(gs[0], gs[-1], np.concatenate([x - offsets, gs]), lambda y: k(x - y) * g(y))
+         for x in xs]))
+
+
+def truncated(family, l, period=None):
+    k, m = FAMILIES[family]
+    window = m * l
+    images = [0] if period is None else range(-int(window / period) - 3, int(window / period) + 4)
+    shifts = np.array([i * (period or 0.0) for i in images])
+
+    def kp(r):
+        r = np.subtract.outer(r, shifts)
+        return np.sum(np.where(np.abs(r) <= window, k(r, l), 0.0), axis=-1)
+
+    offsets = np.concatenate([shifts, shifts - window, shifts + window])
+    return kp, offsets
+
+
+@pytest.mark.parametrize("family", list(FAMILIES))
+@pytest.mark.parametrize("l", [0.3, 1.0, 7.5])
+def test_deltas_give_kernel_inside_cutoff_window(family, l):
+    k, m = FAMILIES[family]
+    assert k(np.array((m - 0.5) * l), l) > 1e-17 >= k(np.array(m * l), l)
+    d = arr(0.0, 0.4 * l, l, m * l, m * l * (1 + 1e-12), 50.0 * l)
+    a = [S.deltas(np.zeros(6))]
+    got = cov([(family, l, None, None)], a, [3.0], [S.deltas(d)], [None], variance=2.5)[0]
+    want = np.where(d <= m * l, 2.5 * k(d, l), 0.0)
+    np.testing.assert_allclose(got, want, rtol=1e-13, atol=0)
+    assert got[3] > 0 and got[4] == 0
+
+
+@pytest.mark.parametrize("family", list(FAMILIES))
+def test_delta_length_derivative_is_minus_d_times_slope(family):
+    k, _ = FAMILIES[family]
+    l, x = 0.8, arr(0.0, 0.3, 1.1, 2.9)
+    K, (L,), T = q.covariance_length_derivatives(1.0, [(family, l, None, None)],
+                                                 [S.deltas(x)], [None])
+    r = np.abs(np.subtract.outer(x, x))
+    h = 1e-6
+    slope = (k(r + h, l) - k(r - h, l)) / (2 * h)
+    np.testing.assert_allclose(K, k(r, l), rtol=1e-13)
+    np.testing.assert_allclose(L, -r * slope, rtol=1e-7, atol=1e-12)
+    assert T == [[]]
+    assert q.covariance_matrix(1.0, [(family, l, None, None)], [S.deltas(arr(0.0))], [None],
+                               [S.deltas(arr(l))], [None])[0, 0] == pytest.approx(k(l, l), 1e-14)
+
+
+def test_squared_exponential_at_one_length():
+    assert cov([("gaussian", 2.0, None, None)], [S.deltas(arr(1.0))], [None],
+               [S.deltas(arr(3.0))], [None])[0, 0] == pytest.approx(math.exp(-0.5), rel=1e-15)
+
+
+@pytest.mark.parametrize("period", [0.37, 1.3, 20.0])
+def test_periodic_deltas_sum_images(period):
+    l = 1.0
+    kp, _ = truncated("squared_exponential", l, period)
+    x = arr(0.0, 0.2, 1.0)
+    got = cov([("squared_exponential", l, period, None)], [S.deltas(x)], [None])
+    np.testing.assert_allclose(got, kp(np.subtract.outer(x, x)), rtol=1e-13)
+    if period < 1:
+        assert got[0, 0] > 5
+
+
+@pytest.mark.parametrize("pair", [("gaussian", "squared_exponential"),
+                                  ("exponential", "matern12")])
+def test_identical_family_names(pair):
+    a = [S.hats(arr(0.0, 0.5, 1.0, 1.7))]
+    k1, k2 = (cov([(name, 0.6, 2.0, None)], a, [1.5]) for name in pair)
+    np.testing.assert_array_equal(k1, k2)
+
+
+@pytest.mark.parametrize("family", ["squared_exponential", "exponential", "matern52"])
+@pytest.mark.parametrize("period", [None, 2.5])
+@pytest.mark.parametrize("weight", [None, 2.0])
+def test_hats_and_boxes_against_dense_quadrature(family, period, weight):
+    l = 0.7
+    kp, offsets = truncated(family, l, period)
+    nodes = arr(0.0, 0.4, 1.3)
+    w = (lambda x: np.ones_like(x)) if weight is None else (lambda x: np.cos(weight * x))
+    f, g = hat(*nodes), lambda x: ((x >= 1.0) & (x < 2.2)).astype(float)
+    ref = pair_ref(kp, offsets, lambda x: f(x) * w(x), nodes,
+                   lambda y: g(y) * w(y), (1.0, 2.2))
+    norm = gl(0.0, 1.3, [0.4], lambda x: f(x) * w(x)) * gl(1.0, 2.2, [], w)
+    got = cov([(family, l, period, None)], [S.hats(nodes).take([1])], [weight],
+              [S.boxes(arr(1.0, 2.2))], [weight], variance=3.0)[0, 0]
+    assert got == pytest.approx(3.0 * ref / norm, rel=1e-9)
+
+
+def test_two_dimensions_multiply_and_delta_factor_ignores_weight():
+    a = [S.deltas(arr(0.0, 0.3)), S.hats(arr(0.0, 0.5, 1.0, 1.5)).take([1, 2])]
+    b = [S.deltas(arr(0.1)), S.boxes(arr(0.2, 0.9))]
+    dims = [("matern32", 0.5, None, None), ("gaussian", 0.4, None, None)]
+    both = cov(dims, a, [math.pi, None], b, [math.pi / 0.2, None])
+    d1 = cov(dims[:1], a[:1], [None], b[:1], [None])
+    d2 = cov(dims[1:], a[1:], [None], b[1:], [None])
+    np.testing.assert_allclose(both, d1 * d2, rtol=1e-14)
+
+
+@pytest.mark.parametrize("family", ["squared_exponential", "matern32"])
+def test_narrow_boxes_approach_deltas(family):
+    x = arr(0.0, 0.45)
+    dims = [(family, 0.3, None, None)]
+    point = cov(dims, [S.deltas(x[:1])], [None], [S.deltas(x[1:])], [None])[0, 0]
+    errors = []
+    for delta in (1e-1, 1e-2, 1e-3):
+        a = [S.boxes(arr(-delta / 2, delta / 2))]
+        b = [S.boxes(arr(0.45 - delta / 2, 0.45 + delta / 2))]
+        errors.append(abs(cov(dims, a, [None], b, [None])[0, 0] - point))
+        mixed = cov(dims, a, [None], [S.deltas(x[1:])], [None])[0, 0]
+        assert mixed == pytest.approx(point, abs=4 * delta**2 / 0.09)
+    assert errors[2] < 1e-5 * point and errors[2] < errors[1] < errors[0]
+
+
+def hats_factor(nodes, c):
+    return (S.hats(nodes), list(c))
+
+
+def test_partition_of_unity_factor_changes_nothing():
+    factor = hats_factor(arr(-1.0, 0.0, 1.0, 2.0, 3.0), [1.0] * 5)
+    a = [S.hats(arr(0.0, 0.5, 1.0, 1.8))]
+    b = [S.deltas(arr(0.3, 1.9))]
+    for b_side in (a, b):
+        plain = cov([("matern52", 0.6, None, None)], a, [None], b_side, [None])
+        scaled = cov([("matern52", 0.6, None, factor)], a, [None], b_side, [None])
+        np.testing.assert_allclose(scaled, plain, rtol=1e-11)
+
+
+def test_variance_factor_against_dense_quadrature():
+    nodes, c = arr(0.0, 1.0, 2.0), [0.5, 2.0, -1.0]
+    # The end hats are halves: s = 0.5 (1 - x) + 2 x on [0, 1], 2 (2 - x) - (x - 1) on [1, 2].
+    s_in = lambda x: np.where(x <= 1.0, 0.5 + 1.5 * x, 5.0 - 3.0 * x)
+    kp, offsets = truncated("squared_exponential", 0.5)
+    f = hat(0.2, 0.8, 1.5)
+    ref = pair_ref(kp, offsets, lambda x: f(x) * s_in(x), (0.2, 0.8, 1.0, 1.5),
+                   lambda y: s_in(y) * ((y >= 0.5) & (y < 1.1)), (0.5, 1.0, 1.1))
+    norm = 0.65 * 0.6
+    got = cov([("gaussian", 0.5, None, (S.hats(nodes), c))], [S.hats(arr(0.2, 0.8, 1.5)).take([1])],
+              [None], [S.boxes(arr(0.5, 1.1))], [None])[0, 0]
+    assert got == pytest.approx(ref / norm, rel=1e-10)
+    point = cov([("gaussian", 0.5, None, (S.hats(nodes), c))], [S.deltas(arr(0.4))], [None],
+                [S.deltas(arr(1.2))], [None])[0, 0]
+    assert point == pytest.approx(s_in(0.4) * s_in(1.2) * math.exp(-0.5 * 0.8**2 / 0.25), 1e-13)
+    zero = cov([("gaussian", 0.5, None, (S.hats(nodes), c))], [S.deltas(arr(5.0))], [None])
+    assert zero[0, 0] == 0.0
+
+
+DIMS2 = [("matern32", 0.6, None, hats_factor(arr(-0.5, 0.5, 1.5, 2.5), [1.2, 0.7, 1.5, 0.9])),
+         ("squared_exponential", 0.4, 1.7, None)]
+ATOMS2 = [S.concatenate([S.hats(arr(0.0, 0.6, 1.1, 1.9)), S.deltas(arr(0.2))]),
+          S.concatenate([S.boxes(arr(0.1, 0.5, 1.2)), S.hats(arr(0.0, 0.3, 0.9))])]
+
+
+def test_derivatives_match_finite_differences():
+    w = [None, 1.3]
+    K, L, T = q.covariance_length_derivatives(2.0, DIMS2, ATOMS2, w)
+    assert len(L) == 2 and len(T[0]) == 4 and T[1] == []
+    eps = 1e-5
+    for d in range(2):
+        up, down = (list(DIMS2) for _ in range(2))
+        up[d] = (DIMS2[d][0], DIMS2[d][1] * (1 + eps)) + DIMS2[d][2:]
+        down[d] = (DIMS2[d][0], DIMS2[d][1] * (1 - eps)) + DIMS2[d][2:]
+        fd = (cov(up, ATOMS2, w, variance=2.0) - cov(down, ATOMS2, w, variance=2.0)) / (2 * eps)
+        np.testing.assert_allclose(L[d], fd, rtol=1e-6, atol=1e-9)
+    space, c = DIMS2[0][3]
+    for k in range(4):
+        moved = [list(c) for _ in range(2)]
+        moved[0][k] *= 1 + eps
+        moved[1][k] *= 1 - eps
+        up, down = ([(DIMS2[0][:3] + ((space, m),)), DIMS2[1]] for m in moved)
+        fd = (cov(up, ATOMS2, w, variance=2.0) - cov(down, ATOMS2, w, variance=2.0)) / (2 * eps)
+        np.testing.assert_allclose(T[0][k], fd, rtol=1e-6, atol=1e-9)
+        np.testing.assert_array_equal(T[0][k], T[0][k].T)
+    np.testing.assert_allclose(K, cov(DIMS2, ATOMS2, w, variance=2.0), rtol=1e-14)
+
+
+def test_diagonal_symmetric_flag_and_negative_weights():
+    w = [None, 1.3]
+    full = cov(DIMS2, ATOMS2, w)
+    np.testing.assert_array_equal(q.covariance_diagonal(1.0, DIMS2, ATOMS2, w), np.diag(full))
+    np.testing.assert_allclose(cov(DIMS2, ATOMS2, w, symmetric=True), full, rtol=1e-14)
+    np.testing.assert_allclose(cov(DIMS2, ATOMS2, [None, -1.3]), full, rtol=1e-13)
+    other = [S.deltas(arr(0.0, 0.5, 1.0, 1.5, 2.0)), S.deltas(arr(0.3, 0.2, 0.1, 0.0, 0.6))]
+    lower_from_upper = cov(DIMS2, ATOMS2, w, other, [None, None], symmetric=True)
+    plain = cov(DIMS2, ATOMS2, w, other, [None, None])
+    iu = np.triu_indices(5)
+    np.testing.assert_allclose(lower_from_upper[iu], plain[iu], rtol=1e-14)
+    np.testing.assert_array_equal(lower_from_upper, lower_from_upper.T)
+    assert full.flags.c_contiguous and full.dtype == np.float64
+
+
+def test_empty_dims():
+    assert q.covariance_matrix(1.0, [], [], [], [], []).shape == (0, 0)
+    assert q.covariance_diagonal(1.0, (), (), ()).shape == (0,)
+    K, L, T = q.covariance_length_derivatives(1.0, [], [], [])
+    assert K.shape == (0, 0) and L == [] and T == []
+    with pytest.raises(ValueError) as e:
+        q.covariance_matrix(1.0, [], [S.deltas(arr(0.0))], [None], [], [])
+    assert str(e.value) == "atoms need one space and one weight per dimension (0), got 1 and 1"
