@@ -29,154 +29,61 @@ def stretch(values, about, eps):
     return about + (values - about) * (1.0 + eps)
 
 
-# Kernel families and the parameters they define. Each builder returns the kernels with the
-# parameter moved by eps (for "scale", stretched by the factor 1 + eps about the kernel's center)
-# and takes the row index, because some families can only stretch one row at a time.
-def gaussians(center=0.0, sigma=0.0):
-    return lambda eps, i: S.gaussians(C + center * eps, arr(0.3, 0.55, 0.8) + sigma * eps, 3.5)
-
-
-def gaussians_scale(eps, i):
-    return S.gaussians(C, arr(0.3, 0.55, 0.8) * (1 + eps), 3.5)
-
-
-def lorentzians(eps, i):
-    return S.lorentzians(C, arr(0.2, 0.35, 0.5) + eps, 6.0)
-
-
-def voigts(ds=0.0, dg=0.0):
-    return lambda eps, i: S.voigts(C, arr(0.25, 0.4, 0.3) + ds * eps,
-                                   arr(0.15, 0.3, 0.45) + dg * eps, 5.0)
-
-
-def pseudo_voigts(eps, i):
-    return S.pseudo_voigts(C, arr(0.3, 0.45, 0.25), arr(0.2, 0.5, 0.8) + eps, 5.0)
-
-
-HL, HR = arr(0.3, 0.5, 0.4), arr(0.5, 0.35, 0.4)
-
-
-def super_gaussians_power(eps, i):
-    return S.super_gaussians(C, HL, HR, arr(2.0, 3.5, 1.5) + eps, 2.5)
-
-
-def super_gaussians_asymmetry(eps, i):
-    # Half widths m (1 - a) and m (1 + a) at fixed mean m.
-    m = (HL + HR) / 2
-    a = (HR - HL) / (HR + HL) + eps
-    return S.super_gaussians(C, m * (1 - a), m * (1 + a), arr(2.0, 3.5, 1.5), 2.5)
-
-
-def smoothed_boxes(dw=0.0, ds=0.0):
-    return lambda eps, i: S.smoothed_boxes(C, arr(0.5, 0.8, 0.3) + dw * eps,
-                                           arr(0.1, 0.2, 0.15) + ds * eps, 4.0)
-
-
-OPD = arr(2.0, 1.5, 3.0)
-
-
-def fts_center(eps, i):
-    return S.fts(C + eps, OPD, 3.0, apodization="hann")
-
-
-def fts_scale(eps, i):
-    return S.fts(C, OPD / (1 + eps), 3.0, apodization="hann")
-
-
-# Harmonics on [3.1, 6.1] (center 4.6), moved and stretched through an affine change of variable.
-def harmonics(eps, i):
-    return S.harmonics(2, 3.0, 3.1).mapped("affine", eps, 1.0, False)
-
-
-def harmonics_scale(eps, i):
-    return S.harmonics(2, 3.0, 3.1).mapped("affine", -4.6 * eps, 1.0 + eps, False)
-
-
-EDGES = arr(1.3, 2.2, 4.05, 6.6)
-
-
-def boxes_center(eps, i):
-    return S.boxes(EDGES + eps)
-
-
-def boxes_scale(eps, i):
-    return S.boxes(stretch(EDGES, (EDGES[i] + EDGES[i + 1]) / 2, eps))
-
-
-def hats_center(eps, i):
-    return S.hats(EDGES + eps)  # the end hats are half hats and jump
-
-
-def hats_scale(eps, i):
-    return S.hats(stretch(EDGES, EDGES[i], eps))
-
-
+EDGES = arr(1.3, 2.2, 4.05, 6.6)  # boxes and hats; the end hats are half hats and jump
 KNOTS = arr(1.2, 1.2, 1.2, 1.2, 2.0, 2.9, 3.5, 4.6, 5.1)  # the first B-spline jumps at 1.2
-
-
-def bsplines_center(eps, i):
-    return S.bsplines(KNOTS + eps, 3)
-
-
-def bsplines_scale(eps, i):
-    return S.bsplines(stretch(KNOTS, (KNOTS[i] + KNOTS[i + 4]) / 2, eps), 3)
-
-
 KNOTS0 = arr(2.1, 3.3, 4.0)
-
-
-def bsplines0_center(eps, i):
-    return S.bsplines(KNOTS0 + eps, 0)
-
-
-def bsplines0_scale(eps, i):
-    return S.bsplines(stretch(KNOTS0, (KNOTS0[i] + KNOTS0[i + 1]) / 2, eps), 0)
-
-
-# Slopes of hats: shapes +1/(c - a) then -1/(b - c), jumping at every node.
-def hat_slopes_center(eps, i):
-    return S.hats(EDGES + eps).derivative(1)
-
-
 # Periodic B-splines are shapes placed at 0; the ones that wrap have a gap and jump at both ends.
 PERIODIC = arr(1.1, 1.9, 3.0, 3.7, 4.6, 5.2, 6.3)
+SIGMA, OPD = arr(0.3, 0.55, 0.8), arr(2.0, 1.5, 3.0)
+HL, HR, POWER = arr(0.3, 0.5, 0.4), arr(0.5, 0.35, 0.4), arr(2.0, 3.5, 1.5)
 
 
-def periodic_center(eps, i):
-    return S.bsplines_periodic(PERIODIC + eps, 3)
+def asymmetric(eps):
+    """Super-Gaussians with half widths m (1 - a) and m (1 + a) at fixed mean m, a moved by eps."""
+    m, a = (HL + HR) / 2, (HR - HL) / (HR + HL) + eps
+    return S.super_gaussians(C, m * (1 - a), m * (1 + a), POWER, 2.5)
 
 
-def periodic_scale(eps, i):
-    return S.bsplines_periodic(PERIODIC * (1 + eps), 3)
-
-
+# Kernel families and the parameters they define. Each builder returns the kernels with the
+# parameter moved by eps (for "scale", stretched by the factor 1 + eps about each kernel's center)
+# and takes the row index, because some families can only stretch one row at a time. Harmonics
+# on [3.1, 6.1] (center 4.6) are moved and stretched through an affine change of variable.
 CASES = {
-    ("gaussians", "center"): gaussians(center=1.0),
-    ("gaussians", "scale"): gaussians_scale,
-    ("gaussians", "sigma"): gaussians(sigma=1.0),
-    ("lorentzians", "gamma"): lorentzians,
-    ("voigts", "sigma"): voigts(ds=1.0),
-    ("voigts", "gamma"): voigts(dg=1.0),
-    ("pseudo_voigts", "eta"): pseudo_voigts,
-    ("super_gaussians", "power"): super_gaussians_power,
-    ("super_gaussians", "asymmetry"): super_gaussians_asymmetry,
-    ("smoothed_boxes", "sigma"): smoothed_boxes(ds=1.0),
-    ("smoothed_boxes", "half_width"): smoothed_boxes(dw=1.0),
-    ("fts", "center"): fts_center,
-    ("fts", "scale"): fts_scale,
-    ("harmonics", "center"): harmonics,
-    ("harmonics", "scale"): harmonics_scale,
-    ("boxes", "center"): boxes_center,
-    ("boxes", "scale"): boxes_scale,
-    ("hats", "center"): hats_center,
-    ("hats", "scale"): hats_scale,
-    ("bsplines", "center"): bsplines_center,
-    ("bsplines", "scale"): bsplines_scale,
-    ("bsplines0", "center"): bsplines0_center,
-    ("bsplines0", "scale"): bsplines0_scale,
-    ("hat_slopes", "center"): hat_slopes_center,
-    ("periodic_bsplines", "center"): periodic_center,
-    ("periodic_bsplines", "scale"): periodic_scale,
+    ("gaussians", "center"): lambda e, i: S.gaussians(C + e, SIGMA, 3.5),
+    ("gaussians", "scale"): lambda e, i: S.gaussians(C, SIGMA * (1 + e), 3.5),
+    ("gaussians", "sigma"): lambda e, i: S.gaussians(C, SIGMA + e, 3.5),
+    ("lorentzians", "gamma"): lambda e, i: S.lorentzians(C, arr(0.2, 0.35, 0.5) + e, 6.0),
+    ("voigts", "sigma"): lambda e, i: S.voigts(C, arr(0.25, 0.4, 0.3) + e, arr(0.15, 0.3, 0.45),
+                                               5.0),
+    ("voigts", "gamma"): lambda e, i: S.voigts(C, arr(0.25, 0.4, 0.3), arr(0.15, 0.3, 0.45) + e,
+                                               5.0),
+    ("pseudo_voigts", "eta"): lambda e, i: S.pseudo_voigts(C, arr(0.3, 0.45, 0.25),
+                                                           arr(0.2, 0.5, 0.8) + e, 5.0),
+    ("super_gaussians", "power"): lambda e, i: S.super_gaussians(C, HL, HR, POWER + e, 2.5),
+    ("super_gaussians", "asymmetry"): lambda e, i: asymmetric(e),
+    ("smoothed_boxes", "sigma"): lambda e, i: S.smoothed_boxes(C, arr(0.5, 0.8, 0.3),
+                                                               arr(0.1, 0.2, 0.15) + e, 4.0),
+    ("smoothed_boxes", "half_width"): lambda e, i: S.smoothed_boxes(C, arr(0.5, 0.8, 0.3) + e,
+                                                                    arr(0.1, 0.2, 0.15), 4.0),
+    ("fts", "center"): lambda e, i: S.fts(C + e, OPD, 3.0, apodization="hann"),
+    ("fts", "scale"): lambda e, i: S.fts(C, OPD / (1 + e), 3.0, apodization="hann"),
+    ("harmonics", "center"): lambda e, i: S.harmonics(2, 3.0, 3.1).mapped("affine", e, 1.0, False),
+    ("harmonics", "scale"): lambda e, i: S.harmonics(2, 3.0, 3.1).mapped("affine", -4.6 * e,
+                                                                         1.0 + e, False),
+    ("boxes", "center"): lambda e, i: S.boxes(EDGES + e),
+    ("boxes", "scale"): lambda e, i: S.boxes(stretch(EDGES, (EDGES[i] + EDGES[i + 1]) / 2, e)),
+    ("hats", "center"): lambda e, i: S.hats(EDGES + e),
+    ("hats", "scale"): lambda e, i: S.hats(stretch(EDGES, EDGES[i], e)),
+    ("bsplines", "center"): lambda e, i: S.bsplines(KNOTS + e, 3),
+    ("bsplines", "scale"): lambda e, i: S.bsplines(
+        stretch(KNOTS, (KNOTS[i] + KNOTS[i + 4]) / 2, e), 3),
+    ("bsplines0", "center"): lambda e, i: S.bsplines(KNOTS0 + e, 0),
+    ("bsplines0", "scale"): lambda e, i: S.bsplines(
+        stretch(KNOTS0, (KNOTS0[i] + KNOTS0[i + 1]) / 2, e), 0),
+    # Slopes of hats: shapes +1/(c - a) then -1/(b - c), jumping at every node.
+    ("hat_slopes", "center"): lambda e, i: S.hats(EDGES + e).derivative(1),
+    ("periodic_bsplines", "center"): lambda e, i: S.bsplines_periodic(PERIODIC + e, 3),
+    ("periodic_bsplines", "scale"): lambda e, i: S.bsplines_periodic(PERIODIC * (1 + e), 3),
 }
 
 BASE = {
@@ -396,9 +303,9 @@ def test_sigma_on_lorentzians(normalization):
 def test_parameter_not_defined_for_kind(kind, parameter, message):
     kernels = {
         "gaussians": lambda: S.gaussians(C, arr(0.3, 0.55, 0.8), 3.5),
-        "pseudo_voigts": lambda: pseudo_voigts(0.0, 0),
-        "super_gaussians": lambda: super_gaussians_power(0.0, 0),
-        "fts": lambda: fts_center(0.0, 0),
+        "pseudo_voigts": lambda: CASES["pseudo_voigts", "eta"](0.0, 0),
+        "super_gaussians": lambda: CASES["super_gaussians", "power"](0.0, 0),
+        "fts": lambda: CASES["fts", "center"](0.0, 0),
         "harmonics": lambda: S.harmonics(1, 2.0, 0.0),
     }[kind]()
     with pytest.raises(ValueError) as e:
