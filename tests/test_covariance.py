@@ -169,7 +169,7 @@ def hats_factor(nodes, c):
 def test_partition_of_unity_factor_changes_nothing():
     factor = hats_factor(arr(-1.0, 0.0, 1.0, 2.0, 3.0), [1.0] * 5)
     a = [S.hats(arr(0.0, 0.5, 1.0, 1.8))]
-    b = [S.deltas(arr(0.3, 1.9))]
+    b = [S.deltas(arr(-1.0, 0.3, 1.9, 3.0))]
     for b_side in (a, b):
         plain = cov([("matern52", 0.6, None, None)], a, [None], b_side, [None])
         scaled = cov([("matern52", 0.6, None, factor)], a, [None], b_side, [None])
@@ -197,7 +197,8 @@ def test_variance_factor_against_dense_quadrature():
 
 DIMS2 = [("matern32", 0.6, None, hats_factor(arr(-0.5, 0.5, 1.5, 2.5), [1.2, 0.7, 1.5, 0.9])),
          ("squared_exponential", 0.4, 1.7, None)]
-ATOMS2 = [S.concatenate([S.hats(arr(0.0, 0.6, 1.1, 1.9)), S.deltas(arr(0.2))]),
+# The delta sits on the closed right end of the variance factor's last hat.
+ATOMS2 = [S.concatenate([S.hats(arr(0.0, 0.6, 1.1, 1.9)), S.deltas(arr(2.5))]),
           S.concatenate([S.boxes(arr(0.1, 0.5, 1.2)), S.hats(arr(0.0, 0.3, 0.9))])]
 
 

@@ -24,6 +24,10 @@ struct VarianceFactor {
     std::vector<Element> sources;
     std::vector<double> coefficients;
     Element shape;
+
+    // sum_j c_j b_j(x) at one point. The Shape agrees with it except at single points, such as
+    // the closed right end of the last hat, where a point evaluation must see the sum.
+    double value(double x) const;
 };
 
 struct CovarianceDimension {
@@ -51,6 +55,10 @@ Result<CovarianceDimension> parse_dimension(const DimensionEntry& entry);
 
 // The Shape with center 0 and stretch 1 equal to sum_j c_j b_j on the span of the elements.
 Result<VarianceFactor> make_variance_factor(const Space& space, std::span<const double> c);
+
+// An amplitude at one point: 1 when absent, the dimension's linear combination when s is its
+// variance factor, the element's value otherwise.
+double amplitude_value(const CovarianceDimension& dim, const Element* s, double x);
 
 // The kernel k(x - v) as a line-shape element with support [v - L, v + L].
 Element kernel_profile(const CovarianceDimension& dim, double v);

@@ -13,7 +13,6 @@ namespace {
 
 double weight_value(CosineWeight weight, double x) { return weight ? std::cos(*weight * x) : 1.0; }
 
-double amplitude(const Element* s, double x) { return s ? evaluate(*s, x) : 1.0; }
 
 // Key whose integer order is the IEEE-754 total order of the doubles.
 std::int64_t total_order_key(double d) {
@@ -126,8 +125,8 @@ CovarianceValue smooth_pair(const CovarianceDimension& dim, const Element& phi,
             const double mid = (o + next) * 0.5;
             for (std::size_t j = 0; j < rule.nodes.size(); ++j) {
                 const double x = mid + half * rule.nodes[j];
-                const double f =
-                    evaluate(phi, x) * weight_value(weight_phi, x) * amplitude(s_phi, x);
+                const double s = s_phi ? evaluate(*s_phi, x) : 1.0;
+                const double f = evaluate(phi, x) * weight_value(weight_phi, x) * s;
                 if (f == 0.0) continue;
                 const CovarianceValue inner =
                     smoothed_value(dim, psi, weight_psi, s_psi, x, want, scratch);
@@ -142,6 +141,12 @@ CovarianceValue smooth_pair(const CovarianceDimension& dim, const Element& phi,
 
 } // namespace
 
+double amplitude_value(const CovarianceDimension& dim, const Element* s, double x) {
+    if (s == nullptr) return 1.0;
+    if (dim.factor && s == &dim.factor->shape) return dim.factor->value(x);
+    return evaluate(*s, x);
+}
+
 CovarianceValue pair_covariance(const CovarianceDimension& dim, const Element& phi,
                                 CosineWeight weight_phi, const Element* s_phi, const Element& psi,
                                 CosineWeight weight_psi, const Element* s_psi,
@@ -149,7 +154,8 @@ CovarianceValue pair_covariance(const CovarianceDimension& dim, const Element& p
     const auto* dphi = std::get_if<Delta>(&phi);
     const auto* dpsi = std::get_if<Delta>(&psi);
     if (dphi && dpsi) {
-        const double scale = amplitude(s_phi, dphi->x) * amplitude(s_psi, dpsi->x);
+        const double scale =
+            amplitude_value(dim, s_phi, dphi->x) * amplitude_value(dim, s_psi, dpsi->x);
         if (scale == 0.0) return {};
         const CovarianceValue k = delta_pair(dim, dphi->x - dpsi->x);
         return {scale * k.value, scale * k.derivative};
@@ -157,7 +163,7 @@ CovarianceValue pair_covariance(const CovarianceDimension& dim, const Element& p
     // A point factor evaluates the other side's smoothed kernel there; its weight does not enter.
     if (dphi || dpsi) {
         const double x0 = dphi ? dphi->x : dpsi->x;
-        const double w = dphi ? amplitude(s_phi, x0) : amplitude(s_psi, x0);
+        const double w = amplitude_value(dim, dphi ? s_phi : s_psi, x0);
         if (w == 0.0) return {};
         const CovarianceValue v =
             dphi ? smoothed_value(dim, psi, weight_psi, s_psi, x0, want_derivative, scratch)

@@ -21,15 +21,16 @@ void must(Status s) {
 
 // The derivative of the amplitude-weighted integral of one kernel image: the point masses of the
 // moving window ends plus the stepped integral of the stretched kernel.
-double amplitude_derivative(const Element& g, const Element& e, const Element& s,
-                            CosineWeight weight, double lo, double hi,
+double amplitude_derivative(const CovarianceDimension& dim, const Element& g, const Element& e,
+                            const Element& s, CosineWeight weight, double lo, double hi,
                             CovarianceScratch& scratch) {
     const Support se = support(e);
     must(point_terms(g, ParameterKind::Scale, scratch.terms));
     double result = 0.0;
     for (const PointTerm& t : scratch.terms)
         if (se.lower <= t.x && t.x <= se.upper)
-            result += t.c * evaluate(e, t.x) * evaluate(s, t.x) * weight_value(weight, t.x);
+            result += t.c * evaluate(e, t.x) * amplitude_value(dim, &s, t.x) *
+                      weight_value(weight, t.x);
     if (lo >= hi) return result;
 
     const Element* factors[] = {&g, &e, &s};
@@ -92,7 +93,7 @@ CovarianceValue smoothed_value(const CovarianceDimension& dim, const Element& e,
             result.value += integrate_product(factors, weight, scratch.inner);
         }
         if (want_derivative)
-            result.derivative += amplitude_derivative(g, e, *s, weight, lo, hi, scratch);
+            result.derivative += amplitude_derivative(dim, g, e, *s, weight, lo, hi, scratch);
     }
     return result;
 }

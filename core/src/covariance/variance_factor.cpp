@@ -19,6 +19,12 @@ void cubic_through_samples(const double y[4], double a[4]) {
 
 } // namespace
 
+double VarianceFactor::value(double x) const {
+    double v = 0.0;
+    for (std::size_t j = 0; j < sources.size(); ++j) v += coefficients[j] * evaluate(sources[j], x);
+    return v;
+}
+
 Result<VarianceFactor> make_variance_factor(const Space& space, std::span<const double> c) {
     const std::vector<Element>& elements = space.elements;
     if (elements.empty() || elements.size() != c.size())
