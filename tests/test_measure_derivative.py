@@ -392,3 +392,16 @@ def test_argument_errors_and_signature():
         "(kernels, basis, normalization, parameter, weight=None)")
     assert q.measure_derivative.__doc__ == (
         "(W, \u2202W/\u2202p) for the kernels' parameter p; see `quorvel.measure_derivative`.")
+
+
+@pytest.mark.parametrize("weight", [None, 0.7])
+def test_gaussian_kernels_on_delta_basis(weight):
+    # A delta element evaluates the kernel's pointwise derivative: t^2 / sigma^3 exp(-t^2 / 2 s^2).
+    c, sigma, x = arr(2.0, 5.0), arr(0.5, 0.8), arr(1.1, 1.7, 2.0, 2.6, 4.4, 5.9, 7.0)
+    _, dw = q.measure_derivative(S.gaussians(c, sigma, 3.0), S.deltas(x), "none", "sigma", weight)
+    t = x[None, :] - c[:, None]
+    s = sigma[:, None]
+    want = np.where(np.abs(t) <= 3.0 * s, t * t / s**3 * np.exp(-0.5 * (t / s) ** 2), 0.0)
+    if weight is not None:
+        want = want * np.cos(weight * x)[None, :]
+    np.testing.assert_allclose(dense(dw), want, rtol=1e-13, atol=1e-16)
