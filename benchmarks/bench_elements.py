@@ -5,7 +5,6 @@ Prints the best of a few repetitions for each side and the ratio SciPy time / qu
 """
 
 import math
-import time
 
 import numpy as np
 import scipy.special
@@ -13,22 +12,7 @@ from scipy.interpolate import PPoly
 
 import quorvel
 from quorvel import Space
-
-
-def best(fn, repeat=3):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
-
-
-def report(name, ours, theirs):
-    print(
-        f"{name:<56} quorvel {ours * 1e3:9.2f} ms  scipy {theirs * 1e3:9.2f} ms"
-        f"  ratio {theirs / ours:6.2f}"
-    )
+from timing import best, report
 
 
 def bench_bspline_construction(n=200_000):

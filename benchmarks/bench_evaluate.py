@@ -4,29 +4,13 @@ Run from a build tree: PYTHONPATH=<build dir> python benchmarks/bench_evaluate.p
 Prints the best of a few repetitions for each side and the ratio SciPy time / quorvel time.
 """
 
-import time
 
 import numpy as np
 import scipy.special
 from scipy.interpolate import BSpline
 
 import quorvel
-
-
-def best(fn, repeat=3):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
-
-
-def report(name, ours, theirs, unit=""):
-    print(
-        f"{name:<52} quorvel {ours * 1e3:9.2f} ms{unit}  scipy {theirs * 1e3:9.2f} ms{unit}"
-        f"  ratio {theirs / ours:6.2f}"
-    )
+from timing import best, report
 
 
 def bench_bspline_evaluate(n_basis=1000, n_points=1_000_000):

@@ -6,21 +6,12 @@ Both sides are called once per point from Python, so the figures include the cal
 that a user of the scalar function pays.
 """
 
-import time
 
 import numpy as np
 from scipy.special import wofz
 
 import quorvel
-
-
-def best(fn, repeat=3):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
+from timing import best
 
 
 def main(n=200_000):

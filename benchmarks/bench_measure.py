@@ -10,25 +10,16 @@ import json
 import os
 import subprocess
 import sys
-import time
 
 import numpy as np
 from scipy import sparse
 from scipy.interpolate import BSpline
 
 import quorvel
+from timing import best
 
 N_BASIS = 10_000
 CUTOFF = 4.0
-
-
-def best(fn, repeat=3):
-    times = []
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return min(times)
 
 
 def problem(n_kernels):

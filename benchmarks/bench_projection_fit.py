@@ -3,7 +3,6 @@
     PYTHONPATH=<build dir> python benchmarks/bench_projection_fit.py
 """
 
-import time
 
 import numpy as np
 import scipy.interpolate
@@ -11,15 +10,7 @@ import scipy.linalg
 import scipy.sparse
 
 from quorvel import Fit, Projection, Space, inner_products
-
-
-def best_of(fn, repeat):
-    best = float("inf")
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
+from timing import best
 
 
 def csr(t):
@@ -55,8 +46,8 @@ def bench_projection(rows=10_000, n_dst=1_000, n_src=1_500, repeat=5):
     ours = p.apply_last_axis(f)
     ref = scipy_apply()
     assert np.allclose(ours, ref, rtol=1e-9, atol=1e-9)
-    t_ours = best_of(lambda: p.apply_last_axis(f), repeat)
-    t_scipy = best_of(scipy_apply, repeat)
+    t_ours = best(lambda: p.apply_last_axis(f), repeat)
+    t_scipy = best(scipy_apply, repeat)
     print(f"Projection.apply_last_axis {rows} rows, {n_src} boxes -> {n_dst} cubic B-splines: "
           f"quorvel {t_ours * 1e3:.1f} ms, scipy {t_scipy * 1e3:.1f} ms, "
           f"speed-up {t_scipy / t_ours:.2f}x")
@@ -81,8 +72,8 @@ def bench_fit(points=100_000, n_model=1_000, repeat=5):
 
     assert len(t) - 4 == n_model
     np.testing.assert_allclose(ours(), scipy_fit(), rtol=1e-7, atol=1e-8)
-    t_ours = best_of(ours, repeat)
-    t_scipy = best_of(scipy_fit, repeat)
+    t_ours = best(ours, repeat)
+    t_scipy = best(scipy_fit, repeat)
     print(f"Fit of {points} points onto {n_model} cubic B-splines (construction + one row): "
           f"quorvel {t_ours * 1e3:.1f} ms, scipy make_lsq_spline {t_scipy * 1e3:.1f} ms, "
           f"speed-up {t_scipy / t_ours:.2f}x")
