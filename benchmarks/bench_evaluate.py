@@ -4,7 +4,6 @@ Run from a build tree: PYTHONPATH=<build dir> python benchmarks/bench_evaluate.p
 Prints the best of a few repetitions for each side and the ratio SciPy time / quorvel time.
 """
 
-
 import numpy as np
 import scipy.special
 from scipy.interpolate import BSpline

@@ -6,7 +6,6 @@ Both sides are called once per point from Python, so the figures include the cal
 that a user of the scalar function pays.
 """
 
-
 import numpy as np
 from scipy.special import wofz
 

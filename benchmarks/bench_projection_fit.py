@@ -3,7 +3,6 @@
     PYTHONPATH=<build dir> python benchmarks/bench_projection_fit.py
 """
 
-
 import numpy as np
 import scipy.interpolate
 import scipy.linalg

@@ -2,20 +2,12 @@
 
 import numpy as np
 import pytest
-from scipy import integrate, interpolate, sparse
+from scipy import integrate, interpolate
 
 import quorvel as q
+from helpers import arr, dense
 
 S = q.Space
-
-
-def arr(*values):
-    return np.array(values, dtype=float)
-
-
-def dense(m):
-    indptr, indices, data, shape = m
-    return sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
 
 
 KNOTS = np.linspace(-2.0, 12.0, 29)

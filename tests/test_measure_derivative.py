@@ -2,20 +2,11 @@
 
 import numpy as np
 import pytest
-from scipy import sparse
 
 import quorvel as q
+from helpers import arr, dense
 
 S = q.Space
-
-
-def arr(*values):
-    return np.array(values, dtype=float)
-
-
-def dense(m):
-    indptr, indices, data, shape = m
-    return sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
 
 
 def cubic_basis():
