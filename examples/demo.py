@@ -1,5 +1,6 @@
 """A short tour of quorvel: a cubic B-spline basis, point evaluation, inner products, a
-projection onto a coarser basis and the Faddeeva function."""
+projection onto a coarser basis, the retrieval of a spectrum from instrument data, and the
+Faddeeva function."""
 
 import numpy as np
 
@@ -40,6 +41,26 @@ coefficients = projection.apply_last_axis(np.sin(2 * np.pi * nodes)[None, :])[0]
 check = np.linspace(0.0, 1.0, 11)
 error = dense(quorvel.evaluate(basis, check)) @ coefficients - np.sin(2 * np.pi * check)
 print(f"largest error of the projected sine: {np.abs(error).max():.2e}")
+
+# Retrieval: a spectrum of two Voigt lines seen through Gaussian instrument kernels, with noise,
+# fitted by cubic B-splines with a second-derivative penalty.
+grid = np.linspace(0.0, 10.0, 2001)
+truth = quorvel.Space.voigts(np.array([3.0, 6.5]), np.array([0.25, 0.4]), np.array([0.1, 0.2]), 30.0)
+truth_on_grid = dense(quorvel.evaluate(truth, grid)) @ np.array([1.0, 0.6])
+kernels = quorvel.Space.gaussians(np.linspace(0.5, 9.5, 181), np.full(181, 0.15), 4.0)
+w = dense(quorvel.measure(kernels, quorvel.Space.hats(grid), "integral"))
+rng = np.random.default_rng(0)
+data = w @ truth_on_grid + rng.normal(0.0, 0.01, size=181)
+model = quorvel.Space.bsplines_clamped(np.linspace(0.0, 10.0, 81), 3)
+fit = quorvel.Fit(kernels, model, "integral", 0.3, "derivative", 2)
+spectrum = fit.apply_last_axis(data[None, :])[0]
+retrieved = dense(quorvel.evaluate(model, grid)) @ spectrum
+inside = (grid > 1.0) & (grid < 9.0)
+print(f"retrieved spectrum from {len(kernels)} noisy kernel readings:",
+      f"largest error {np.abs(retrieved - truth_on_grid)[inside].max():.3f}",
+      f"on a peak of {truth_on_grid.max():.3f}")
+sensitivity = quorvel.measure_derivative(kernels, model, "integral", "sigma")[1]
+print(f"d(W)/d(sigma) of the instrument has {len(sensitivity[2])} stored entries")
 
 # The real part of the Faddeeva function, the kernel of the Voigt line shape.
 for re, im in [(0.0, 0.0), (1.0, 0.5), (3.0, 2.0)]:
