@@ -25,14 +25,6 @@ struct MappedBack {
     Sink outer;
 };
 
-double map_forward(const Mapped& m, double u) {
-    return m.map == MapKind::Reciprocal ? m.a / u : u * m.b + m.a;
-}
-
-double map_inverse(const Mapped& m, double x) {
-    return m.map == MapKind::Reciprocal ? m.a / x : (x - m.a) / m.b;
-}
-
 // Calls sink(p) for each breakpoint p of e with lo < p < hi, in the element's own order.
 void emit_breakpoints(const Element& e, double lo, double hi, Sink sink) {
     auto inside = [&](double p) {
@@ -76,12 +68,12 @@ void emit_breakpoints(const Element& e, double lo, double hi, Sink sink) {
         inside(m.upper);
         const double v = std::max(lo, m.lower);
         const double w = std::min(hi, m.upper);
-        const double uv = map_inverse(m, v);
-        const double uw = map_inverse(m, w);
+        const double uv = mapped_inverse(m, v);
+        const double uw = mapped_inverse(m, w);
         MappedBack back{&m, lo, hi, sink};
         const Sink inner{[](void* c, double u) {
                              const auto& mb = *static_cast<const MappedBack*>(c);
-                             const double x = map_forward(*mb.map, u);
+                             const double x = mapped_forward(*mb.map, u);
                              if (mb.lo < x && x < mb.hi) mb.outer(x);
                          },
                          &back};

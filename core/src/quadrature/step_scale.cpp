@@ -27,7 +27,7 @@ double step_scale(const Element& e, double x) {
     if (!m) return unbounded;
 
     const bool reciprocal = m->map == MapKind::Reciprocal;
-    const double u = reciprocal ? m->a / x : (x - m->a) / m->b;
+    const double u = mapped_inverse(*m, x);
     double hu = unbounded;
     if (std::holds_alternative<Mapped>(*m->inner)) {
         hu = step_scale(*m->inner, u);
@@ -37,8 +37,7 @@ double step_scale(const Element& e, double x) {
     }
     double h = unbounded;
     if (std::isfinite(hu)) {
-        const double dudx = reciprocal ? -m->a / (x * x) : 1.0 / m->b;
-        h = 0.7 * hu / std::fabs(dudx);
+        h = 0.7 * hu / std::fabs(mapped_du_dx(*m, x));
     }
     if (reciprocal) h = std::min(h, 0.1 * std::fabs(x));
     return h;
