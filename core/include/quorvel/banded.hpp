@@ -25,6 +25,10 @@ Status banded_cholesky_into(const SparseMatrix& a, BandedMatrix& out,
 void solve_in_place(const BandedMatrix& l, std::span<double> v);
 // Solves each of the k contiguous rows of length n stored at y, in parallel.
 void solve_rows(const BandedMatrix& l, double* y, std::size_t k);
+// Solves each of the k rows of `rows` (k x n, row-major) and returns the solutions as the
+// columns of a new row-major n x k matrix.
+std::vector<double> solve_rows_transposed(const BandedMatrix& l, std::vector<double> rows,
+                                          std::size_t k);
 // The rows of x M^T, each solved with L: product_last_axis followed by solve_rows, fused so that
 // every block of rows is solved while still in cache. Same operations, same results.
 std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& x,

@@ -100,6 +100,17 @@ void solve_rows(const BandedMatrix& l, double* y, std::size_t k) {
     });
 }
 
+std::vector<double> solve_rows_transposed(const BandedMatrix& l, std::vector<double> rows,
+                                          std::size_t k) {
+    const std::size_t n = l.n;
+    solve_rows(l, rows.data(), k);
+    std::vector<double> out(n * k);
+    for (std::size_t r = 0; r < k; ++r)
+        for (std::size_t i = 0; i < n; ++i)
+            out[i * k + r] = rows[r * n + i];
+    return out;
+}
+
 std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& x,
                                        const BandedMatrix& l) {
     internal_assert(x.cols == m.n_cols, "x has the wrong number of columns");

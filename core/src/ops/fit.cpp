@@ -79,13 +79,7 @@ Result<Fit> make_fit(const Space& kernels, const Space& model, Normalization nor
 std::vector<double> Fit::to_dense() const {
     // Row r of W is the normal-equation right-hand side of a unit datum r; its solution is
     // column r of A^-1 W^T.
-    std::vector<double> t = quorvel::to_dense(design);
-    solve_rows(factor, t.data(), n_data);
-    std::vector<double> out(n_model * n_data);
-    for (std::size_t r = 0; r < n_data; ++r)
-        for (std::size_t i = 0; i < n_model; ++i)
-            out[i * n_data + r] = t[r * n_model + i];
-    return out;
+    return solve_rows_transposed(factor, quorvel::to_dense(design), n_data);
 }
 
 std::vector<double> Fit::apply_last_axis(const MatrixView& data) const {

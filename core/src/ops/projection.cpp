@@ -24,13 +24,7 @@ Result<Projection> make_projection(const Space& src, const Space& dst, CosineWei
 std::vector<double> Projection::to_dense() const {
     // Row j of K^T is the right-hand side of source element j; solving it gives column j of
     // G^-1 K.
-    std::vector<double> t = quorvel::to_dense(transpose(cross));
-    solve_rows(factor, t.data(), n_src);
-    std::vector<double> out(n_dst * n_src);
-    for (std::size_t j = 0; j < n_src; ++j)
-        for (std::size_t i = 0; i < n_dst; ++i)
-            out[i * n_src + j] = t[j * n_dst + i];
-    return out;
+    return solve_rows_transposed(factor, quorvel::to_dense(transpose(cross)), n_src);
 }
 
 std::vector<double> Projection::apply_last_axis(const MatrixView& f, const Bounds& bounds) const {
