@@ -28,7 +28,17 @@ ev = quorvel.evaluate(basis, x)
 ip = quorvel.inner_products(lines, basis, 0.9)
 gram = quorvel.inner_products(splines, splines)
 assert len(ev[2]) > 400_000 and len(ip[2]) > 5_000 and len(gram[2]) > 2_000
-print(digest(*ev[:3]), digest(*ip[:3]), digest(*gram[:3]), ev[3], ip[3])
+kernels = Space.gaussians(np.linspace(1.0, 49.0, 300), np.full(300, 0.4), 5.0)
+w, dw = quorvel.measure_derivative(kernels, splines, "integral", "sigma", weight=0.3)
+rows = rng.normal(size=(40, len(splines)))
+projected = quorvel.Projection(splines, Space.bsplines_clamped(np.linspace(0.0, 50.0, 90), 3))
+local = projected.apply_last_axis(rows, bounds="local")
+fitted = quorvel.Fit(kernels, splines, "rowsum", 1e-3, "derivative", 2).apply_last_axis(
+    rng.normal(size=(20, len(kernels))))
+atoms = [Space.boxes(np.linspace(0.0, 40.0, 121))]
+cov = quorvel.covariance_matrix(1.0, [("matern32", 2.0, None, None)], atoms, [None], atoms, [0.5])
+print(digest(*ev[:3]), digest(*ip[:3]), digest(*gram[:3]), ev[3], ip[3],
+      digest(*w[:3], *dw[:3]), digest(local), digest(fitted), digest(cov))
 """
 
 
@@ -52,3 +62,47 @@ def default_run():
 @pytest.mark.parametrize("threads", [1, 3])
 def test_bitwise_equal_across_thread_counts(default_run, threads):
     assert run(threads) == default_run
+
+
+def test_concurrent_python_threads_match_serial_results():
+    import threading
+
+    import numpy as np
+
+    import quorvel
+    from quorvel import Space
+
+    rng = np.random.default_rng(5)
+    splines = Space.bsplines_clamped(np.linspace(0.0, 20.0, 120), 3)
+    kernels = Space.voigts(np.linspace(0.5, 19.5, 150), np.full(150, 0.2), np.full(150, 0.1), 8.0)
+    projection = quorvel.Projection(splines, Space.hats(np.linspace(0.0, 20.0, 60)))
+    fit = quorvel.Fit(kernels, splines, "integral", 1e-2, "difference", 2)
+    rows = rng.normal(size=(30, len(splines)))
+    data = rng.normal(size=(30, len(kernels)))
+
+    def work():
+        return (
+            quorvel.measure_derivative(kernels, splines, "rowsum", "gamma", weight=1.5),
+            projection.apply_last_axis(rows, bounds=(-0.5, 0.5)),
+            fit.apply_last_axis(data),
+            fit.to_dense(),
+        )
+
+    serial = work()
+    results = [None] * 6
+
+    def run_into(i):
+        results[i] = work()
+
+    threads = [threading.Thread(target=run_into, args=(i,)) for i in range(len(results))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for result in results:
+        (w, dw), bounded, coefficients, dense = result
+        for a, b in zip(w[:3] + dw[:3], serial[0][0][:3] + serial[0][1][:3]):
+            np.testing.assert_array_equal(a, b)
+        np.testing.assert_array_equal(bounded, serial[1])
+        np.testing.assert_array_equal(coefficients, serial[2])
+        np.testing.assert_array_equal(dense, serial[3])
