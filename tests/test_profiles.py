@@ -313,6 +313,32 @@ def test_parameter_derivative_is_zero_outside_the_support():
     np.testing.assert_array_equal(derivative(s, [-2.5, 2.5], "sigma"), [[0.0, 0.0]])
 
 
+def test_high_power_super_gaussian_derivatives_vanish_where_the_power_overflows():
+    # With power 500, (|t| / w)^power overflows beyond |t| / w = 4.2 while the value is long 0:
+    # every derivative there is 0, not 0 * inf.
+    power = 500.0
+    s = Space.super_gaussians(arr(0.0), arr(1.0), arr(1.0), arr(power), 5.0)
+    x = arr(-4.8, -1.005, 0.5, 1.005, 4.5, 5.0)
+    b = np.abs(x)
+    with np.errstate(over="ignore", invalid="ignore"):
+        g = b**power
+        f = np.exp(-np.log(2) * g)
+        ref = {
+            "center": -np.sign(x) * f * (-power * np.log(2) * b ** (power - 1)),
+            "power": f * (g * -np.log(2) * np.log(b)),
+            "asymmetry": 2.0 * np.where(x < 0, -0.5, 0.5) * (power * np.log(2) * g * f),
+        }
+    far = b > 4.2
+    for parameter, expected in ref.items():
+        expected[far] = 0.0
+        got = derivative(s, x, parameter)[0]
+        assert np.all(np.isfinite(got)), parameter
+        np.testing.assert_allclose(got, expected, rtol=1e-12, atol=0)
+    # Integrated against boxes, the derivatives stay finite too.
+    _, d = quorvel.measure_derivative(s, Space.boxes(np.linspace(-6, 6, 13)), "integral", "power")
+    assert np.all(np.isfinite(d[2]))
+
+
 @pytest.mark.parametrize(
     "space, parameter, message",
     [

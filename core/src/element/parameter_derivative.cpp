@@ -35,9 +35,15 @@ double super_gaussian_parameter(const SuperGaussian& k, ParameterKind p, double 
     const double b = std::abs(t) / w;
     const double g = std::pow(b, k.power);
     const double f = std::exp(g * -c::ln2);
-    if (p == ParameterKind::Power) return f * (g * -c::ln2 * std::log(b));
+    // Where the value underflows to 0 the power may have overflowed; the products then are 0,
+    // with the sign they have wherever both factors are finite.
+    if (p == ParameterKind::Power) {
+        const double d = g * -c::ln2 * std::log(b);
+        return f == 0.0 ? std::copysign(0.0, d) : f * d;
+    }
     // Half widths m (1 - a) and m (1 + a) at fixed mean m.
-    return (k.hwhm_left + k.hwhm_right) * (t < 0.0 ? -0.5 : 0.5) * (k.power * c::ln2 * g / w * f);
+    const double rate = f == 0.0 ? 0.0 : k.power * c::ln2 * g / w * f;
+    return (k.hwhm_left + k.hwhm_right) * (t < 0.0 ? -0.5 : 0.5) * rate;
 }
 
 // For a half width small against sigma, the normalised smoothed box is

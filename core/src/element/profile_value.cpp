@@ -159,6 +159,9 @@ double profile_slope(const ProfileKind& kind, double t) {
                 const double b = std::abs(t) / w;
                 const double f = std::exp(std::pow(b, k.power) * -c::ln2);
                 const double g = sign(t) * (k.power * -c::ln2 * std::pow(b, k.power - 1.0)) / w;
+                // Far out on a high power the value underflows to 0 while the power overflows;
+                // the product then is 0, not 0 * inf.
+                if (f == 0.0) return std::copysign(0.0, g);
                 return f * g;
             },
             [t](const SmoothedBox& k) { return smoothed_box_slope(k, t); },
