@@ -175,6 +175,21 @@ def test_smoothed_box_with_full_relative_accuracy_in_the_tails(half_width, sigma
     np.testing.assert_allclose(got[keep], ref[keep], rtol=1e-13, atol=0)
 
 
+@pytest.mark.parametrize(
+    "t", [1.0, -1.0, math.sqrt(1.5 - math.sqrt(1.5)) * math.sqrt(2.0), 0.8]
+)
+def test_narrow_smoothed_box_where_a_series_term_vanishes(t):
+    # Half width 0.4 against sigma 1: off the plateau the value is summed as a Hermite series
+    # in m = t / (sigma sqrt 2). At t = sigma, m is a root of H_2 (the third t one of H_4) and
+    # that term is 0, which must not end the sum.
+    half_width, sigma = 0.4, 1.0
+    s = Space.smoothed_boxes(arr(0.0), arr(half_width), arr(sigma), 6.0)
+    r = sigma * math.sqrt(2.0)
+    peak = erf_difference_reference(-half_width / r, half_width / r)
+    ref = erf_difference_reference((t - half_width) / r, (t + half_width) / r) / peak
+    np.testing.assert_allclose(values(s, [t]).ravel(), ref, rtol=1e-14, atol=0)
+
+
 @pytest.mark.parametrize("ratio", [1e-12, 1e-6, 1e-2, 1.0, 1e2, 1e6, 1e12])
 def test_smoothed_box_peak_is_one_for_every_ratio(ratio):
     s = Space.smoothed_boxes(arr(0.0), arr(ratio), arr(1.0), 3.0)

@@ -25,6 +25,9 @@ double erf_narrow_window(double m, double h) {
     double h_odd = 2.0 * m; // H_(2j+1)
     double power = 1.0;     // h^2j / (2j+1)!
     double sum = power;
+    // A term is also tiny when m lies near a root of H_2j; two neighbouring Hermite
+    // polynomials of even order share no root, so the sum stops after two tiny terms in a row.
+    int tiny_terms = 0;
     for (int j = 1; j < 40; ++j) {
         const double n = 2.0 * j;
         const double h_even = 2.0 * m * h_odd - 2.0 * (n - 1.0) * h_prev; // H_(2j)
@@ -33,7 +36,8 @@ double erf_narrow_window(double m, double h) {
         power *= h2 / (n * (n + 1.0));
         const double term = h_even * power;
         sum += term;
-        if (std::abs(term) < std::abs(sum) * 1e-17) break;
+        tiny_terms = std::abs(term) < std::abs(sum) * 1e-17 ? tiny_terms + 1 : 0;
+        if (tiny_terms == 2) break;
     }
     return four_over_sqrt_pi * std::exp(-(m * m)) * sum;
 }
