@@ -169,6 +169,18 @@ def test_option_strings_are_case_sensitive_and_quoted():
     )
 
 
+@pytest.mark.parametrize(
+    "given, shown",
+    [('a"b\\c', '"a\\"b\\\\c"'), ("\n\t\x01\x7f", '"\\n\\t\\u{1}\\u{7f}"'),
+     ("\x80\x85\x9f", '"\\u{80}\\u{85}\\u{9f}"'), ("\xa0\u00e9\u2113", '"\xa0\u00e9\u2113"')],
+)
+def test_option_strings_escape_control_characters(given, shown):
+    s = hats()
+    with pytest.raises(ValueError) as info:
+        q.measure(s, s, given)
+    assert str(info.value) == "normalization must be 'integral', 'rowsum' or 'none', got " + shown
+
+
 # ---- Space and sequences ------------------------------------------------------------------------
 
 

@@ -80,7 +80,19 @@ std::string fmt_quoted(std::string_view s) {
     std::string out;
     out.reserve(s.size() + 2);
     out += '"';
-    for (unsigned char ch : s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto ch = static_cast<unsigned char>(s[i]);
+        // The C1 control characters U+0080..U+009F are the UTF-8 pairs C2 80 .. C2 9F.
+        if (ch == 0xc2 && i + 1 < s.size()) {
+            const auto next = static_cast<unsigned char>(s[i + 1]);
+            if (next >= 0x80 && next <= 0x9f) {
+                char buf[16];
+                std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(next));
+                out += buf;
+                ++i;
+                continue;
+            }
+        }
         switch (ch) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
