@@ -106,3 +106,42 @@ def test_concurrent_python_threads_match_serial_results():
         np.testing.assert_array_equal(bounded, serial[1])
         np.testing.assert_array_equal(coefficients, serial[2])
         np.testing.assert_array_equal(dense, serial[3])
+
+
+FORK_SCRIPT = r"""
+import os
+import select
+import signal
+import numpy as np
+import quorvel
+from quorvel import Space
+
+atoms = [Space.hats(np.linspace(0.0, 5.0, 60))]
+def work():
+    return quorvel.covariance_matrix(1.0, [("matern32", 0.5, None, None)], atoms, [None], atoms,
+                                     [None])
+parent = work()
+read, write = os.pipe()
+pid = os.fork()
+if pid == 0:
+    os.write(write, work().tobytes())
+    os._exit(0)
+os.close(write)
+received = b""
+while select.select([read], [], [], 60.0)[0]:
+    chunk = os.read(read, 1 << 16)
+    if not chunk:
+        break
+    received += chunk
+else:
+    os.kill(pid, signal.SIGKILL)
+os.waitpid(pid, 0)
+print(received == parent.tobytes())
+"""
+
+
+def test_child_of_a_fork_computes_after_the_parent_used_the_pool():
+    env = dict(os.environ, OMP_NUM_THREADS="2")
+    out = subprocess.run([sys.executable, "-c", FORK_SCRIPT], env=env, capture_output=True,
+                         text=True, check=True, timeout=120)
+    assert out.stdout.strip() == "True"
