@@ -107,3 +107,9 @@ def test_messages(n, period, start, message):
     with pytest.raises(ValueError) as e:
         Space.harmonics(n, period, start)
     assert e.value.args == (message,)
+
+
+@pytest.mark.parametrize("n", [2**64 - 1, 2**63, 2**62])
+def test_unaddressable_counts_fail_as_memory_exhaustion(n):
+    with pytest.raises(MemoryError):
+        Space.harmonics(n, 1.0, 0.0)

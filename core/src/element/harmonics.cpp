@@ -2,6 +2,7 @@
 // holds the shift to the common center, so they are cos(2 pi k x / P) and sin(2 pi k x / P) in
 // absolute x whatever the start.
 #include <cmath>
+#include <new>
 
 #include "constants.hpp"
 #include "quorvel/constructors.hpp"
@@ -18,6 +19,8 @@ Result<Elements> harmonics(std::uint64_t n, double period, double start) {
     if (!std::isfinite(x0)) return invalid_input("harmonic phase and center must be finite");
     const double half = period * 0.5;
     Elements out;
+    // 2 n elements must be addressable; a larger request is memory exhaustion, not a wrapped count.
+    if (n > out.max_size() / 2) throw std::bad_alloc();
     out.reserve(static_cast<std::size_t>(2 * n));
     for (std::uint64_t k = 1; k <= n; ++k) {
         const double wavenumber = static_cast<double>(k);
