@@ -4,6 +4,7 @@
 #include <expected>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace quorvel {
 
@@ -36,3 +37,21 @@ inline void internal_assert(bool condition, const char* message) {
 }
 
 } // namespace quorvel
+
+// Returns the error of a Result or Status from the enclosing function: QUORVEL_TRY(check_box(a, b));
+#define QUORVEL_TRY(expr)                                                                          \
+    do {                                                                                           \
+        if (auto quorvel_try_result_ = (expr); !quorvel_try_result_)                               \
+            return std::unexpected(std::move(quorvel_try_result_).error());                        \
+    } while (0)
+
+#define QUORVEL_TRY_CONCAT_(a, b) a##b
+#define QUORVEL_TRY_CONCAT(a, b) QUORVEL_TRY_CONCAT_(a, b)
+#define QUORVEL_TRY_ASSIGN_(tmp, decl, expr)                                                       \
+    auto tmp = (expr);                                                                             \
+    if (!tmp) return std::unexpected(std::move(tmp).error());                                      \
+    decl = *std::move(tmp)
+
+// Binds the value of a Result, or returns its error: QUORVEL_TRY_ASSIGN(auto kind, make_gaussian(s));
+#define QUORVEL_TRY_ASSIGN(decl, expr)                                                             \
+    QUORVEL_TRY_ASSIGN_(QUORVEL_TRY_CONCAT(quorvel_try_value_, __LINE__), decl, expr)
