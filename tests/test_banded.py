@@ -2,23 +2,15 @@
 matrices, long axes against dense solves, and the pivot failures."""
 
 import decimal
-import os
-import subprocess
-import sys
 
 import numpy as np
 import pytest
-import scipy.sparse
 
 import quorvel as q
 from quorvel import Fit, Projection, SingularError, Space
+from helpers import dense, run_python
 
 TAIL = ": the target elements are linearly dependent, or one of them has zero norm"
-
-
-def dense(t):
-    indptr, indices, data, shape = t
-    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
 
 
 def shortest_exp(v):
@@ -202,10 +194,5 @@ print(h.hexdigest())
 
 
 def test_results_do_not_depend_on_the_number_of_threads():
-    digests = set()
-    for threads in ["1", "3"]:
-        env = dict(os.environ, OMP_NUM_THREADS=threads)
-        out = subprocess.run([sys.executable, "-c", THREADS_SCRIPT], env=env, capture_output=True,
-                             text=True, check=True)
-        digests.add(out.stdout.strip())
+    digests = {run_python(THREADS_SCRIPT, OMP_NUM_THREADS=threads) for threads in [1, 3]}
     assert len(digests) == 1

@@ -4,27 +4,15 @@ import math
 
 import numpy as np
 import pytest
-from scipy.sparse import csr_matrix
 
 from quorvel import _quorvel as q
+from helpers import dense, raises_with_note, value_error_message
 
 S = q.Space
 
 
 def hats():
     return S.hats(np.array([0.0, 0.5, 1.0, 2.0]))
-
-
-def dense(sparse):
-    indptr, indices, data, shape = sparse
-    return csr_matrix((data, indices, indptr), shape=shape).toarray()
-
-
-def raises_with_note(exc, name, f, *args, **kwargs):
-    with pytest.raises(exc) as info:
-        f(*args, **kwargs)
-    assert info.value.__notes__ == [f"while processing '{name}'"]
-    return str(info.value)
 
 
 # ---- 1-D arrays ---------------------------------------------------------------------------------
@@ -162,9 +150,7 @@ def test_string_rejection():
 
 def test_option_strings_are_case_sensitive_and_quoted():
     s = hats()
-    with pytest.raises(ValueError) as info:
-        q.measure(s, s, "Integral")
-    assert str(info.value) == (
+    assert value_error_message(q.measure, s, s, "Integral") == (
         "normalization must be 'integral', 'rowsum' or 'none', got \"Integral\""
     )
 
@@ -176,9 +162,9 @@ def test_option_strings_are_case_sensitive_and_quoted():
 )
 def test_option_strings_escape_control_characters(given, shown):
     s = hats()
-    with pytest.raises(ValueError) as info:
-        q.measure(s, s, given)
-    assert str(info.value) == "normalization must be 'integral', 'rowsum' or 'none', got " + shown
+    assert value_error_message(q.measure, s, s, given) == (
+        "normalization must be 'integral', 'rowsum' or 'none', got " + shown
+    )
 
 
 # ---- Space and sequences ------------------------------------------------------------------------
@@ -282,12 +268,12 @@ def test_sparse_result_form_and_values():
     assert indptr.dtype == np.int64 and indices.dtype == np.int64 and data.dtype == np.float64
     assert shape == (4, 4) and all(type(n) is int for n in shape)
     assert indptr.shape == (5,) and indices.shape == data.shape
-    dense = csr_matrix((data, indices, indptr), shape=shape).toarray()
+    table = dense((indptr, indices, data, shape))
     nodes = np.array([0.0, 0.5, 1.0, 2.0])
     for j in range(4):
         unit = np.zeros(4)
         unit[j] = 1.0
-        np.testing.assert_allclose(dense[:, j], np.interp(xs, nodes, unit, left=0.0, right=0.0),
+        np.testing.assert_allclose(table[:, j], np.interp(xs, nodes, unit, left=0.0, right=0.0),
                                    rtol=0, atol=1e-15)
 
 

@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import quorvel as q
+from helpers import arr, central_difference, gauss_legendre, value_error_message
 
 S = q.Space
 SQ3, SQ5 = math.sqrt(3.0), math.sqrt(5.0)
@@ -17,11 +18,6 @@ FAMILIES = {
     "matern52": (lambda r, l: (1 + SQ5 * np.abs(r) / l + 5 * (r / l) ** 2 / 3)
                  * np.exp(-SQ5 * np.abs(r) / l), 20.5),
 }
-XG, WG = np.polynomial.legendre.leggauss(24)
-
-
-def arr(*v):
-    return np.array(v, dtype=float)
 
 
 def cov(dims, a, wa, b=None, wb=None, variance=1.0, **kw):
@@ -35,12 +31,8 @@ def hat(a, c, b):
 
 def gl(lo, hi, pts, f):
     """Composite Gauss-Legendre of f over [lo, hi], split at the points inside."""
-    cuts = np.unique(np.clip(np.concatenate([[lo, hi], pts]), lo, hi))
-    total = 0.0
-    for u, v in zip(cuts[:-1], cuts[1:]):
-        x = 0.5 * (u + v) + 0.5 * (v - u) * XG
-        total += 0.5 * (v - u) * np.sum(WG * f(x))
-    return total
+    x, w = gauss_legendre(np.clip(np.concatenate([[lo, hi], pts]), lo, hi), 24)
+    return np.sum(w * f(x))
 
 
 def pair_ref(k, offsets, f, fs, g, gs):
@@ -87,8 +79,7 @@ def test_delta_length_derivative_is_minus_d_times_slope(family):
     K, (L,), T = q.covariance_length_derivatives(1.0, [(family, l, None, None)],
                                                  [S.deltas(x)], [None])
     r = np.abs(np.subtract.outer(x, x))
-    h = 1e-6
-    slope = (k(r + h, l) - k(r - h, l)) / (2 * h)
+    slope = central_difference(lambda t: k(t, l), r, 1e-6)
     np.testing.assert_allclose(K, k(r, l), rtol=1e-13)
     np.testing.assert_allclose(L, -r * slope, rtol=1e-7, atol=1e-12)
     assert T == [[]]
@@ -206,20 +197,25 @@ def test_derivatives_match_finite_differences():
     w = [None, 1.3]
     K, L, T = q.covariance_length_derivatives(2.0, DIMS2, ATOMS2, w)
     assert len(L) == 2 and len(T[0]) == 4 and T[1] == []
+    space, c = DIMS2[0][3]
+
+    # Both derivatives are relative: by e at 0 of K with the length or coefficient times (1 + e).
+    def stretched_length(d, e):
+        dims = list(DIMS2)
+        dims[d] = (DIMS2[d][0], DIMS2[d][1] * (1 + e)) + DIMS2[d][2:]
+        return cov(dims, ATOMS2, w, variance=2.0)
+
+    def stretched_coefficient(k, e):
+        moved = list(c)
+        moved[k] *= 1 + e
+        return cov([DIMS2[0][:3] + ((space, moved),), DIMS2[1]], ATOMS2, w, variance=2.0)
+
     eps = 1e-5
     for d in range(2):
-        up, down = (list(DIMS2) for _ in range(2))
-        up[d] = (DIMS2[d][0], DIMS2[d][1] * (1 + eps)) + DIMS2[d][2:]
-        down[d] = (DIMS2[d][0], DIMS2[d][1] * (1 - eps)) + DIMS2[d][2:]
-        fd = (cov(up, ATOMS2, w, variance=2.0) - cov(down, ATOMS2, w, variance=2.0)) / (2 * eps)
+        fd = central_difference(lambda e: stretched_length(d, e), 0.0, eps)
         np.testing.assert_allclose(L[d], fd, rtol=1e-6, atol=1e-9)
-    space, c = DIMS2[0][3]
     for k in range(4):
-        moved = [list(c) for _ in range(2)]
-        moved[0][k] *= 1 + eps
-        moved[1][k] *= 1 - eps
-        up, down = ([(DIMS2[0][:3] + ((space, m),)), DIMS2[1]] for m in moved)
-        fd = (cov(up, ATOMS2, w, variance=2.0) - cov(down, ATOMS2, w, variance=2.0)) / (2 * eps)
+        fd = central_difference(lambda e: stretched_coefficient(k, e), 0.0, eps)
         np.testing.assert_allclose(T[0][k], fd, rtol=1e-6, atol=1e-9)
         np.testing.assert_array_equal(T[0][k], T[0][k].T)
     np.testing.assert_allclose(K, cov(DIMS2, ATOMS2, w, variance=2.0), rtol=1e-14)
@@ -245,6 +241,6 @@ def test_empty_dims():
     assert q.covariance_diagonal(1.0, (), (), ()).shape == (0,)
     K, L, T = q.covariance_length_derivatives(1.0, [], [], [])
     assert K.shape == (0, 0) and L == [] and T == []
-    with pytest.raises(ValueError) as e:
-        q.covariance_matrix(1.0, [], [S.deltas(arr(0.0))], [None], [], [])
-    assert str(e.value) == "atoms need one space and one weight per dimension (0), got 1 and 1"
+    message = value_error_message(q.covariance_matrix, 1.0, [], [S.deltas(arr(0.0))], [None], [],
+                                  [])
+    assert message == "atoms need one space and one weight per dimension (0), got 1 and 1"

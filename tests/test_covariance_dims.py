@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import quorvel as q
+from helpers import raises_with_note, value_error_message as message
 
 S = q.Space
 D = S.deltas(np.array([0.0, 1.0]))
@@ -15,12 +16,6 @@ FUNCTIONS = {
     "diagonal": q.covariance_diagonal,
     "derivatives": q.covariance_length_derivatives,
 }
-
-
-def message(f, *args):
-    with pytest.raises(ValueError) as e:
-        f(*args)
-    return str(e.value)
 
 
 @pytest.mark.parametrize("f", list(FUNCTIONS.values()), ids=list(FUNCTIONS))
@@ -111,11 +106,9 @@ def test_order_dims_weights_atoms_symmetric():
     ([("gaussian", 1.0, None, (HATS, "123"))], TypeError, "Can't extract `str` to `Vec`"),
 ])
 def test_dims_conversion_errors(dims, exc, text):
-    with pytest.raises(exc) as e:
-        q.covariance_diagonal(0.0, dims, [D], [None])
+    got = raises_with_note(exc, "dims", q.covariance_diagonal, 0.0, dims, [D], [None])
     if text is not None:
-        assert str(e.value) == text
-    assert e.value.__notes__ == ["while processing 'dims'"]
+        assert got == text
 
 
 @pytest.mark.parametrize("name, args", [
@@ -124,9 +117,7 @@ def test_dims_conversion_errors(dims, exc, text):
     ("variance", ("1", [GOOD], [D], [None])),
 ])
 def test_other_conversion_errors_name_their_argument(name, args):
-    with pytest.raises(TypeError) as e:
-        q.covariance_diagonal(*args)
-    assert e.value.__notes__ == [f"while processing '{name}'"]
+    raises_with_note(TypeError, name, q.covariance_diagonal, *args)
 
 
 def test_signatures_and_keywords():

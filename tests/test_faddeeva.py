@@ -7,6 +7,7 @@ import pytest
 from scipy.special import erfcx, wofz
 
 from quorvel import _quorvel as q
+from helpers import raises_with_note
 
 
 def re_w(x, y):
@@ -88,9 +89,7 @@ def test_arguments_by_keyword_and_number_protocols():
 
 @pytest.mark.parametrize("args, name", [(("a", 1.0), "x"), ((1.0, None), "y"), (([1.0], 1.0), "x")])
 def test_conversion_failure_names_argument(args, name):
-    with pytest.raises(TypeError) as info:
-        q.faddeeva_re(*args)
-    assert info.value.__notes__ == [f"while processing '{name}'"]
+    raises_with_note(TypeError, name, q.faddeeva_re, *args)
 
 
 def test_signature_and_docstring():

@@ -4,15 +4,11 @@ import math
 
 import numpy as np
 import pytest
-import scipy.sparse
 
 import quorvel
 from quorvel import Space
-
-
-def values(space, x):
-    indptr, indices, data, shape = quorvel.evaluate(space, np.asarray(x, dtype=float))
-    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray().T
+from helpers import (dense, element_values as values, parameter_derivative, slopes,
+                     value_error_message)
 
 
 def reference(n, period, x):
@@ -62,17 +58,14 @@ def test_closed_support_ends_agree():
 def test_orthogonality():
     period = 3.0
     s = Space.harmonics(3, period, -1.0)
-    indptr, indices, data, shape = quorvel.inner_products(s, s)
-    gram = scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
+    gram = dense(quorvel.inner_products(s, s))
     np.testing.assert_allclose(gram, np.eye(6) * period / 2, rtol=0, atol=1e-9)
 
 
 def test_slope():
     s = Space.harmonics(2, 1.3, 0.4)
     x = np.array([0.5, 0.9, 1.2, 1.6])
-    _, d = quorvel.measure_derivative(s, Space.deltas(x), "none", "center")
-    indptr, indices, data, shape = d
-    slope = -scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
+    slope = slopes(s, x)
     k = np.repeat([1.0, 2.0], 2)[:, None]
     g = 2 * np.pi * k / 1.3
     expected = np.where(np.arange(4)[:, None] % 2 == 0, -g * np.sin(g * x), g * np.cos(g * x))
@@ -81,10 +74,8 @@ def test_slope():
 
 def test_no_profile_parameters():
     s = Space.harmonics(1, 2.0, 0.0)
-    with pytest.raises(ValueError) as e:
-        quorvel.measure_derivative(s, Space.deltas(np.array([0.5])), "none", "sigma")
-    assert e.value.args == (
-        "Harmonic { wavenumber: 1.0, period: 2.0, phase: 3.141592653589793 } has no parameter Sigma",
+    assert value_error_message(parameter_derivative, s, [0.5], "sigma") == (
+        "Harmonic { wavenumber: 1.0, period: 2.0, phase: 3.141592653589793 } has no parameter Sigma"
     )
 
 
@@ -104,9 +95,7 @@ def test_no_profile_parameters():
     ],
 )
 def test_messages(n, period, start, message):
-    with pytest.raises(ValueError) as e:
-        Space.harmonics(n, period, start)
-    assert e.value.args == (message,)
+    assert value_error_message(Space.harmonics, n, period, start) == message
 
 
 @pytest.mark.parametrize("n", [2**64 - 1, 2**63, 2**62])

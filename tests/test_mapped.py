@@ -4,11 +4,10 @@ moved deltas, composition, integrals, messages and the order of the checks."""
 import numpy as np
 import pytest
 import scipy.integrate
-import scipy.sparse
 
 import quorvel
 from quorvel import Space
-from helpers import arr, value_error_message as message, point_values as dense
+from helpers import arr, point_values as dense, raises_with_note, value_error_message as message
 
 
 def sample_space():
@@ -279,9 +278,7 @@ def test_jacobian_accepts_bools(flag):
     ("b", ("affine", 0.0, None, True)),
 ])
 def test_conversion_names_the_argument(name, args):
-    with pytest.raises(TypeError) as info:
-        Space.boxes(arr(1.0, 2.0)).mapped(*args)
-    assert info.value.__notes__ == [f"while processing '{name}'"]
+    raises_with_note(TypeError, name, Space.boxes(arr(1.0, 2.0)).mapped, *args)
 
 
 def test_keywords_and_docstring():

@@ -6,27 +6,7 @@ import numpy as np
 import pytest
 
 import quorvel
-
-
-def positional(value: float) -> str:
-    """Shortest round-trip digits of `value` written out without an exponent."""
-    if np.isnan(value):
-        return "NaN"
-    if np.isinf(value):
-        return "-inf" if value < 0 else "inf"
-    text = np.format_float_scientific(value, unique=True, trim="-")
-    sign = "-" if text.startswith("-") else ""
-    mantissa, exponent = text.lstrip("-").split("e")
-    digits = mantissa.replace(".", "")
-    e = int(exponent)
-    if e >= 0:
-        if len(digits) <= e + 1:
-            body = digits + "0" * (e + 1 - len(digits))
-        else:
-            body = digits[: e + 1] + "." + digits[e + 1 :]
-    else:
-        body = "0." + "0" * (-e - 1) + digits
-    return sign + body
+from helpers import positional, value_error_message
 
 
 @pytest.mark.parametrize(
@@ -35,9 +15,7 @@ def positional(value: float) -> str:
      np.nan, -123.456],
 )
 def test_profile_widths_print_shortest_positional(sigma):
-    with pytest.raises(ValueError) as info:
-        quorvel.Space.gaussians(np.array([0.0]), np.array([sigma]), 3.0)
-    message = str(info.value)
+    message = value_error_message(quorvel.Space.gaussians, np.array([0.0]), np.array([sigma]), 3.0)
     assert message == "sigma must be finite and > 0, got " + positional(sigma)
     assert "e" not in message.split("got ")[1] or message.endswith("inf")
 
@@ -50,6 +28,6 @@ def test_large_values_are_padded_digits_not_binary_expansions():
 @pytest.mark.parametrize("weight", [0.0, -0.0, np.inf, -np.inf, np.nan])
 def test_weight_message(weight):
     a = quorvel.Space.boxes(np.array([0.0, 1.0]))
-    with pytest.raises(ValueError) as info:
-        quorvel.inner_products(a, a, weight=weight)
-    assert str(info.value) == "bad cosine weight scale " + positional(weight)
+    assert value_error_message(quorvel.inner_products, a, a, weight=weight) == (
+        "bad cosine weight scale " + positional(weight)
+    )

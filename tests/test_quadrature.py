@@ -5,69 +5,21 @@ import math
 import numpy as np
 import pytest
 import scipy.integrate
-import scipy.sparse
 import scipy.special
-from scipy.interpolate import BSpline
 
 import quorvel
 from quorvel import Space
-
-
-def arr(*values):
-    return np.array(values, dtype=float)
-
-
-def dense(result):
-    indptr, indices, data, shape = result
-    return scipy.sparse.csr_matrix((data, indices, indptr), shape=shape).toarray()
-
-
-NODES, WEIGHTS = np.polynomial.legendre.leggauss(12)
+from helpers import (arr, bspline_functions, dense, gauss_legendre, hat,
+                     periodic_bspline_functions)
 
 
 def piecewise_gram(funcs_a, funcs_b, cuts):
     """Sum over the pieces between sorted cuts of a 12-point Gauss-Legendre rule: exact for the
     products of piecewise polynomials of degree <= 23 whose pieces end at the cuts."""
-    cuts = np.unique(cuts)
-    lo, hi = cuts[:-1], cuts[1:]
-    half = (hi - lo)[:, None] / 2
-    x = ((hi + lo)[:, None] / 2 + half * NODES).ravel()
-    w = (half * WEIGHTS).ravel()
+    x, w = gauss_legendre(cuts, 12)
     fa = np.array([f(x) for f in funcs_a])
     fb = np.array([f(x) for f in funcs_b])
     return (fa * w) @ fb.T
-
-
-def bspline_funcs(knots, degree):
-    funcs = []
-    for i in range(len(knots) - degree - 1):
-        t = knots[i : i + degree + 2]
-        b = BSpline.basis_element(t, extrapolate=False)
-        funcs.append(
-            lambda x, b=b, t=t: np.where(
-                (x >= t[0]) & (x < t[-1]), np.nan_to_num(b(x), nan=0.0), 0.0
-            )
-        )
-    return funcs
-
-
-def periodic_funcs(breakpoints, degree):
-    period = breakpoints[-1] - breakpoints[0]
-    n = len(breakpoints)
-    ext = np.concatenate(
-        [
-            breakpoints[n - 1 - degree : n - 1] - period,
-            breakpoints,
-            breakpoints[1 : degree + 1] + period,
-        ]
-    )
-    base = bspline_funcs(ext, degree)[: n - 1]
-
-    def folded(x, b):
-        inside = (x >= breakpoints[0]) & (x < breakpoints[-1])
-        return np.where(inside, b(x) + b(x - period) + b(x + period), 0.0)
-
-    return [lambda x, b=b: folded(x, b) for b in base]
 
 
 def assert_close_to_rounding(got, ref):
@@ -81,7 +33,7 @@ def test_clamped_bspline_gram_exact(degree):
     bp = np.sort(np.concatenate([[-1.0, 2.0], rng.uniform(-1.0, 2.0, 10)]))
     space = Space.bsplines_clamped(bp, degree)
     knots = np.concatenate([[bp[0]] * degree, bp, [bp[-1]] * degree])
-    f = bspline_funcs(knots, degree)
+    f = bspline_functions(knots, degree)
     assert_close_to_rounding(dense(quorvel.inner_products(space, space)), piecewise_gram(f, f, bp))
 
 
@@ -89,7 +41,7 @@ def test_clamped_bspline_gram_exact(degree):
 def test_periodic_bspline_gram_exact(degree):
     bp = np.array([0.0, 0.4, 1.1, 1.5, 2.6, 3.0, 4.2])
     space = Space.bsplines_periodic(bp, degree)
-    f = periodic_funcs(bp, degree)
+    f = periodic_bspline_functions(bp, degree)
     assert_close_to_rounding(dense(quorvel.inner_products(space, space)), piecewise_gram(f, f, bp))
 
 
@@ -97,7 +49,7 @@ def test_bspline_cross_matrix_exact():
     ka = np.array([0.0, 0.0, 0.3, 0.9, 1.0, 1.7, 2.5, 2.5, 3.0, 3.6, 4.0])
     kb = np.concatenate([[0.0] * 2, np.linspace(0.0, 4.0, 8), [4.0] * 2])
     a, b = Space.bsplines(ka, 3), Space.bsplines(kb, 2)
-    ref = piecewise_gram(bspline_funcs(ka, 3), bspline_funcs(kb, 2), np.concatenate([ka, kb]))
+    ref = piecewise_gram(bspline_functions(ka, 3), bspline_functions(kb, 2), np.concatenate([ka, kb]))
     assert_close_to_rounding(dense(quorvel.inner_products(a, b)), ref)
 
 
@@ -127,13 +79,11 @@ def test_weighted_hat_integrals(omega):
     for j, v in enumerate(got):
         a, c, b = nodes[max(j - 1, 0)], nodes[j], nodes[min(j + 1, 3)]
 
-        def hat(x):
-            if x == c:
-                return 1.0
-            return (x - a) / (c - a) if x < c else (b - x) / (b - c)
+        def value(x):
+            return hat(nodes, j, x)[0]
 
-        ref = quad(hat, a, c, weight=omega) if a < c else 0.0
-        ref += quad(hat, c, b, weight=omega) if c < b else 0.0
+        ref = quad(value, a, c, weight=omega) if a < c else 0.0
+        ref += quad(value, c, b, weight=omega) if c < b else 0.0
         assert v == pytest.approx(ref, rel=1e-12, abs=1e-15)
 
 
@@ -221,7 +171,7 @@ def test_gaussian_bspline_weighted_inner_products_against_quad():
     bp = np.linspace(-2.0, 5.0, 8)
     b = Space.bsplines_clamped(bp, 3)
     knots = np.concatenate([[bp[0]] * 3, bp, [bp[-1]] * 3])
-    funcs = bspline_funcs(knots, 3)
+    funcs = bspline_functions(knots, 3)
     for omega in (None, 1.3):
         got = dense(quorvel.inner_products(g, b, omega))
         for i, (c, s) in enumerate(((0.5, 0.3), (2.0, 0.6))):
@@ -301,20 +251,11 @@ def test_reciprocal_hat_gram_against_quad():
     s = Space.hats(nodes).mapped("reciprocal", k, 0.0, True)
     got = dense(quorvel.inner_products(s, s))
     cuts = np.sort(k / nodes)
-
-    def hat(j, u):
-        a, c, b = nodes[max(j - 1, 0)], nodes[j], nodes[min(j + 1, 3)]
-        if u < a or u > b:
-            return 0.0
-        if u == c:
-            return 1.0
-        return (u - a) / (c - a) if u < c else (b - u) / (b - c)
-
     for i in range(4):
         for j in range(4):
 
             def f(x):
-                return hat(i, k / x) * hat(j, k / x) * (k / x**2) ** 2
+                return hat(nodes, i, k / x)[0] * hat(nodes, j, k / x)[0] * (k / x**2) ** 2
 
             ref = sum(quad(f, lo, hi) for lo, hi in zip(cuts[:-1], cuts[1:]))
             assert got[i, j] == pytest.approx(ref, rel=1e-12, abs=1e-15)

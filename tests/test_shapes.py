@@ -4,11 +4,10 @@ linear and PCHIP tables against NumPy and SciPy, messages and the order of the c
 import numpy as np
 import pytest
 import scipy.integrate
-import scipy.sparse
 from scipy.interpolate import PchipInterpolator
 
 from quorvel import Space
-from helpers import arr, value_error_message as message, point_values as dense
+from helpers import arr, point_values as dense, raises_with_note, value_error_message as message
 
 
 def tab(xs, ys, interp, center=0.0):
@@ -344,15 +343,12 @@ def test_tabulated_order_per_element():
 
 
 def test_tabulated_conversion_names_the_argument():
-    with pytest.raises(TypeError) as info:
-        Space.tabulated(arr(0.0), arr(0.0, 1.0), np.array([[1.0, 1.0]]), "linear")
-    assert info.value.__notes__ == ["while processing 'x'"]
-    with pytest.raises(TypeError) as info:
-        Space.tabulated(arr(0.0), np.array([[0.0, 1.0]]), np.array([[1, 1]]), "linear")
-    assert info.value.__notes__ == ["while processing 'y'"]
-    with pytest.raises(TypeError) as info:
-        Space.shifted(arr(0.0, 1.0), arr(1.0, 1.0), arr(0.0), arr(1.0), None)
-    assert info.value.__notes__ == ["while processing 'interp'"]
+    raises_with_note(TypeError, "x", Space.tabulated, arr(0.0), arr(0.0, 1.0),
+                     np.array([[1.0, 1.0]]), "linear")
+    raises_with_note(TypeError, "y", Space.tabulated, arr(0.0), np.array([[0.0, 1.0]]),
+                     np.array([[1, 1]]), "linear")
+    raises_with_note(TypeError, "interp", Space.shifted, arr(0.0, 1.0), arr(1.0, 1.0), arr(0.0),
+                     arr(1.0), None)
 
 
 # ---- shifted -------------------------------------------------------------------------------------

@@ -1,10 +1,8 @@
 """Results do not depend on the number of worker threads: bitwise equality across thread counts."""
 
-import os
-import subprocess
-import sys
-
 import pytest
+
+from helpers import assert_same_sparse, on_threads, run_python
 
 SCRIPT = r"""
 import hashlib
@@ -42,31 +40,17 @@ print(digest(*ev[:3]), digest(*ip[:3]), digest(*gram[:3]), ev[3], ip[3],
 """
 
 
-def run(threads):
-    env = dict(os.environ)
-    if threads is None:
-        env.pop("OMP_NUM_THREADS", None)
-    else:
-        env["OMP_NUM_THREADS"] = str(threads)
-    out = subprocess.run(
-        [sys.executable, "-c", SCRIPT], env=env, capture_output=True, text=True, check=True
-    )
-    return out.stdout.strip()
-
-
 @pytest.fixture(scope="module")
 def default_run():
-    return run(None)
+    return run_python(SCRIPT, OMP_NUM_THREADS=None)
 
 
 @pytest.mark.parametrize("threads", [1, 3])
 def test_bitwise_equal_across_thread_counts(default_run, threads):
-    assert run(threads) == default_run
+    assert run_python(SCRIPT, OMP_NUM_THREADS=threads) == default_run
 
 
 def test_concurrent_python_threads_match_serial_results():
-    import threading
-
     import numpy as np
 
     import quorvel
@@ -89,20 +73,10 @@ def test_concurrent_python_threads_match_serial_results():
         )
 
     serial = work()
-    results = [None] * 6
-
-    def run_into(i):
-        results[i] = work()
-
-    threads = [threading.Thread(target=run_into, args=(i,)) for i in range(len(results))]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    for result in results:
+    for result in on_threads(work, 6):
         (w, dw), bounded, coefficients, dense = result
-        for a, b in zip(w[:3] + dw[:3], serial[0][0][:3] + serial[0][1][:3]):
-            np.testing.assert_array_equal(a, b)
+        assert_same_sparse(w, serial[0][0])
+        assert_same_sparse(dw, serial[0][1])
         np.testing.assert_array_equal(bounded, serial[1])
         np.testing.assert_array_equal(coefficients, serial[2])
         np.testing.assert_array_equal(dense, serial[3])
@@ -141,7 +115,4 @@ print(received == parent.tobytes())
 
 
 def test_child_of_a_fork_computes_after_the_parent_used_the_pool():
-    env = dict(os.environ, OMP_NUM_THREADS="2")
-    out = subprocess.run([sys.executable, "-c", FORK_SCRIPT], env=env, capture_output=True,
-                         text=True, check=True, timeout=120)
-    assert out.stdout.strip() == "True"
+    assert run_python(FORK_SCRIPT, timeout=120, OMP_NUM_THREADS=2) == "True"
