@@ -201,6 +201,15 @@ def value_error_message(f, *args, **kwargs):
     return info.value.args[0]
 
 
+def type_error_message(f, *args, **kwargs):
+    """The message of the TypeError that f raises before any argument is converted, so without a
+    note naming one (a call that does not bind to the signature)."""
+    with pytest.raises(TypeError) as info:
+        f(*args, **kwargs)
+    assert getattr(info.value, "__notes__", None) is None
+    return str(info.value)
+
+
 def raises_with_note(exc, name, f, *args, **kwargs):
     """The message of the `exc` that f raises, which must carry the note naming the argument."""
     with pytest.raises(exc) as info:

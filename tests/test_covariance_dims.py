@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import quorvel as q
-from helpers import raises_with_note, value_error_message as message
+from helpers import raises_with_note, type_error_message, value_error_message as message
 
 S = q.Space
 D = S.deltas(np.array([0.0, 1.0]))
@@ -132,6 +132,6 @@ def test_signatures_and_keywords():
                                      variance=1.0, symmetric=np.True_)
     np.testing.assert_array_equal(by_keyword, q.covariance_matrix(1.0, [GOOD], [D], [None],
                                                                   [D], [None]))
-    with pytest.raises(TypeError) as e:
-        q.covariance_diagonal(1.0, [GOOD], [D])
-    assert str(e.value) == "covariance_diagonal() missing 1 required positional argument: 'wa'"
+    assert type_error_message(q.covariance_diagonal, 1.0, [GOOD], [D]) == (
+        "covariance_diagonal() missing 1 required positional argument: 'wa'"
+    )

@@ -6,7 +6,7 @@ from scipy import integrate
 
 import quorvel as q
 from helpers import (arr, assert_same_sparse, bspline_functions, cubic_basis, dense,
-                     value_error_message)
+                     raises_with_note, type_error_message, value_error_message)
 
 S = q.Space
 
@@ -158,21 +158,15 @@ def test_keywords_and_explicit_none():
 
 def test_argument_errors():
     b = cubic_basis()
-    with pytest.raises(TypeError) as e:
-        q.measure(arr(1.0), b, "none")
-    assert "while processing 'kernels'" in getattr(e.value, "__notes__", [])
-    with pytest.raises(TypeError) as e:
-        q.measure(b, b, 1)
-    assert "while processing 'normalization'" in getattr(e.value, "__notes__", [])
-    with pytest.raises(TypeError) as e:
-        q.measure(b, b, "none", "0.5")
-    assert "while processing 'weight'" in getattr(e.value, "__notes__", [])
-    with pytest.raises(TypeError, match=r"^measure\(\) missing 1 required positional argument: "
-                                        r"'normalization'$"):
-        q.measure(b, b)
-    with pytest.raises(TypeError, match=r"^measure\(\) takes from 3 to 4 positional arguments "
-                                        r"but 5 were given$"):
-        q.measure(b, b, "none", None, None)
+    raises_with_note(TypeError, "kernels", q.measure, arr(1.0), b, "none")
+    raises_with_note(TypeError, "normalization", q.measure, b, b, 1)
+    raises_with_note(TypeError, "weight", q.measure, b, b, "none", "0.5")
+    assert type_error_message(q.measure, b, b) == (
+        "measure() missing 1 required positional argument: 'normalization'"
+    )
+    assert type_error_message(q.measure, b, b, "none", None, None) == (
+        "measure() takes from 3 to 4 positional arguments but 5 were given"
+    )
 
 
 def test_signature():

@@ -4,7 +4,8 @@ import numpy as np
 import pytest
 
 import quorvel as q
-from helpers import arr, central_difference, cubic_basis, dense, hat, value_error_message
+from helpers import (arr, central_difference, cubic_basis, dense, hat, raises_with_note,
+                     type_error_message, value_error_message)
 
 S = q.Space
 C = arr(2.13, 4.71, 7.36)
@@ -356,12 +357,10 @@ def test_first_failing_row_in_row_order_decides():
 
 def test_argument_errors_and_signature():
     b = cubic_basis()
-    with pytest.raises(TypeError) as e:
-        q.measure_derivative(b, b, "none", 3)
-    assert "while processing 'parameter'" in getattr(e.value, "__notes__", [])
-    with pytest.raises(TypeError, match=r"^measure_derivative\(\) missing 1 required positional "
-                                        r"argument: 'parameter'$"):
-        q.measure_derivative(b, b, "none")
+    raises_with_note(TypeError, "parameter", q.measure_derivative, b, b, "none", 3)
+    assert type_error_message(q.measure_derivative, b, b, "none") == (
+        "measure_derivative() missing 1 required positional argument: 'parameter'"
+    )
     assert q.measure_derivative.__text_signature__ == (
         "(kernels, basis, normalization, parameter, weight=None)")
     assert q.measure_derivative.__doc__ == (

@@ -7,7 +7,7 @@ import pytest
 
 import quorvel
 from quorvel import _quorvel as q
-from helpers import assert_same_sparse, on_threads, run_python
+from helpers import assert_same_sparse, on_threads, run_python, type_error_message
 
 REGISTRATION_ORDER = [
     "__version__",
@@ -183,13 +183,6 @@ def test_explicit_none_weight_equals_omitted():
     np.testing.assert_array_equal(s.integrals(), s.integrals(None))
 
 
-def call_message(f, *args, **kwargs):
-    with pytest.raises(TypeError) as info:
-        f(*args, **kwargs)
-    assert getattr(info.value, "__notes__", None) is None
-    return str(info.value)
-
-
 X = np.array([0.0, 1.0])
 
 
@@ -231,12 +224,12 @@ X = np.array([0.0, 1.0])
     ],
 )
 def test_binding_messages(call, message):
-    assert call_message(call, basis()) == message
+    assert type_error_message(call, basis()) == message
 
 
 def test_too_many_positional_takes_precedence_over_keywords():
     s = basis()
-    assert call_message(q.evaluate, s, X, X, basis=s) == (
+    assert type_error_message(q.evaluate, s, X, X, basis=s) == (
         "evaluate() takes 2 positional arguments but 3 were given"
     )
 
@@ -255,7 +248,7 @@ def test_methods_without_arguments_take_none():
 
 def test_missing_argument_checked_before_conversion():
     # Binding errors come before any conversion of the given arguments.
-    assert call_message(q.evaluate, "not a space") == (
+    assert type_error_message(q.evaluate, "not a space") == (
         "evaluate() missing 1 required positional argument: 'x'"
     )
 

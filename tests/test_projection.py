@@ -8,8 +8,8 @@ import pytest
 
 import quorvel as q
 from quorvel import Projection, Space
-from helpers import (assert_same_sparse, dense, raises_with_note, uniform_bsplines as bsplines,
-                     value_error_message)
+from helpers import (assert_same_sparse, dense, raises_with_note, type_error_message,
+                     uniform_bsplines as bsplines, value_error_message)
 
 
 def boxes(lo, hi, n):
@@ -296,9 +296,9 @@ def test_shape_is_checked_before_bounds(small):
     [np.zeros((2, 8))[:, ::2], np.zeros((8, 4))[::2], np.zeros((3, 4, 2))[:, :, 0]],
 )
 def test_non_contiguous_input_is_rejected(small, f):
-    with pytest.raises(TypeError) as info:
-        small.apply_last_axis(f)
-    assert str(info.value) == "The given array is not contiguous or is misaligned."
+    assert raises_with_note(TypeError, "f", small.apply_last_axis, f) == (
+        "The given array is not contiguous or is misaligned."
+    )
 
 
 @pytest.mark.parametrize("weight, shown", [(0.0, "0"), (-0.0, "-0"), (math.inf, "inf"), (math.nan, "NaN")])
@@ -321,9 +321,9 @@ def test_docstrings():
 
 def test_argument_errors_name_the_parameter():
     s = boxes(0.0, 1.0, 2)
-    with pytest.raises(TypeError) as info:
-        Projection(s)
-    assert str(info.value) == "Projection.__new__() missing 1 required positional argument: 'dst'"
+    assert type_error_message(Projection, s) == (
+        "Projection.__new__() missing 1 required positional argument: 'dst'"
+    )
     assert raises_with_note(TypeError, "dst", Projection, s, "dst") == (
         "'str' object is not an instance of 'Space'"
     )

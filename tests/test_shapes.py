@@ -7,7 +7,8 @@ import scipy.integrate
 from scipy.interpolate import PchipInterpolator
 
 from quorvel import Space
-from helpers import arr, point_values as dense, raises_with_note, value_error_message as message
+from helpers import (arr, point_values as dense, raises_with_note, type_error_message,
+                     value_error_message as message)
 
 
 def tab(xs, ys, interp, center=0.0):
@@ -419,7 +420,6 @@ def test_keywords_bind_by_name():
     t = Space.tabulated(arr(1.0), y=np.array([[1.0, 0.0]]), x=np.array([[0.0, 1.0]]),
                         interp="pchip")
     np.testing.assert_array_equal(t.upper(), [2.0])
-    with pytest.raises(TypeError) as info:
-        Space.trapezoids(arr(0.0), arr(1.0))
-    assert info.value.args == ("Space.trapezoids() missing 1 required positional argument: "
-                               "'bottom'",)
+    assert type_error_message(Space.trapezoids, arr(0.0), arr(1.0)) == (
+        "Space.trapezoids() missing 1 required positional argument: 'bottom'"
+    )
