@@ -23,7 +23,6 @@ Result<Elements> bsplines(Values knots, std::uint64_t degree);
 Result<Elements> bsplines_clamped(Values breakpoints, std::uint64_t degree);
 Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree);
 
-Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kinds, double cutoff);
 Result<Elements> gaussians(Values centers, Values sigma, double cutoff);
 Result<Elements> lorentzians(Values centers, Values hwhm, double cutoff);
 Result<Elements> voigts(Values centers, Values sigma, Values gamma, double cutoff);
