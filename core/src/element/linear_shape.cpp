@@ -7,14 +7,14 @@
 namespace quorvel {
 
 Result<SegmentList> linear_shape(Values xs, Values ys) {
-    if (auto ok = check_shape_table(xs, ys); !ok) return std::unexpected(ok.error());
+    QUORVEL_TRY(check_shape_table(xs, ys));
     std::vector<Segment> segments;
     segments.reserve(xs.size() - 1);
     for (std::size_t k = 0; k + 1 < xs.size(); ++k) {
         const double slope = (ys[k + 1] - ys[k]) / (xs[k + 1] - xs[k]);
         segments.push_back(Segment{ys[k], slope, 0.0, 0.0, xs[k], xs[k + 1]});
     }
-    if (auto ok = check_segments(segments); !ok) return std::unexpected(ok.error());
+    QUORVEL_TRY(check_segments(segments));
     return std::make_shared<const std::vector<Segment>>(std::move(segments));
 }
 

@@ -28,7 +28,7 @@ double end_slope(double h0, double h1, double delta0, double delta1) {
 } // namespace
 
 Result<SegmentList> pchip_shape(Values xs, Values ys) {
-    if (auto ok = check_shape_table(xs, ys); !ok) return std::unexpected(ok.error());
+    QUORVEL_TRY(check_shape_table(xs, ys));
     const std::size_t n = xs.size();
     std::vector<double> h(n - 1), delta(n - 1), d(n);
     for (std::size_t k = 0; k + 1 < n; ++k) {
@@ -58,7 +58,7 @@ Result<SegmentList> pchip_shape(Values xs, Values ys) {
         segments.push_back(Segment{ys[k], d[k], c2, c3, xs[k], xs[k + 1]});
     }
     // Coefficients that overflowed to infinity are rejected here.
-    if (auto ok = check_segments(segments); !ok) return std::unexpected(ok.error());
+    QUORVEL_TRY(check_segments(segments));
     return std::make_shared<const std::vector<Segment>>(std::move(segments));
 }
 
