@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "checks.hpp"
 #include "quorvel/constructors.hpp"
 
 namespace quorvel {

@@ -1,15 +1,53 @@
 // Rectangles, triangles, trapezoids, tabulated and shifted shapes placed at centers. Parameter
 // arrays hold one shared entry or one per center; their lengths are checked before any element
 // is built, and the first failing element ends the call.
+#include <array>
 #include <cmath>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "checks.hpp"
+#include "interpolation.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/format.hpp"
 
 namespace quorvel {
 
 namespace {
+
+Status check_box(double a, double b) {
+    if (std::isfinite(a) && std::isfinite(b) && a < b) return {};
+    return invalid_input("box needs finite a < b, got [" + fmt_fixed(a) + ", " + fmt_fixed(b) +
+                         "]");
+}
+
+Status check_hat(double a, double c, double b) {
+    if (std::isfinite(a) && std::isfinite(c) && std::isfinite(b) && a <= c && c <= b && a < b)
+        return {};
+    return invalid_input("hat needs finite a <= c <= b with a < b, got (" + fmt_fixed(a) + ", " +
+                         fmt_fixed(c) + ", " + fmt_fixed(b) + ")");
+}
+
+// The trapezoid of plateau half width `top` and base half width `bottom`, plateau value 1.
+Result<SegmentList> trapezoid_shape(double top, double bottom) {
+    if (!(std::isfinite(top) && top >= 0.0 && std::isfinite(bottom) && top <= bottom &&
+          bottom > 0.0))
+        return invalid_input("trapezoid needs 0 <= top <= bottom, bottom > 0; got " +
+                             fmt_fixed(top) + ", " + fmt_fixed(bottom));
+    if (top == bottom)
+        return std::make_shared<const std::vector<Segment>>(
+            std::vector<Segment>{Segment{1.0, 0.0, 0.0, 0.0, -bottom, bottom}});
+    // A zero plateau leaves the triangle of half base `bottom`.
+    if (top == 0.0) {
+        const std::array xs{-bottom, -top, bottom};
+        const std::array ys{0.0, 1.0, 0.0};
+        return linear_shape(xs, ys);
+    }
+    const std::array xs{-bottom, -top, top, bottom};
+    const std::array ys{0.0, 1.0, 1.0, 0.0};
+    return linear_shape(xs, ys);
+}
 
 Status check_length(const char* what, std::size_t k, std::size_t n) {
     if (k == 1 || k == n) return {};
