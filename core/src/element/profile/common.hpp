@@ -9,7 +9,9 @@
 //   render(k)                          "Gaussian { sigma: 0.5 }" for messages
 // and, for the kinds a Space constructor builds, its validating make_ function. The parameter
 // functions return nullopt for a parameter the kind does not have. dispatch.cpp visits the
-// variant and calls them.
+// variant and calls them, so a kind added to ProfileKind without its file does not compile.
+// They are inline: value, slope and step_scale run per quadrature node and are expanded into
+// the visit.
 #pragma once
 
 #include <cmath>
