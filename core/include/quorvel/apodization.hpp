@@ -1,10 +1,9 @@
-// Apodization windows of Fourier-transform line shapes and their cosine transforms.
+// Apodization windows of Fourier-transform line shapes.
 #pragma once
 
 #include <array>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "quorvel/error.hpp"
@@ -18,17 +17,10 @@ struct Apodization {
     std::array<double, 5> c{};
 };
 
-// "CosineSum([0.5, 0.5, 0.0, 0.0])", "Triangle", "Polynomial([...])".
-std::string render_apodization(const Apodization& a);
-
 // Chooses the window from a name, cosine-sum coefficients or polynomial coefficients (absent
 // arguments are nullopt), with the messages of Space.fts.
 Result<Apodization> choose_apodization(const std::optional<std::string>& name,
                                        const std::optional<std::vector<double>>& cosine_sum,
                                        const std::optional<std::vector<double>>& polynomial);
-
-// Cosine transform K(theta) of the window and its derivative K'(theta).
-double apodization_kernel(const Apodization& a, double theta);
-double apodization_kernel_slope(const Apodization& a, double theta);
 
 } // namespace quorvel

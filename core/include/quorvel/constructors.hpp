@@ -23,7 +23,6 @@ Result<Elements> bsplines(Values knots, std::uint64_t degree);
 Result<Elements> bsplines_clamped(Values breakpoints, std::uint64_t degree);
 Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree);
 
-Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kinds, double cutoff);
 Result<Elements> gaussians(Values centers, Values sigma, double cutoff);
 Result<Elements> lorentzians(Values centers, Values hwhm, double cutoff);
 Result<Elements> voigts(Values centers, Values sigma, Values gamma, double cutoff);
@@ -34,14 +33,10 @@ Result<Elements> smoothed_boxes(Values centers, Values half_width, Values sigma,
 Result<Elements> fts(Values centers, Values max_opd, double cutoff, const Apodization& apodization);
 Result<Elements> harmonics(std::uint64_t n, double period, double start);
 
-// Segment lists of tabulated shapes: piecewise linear or monotone cubic (PCHIP) through the
-// points (xs, ys), and the trapezoid of plateau half width `top` and base half width `bottom`.
+// Interpolation of tabulated shapes: piecewise linear or monotone cubic (PCHIP) through the
+// points.
 enum class Interpolation { Linear, Pchip };
 Result<Interpolation> parse_interpolation(std::string_view text);
-Result<SegmentList> linear_shape(Values xs, Values ys);
-Result<SegmentList> pchip_shape(Values xs, Values ys);
-Result<SegmentList> interpolated_shape(Values xs, Values ys, Interpolation interp);
-Result<SegmentList> trapezoid_shape(double top, double bottom);
 
 // A table of equal-length rows, row-major: row i is data[i * cols, (i + 1) * cols).
 struct Tables {

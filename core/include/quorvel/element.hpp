@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -74,12 +73,7 @@ double mapped_forward(const Mapped& m, double u);
 double mapped_inverse(const Mapped& m, double x);
 double mapped_du_dx(const Mapped& m, double x);
 
-// Validation shared by every constructor that builds these kinds.
-Status check_box(double a, double b);
-Status check_hat(double a, double c, double b);
-Status check_delta(double x);
+// Non-empty, finite, a < b in each segment, sorted and non-overlapping.
 Status check_segments(std::span<const Segment> segments);
-Status check_piecewise_placement(double center, double stretch);
-Status check_strictly_increasing(std::string_view name, std::span<const double> values);
 
 } // namespace quorvel

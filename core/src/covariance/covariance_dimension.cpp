@@ -21,8 +21,8 @@ constexpr Family families[] = {
     {"gaussian", false, MaternOrder::Half, 1.0},
     {"exponential", true, MaternOrder::Half, 1.0},
     {"matern12", true, MaternOrder::Half, 1.0},
-    {"matern32", true, MaternOrder::ThreeHalves, 1.7320508075688772},
-    {"matern52", true, MaternOrder::FiveHalves, 2.23606797749979},
+    {"matern32", true, MaternOrder::ThreeHalves, constants::sqrt3},
+    {"matern52", true, MaternOrder::FiveHalves, constants::sqrt5},
 };
 
 // Smallest multiple m in 1, 1.5, 2, ... of l where the kernel has fallen to 1e-17.

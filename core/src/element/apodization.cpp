@@ -1,9 +1,13 @@
-// Cosine transforms K(theta) of the apodization windows over [-1, 1] and their derivatives.
+// Cosine transforms K(theta) of the apodization windows over [-1, 1], their derivatives, and
+// the rendering of a window for messages.
+#include "apodization_kernel.hpp"
+
 #include <array>
 #include <cmath>
+#include <string_view>
 
 #include "constants.hpp"
-#include "quorvel/apodization.hpp"
+#include "quorvel/format.hpp"
 
 namespace quorvel {
 
@@ -71,6 +75,17 @@ template <class F> double cosine_sum(const Apodization& a, double theta, F f) {
     return k;
 }
 
+std::string coefficient_list(std::string_view name, const double* c, std::size_t n) {
+    std::string s(name);
+    s += "([";
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i > 0) s += ", ";
+        s += fmt_debug(c[i]);
+    }
+    s += "])";
+    return s;
+}
+
 } // namespace
 
 double apodization_kernel(const Apodization& a, double theta) {
@@ -108,6 +123,18 @@ double apodization_kernel_slope(const Apodization& a, double theta) {
             k += polynomial_factor[n] * a.c[n] * m[n + 1];
         return -theta * k;
     }
+    }
+    throw InternalError("unknown apodization kind");
+}
+
+std::string render_apodization(const Apodization& a) {
+    switch (a.kind) {
+    case Apodization::Kind::CosineSum:
+        return coefficient_list("CosineSum", a.c.data(), 4);
+    case Apodization::Kind::Triangle:
+        return "Triangle";
+    case Apodization::Kind::Polynomial:
+        return coefficient_list("Polynomial", a.c.data(), 5);
     }
     throw InternalError("unknown apodization kind");
 }

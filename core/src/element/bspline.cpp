@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "checks.hpp"
 #include "quorvel/constructors.hpp"
 
 namespace quorvel {
@@ -117,9 +118,8 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
             }
             segments.push_back({c[0], c[1], c[2], c[3], t[k] - center, t[k + 1] - center});
         }
-        if (auto ok = check_segments(segments); !ok) return std::unexpected(ok.error());
-        if (auto ok = check_piecewise_placement(center, 1.0); !ok)
-            return std::unexpected(ok.error());
+        QUORVEL_TRY(check_segments(segments));
+        QUORVEL_TRY(check_piecewise_placement(center, 1.0));
         out.emplace_back(
             Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)), center, 1.0});
     }
@@ -156,8 +156,7 @@ Result<Elements> bsplines(Values knots, std::uint64_t degree) {
 }
 
 Result<Elements> bsplines_clamped(Values breakpoints, std::uint64_t degree) {
-    if (auto ok = check_strictly_increasing("breakpoints", breakpoints); !ok)
-        return std::unexpected(ok.error());
+    QUORVEL_TRY(check_strictly_increasing("breakpoints", breakpoints));
     if (degree > max_degree) return degree_error(degree);
     const auto d = static_cast<std::size_t>(degree);
     std::vector<double> t;
@@ -169,8 +168,7 @@ Result<Elements> bsplines_clamped(Values breakpoints, std::uint64_t degree) {
 }
 
 Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree) {
-    if (auto ok = check_strictly_increasing("breakpoints", breakpoints); !ok)
-        return std::unexpected(ok.error());
+    QUORVEL_TRY(check_strictly_increasing("breakpoints", breakpoints));
     const std::size_t n = breakpoints.size();
     const std::size_t intervals = n - 1;
     if (degree > max_degree || degree >= intervals)
@@ -189,15 +187,14 @@ Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree) {
     for (std::size_t j = 1; j <= d; ++j)
         t.push_back(b[j] + period);
 
-    auto splines = bsplines_of(t, d);
-    if (!splines) return std::unexpected(splines.error());
+    QUORVEL_TRY_ASSIGN(const Elements splines, bsplines_of(t, d));
 
     const double wrap_tolerance = period * 1e-12;
     const double snap_tolerance = period * 1e-9;
     Elements out;
     out.reserve(intervals);
     for (std::size_t i = 0; i < intervals; ++i) {
-        const auto& shape = std::get<Shape>((*splines)[i]);
+        const auto& shape = std::get<Shape>(splines[i]);
         std::vector<Segment> wrapped;
         wrapped.reserve(shape.segments->size());
         // Pieces left of the period move right by one period, pieces right of it move left.
@@ -214,7 +211,7 @@ Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree) {
         }
         std::stable_sort(wrapped.begin(), wrapped.end(),
                          [](const Segment& x, const Segment& y) { return x.a < y.a; });
-        if (auto ok = check_segments(wrapped); !ok) return std::unexpected(ok.error());
+        QUORVEL_TRY(check_segments(wrapped));
         out.emplace_back(
             Shape{std::make_shared<const std::vector<Segment>>(std::move(wrapped)), 0.0, 1.0});
     }

@@ -1,24 +1,12 @@
-// Validation shared by every constructor of the piecewise element kinds.
+// Validation shared by the constructors of the piecewise element kinds.
+#include "checks.hpp"
+
 #include <cmath>
 #include <string>
 
-#include "quorvel/element.hpp"
 #include "quorvel/format.hpp"
 
 namespace quorvel {
-
-Status check_box(double a, double b) {
-    if (std::isfinite(a) && std::isfinite(b) && a < b) return {};
-    return invalid_input("box needs finite a < b, got [" + fmt_fixed(a) + ", " + fmt_fixed(b) +
-                         "]");
-}
-
-Status check_hat(double a, double c, double b) {
-    if (std::isfinite(a) && std::isfinite(c) && std::isfinite(b) && a <= c && c <= b && a < b)
-        return {};
-    return invalid_input("hat needs finite a <= c <= b with a < b, got (" + fmt_fixed(a) + ", " +
-                         fmt_fixed(c) + ", " + fmt_fixed(b) + ")");
-}
 
 Status check_delta(double x) {
     if (std::isfinite(x)) return {};

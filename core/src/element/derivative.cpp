@@ -2,38 +2,47 @@
 #include <cmath>
 #include <vector>
 
+#include "checks.hpp"
 #include "quorvel/element.hpp"
+#include "quorvel/overloaded.hpp"
 
 namespace quorvel {
 
 namespace {
 
-// Box and hat rewritten as shapes with center 0 and stretch 1.
-Result<Shape> as_shape(const Element& e) {
-    if (const auto* s = std::get_if<Shape>(&e)) return *s;
-    std::vector<Segment> segments;
-    if (const auto* b = std::get_if<Box>(&e)) {
-        segments.push_back({1.0, 0.0, 0.0, 0.0, b->a, b->b});
-    } else {
-        const auto& h = std::get<Hat>(e);
-        if (h.a < h.c) segments.push_back({0.0, 1.0 / (h.c - h.a), 0.0, 0.0, h.a, h.c});
-        if (h.c < h.b) segments.push_back({1.0, -1.0 / (h.b - h.c), 0.0, 0.0, h.c, h.b});
-    }
-    if (auto ok = check_segments(segments); !ok) return std::unexpected(ok.error());
+Result<Shape> shape_of(std::vector<Segment> segments) {
+    QUORVEL_TRY(check_segments(segments));
     return Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)), 0.0, 1.0};
+}
+
+// Shapes as they are, boxes and hats as shapes with center 0 and stretch 1; the other kinds
+// have no derivatives.
+Result<Shape> as_shape(const Element& e) {
+    const auto none = []() -> Result<Shape> {
+        return invalid_input("only piecewise-polynomial elements have derivatives");
+    };
+    const Overloaded visitor{
+        [](const Shape& s) -> Result<Shape> { return s; },
+        [](const Box& b) { return shape_of({{1.0, 0.0, 0.0, 0.0, b.a, b.b}}); },
+        [](const Hat& h) {
+            std::vector<Segment> segments;
+            if (h.a < h.c) segments.push_back({0.0, 1.0 / (h.c - h.a), 0.0, 0.0, h.a, h.c});
+            if (h.c < h.b) segments.push_back({1.0, -1.0 / (h.b - h.c), 0.0, 0.0, h.c, h.b});
+            return shape_of(std::move(segments));
+        },
+        [&](const Delta&) { return none(); },
+        [&](const Profile&) { return none(); },
+        [&](const Mapped&) { return none(); },
+    };
+    return std::visit(visitor, static_cast<const ElementVariant&>(e));
 }
 
 } // namespace
 
 Result<Element> derivative(const Element& e, std::uint64_t order) {
     if (order == 0) return e;
-    if (std::holds_alternative<Delta>(e) || std::holds_alternative<Profile>(e) ||
-        std::holds_alternative<Mapped>(e))
-        return invalid_input("only piecewise-polynomial elements have derivatives");
-
-    auto shape = as_shape(e);
-    if (!shape) return std::unexpected(shape.error());
-    const double s = shape->stretch;
+    QUORVEL_TRY_ASSIGN(const Shape shape, as_shape(e));
+    const double s = shape.stretch;
 
     // Each round maps (c0, c1, c2, c3) to (c1, 2 c2, 3 c3, 0); after four rounds every
     // coefficient is 0, so a huge order costs no more than four rounds.
@@ -45,7 +54,7 @@ Result<Element> derivative(const Element& e, std::uint64_t order) {
             p *= s;
         inv_scale = 1.0 / p;
     }
-    std::vector<Segment> segments(*shape->segments);
+    std::vector<Segment> segments(*shape.segments);
     for (Segment& seg : segments) {
         for (std::uint64_t k = 0; k < rounds; ++k) {
             seg = {seg.c1, 2.0 * seg.c2, 3.0 * seg.c3, 0.0, seg.a, seg.b};
@@ -55,12 +64,11 @@ Result<Element> derivative(const Element& e, std::uint64_t order) {
             if (*c != 0.0) *c *= inv_scale;
         }
     }
-    if (auto ok = check_piecewise_placement(shape->center, s); !ok)
-        return std::unexpected(ok.error());
+    QUORVEL_TRY(check_piecewise_placement(shape.center, s));
     // A tiny stretch can overflow the scaled coefficients; report it instead of storing inf.
-    if (auto ok = check_segments(segments); !ok) return std::unexpected(ok.error());
+    QUORVEL_TRY(check_segments(segments));
     return Element{
-        Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)), shape->center, s}};
+        Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)), shape.center, s}};
 }
 
 } // namespace quorvel

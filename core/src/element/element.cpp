@@ -4,14 +4,11 @@
 #include <cmath>
 
 #include "quorvel/element.hpp"
+#include "quorvel/overloaded.hpp"
 
 namespace quorvel {
 
 namespace {
-
-template <class... F> struct Overloaded : F... {
-    using F::operator()...;
-};
 
 // Index of the segment that holds local coordinate u, or none for a gap or a point outside.
 const Segment* find_segment(const std::vector<Segment>& segments, double u) {

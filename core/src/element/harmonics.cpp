@@ -5,6 +5,7 @@
 #include <new>
 
 #include "constants.hpp"
+#include "profile/dispatch.hpp"
 #include "quorvel/constructors.hpp"
 
 namespace quorvel {
@@ -30,9 +31,8 @@ Result<Elements> harmonics(std::uint64_t n, double period, double start) {
             if (!std::isfinite(phase))
                 return invalid_input("harmonic phase and center must be finite");
             const ProfileKind kind = Harmonic{wavenumber, period, phase};
-            auto extent = profile_support(kind, half);
-            if (!extent) return std::unexpected(extent.error());
-            out.emplace_back(Profile{kind, x0, x0 - extent->first, x0 + extent->second, half});
+            QUORVEL_TRY_ASSIGN(const line_shape::Extent extent, profile_extent(kind, half));
+            out.emplace_back(Profile{kind, x0, x0 - extent.left, x0 + extent.right, half});
         }
     }
     return out;

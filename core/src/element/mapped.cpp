@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "checks.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/format.hpp"
 
@@ -33,12 +34,12 @@ Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double 
     out.reserve(elements.size());
     // The map parameters are validated at the first element: an empty list maps to itself.
     if (elements.empty()) return out;
-    if (auto ok = check_map(kind, a, b); !ok) return std::unexpected(ok.error());
+    QUORVEL_TRY(check_map(kind, a, b));
     const Mapped map{kind, a, b, nullptr, 0.0, 0.0, jacobian};
     for (const Element& e : elements) {
         if (const auto* d = std::get_if<Delta>(&e)) {
             const double p = mapped_forward(map, d->x);
-            if (auto ok = check_delta(p); !ok) return std::unexpected(ok.error());
+            QUORVEL_TRY(check_delta(p));
             out.emplace_back(Delta{p});
             continue;
         }

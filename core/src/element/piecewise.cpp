@@ -1,6 +1,7 @@
 // Point functionals, boxes between edges and hats on nodes.
 #include <algorithm>
 
+#include "checks.hpp"
 #include "quorvel/constructors.hpp"
 
 namespace quorvel {
@@ -9,15 +10,14 @@ Result<Elements> deltas(Values x) {
     Elements out;
     out.reserve(x.size());
     for (double p : x) {
-        if (auto ok = check_delta(p); !ok) return std::unexpected(ok.error());
+        QUORVEL_TRY(check_delta(p));
         out.emplace_back(Delta{p});
     }
     return out;
 }
 
 Result<Elements> boxes(Values edges) {
-    if (auto ok = check_strictly_increasing("edges", edges); !ok)
-        return std::unexpected(ok.error());
+    QUORVEL_TRY(check_strictly_increasing("edges", edges));
     Elements out;
     out.reserve(edges.size() - 1);
     for (std::size_t i = 0; i + 1 < edges.size(); ++i)
@@ -27,8 +27,7 @@ Result<Elements> boxes(Values edges) {
 
 // Hat i rises from node i-1 to node i and falls to node i+1; the end hats are half hats.
 Result<Elements> hats(Values nodes) {
-    if (auto ok = check_strictly_increasing("nodes", nodes); !ok)
-        return std::unexpected(ok.error());
+    QUORVEL_TRY(check_strictly_increasing("nodes", nodes));
     const std::size_t n = nodes.size();
     Elements out;
     out.reserve(n);

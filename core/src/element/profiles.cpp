@@ -5,6 +5,14 @@
 #include <cmath>
 #include <string>
 
+#include "profile/dispatch.hpp"
+#include "profile/fts.hpp"
+#include "profile/gaussian.hpp"
+#include "profile/lorentzian.hpp"
+#include "profile/pseudo_voigt.hpp"
+#include "profile/smoothed_box.hpp"
+#include "profile/super_gaussian.hpp"
+#include "profile/voigt.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/format.hpp"
 
@@ -35,24 +43,13 @@ Result<std::vector<ProfileKind>> kinds_of(Values centers, const std::array<Named
         std::array<double, N> v{};
         for (std::size_t j = 0; j < N; ++j)
             v[j] = params[j].values[i];
-        auto kind = std::apply(make, v);
-        if (!kind) return std::unexpected(kind.error());
-        kinds.push_back(std::move(*kind));
+        QUORVEL_TRY_ASSIGN(ProfileKind kind, std::apply(make, v));
+        kinds.push_back(std::move(kind));
     }
     return kinds;
 }
 
-template <std::size_t N, class Make>
-Result<Elements> profiles_of(Values centers, const std::array<NamedValues, N>& params,
-                             double cutoff, Make make) {
-    if (centers.empty()) return Elements{};
-    auto kinds = kinds_of(centers, params, make);
-    if (!kinds) return std::unexpected(kinds.error());
-    return build_profiles(centers, *kinds, cutoff);
-}
-
-} // namespace
-
+// Profiles of the given kinds at the centers, each with the support for the cutoff.
 Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kinds, double cutoff) {
     internal_assert(kinds.size() == centers.size(), "one profile kind per center");
     Elements out;
@@ -60,10 +57,9 @@ Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kin
     for (std::size_t i = 0; i < centers.size(); ++i) {
         const double x0 = centers[i];
         if (!std::isfinite(x0)) return invalid_input("profile center must be finite");
-        auto extent = profile_support(kinds[i], cutoff);
-        if (!extent) return std::unexpected(extent.error());
-        const double lower = x0 - extent->first;
-        const double upper = x0 + extent->second;
+        QUORVEL_TRY_ASSIGN(const line_shape::Extent extent, profile_extent(kinds[i], cutoff));
+        const double lower = x0 - extent.left;
+        const double upper = x0 + extent.right;
         // Extreme widths can overflow the support; an unbounded element cannot be integrated.
         if (!std::isfinite(lower) || !std::isfinite(upper))
             return invalid_input("profile support must be finite, got [" + fmt_fixed(lower) + ", " +
@@ -73,23 +69,35 @@ Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kin
     return out;
 }
 
+template <std::size_t N, class Make>
+Result<Elements> profiles_of(Values centers, const std::array<NamedValues, N>& params,
+                             double cutoff, Make make) {
+    if (centers.empty()) return Elements{};
+    QUORVEL_TRY_ASSIGN(const std::vector<ProfileKind> kinds, kinds_of(centers, params, make));
+    return build_profiles(centers, kinds, cutoff);
+}
+
+} // namespace
+
 Result<Elements> gaussians(Values centers, Values sigma, double cutoff) {
-    return profiles_of(centers, std::array{NamedValues{"sigma", sigma}}, cutoff, make_gaussian);
+    return profiles_of(centers, std::array{NamedValues{"sigma", sigma}}, cutoff,
+                       line_shape::make_gaussian);
 }
 
 Result<Elements> lorentzians(Values centers, Values hwhm, double cutoff) {
-    return profiles_of(centers, std::array{NamedValues{"hwhm", hwhm}}, cutoff, make_lorentzian);
+    return profiles_of(centers, std::array{NamedValues{"hwhm", hwhm}}, cutoff,
+                       line_shape::make_lorentzian);
 }
 
 Result<Elements> voigts(Values centers, Values sigma, Values gamma, double cutoff) {
     return profiles_of(centers,
                        std::array{NamedValues{"sigma", sigma}, NamedValues{"gamma", gamma}}, cutoff,
-                       make_voigt);
+                       line_shape::make_voigt);
 }
 
 Result<Elements> pseudo_voigts(Values centers, Values hwhm, Values eta, double cutoff) {
     return profiles_of(centers, std::array{NamedValues{"hwhm", hwhm}, NamedValues{"eta", eta}},
-                       cutoff, make_pseudo_voigt);
+                       cutoff, line_shape::make_pseudo_voigt);
 }
 
 Result<Elements> super_gaussians(Values centers, Values hwhm_left, Values hwhm_right, Values power,
@@ -98,19 +106,19 @@ Result<Elements> super_gaussians(Values centers, Values hwhm_left, Values hwhm_r
                        std::array{NamedValues{"hwhm_left", hwhm_left},
                                   NamedValues{"hwhm_right", hwhm_right},
                                   NamedValues{"power", power}},
-                       cutoff, make_super_gaussian);
+                       cutoff, line_shape::make_super_gaussian);
 }
 
 Result<Elements> smoothed_boxes(Values centers, Values half_width, Values sigma, double cutoff) {
     return profiles_of(
         centers, std::array{NamedValues{"half_width", half_width}, NamedValues{"sigma", sigma}},
-        cutoff, make_smoothed_box);
+        cutoff, line_shape::make_smoothed_box);
 }
 
 Result<Elements> fts(Values centers, Values max_opd, double cutoff,
                      const Apodization& apodization) {
     return profiles_of(centers, std::array{NamedValues{"max_opd", max_opd}}, cutoff,
-                       [&apodization](double m) { return make_fts(m, apodization); });
+                       [&apodization](double m) { return line_shape::make_fts(m, apodization); });
 }
 
 } // namespace quorvel

@@ -1,15 +1,53 @@
 // Rectangles, triangles, trapezoids, tabulated and shifted shapes placed at centers. Parameter
 // arrays hold one shared entry or one per center; their lengths are checked before any element
 // is built, and the first failing element ends the call.
+#include <array>
 #include <cmath>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "checks.hpp"
+#include "interpolation.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/format.hpp"
 
 namespace quorvel {
 
 namespace {
+
+Status check_box(double a, double b) {
+    if (std::isfinite(a) && std::isfinite(b) && a < b) return {};
+    return invalid_input("box needs finite a < b, got [" + fmt_fixed(a) + ", " + fmt_fixed(b) +
+                         "]");
+}
+
+Status check_hat(double a, double c, double b) {
+    if (std::isfinite(a) && std::isfinite(c) && std::isfinite(b) && a <= c && c <= b && a < b)
+        return {};
+    return invalid_input("hat needs finite a <= c <= b with a < b, got (" + fmt_fixed(a) + ", " +
+                         fmt_fixed(c) + ", " + fmt_fixed(b) + ")");
+}
+
+// The trapezoid of plateau half width `top` and base half width `bottom`, plateau value 1.
+Result<SegmentList> trapezoid_shape(double top, double bottom) {
+    if (!(std::isfinite(top) && top >= 0.0 && std::isfinite(bottom) && top <= bottom &&
+          bottom > 0.0))
+        return invalid_input("trapezoid needs 0 <= top <= bottom, bottom > 0; got " +
+                             fmt_fixed(top) + ", " + fmt_fixed(bottom));
+    if (top == bottom)
+        return std::make_shared<const std::vector<Segment>>(
+            std::vector<Segment>{Segment{1.0, 0.0, 0.0, 0.0, -bottom, bottom}});
+    // A zero plateau leaves the triangle of half base `bottom`.
+    if (top == 0.0) {
+        const std::array xs{-bottom, -top, bottom};
+        const std::array ys{0.0, 1.0, 0.0};
+        return linear_shape(xs, ys);
+    }
+    const std::array xs{-bottom, -top, top, bottom};
+    const std::array ys{0.0, 1.0, 1.0, 0.0};
+    return linear_shape(xs, ys);
+}
 
 Status check_length(const char* what, std::size_t k, std::size_t n) {
     if (k == 1 || k == n) return {};
@@ -18,13 +56,14 @@ Status check_length(const char* what, std::size_t k, std::size_t n) {
 }
 
 // Entry i of a parameter array, or its single shared entry.
-double entry(Values values, std::size_t i) { return values.size() == 1 ? values[0] : values[i]; }
+double entry(Values values, std::size_t i) {
+    return values.size() == 1 ? values[0] : values[i];
+}
 
 // A shape at a finite center with a finite stretch can still reach infinity at its ends when the
 // stretch or the center is huge; an unbounded element could not be integrated.
 Result<Element> placed_shape(const SegmentList& segments, double center, double stretch) {
-    if (auto ok = check_piecewise_placement(center, stretch); !ok)
-        return std::unexpected(ok.error());
+    QUORVEL_TRY(check_piecewise_placement(center, stretch));
     const Element e = Shape{segments, center, stretch};
     const Support s = support(e);
     if (!std::isfinite(s.lower) || !std::isfinite(s.upper))
@@ -36,8 +75,7 @@ Result<Element> placed_shape(const SegmentList& segments, double center, double 
 } // namespace
 
 Result<Elements> rectangles(Values centers, Values widths) {
-    if (auto ok = check_length("widths", widths.size(), centers.size()); !ok)
-        return std::unexpected(ok.error());
+    QUORVEL_TRY(check_length("widths", widths.size(), centers.size()));
     Elements out;
     out.reserve(centers.size());
     for (std::size_t i = 0; i < centers.size(); ++i) {
@@ -45,15 +83,14 @@ Result<Elements> rectangles(Values centers, Values widths) {
         const double w = entry(widths, i);
         const double a = x0 - w * 0.5;
         const double b = x0 + w * 0.5;
-        if (auto ok = check_box(a, b); !ok) return std::unexpected(ok.error());
+        QUORVEL_TRY(check_box(a, b));
         out.emplace_back(Box{a, b});
     }
     return out;
 }
 
 Result<Elements> triangles(Values centers, Values hwhm) {
-    if (auto ok = check_length("hwhm", hwhm.size(), centers.size()); !ok)
-        return std::unexpected(ok.error());
+    QUORVEL_TRY(check_length("hwhm", hwhm.size(), centers.size()));
     Elements out;
     out.reserve(centers.size());
     for (std::size_t i = 0; i < centers.size(); ++i) {
@@ -62,7 +99,7 @@ Result<Elements> triangles(Values centers, Values hwhm) {
         // Feet at twice the half width at half maximum from the peak.
         const double a = x0 - h * 2.0;
         const double b = x0 + h * 2.0;
-        if (auto ok = check_hat(a, x0, b); !ok) return std::unexpected(ok.error());
+        QUORVEL_TRY(check_hat(a, x0, b));
         out.emplace_back(Hat{a, x0, b});
     }
     return out;
@@ -70,28 +107,22 @@ Result<Elements> triangles(Values centers, Values hwhm) {
 
 Result<Elements> trapezoids(Values centers, Values top, Values bottom) {
     const std::size_t n = centers.size();
-    if (auto ok = check_length("top", top.size(), n); !ok) return std::unexpected(ok.error());
-    if (auto ok = check_length("bottom", bottom.size(), n); !ok)
-        return std::unexpected(ok.error());
+    QUORVEL_TRY(check_length("top", top.size(), n));
+    QUORVEL_TRY(check_length("bottom", bottom.size(), n));
     // One shared pair gives one shared segment list, validated even when there is no center.
     SegmentList shared;
     if (top.size() == 1 && bottom.size() == 1) {
-        auto segments = trapezoid_shape(top[0], bottom[0]);
-        if (!segments) return std::unexpected(segments.error());
-        shared = std::move(*segments);
+        QUORVEL_TRY_ASSIGN(shared, trapezoid_shape(top[0], bottom[0]));
     }
     Elements out;
     out.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         SegmentList segments = shared;
         if (!segments) {
-            auto own = trapezoid_shape(entry(top, i), entry(bottom, i));
-            if (!own) return std::unexpected(own.error());
-            segments = std::move(*own);
+            QUORVEL_TRY_ASSIGN(segments, trapezoid_shape(entry(top, i), entry(bottom, i)));
         }
-        auto e = placed_shape(segments, centers[i], 1.0);
-        if (!e) return std::unexpected(e.error());
-        out.push_back(std::move(*e));
+        QUORVEL_TRY_ASSIGN(Element e, placed_shape(segments, centers[i], 1.0));
+        out.push_back(std::move(e));
     }
     return out;
 }
@@ -107,27 +138,23 @@ Result<Elements> tabulated(Values centers, const Tables& x, const Tables& y, Int
     Elements out;
     out.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-        auto segments = interpolated_shape(x.row(x.rows == 1 ? 0 : i), y.row(i), interp);
-        if (!segments) return std::unexpected(segments.error());
-        auto e = placed_shape(*segments, centers[i], 1.0);
-        if (!e) return std::unexpected(e.error());
-        out.push_back(std::move(*e));
+        QUORVEL_TRY_ASSIGN(const SegmentList segments,
+                           interpolated_shape(x.row(x.rows == 1 ? 0 : i), y.row(i), interp));
+        QUORVEL_TRY_ASSIGN(Element e, placed_shape(segments, centers[i], 1.0));
+        out.push_back(std::move(e));
     }
     return out;
 }
 
 Result<Elements> shifted(Values shape_x, Values shape_y, Values centers, Values stretch,
                          Interpolation interp) {
-    auto segments = interpolated_shape(shape_x, shape_y, interp);
-    if (!segments) return std::unexpected(segments.error());
-    if (auto ok = check_length("stretch", stretch.size(), centers.size()); !ok)
-        return std::unexpected(ok.error());
+    QUORVEL_TRY_ASSIGN(const SegmentList segments, interpolated_shape(shape_x, shape_y, interp));
+    QUORVEL_TRY(check_length("stretch", stretch.size(), centers.size()));
     Elements out;
     out.reserve(centers.size());
     for (std::size_t i = 0; i < centers.size(); ++i) {
-        auto e = placed_shape(*segments, centers[i], entry(stretch, i));
-        if (!e) return std::unexpected(e.error());
-        out.push_back(std::move(*e));
+        QUORVEL_TRY_ASSIGN(Element e, placed_shape(segments, centers[i], entry(stretch, i)));
+        out.push_back(std::move(e));
     }
     return out;
 }

@@ -1,9 +1,11 @@
 // erf(b) - erf(a) without cancellation: on one side of 0 the difference of the complementary
 // functions keeps full relative accuracy in the tails, and a window narrow against its distance
 // from 0 is summed as a Taylor series about its midpoint.
+#include "erf_difference.hpp"
+
 #include <cmath>
 
-#include "quorvel/profile.hpp"
+#include "../constants.hpp"
 
 namespace quorvel {
 
@@ -19,7 +21,6 @@ double erf_difference(double a, double b) {
 // erfc(m - h) - erfc(m + h) would cancel. Divided by h so that a tiny window does not underflow
 // before its caller normalises it.
 double erf_narrow_window(double m, double h) {
-    constexpr double four_over_sqrt_pi = 2.256758334191025;
     const double h2 = h * h;
     double h_prev = 1.0;    // H_(2j)
     double h_odd = 2.0 * m; // H_(2j+1)
@@ -39,7 +40,7 @@ double erf_narrow_window(double m, double h) {
         tiny_terms = std::abs(term) < std::abs(sum) * 1e-17 ? tiny_terms + 1 : 0;
         if (tiny_terms == 2) break;
     }
-    return four_over_sqrt_pi * std::exp(-(m * m)) * sum;
+    return constants::four_over_sqrt_pi * std::exp(-(m * m)) * sum;
 }
 
 } // namespace quorvel

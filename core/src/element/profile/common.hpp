@@ -1,0 +1,54 @@
+// The vocabulary every line-shape kind file uses. Each kind file defines, for its parameter
+// record K, in namespace line_shape:
+//   value(k, t), slope(k, t)           the shape and its t-derivative at t = x - center
+//   width(k)                           half width at half maximum, or a width of that role
+//   step_scale(k, d)                   quadrature panel width at distance d >= 0 from the center
+//   extent(k, cutoff)                  left and right extents of the support for a cutoff
+//   parameter_derivative(k, p, t)      derivative of the value for a line-shape parameter p
+//   extent_rates(k, p, cutoff)         derivatives of the extents for that parameter
+//   render(k)                          "Gaussian { sigma: 0.5 }" for messages
+// and, for the kinds a Space constructor builds, its validating make_ function. The parameter
+// functions return nullopt for a parameter the kind does not have. dispatch.cpp visits the
+// variant and calls them, so a kind added to ProfileKind without its file does not compile.
+// They are inline: value, slope and step_scale run per quadrature node and are expanded into
+// the visit.
+#pragma once
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "../constants.hpp"
+#include "quorvel/error.hpp"
+#include "quorvel/format.hpp"
+#include "quorvel/profile.hpp"
+
+namespace quorvel::line_shape {
+
+namespace c = constants;
+
+// Left and right extents of a support from the center.
+struct Extent {
+    double left, right;
+};
+
+inline double sign(double t) {
+    return t < 0.0 ? -1.0 : 1.0;
+}
+
+inline Status check_width(const char* name, double v) {
+    if (v > 0.0 && v < INFINITY) return {};
+    return invalid_input(std::string(name) + " must be finite and > 0, got " + fmt_fixed(v));
+}
+
+inline bool zero_or_positive_finite(double v) {
+    return v == 0.0 || (v > 0.0 && v < INFINITY);
+}
+
+// "name: value" with the value in debug form.
+inline std::string field(std::string_view name, double v) {
+    return std::string(name) + ": " + fmt_debug(v);
+}
+
+} // namespace quorvel::line_shape

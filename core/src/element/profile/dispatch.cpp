@@ -1,0 +1,88 @@
+// One visit over the line-shape kinds per operation, calling the functions of the kind files,
+// and the checks every kind shares.
+#include "dispatch.hpp"
+
+#include <string>
+#include <variant>
+
+#include "fts.hpp"
+#include "gaussian.hpp"
+#include "harmonic.hpp"
+#include "lorentzian.hpp"
+#include "matern.hpp"
+#include "pseudo_voigt.hpp"
+#include "smoothed_box.hpp"
+#include "super_gaussian.hpp"
+#include "voigt.hpp"
+
+namespace quorvel {
+
+namespace {
+
+std::string render_kind(const ProfileKind& kind) {
+    return std::visit([](const auto& k) { return line_shape::render(k); }, kind);
+}
+
+std::unexpected<CoreError> no_parameter(const ProfileKind& kind, ParameterKind p) {
+    return invalid_input(render_kind(kind) + " has no parameter " + std::string(parameter_name(p)));
+}
+
+} // namespace
+
+std::string_view parameter_name(ParameterKind p) {
+    switch (p) {
+    case ParameterKind::Center:
+        return "Center";
+    case ParameterKind::Scale:
+        return "Scale";
+    case ParameterKind::Sigma:
+        return "Sigma";
+    case ParameterKind::Gamma:
+        return "Gamma";
+    case ParameterKind::Eta:
+        return "Eta";
+    case ParameterKind::Power:
+        return "Power";
+    case ParameterKind::Asymmetry:
+        return "Asymmetry";
+    case ParameterKind::HalfWidth:
+        return "HalfWidth";
+    }
+    throw InternalError("unknown parameter kind");
+}
+
+double profile_value(const ProfileKind& kind, double t) {
+    return std::visit([t](const auto& k) { return line_shape::value(k, t); }, kind);
+}
+
+double profile_slope(const ProfileKind& kind, double t) {
+    return std::visit([t](const auto& k) { return line_shape::slope(k, t); }, kind);
+}
+
+double profile_scale(const ProfileKind& kind, double d) {
+    return std::visit([d](const auto& k) { return line_shape::step_scale(k, d); }, kind);
+}
+
+Result<line_shape::Extent> profile_extent(const ProfileKind& kind, double cutoff) {
+    if (!(cutoff > 0.0 && cutoff < INFINITY))
+        return invalid_input("cutoff must be finite and > 0, got " + fmt_fixed(cutoff));
+    return std::visit([cutoff](const auto& k) { return line_shape::extent(k, cutoff); }, kind);
+}
+
+Result<double> profile_parameter_derivative(const ProfileKind& kind, ParameterKind p, double t) {
+    if (p == ParameterKind::Center) return -profile_slope(kind, t);
+    if (p == ParameterKind::Scale) return -t * profile_slope(kind, t);
+    const std::optional<double> d = std::visit(
+        [p, t](const auto& k) { return line_shape::parameter_derivative(k, p, t); }, kind);
+    if (!d) return no_parameter(kind, p);
+    return *d;
+}
+
+Result<ExtentRates> profile_extent_rates(const ProfileKind& kind, ParameterKind p, double cutoff) {
+    const std::optional<ExtentRates> rates = std::visit(
+        [p, cutoff](const auto& k) { return line_shape::extent_rates(k, p, cutoff); }, kind);
+    if (!rates) return no_parameter(kind, p);
+    return *rates;
+}
+
+} // namespace quorvel

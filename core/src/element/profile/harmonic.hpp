@@ -1,0 +1,45 @@
+// The harmonic cos(phase + 2 pi wavenumber t / period) of a Fourier basis; its support is the
+// period around the center, given as the cutoff.
+#pragma once
+
+#include "common.hpp"
+
+namespace quorvel::line_shape {
+
+inline double value(const Harmonic& k, double t) {
+    return std::cos(k.phase + t * (k.wavenumber * c::two_pi) / k.period);
+}
+
+inline double slope(const Harmonic& k, double t) {
+    const double g = k.wavenumber * c::two_pi / k.period;
+    return -(g * std::sin(k.phase + t * g));
+}
+
+// A quarter wavelength.
+inline double width(const Harmonic& k) {
+    return k.period * 0.25 / k.wavenumber;
+}
+
+inline double step_scale(const Harmonic& k, double) {
+    return width(k);
+}
+
+inline Extent extent(const Harmonic&, double cutoff) {
+    return {cutoff, cutoff};
+}
+
+// No line-shape parameters.
+inline std::optional<double> parameter_derivative(const Harmonic&, ParameterKind, double) {
+    return std::nullopt;
+}
+
+inline std::optional<ExtentRates> extent_rates(const Harmonic&, ParameterKind, double) {
+    return std::nullopt;
+}
+
+inline std::string render(const Harmonic& k) {
+    return "Harmonic { " + field("wavenumber", k.wavenumber) + ", " + field("period", k.period) +
+           ", " + field("phase", k.phase) + " }";
+}
+
+} // namespace quorvel::line_shape

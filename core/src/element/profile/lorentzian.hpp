@@ -1,0 +1,54 @@
+// The Lorentzian 1 / (1 + (t / hwhm)^2), peak 1.
+#pragma once
+
+#include "common.hpp"
+
+namespace quorvel::line_shape {
+
+inline Result<ProfileKind> make_lorentzian(double hwhm) {
+    QUORVEL_TRY(check_width("hwhm", hwhm));
+    return Lorentzian{hwhm};
+}
+
+inline double value(const Lorentzian& k, double t) {
+    const double u = t / k.hwhm;
+    return 1.0 / (u * u + 1.0);
+}
+
+inline double slope(const Lorentzian& k, double t) {
+    const double u = t / k.hwhm;
+    const double e = u * u + 1.0;
+    return u * -2.0 / (k.hwhm * (e * e));
+}
+
+inline double width(const Lorentzian& k) {
+    return k.hwhm;
+}
+
+inline double step_scale(const Lorentzian& k, double d) {
+    return (d + k.hwhm) * 0.3;
+}
+
+inline Extent extent(const Lorentzian& k, double cutoff) {
+    const double e = cutoff * width(k);
+    return {e, e};
+}
+
+// The half width is the Gamma parameter.
+inline std::optional<double> parameter_derivative(const Lorentzian& k, ParameterKind p, double t) {
+    if (p != ParameterKind::Gamma) return std::nullopt;
+    const double u = t / k.hwhm;
+    const double e = u * u + 1.0;
+    return u * (u * 2.0) / (k.hwhm * (e * e));
+}
+
+inline std::optional<ExtentRates> extent_rates(const Lorentzian&, ParameterKind p, double cutoff) {
+    if (p != ParameterKind::Gamma) return std::nullopt;
+    return ExtentRates{cutoff, cutoff};
+}
+
+inline std::string render(const Lorentzian& k) {
+    return "Lorentzian { " + field("hwhm", k.hwhm) + " }";
+}
+
+} // namespace quorvel::line_shape

@@ -1,0 +1,108 @@
+// The Matern correlations of orders 1/2, 3/2 and 5/2 in the distance |t| / length, peak 1: with
+// m = rate |t| / length (rate 1, sqrt 3, sqrt 5) they are exp(-m), (1 + m) exp(-m) and
+// (1 + m + m^2 / 3) exp(-m).
+#pragma once
+
+#include "common.hpp"
+
+namespace quorvel::line_shape {
+
+inline double matern_rate(MaternOrder o) {
+    switch (o) {
+    case MaternOrder::Half:
+        return 1.0;
+    case MaternOrder::ThreeHalves:
+        return c::sqrt3;
+    case MaternOrder::FiveHalves:
+        return c::sqrt5;
+    }
+    throw InternalError("unknown Matern order");
+}
+
+// The m where the correlation falls to 1/2.
+inline double matern_half_point(MaternOrder o) {
+    switch (o) {
+    case MaternOrder::Half:
+        return c::matern_half_point_half;
+    case MaternOrder::ThreeHalves:
+        return c::matern_half_point_three_halves;
+    case MaternOrder::FiveHalves:
+        return c::matern_half_point_five_halves;
+    }
+    throw InternalError("unknown Matern order");
+}
+
+inline std::string_view matern_order_name(MaternOrder o) {
+    switch (o) {
+    case MaternOrder::Half:
+        return "Half";
+    case MaternOrder::ThreeHalves:
+        return "ThreeHalves";
+    case MaternOrder::FiveHalves:
+        return "FiveHalves";
+    }
+    throw InternalError("unknown Matern order");
+}
+
+inline double value(const Matern& k, double t) {
+    const double r = std::abs(t);
+    switch (k.order) {
+    case MaternOrder::Half:
+        return std::exp(-(r / k.length));
+    case MaternOrder::ThreeHalves: {
+        const double m = r * c::sqrt3 / k.length;
+        return (m + 1.0) * std::exp(-m);
+    }
+    case MaternOrder::FiveHalves: {
+        const double m = r * c::sqrt5 / k.length;
+        return (m + 1.0 + m * m / 3.0) * std::exp(-m);
+    }
+    }
+    throw InternalError("unknown Matern order");
+}
+
+inline double slope(const Matern& k, double t) {
+    switch (k.order) {
+    case MaternOrder::Half:
+        if (std::isnan(t)) return t;
+        if (t == 0.0) return 0.0;
+        return -sign(t) * (1.0 / k.length) * std::exp(-std::abs(t) / k.length);
+    case MaternOrder::ThreeHalves: {
+        const double g = c::sqrt3 / k.length;
+        return -t * g * g * std::exp(-std::abs(t) * g);
+    }
+    case MaternOrder::FiveHalves: {
+        const double g = c::sqrt5 / k.length;
+        return std::exp(-std::abs(t) * g) * ((std::abs(t) * g + 1.0) * (t * g * g / -3.0));
+    }
+    }
+    throw InternalError("unknown Matern order");
+}
+
+inline double width(const Matern& k) {
+    return k.length * matern_half_point(k.order) / matern_rate(k.order);
+}
+
+inline double step_scale(const Matern& k, double) {
+    return k.length * 0.5 / matern_rate(k.order);
+}
+
+inline Extent extent(const Matern& k, double cutoff) {
+    return {cutoff * k.length, cutoff * k.length};
+}
+
+// No line-shape parameters.
+inline std::optional<double> parameter_derivative(const Matern&, ParameterKind, double) {
+    return std::nullopt;
+}
+
+inline std::optional<ExtentRates> extent_rates(const Matern&, ParameterKind, double) {
+    return std::nullopt;
+}
+
+inline std::string render(const Matern& k) {
+    return "Matern { order: " + std::string(matern_order_name(k.order)) + ", " +
+           field("length", k.length) + " }";
+}
+
+} // namespace quorvel::line_shape

@@ -1,0 +1,59 @@
+// The pseudo-Voigt mixture eta L + (1 - eta) G of a Lorentzian and a Gaussian of the same half
+// width, peak 1.
+#pragma once
+
+#include "common.hpp"
+
+namespace quorvel::line_shape {
+
+inline Result<ProfileKind> make_pseudo_voigt(double hwhm, double eta) {
+    QUORVEL_TRY(check_width("hwhm", hwhm));
+    if (!(eta >= 0.0 && eta <= 1.0))
+        return invalid_input("pseudo-Voigt eta must be in [0, 1], got " + fmt_fixed(eta));
+    return PseudoVoigt{hwhm, eta};
+}
+
+inline double value(const PseudoVoigt& k, double t) {
+    const double u = t / k.hwhm;
+    return k.eta / (u * u + 1.0) + (1.0 - k.eta) * std::exp(u * (u * -c::ln2));
+}
+
+inline double slope(const PseudoVoigt& k, double t) {
+    const double u = t / k.hwhm;
+    const double e = u * u + 1.0;
+    return (1.0 - k.eta) * (u * -c::two_ln2 / k.hwhm) * std::exp(u * (u * -c::ln2)) -
+           k.eta * (u * 2.0 / (k.hwhm * (e * e)));
+}
+
+inline double width(const PseudoVoigt& k) {
+    return k.hwhm;
+}
+
+// The steps of a Voigt whose Gaussian has the same half width.
+inline double step_scale(const PseudoVoigt& k, double d) {
+    const double g = k.hwhm / c::sqrt_2ln2;
+    return std::fmax(g * 0.5, k.hwhm * 0.3 + std::fmax(d + g * -6.0, 0.0) * 0.3);
+}
+
+inline Extent extent(const PseudoVoigt& k, double cutoff) {
+    const double e = cutoff * width(k);
+    return {e, e};
+}
+
+inline std::optional<double> parameter_derivative(const PseudoVoigt& k, ParameterKind p, double t) {
+    if (p != ParameterKind::Eta) return std::nullopt;
+    const double u = t / k.hwhm;
+    return 1.0 / (u * u + 1.0) - std::exp(u * (u * -c::ln2));
+}
+
+// The support does not depend on eta.
+inline std::optional<ExtentRates> extent_rates(const PseudoVoigt&, ParameterKind p, double) {
+    if (p != ParameterKind::Eta) return std::nullopt;
+    return ExtentRates{0.0, 0.0};
+}
+
+inline std::string render(const PseudoVoigt& k) {
+    return "PseudoVoigt { " + field("hwhm", k.hwhm) + ", " + field("eta", k.eta) + " }";
+}
+
+} // namespace quorvel::line_shape
