@@ -2,6 +2,7 @@
 // and covariance_length_derivatives, with the conversion of the `dims` entries.
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -60,7 +61,9 @@ struct WeightItem {
     std::optional<double> scale;
 };
 
-bool from_python(PyObject* obj, WeightItem& out) { return py::from_python(obj, out.scale); }
+bool from_python(PyObject* obj, WeightItem& out) {
+    return py::from_python(obj, out.scale);
+}
 
 using Weights = Sequence<WeightItem>;
 
@@ -116,56 +119,32 @@ Result<std::vector<double>> covariance_diagonal_impl(const double& variance,
     return without_gil([&] { return covariance_diagonal(variance, *parsed, side); });
 }
 
-// A list of new references; steals every item, nullptr (all released) when one is nullptr.
-PyObject* new_list(std::vector<PyObject*>& items) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
-    bool ok = list != nullptr;
-    for (PyObject* item : items) ok = ok && item != nullptr;
-    if (!ok) {
-        for (PyObject* item : items) Py_XDECREF(item);
-        Py_XDECREF(list);
-        return nullptr;
-    }
-    for (std::size_t i = 0; i < items.size(); ++i)
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), items[i]);
-    return list;
-}
+// K, then L as a list of arrays, then T as a list (per dimension) of lists of arrays.
+using LengthDerivativeArrays = std::tuple<Dense2, List<Dense2>, List<List<Dense2>>>;
 
-PyObject* covariance_length_derivatives_impl(const double& variance,
-                                             const Sequence<DimsItem>& dims,
-                                             const Sequence<SpacePtr>& a, const Weights& wa) {
-    const auto fail = [](const CoreError& error) -> PyObject* {
-        raise_core_error(error);
-        return nullptr;
-    };
-    if (auto ok = check_variance(variance); !ok) return fail(ok.error());
-    auto parsed = parse_dims(dims);
-    if (!parsed) return fail(parsed.error());
+Result<LengthDerivativeArrays> covariance_length_derivatives_impl(const double& variance,
+                                                                  const Sequence<DimsItem>& dims,
+                                                                  const Sequence<SpacePtr>& a,
+                                                                  const Weights& wa) {
+    QUORVEL_TRY(check_variance(variance));
+    QUORVEL_TRY_ASSIGN(auto parsed, parse_dims(dims));
     AtomSide side{a.items, {}};
-    if (auto ok = side_weights(wa, side.weights); !ok) return fail(ok.error());
-    auto result =
-        without_gil([&] { return covariance_length_derivatives(variance, *parsed, side); });
-    if (!result) return fail(result.error());
+    QUORVEL_TRY(side_weights(wa, side.weights));
+    QUORVEL_TRY_ASSIGN(auto result, without_gil([&] {
+                           return covariance_length_derivatives(variance, parsed, side);
+                       }));
 
-    const std::size_t n = result->n;
-    const auto array = [n](std::vector<double>& m) {
-        return to_python(Dense2{n, n, std::move(m)});
-    };
-    PyObject* k = array(result->k);
-    std::vector<PyObject*> ls, ts;
-    for (auto& m : result->l) ls.push_back(array(m));
-    for (auto& list : result->t) {
-        std::vector<PyObject*> inner;
-        for (auto& m : list) inner.push_back(array(m));
-        ts.push_back(new_list(inner));
+    const std::size_t n = result.n;
+    const auto array = [n](std::vector<double>& m) { return Dense2{n, n, std::move(m)}; };
+    LengthDerivativeArrays out{array(result.k), {}, {}};
+    for (auto& m : result.l)
+        std::get<1>(out).items.push_back(array(m));
+    for (auto& list : result.t) {
+        List<Dense2>& arrays = std::get<2>(out).items.emplace_back();
+        for (auto& m : list)
+            arrays.items.push_back(array(m));
     }
-    PyObject* l = new_list(ls);
-    PyObject* t = new_list(ts);
-    PyObject* tuple = (k && l && t) ? PyTuple_Pack(3, k, l, t) : nullptr;
-    Py_XDECREF(k);
-    Py_XDECREF(l);
-    Py_XDECREF(t);
-    return tuple;
+    return out;
 }
 
 constexpr Entry covariance_matrix_entry{

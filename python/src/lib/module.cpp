@@ -6,48 +6,32 @@
 namespace quorvel::py {
 
 int add_object(PyObject* module, const char* name, PyObject* value) {
-    if (value == nullptr) return -1;
-    PyObject* all = PyObject_GetAttrString(module, "__all__");
-    if (all == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
-            Py_DECREF(value);
-            return -1;
-        }
+    const Ref owned = Ref::steal(value);
+    if (!owned) return -1;
+    Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
         PyErr_Clear();
-        all = PyList_New(0);
-        if (all == nullptr || PyObject_SetAttrString(module, "__all__", all) < 0) {
-            Py_XDECREF(all);
-            Py_DECREF(value);
-            return -1;
-        }
+        all = Ref::steal(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
     }
-    PyObject* key = PyUnicode_FromString(name);
-    const bool appended = key != nullptr && PyList_Check(all) && PyList_Append(all, key) == 0;
-    Py_XDECREF(key);
-    Py_DECREF(all);
-    if (!appended) {
+    const Ref key = Ref::steal(PyUnicode_FromString(name));
+    if (!key || !PyList_Check(all.get()) || PyList_Append(all.get(), key.get()) != 0) {
         PyErr_Clear();
         raise_internal("could not append __name__ to __all__");
-        Py_DECREF(value);
         return -1;
     }
-    const int r = PyObject_SetAttrString(module, name, value);
-    Py_DECREF(value);
-    return r;
+    return PyObject_SetAttrString(module, name, owned.get());
 }
 
 int add_function(PyObject* module, PyMethodDef& def) {
-    PyObject* module_name = PyModule_GetNameObject(module);
-    if (module_name == nullptr) return -1;
-    PyObject* f = PyCFunction_NewEx(&def, nullptr, module_name);
-    Py_DECREF(module_name);
-    return add_object(module, def.ml_name, f);
+    const Ref module_name = Ref::steal(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    return add_object(module, def.ml_name, PyCFunction_NewEx(&def, nullptr, module_name.get()));
 }
 
 int add_class(PyObject* module, const char* name, PyTypeObject* type) {
-    if (type == nullptr) return -1;
-    Py_INCREF(type);
-    return add_object(module, name, reinterpret_cast<PyObject*>(type));
+    return add_object(module, name, Ref::borrow(reinterpret_cast<PyObject*>(type)).release());
 }
 
 namespace {
@@ -60,9 +44,8 @@ int exec_module(PyObject* module) {
             return -1;
         }
         if (add_object(module, "__version__", PyUnicode_FromString("0.2.1")) < 0) return -1;
-        PyObject* singular = singular_error();
-        Py_XINCREF(singular);
-        if (add_object(module, "SingularError", singular) < 0) return -1;
+        if (add_object(module, "SingularError", Ref::borrow(singular_error()).release()) < 0)
+            return -1;
         if (add_object(module, "FWHM_PER_SIGMA", PyFloat_FromDouble(2.3548200450309493)) < 0)
             return -1;
         if (add_space(module) < 0) return -1;
