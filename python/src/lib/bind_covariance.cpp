@@ -148,18 +148,16 @@ Result<LengthDerivativeArrays> covariance_length_derivatives_impl(const double& 
 }
 
 constexpr Entry covariance_matrix_entry{
-    "covariance_matrix", nullptr,
-    "covariance_matrix(variance, dims, a, wa, b, wb, symmetric=False)\n--\n\n"
-    "The covariance matrix between product atoms a (rows) and b (columns); see\n"
-    "`quorvel.covariance`."};
-constexpr Entry covariance_diagonal_entry{"covariance_diagonal", nullptr,
+    nullptr, "covariance_matrix(variance, dims, a, wa, b, wb, symmetric=False)\n--\n\n"
+             "The covariance matrix between product atoms a (rows) and b (columns); see\n"
+             "`quorvel.covariance`."};
+constexpr Entry covariance_diagonal_entry{nullptr,
                                           "covariance_diagonal(variance, dims, a, wa)\n--\n\n"
                                           "The variances of product atoms a."};
 constexpr Entry covariance_length_derivatives_entry{
-    "covariance_length_derivatives", nullptr,
-    "covariance_length_derivatives(variance, dims, a, wa)\n--\n\n"
-    "The symmetric covariance K of atoms a and \xe2\x84\x93_d "
-    "\xe2\x88\x82K/\xe2\x88\x82\xe2\x84\x93_d for each dimension d."};
+    nullptr, "covariance_length_derivatives(variance, dims, a, wa)\n--\n\n"
+             "The symmetric covariance K of atoms a and \xe2\x84\x93_d "
+             "\xe2\x88\x82K/\xe2\x88\x82\xe2\x84\x93_d for each dimension d."};
 
 PyMethodDef covariance_matrix_def = function_def<covariance_matrix_entry, covariance_matrix_impl>();
 PyMethodDef covariance_diagonal_def =

@@ -10,7 +10,7 @@ Result<SparseMatrix> evaluate_impl(const SpacePtr& basis, const std::vector<doub
     return without_gil([&] { return evaluate_points(*basis, x); });
 }
 
-constexpr Entry evaluate_entry{"evaluate", nullptr, "evaluate(basis, x)\n--\n\n"};
+constexpr Entry evaluate_entry{nullptr, "evaluate(basis, x)\n--\n\n"};
 PyMethodDef evaluate_def = function_def<evaluate_entry, evaluate_impl>();
 
 } // namespace

@@ -13,8 +13,7 @@ double faddeeva_re_impl(const double& x, const double& y) {
 }
 
 constexpr Entry faddeeva_re_entry{
-    "faddeeva_re", nullptr,
-    "faddeeva_re(x, y)\n--\n\nRe w(x + iy) for y >= 0, w the Faddeeva function."};
+    nullptr, "faddeeva_re(x, y)\n--\n\nRe w(x + iy) for y >= 0, w the Faddeeva function."};
 PyMethodDef faddeeva_re_def = function_def<faddeeva_re_entry, faddeeva_re_impl>();
 
 } // namespace

@@ -57,13 +57,12 @@ std::uint64_t n_model(const Fit& self) {
 }
 
 constexpr Entry fit_new{
-    "__new__", "Fit",
-    "Fit(kernels, model, normalization, smoothing, penalty, order, weight=None)\n--\n\n"};
-constexpr Entry apply_entry{"apply_last_axis", "Fit",
+    "Fit", "Fit(kernels, model, normalization, smoothing, penalty, order, weight=None)\n--\n\n"};
+constexpr Entry apply_entry{"Fit",
                             "apply_last_axis($self, data)\n--\n\nFits each row of data, shape (k, "
                             "n_data), returning coefficients (k, n_model)."};
-constexpr Entry to_dense_entry{"to_dense", "Fit", "to_dense($self)\n--\n\n"};
-constexpr Entry design_entry{"design", "Fit", "design($self)\n--\n\n"};
+constexpr Entry to_dense_entry{"Fit", "to_dense($self)\n--\n\n"};
+constexpr Entry design_entry{"Fit", "design($self)\n--\n\n"};
 
 PyMethodDef methods[] = {method_def<apply_entry, apply_impl>(),
                          noargs_def<to_dense_entry, to_dense_impl>(),
@@ -79,7 +78,7 @@ PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<fit_new, 
                        {Py_tp_getset, getset},
                        {0, nullptr}};
 PyType_Spec type_spec{"quorvel._quorvel.Fit", sizeof(Instance<Fit>), 0,
-                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 PyTypeObject* type_slot = nullptr;
 
 } // namespace

@@ -17,8 +17,7 @@ Result<SparseMatrix> inner_products_impl(const SpacePtr& a, const SpacePtr& b,
     return without_gil([&] { return inner_product_matrix(a->elements, *b, *w); });
 }
 
-constexpr Entry inner_products_entry{"inner_products", nullptr,
-                                     "inner_products(a, b, weight=None)\n--\n\n"};
+constexpr Entry inner_products_entry{nullptr, "inner_products(a, b, weight=None)\n--\n\n"};
 PyMethodDef inner_products_def = function_def<inner_products_entry, inner_products_impl>();
 
 } // namespace

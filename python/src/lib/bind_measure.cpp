@@ -35,13 +35,12 @@ measure_derivative_impl(const SpacePtr& kernels, const SpacePtr& basis,
         [&] { return measurement_derivative(kernels->elements, *basis, *norm, *p, *w); });
 }
 
-constexpr Entry measure_entry{"measure", nullptr,
+constexpr Entry measure_entry{nullptr,
                               "measure(kernels, basis, normalization, weight=None)\n--\n\n"};
 constexpr Entry measure_derivative_entry{
-    "measure_derivative", nullptr,
-    "measure_derivative(kernels, basis, normalization, parameter, weight=None)\n--\n\n"
-    "(W, \xe2\x88\x82W/\xe2\x88\x82p) for the kernels' parameter p; see "
-    "`quorvel.measure_derivative`."};
+    nullptr, "measure_derivative(kernels, basis, normalization, parameter, weight=None)\n--\n\n"
+             "(W, \xe2\x88\x82W/\xe2\x88\x82p) for the kernels' parameter p; see "
+             "`quorvel.measure_derivative`."};
 
 PyMethodDef measure_def = function_def<measure_entry, measure_impl>();
 PyMethodDef measure_derivative_def =
@@ -49,7 +48,9 @@ PyMethodDef measure_derivative_def =
 
 } // namespace
 
-int add_measure(PyObject* module) { return add_function(module, measure_def); }
+int add_measure(PyObject* module) {
+    return add_function(module, measure_def);
+}
 int add_measure_derivative(PyObject* module) {
     return add_function(module, measure_derivative_def);
 }

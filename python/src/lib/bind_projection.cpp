@@ -17,7 +17,8 @@ namespace {
 
 // The `bounds` argument as given: converted only after the shape of f has been checked.
 struct BoundsArgument {
-    PyObject* object = nullptr; // borrowed; the call's own references keep it alive
+    static constexpr bool accepts_none = true; // omitted and None both mean no bounds
+    PyObject* object = nullptr;                // borrowed; the call's own references keep it alive
 };
 
 bool from_python(PyObject* obj, BoundsArgument& out) {
@@ -104,14 +105,13 @@ std::uint64_t n_dst(const Projection& self) {
     return self.n_dst;
 }
 
-constexpr Entry projection_new{"__new__", "Projection",
-                               "Projection(src, dst, weight=None)\n--\n\n"};
+constexpr Entry projection_new{"Projection", "Projection(src, dst, weight=None)\n--\n\n"};
 constexpr Entry apply_entry{
-    "apply_last_axis", "Projection",
+    "Projection",
     "apply_last_axis($self, f, bounds=None)\n--\n\nProjects each row of f, shape (k, n_src), "
     "returning (k, n_dst). `bounds` is None,\n\"local\", or (lo, hi)."};
-constexpr Entry to_dense_entry{"to_dense", "Projection", "to_dense($self)\n--\n\n"};
-constexpr Entry cross_entry{"cross", "Projection", "cross($self)\n--\n\n"};
+constexpr Entry to_dense_entry{"Projection", "to_dense($self)\n--\n\n"};
+constexpr Entry cross_entry{"Projection", "cross($self)\n--\n\n"};
 
 PyMethodDef methods[] = {method_def<apply_entry, apply_impl>(),
                          noargs_def<to_dense_entry, to_dense_impl>(),
@@ -127,7 +127,7 @@ PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<projectio
                        {Py_tp_getset, getset},
                        {0, nullptr}};
 PyType_Spec type_spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
-                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 PyTypeObject* type_slot = nullptr;
 
 } // namespace

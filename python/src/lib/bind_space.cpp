@@ -144,56 +144,49 @@ Result<std::vector<double>> integrals_impl(const Space& self, const std::optiona
     return without_gil([&] { return space_integrals(self.elements, *w); });
 }
 
-constexpr Entry deltas_entry{"deltas", "Space", "deltas(x)\n--\n\n"};
-constexpr Entry boxes_entry{"boxes", "Space", "boxes(edges)\n--\n\n"};
-constexpr Entry hats_entry{"hats", "Space", "hats(nodes)\n--\n\n"};
-constexpr Entry bsplines_entry{"bsplines", "Space", "bsplines(knots, degree)\n--\n\n"};
-constexpr Entry harmonics_entry{"harmonics", "Space", "harmonics(n, period, start)\n--\n\n"};
-constexpr Entry bsplines_periodic_entry{"bsplines_periodic", "Space",
-                                        "bsplines_periodic(breakpoints, degree)\n--\n\n"};
-constexpr Entry bsplines_clamped_entry{"bsplines_clamped", "Space",
-                                       "bsplines_clamped(breakpoints, degree)\n--\n\n"};
-constexpr Entry gaussians_entry{"gaussians", "Space", "gaussians(centers, sigma, cutoff)\n--\n\n"};
-constexpr Entry lorentzians_entry{"lorentzians", "Space",
-                                  "lorentzians(centers, hwhm, cutoff)\n--\n\n"};
-constexpr Entry voigts_entry{"voigts", "Space", "voigts(centers, sigma, gamma, cutoff)\n--\n\n"};
-constexpr Entry pseudo_voigts_entry{"pseudo_voigts", "Space",
-                                    "pseudo_voigts(centers, hwhm, eta, cutoff)\n--\n\n"};
+constexpr Entry deltas_entry{"Space", "deltas(x)\n--\n\n"};
+constexpr Entry boxes_entry{"Space", "boxes(edges)\n--\n\n"};
+constexpr Entry hats_entry{"Space", "hats(nodes)\n--\n\n"};
+constexpr Entry bsplines_entry{"Space", "bsplines(knots, degree)\n--\n\n"};
+constexpr Entry harmonics_entry{"Space", "harmonics(n, period, start)\n--\n\n"};
+constexpr Entry bsplines_periodic_entry{"Space", "bsplines_periodic(breakpoints, degree)\n--\n\n"};
+constexpr Entry bsplines_clamped_entry{"Space", "bsplines_clamped(breakpoints, degree)\n--\n\n"};
+constexpr Entry gaussians_entry{"Space", "gaussians(centers, sigma, cutoff)\n--\n\n"};
+constexpr Entry lorentzians_entry{"Space", "lorentzians(centers, hwhm, cutoff)\n--\n\n"};
+constexpr Entry voigts_entry{"Space", "voigts(centers, sigma, gamma, cutoff)\n--\n\n"};
+constexpr Entry pseudo_voigts_entry{"Space", "pseudo_voigts(centers, hwhm, eta, cutoff)\n--\n\n"};
 constexpr Entry super_gaussians_entry{
-    "super_gaussians", "Space",
-    "super_gaussians(centers, hwhm_left, hwhm_right, power, cutoff)\n--\n\n"};
-constexpr Entry smoothed_boxes_entry{"smoothed_boxes", "Space",
+    "Space", "super_gaussians(centers, hwhm_left, hwhm_right, power, cutoff)\n--\n\n"};
+constexpr Entry smoothed_boxes_entry{"Space",
                                      "smoothed_boxes(centers, half_width, sigma, cutoff)\n--\n\n"};
 constexpr Entry fts_entry{
-    "fts", "Space",
+    "Space",
     "fts(centers, max_opd, cutoff, apodization=None, cosine_sum=None, polynomial=None)\n--\n\n"
     "`apodization` is a name, or None with `cosine_sum` (<= 4) or `polynomial` (<= 5)\n"
     "coefficients."};
-constexpr Entry rectangles_entry{"rectangles", "Space", "rectangles(centers, widths)\n--\n\n"};
-constexpr Entry triangles_entry{"triangles", "Space", "triangles(centers, hwhm)\n--\n\n"};
-constexpr Entry trapezoids_entry{"trapezoids", "Space",
-                                 "trapezoids(centers, top, bottom)\n--\n\n"};
+constexpr Entry rectangles_entry{"Space", "rectangles(centers, widths)\n--\n\n"};
+constexpr Entry triangles_entry{"Space", "triangles(centers, hwhm)\n--\n\n"};
+constexpr Entry trapezoids_entry{"Space", "trapezoids(centers, top, bottom)\n--\n\n"};
 constexpr Entry shifted_entry{
-    "shifted", "Space",
+    "Space",
     "shifted(shape_x, shape_y, centers, stretch, interp)\n--\n\n"
     "Copies of the tabulated shape (shape_x, shape_y), shifted to `centers` and stretched by\n"
     "`stretch`."};
 constexpr Entry tabulated_entry{
-    "tabulated", "Space",
-    "tabulated(centers, x, y, interp)\n--\n\n"
-    "Per-element tables: x has 1 or len(centers) rows, y has len(centers) rows."};
+    "Space", "tabulated(centers, x, y, interp)\n--\n\n"
+             "Per-element tables: x has 1 or len(centers) rows, y has len(centers) rows."};
 constexpr Entry mapped_entry{
-    "mapped", "Space",
+    "Space",
     "mapped($self, kind, a, b, jacobian)\n--\n\n"
     "The elements as functions of x = forward(u): kind \"reciprocal\" (x = a / u) or \"affine\"\n"
     "(x = a + b·u)."};
-constexpr Entry concatenate_entry{"concatenate", "Space", "concatenate(spaces)\n--\n\n"};
-constexpr Entry take_entry{"take", "Space", "take($self, indices)\n--\n\n"};
-constexpr Entry derivative_entry{"derivative", "Space", "derivative($self, order)\n--\n\n"};
-constexpr Entry lower_entry{"lower", "Space", "lower($self)\n--\n\n"};
-constexpr Entry upper_entry{"upper", "Space", "upper($self)\n--\n\n"};
-constexpr Entry centers_entry{"centers", "Space", "centers($self)\n--\n\n"};
-constexpr Entry integrals_entry{"integrals", "Space", "integrals($self, weight=None)\n--\n\n"};
+constexpr Entry concatenate_entry{"Space", "concatenate(spaces)\n--\n\n"};
+constexpr Entry take_entry{"Space", "take($self, indices)\n--\n\n"};
+constexpr Entry derivative_entry{"Space", "derivative($self, order)\n--\n\n"};
+constexpr Entry lower_entry{"Space", "lower($self)\n--\n\n"};
+constexpr Entry upper_entry{"Space", "upper($self)\n--\n\n"};
+constexpr Entry centers_entry{"Space", "centers($self)\n--\n\n"};
+constexpr Entry integrals_entry{"Space", "integrals($self, weight=None)\n--\n\n"};
 
 // The method table in the documented member order.
 PyMethodDef space_methods[] = {
