@@ -159,22 +159,14 @@ constexpr Entry covariance_length_derivatives_entry{
              "The symmetric covariance K of atoms a and \xe2\x84\x93_d "
              "\xe2\x88\x82K/\xe2\x88\x82\xe2\x84\x93_d for each dimension d."};
 
-PyMethodDef covariance_matrix_def = function_def<covariance_matrix_entry, covariance_matrix_impl>();
-PyMethodDef covariance_diagonal_def =
-    function_def<covariance_diagonal_entry, covariance_diagonal_impl>();
-PyMethodDef covariance_length_derivatives_def =
-    function_def<covariance_length_derivatives_entry, covariance_length_derivatives_impl>();
+const Member members[] = {
+    module_function<covariance_matrix_entry, covariance_matrix_impl>(),
+    module_function<covariance_diagonal_entry, covariance_diagonal_impl>(),
+    module_function<covariance_length_derivatives_entry, covariance_length_derivatives_impl>(),
+};
 
 } // namespace
 
-int add_covariance_matrix(PyObject* module) {
-    return add_function(module, covariance_matrix_def);
-}
-int add_covariance_diagonal(PyObject* module) {
-    return add_function(module, covariance_diagonal_def);
-}
-int add_covariance_length_derivatives(PyObject* module) {
-    return add_function(module, covariance_length_derivatives_def);
-}
+const Members covariance_members = members;
 
 } // namespace quorvel::py

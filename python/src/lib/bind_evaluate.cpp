@@ -11,12 +11,10 @@ Result<SparseMatrix> evaluate_impl(const SpacePtr& basis, const std::vector<doub
 }
 
 constexpr Entry evaluate_entry{nullptr, "evaluate(basis, x)\n--\n\n"};
-PyMethodDef evaluate_def = function_def<evaluate_entry, evaluate_impl>();
+const Member members[] = {module_function<evaluate_entry, evaluate_impl>()};
 
 } // namespace
 
-int add_evaluate(PyObject* module) {
-    return add_function(module, evaluate_def);
-}
+const Members evaluate_members = members;
 
 } // namespace quorvel::py

@@ -81,10 +81,14 @@ PyType_Spec type_spec{"quorvel._quorvel.Fit", sizeof(Instance<Fit>), 0,
                       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 PyTypeObject* type_slot = nullptr;
 
+PyTypeObject* fit_class() {
+    return class_object(type_slot, type_spec);
+}
+
+const Member members[] = {module_class<fit_class>("Fit")};
+
 } // namespace
 
-int add_fit(PyObject* module) {
-    return add_class(module, "Fit", class_object(type_slot, type_spec));
-}
+const Members fit_members = members;
 
 } // namespace quorvel::py

@@ -18,12 +18,10 @@ Result<SparseMatrix> inner_products_impl(const SpacePtr& a, const SpacePtr& b,
 }
 
 constexpr Entry inner_products_entry{nullptr, "inner_products(a, b, weight=None)\n--\n\n"};
-PyMethodDef inner_products_def = function_def<inner_products_entry, inner_products_impl>();
+const Member members[] = {module_function<inner_products_entry, inner_products_impl>()};
 
 } // namespace
 
-int add_inner_products(PyObject* module) {
-    return add_function(module, inner_products_def);
-}
+const Members inner_products_members = members;
 
 } // namespace quorvel::py

@@ -6,6 +6,7 @@
 #include "binder.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/quadrature.hpp"
+#include "registry.hpp"
 
 namespace quorvel::py {
 
@@ -42,17 +43,13 @@ constexpr Entry measure_derivative_entry{
              "(W, \xe2\x88\x82W/\xe2\x88\x82p) for the kernels' parameter p; see "
              "`quorvel.measure_derivative`."};
 
-PyMethodDef measure_def = function_def<measure_entry, measure_impl>();
-PyMethodDef measure_derivative_def =
-    function_def<measure_derivative_entry, measure_derivative_impl>();
+const Member members[] = {
+    module_function<measure_entry, measure_impl>(),
+    module_function<measure_derivative_entry, measure_derivative_impl>(),
+};
 
 } // namespace
 
-int add_measure(PyObject* module) {
-    return add_function(module, measure_def);
-}
-int add_measure_derivative(PyObject* module) {
-    return add_function(module, measure_derivative_def);
-}
+const Members measure_members = members;
 
 } // namespace quorvel::py

@@ -130,10 +130,14 @@ PyType_Spec type_spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>
                       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 PyTypeObject* type_slot = nullptr;
 
+PyTypeObject* projection_class() {
+    return class_object(type_slot, type_spec);
+}
+
+const Member members[] = {module_class<projection_class>("Projection")};
+
 } // namespace
 
-int add_projection(PyObject* module) {
-    return add_class(module, "Projection", class_object(type_slot, type_spec));
-}
+const Members projection_members = members;
 
 } // namespace quorvel::py

@@ -241,14 +241,19 @@ PyType_Spec space_spec = {
 
 PyTypeObject* space_class = nullptr;
 
+// At module execution a failure to create the class fails the import with that failure.
+PyTypeObject* space_class_at_import() {
+    return class_object(space_class, space_spec);
+}
+
+const Member members[] = {module_class<space_class_at_import>("Space")};
+
 } // namespace
 
 PyTypeObject* space_type() {
     return class_object_in_call(space_class, space_spec, "Space");
 }
 
-int add_space(PyObject* module) {
-    return add_class(module, "Space", class_object(space_class, space_spec));
-}
+const Members space_members = members;
 
 } // namespace quorvel::py

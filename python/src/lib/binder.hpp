@@ -29,11 +29,17 @@
 //
 //        constexpr Entry measure_entry{
 //            nullptr, "measure(kernels, basis, normalization, weight=None)\n--\n\n"};
-//        PyMethodDef measure_def = function_def<measure_entry, measure_impl>();
 //
-//      (the PyMethodDef must have static storage). Expose a registration function, e.g.
-//      `int add_measure(PyObject* module) { return add_function(module, measure_def); }`,
-//      and call it from exec_module in module.cpp at its place in the registration order.
+//   3. Add one line to the file's member table (registry.hpp), at the entry's place in the
+//      registration order; module.cpp adds the table's members in order:
+//
+//        const Member members[] = {
+//            module_function<measure_entry, measure_impl>(),
+//            module_function<measure_derivative_entry, measure_derivative_impl>(),
+//        };
+//
+//   A new bind_*.cpp exports its table (`const Members x_members = members;`), declared in
+//   registry.hpp and listed in exec_module (module.cpp) at its place in the registration order.
 //
 // DEFINING A CLASS FROM A TYPE SPEC (e.g. Projection in bind_projection.cpp)
 //
@@ -60,9 +66,8 @@
 //        PyType_Spec spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
 //                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 //        PyTypeObject* slot = nullptr;
-//        int add_projection(PyObject* m) {
-//            return add_class(m, "Projection", class_object(slot, spec));
-//        }
+//        PyTypeObject* projection_class() { return class_object(slot, spec); }
+//        const Member members[] = {module_class<projection_class>("Projection")};
 //
 //   A constructor's text signature carries the class name (TypeErrors name it
 //   "Projection.__new__()"). Methods take `const Core& self` first; static methods use
@@ -285,15 +290,5 @@ template <class Core, std::uint64_t (*Get)(const Core&)>
 PyGetSetDef property_def(const char* name) {
     return {name, &property<Core, Get>, nullptr, nullptr, nullptr};
 }
-
-// ---- registration (module.cpp) ---------------------------------------------------------------
-
-// The "add" operation: appends `name` to the module's __all__, then sets the attribute.
-// Steals `value`; returns -1 with an exception pending on failure (also when value is nullptr).
-int add_object(PyObject* module, const char* name, PyObject* value);
-// Adds a function object built from a static PyMethodDef, with the module as __module__.
-int add_function(PyObject* module, PyMethodDef& def);
-// Adds a class object (a borrowed process-wide reference; nullptr means creation failed).
-int add_class(PyObject* module, const char* name, PyTypeObject* type);
 
 } // namespace quorvel::py

@@ -1,13 +1,21 @@
 // The extension module _quorvel: multi-phase initialisation with one execution step that adds
-// every object, in registration order.
-#include "binder.hpp"
+// every object, table by table, in registration order.
 #include "registry.hpp"
 
 namespace quorvel::py {
 
-int add_object(PyObject* module, const char* name, PyObject* value) {
-    const Ref owned = Ref::steal(value);
-    if (!owned) return -1;
+Ref new_function(PyObject* module, PyMethodDef& def) {
+    const Ref module_name = Ref::steal(PyModule_GetNameObject(module));
+    if (!module_name) return {};
+    return Ref::steal(PyCFunction_NewEx(&def, nullptr, module_name.get()));
+}
+
+namespace {
+
+// The "add" operation: appends `name` to the module's __all__ (created as an empty list when the
+// module has none), then sets the attribute. An empty `value` fails with its error pending.
+int add_object(PyObject* module, const char* name, Ref value) {
+    if (!value) return -1;
     Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
@@ -21,20 +29,24 @@ int add_object(PyObject* module, const char* name, PyObject* value) {
         raise_internal("could not append __name__ to __all__");
         return -1;
     }
-    return PyObject_SetAttrString(module, name, owned.get());
+    return PyObject_SetAttrString(module, name, value.get());
 }
 
-int add_function(PyObject* module, PyMethodDef& def) {
-    const Ref module_name = Ref::steal(PyModule_GetNameObject(module));
-    if (!module_name) return -1;
-    return add_object(module, def.ml_name, PyCFunction_NewEx(&def, nullptr, module_name.get()));
+Ref version(PyObject*) {
+    return Ref::steal(PyUnicode_FromString("0.2.1"));
+}
+Ref singular_error_class(PyObject*) {
+    return Ref::borrow(singular_error());
+}
+Ref fwhm_per_sigma(PyObject*) {
+    return Ref::steal(PyFloat_FromDouble(2.3548200450309493));
 }
 
-int add_class(PyObject* module, const char* name, PyTypeObject* type) {
-    return add_object(module, name, Ref::borrow(reinterpret_cast<PyObject*>(type)).release());
-}
-
-namespace {
+const Member constants[] = {
+    {"__version__", version},
+    {"SingularError", singular_error_class},
+    {"FWHM_PER_SIGMA", fwhm_per_sigma},
+};
 
 int exec_module(PyObject* module) {
     try {
@@ -43,22 +55,14 @@ int exec_module(PyObject* module) {
                          Py_TYPE(module)->tp_name);
             return -1;
         }
-        if (add_object(module, "__version__", PyUnicode_FromString("0.2.1")) < 0) return -1;
-        if (add_object(module, "SingularError", Ref::borrow(singular_error()).release()) < 0)
-            return -1;
-        if (add_object(module, "FWHM_PER_SIGMA", PyFloat_FromDouble(2.3548200450309493)) < 0)
-            return -1;
-        if (add_space(module) < 0) return -1;
-        if (add_projection(module) < 0) return -1;
-        if (add_fit(module) < 0) return -1;
-        if (add_inner_products(module) < 0) return -1;
-        if (add_measure(module) < 0) return -1;
-        if (add_measure_derivative(module) < 0) return -1;
-        if (add_evaluate(module) < 0) return -1;
-        if (add_faddeeva_re(module) < 0) return -1;
-        if (add_covariance_matrix(module) < 0) return -1;
-        if (add_covariance_diagonal(module) < 0) return -1;
-        if (add_covariance_length_derivatives(module) < 0) return -1;
+        const Members tables[] = {
+            constants,        space_members,          projection_members,
+            fit_members,      inner_products_members, measure_members,
+            evaluate_members, faddeeva_members,       covariance_members,
+        };
+        for (const Members table : tables)
+            for (const Member& member : table)
+                if (add_object(module, member.name, member.make(module)) < 0) return -1;
         return 0;
     } catch (...) {
         raise_from_current_exception();
