@@ -1,6 +1,7 @@
 """The module frame: registered objects, classes, signatures and the argument binder."""
 
 import math
+import pathlib
 import threading
 
 import numpy as np
@@ -55,6 +56,15 @@ def test_version_constant_and_docstring():
     assert q.FWHM_PER_SIGMA == 2.0 * math.sqrt(2.0 * math.log(2.0))
     assert type(q.FWHM_PER_SIGMA) is float
     assert q.__doc__ == ""
+
+
+def test_version_is_the_one_in_pyproject():
+    tomllib = pytest.importorskip("tomllib")
+    pyproject = pathlib.Path(__file__).resolve().parent.parent / "pyproject.toml"
+    with pyproject.open("rb") as f:
+        version = tomllib.load(f)["project"]["version"]
+    assert q.__version__ == version
+    assert type(q.__version__) is str
 
 
 def test_singular_error_class():

@@ -2,6 +2,10 @@
 // every object, table by table, in registration order.
 #include "registry.hpp"
 
+#ifndef QUORVEL_VERSION
+#error "QUORVEL_VERSION, the version in pyproject.toml, is defined by python/CMakeLists.txt"
+#endif
+
 namespace quorvel::py {
 
 Ref new_function(PyObject* module, PyMethodDef& def) {
@@ -33,7 +37,7 @@ int add_object(PyObject* module, const char* name, Ref value) {
 }
 
 Ref version(PyObject*) {
-    return Ref::steal(PyUnicode_FromString("0.2.1"));
+    return Ref::steal(PyUnicode_FromString(QUORVEL_VERSION));
 }
 Ref singular_error_class(PyObject*) {
     return Ref::borrow(singular_error());
