@@ -71,9 +71,8 @@ Result<std::vector<CovarianceDimension>> parse_dims(const Sequence<DimsItem>& di
     std::vector<CovarianceDimension> out;
     out.reserve(dims.items.size());
     for (const DimsItem& item : dims.items) {
-        auto dim = parse_dimension(item.entry);
-        if (!dim) return std::unexpected(std::move(dim.error()));
-        out.push_back(std::move(*dim));
+        QUORVEL_TRY_ASSIGN(auto dim, parse_dimension(item.entry));
+        out.push_back(std::move(dim));
     }
     return out;
 }
@@ -81,9 +80,8 @@ Result<std::vector<CovarianceDimension>> parse_dims(const Sequence<DimsItem>& di
 Status side_weights(const Weights& given, std::vector<CosineWeight>& out) {
     out.clear();
     for (const WeightItem& w : given.items) {
-        auto checked = check_weight(w.scale);
-        if (!checked) return std::unexpected(std::move(checked.error()));
-        out.push_back(*checked);
+        QUORVEL_TRY_ASSIGN(const auto checked, check_weight(w.scale));
+        out.push_back(checked);
     }
     return {};
 }
@@ -92,31 +90,26 @@ Result<Dense2> covariance_matrix_impl(const double& variance, const Sequence<Dim
                                       const Sequence<SpacePtr>& a, const Weights& wa,
                                       const Sequence<SpacePtr>& b, const Weights& wb,
                                       const bool& symmetric) {
-    if (auto ok = check_variance(variance); !ok) return std::unexpected(std::move(ok.error()));
-    auto parsed = parse_dims(dims);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    QUORVEL_TRY(check_variance(variance));
+    QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
     AtomSide side_a{a.items, {}}, side_b{b.items, {}};
-    if (auto ok = side_weights(wa, side_a.weights); !ok)
-        return std::unexpected(std::move(ok.error()));
-    if (auto ok = side_weights(wb, side_b.weights); !ok)
-        return std::unexpected(std::move(ok.error()));
-    auto k = without_gil(
-        [&] { return covariance_matrix(variance, *parsed, side_a, side_b, symmetric); });
-    if (!k) return std::unexpected(std::move(k.error()));
-    return Dense2{k->rows, k->cols, std::move(k->data)};
+    QUORVEL_TRY(side_weights(wa, side_a.weights));
+    QUORVEL_TRY(side_weights(wb, side_b.weights));
+    QUORVEL_TRY_ASSIGN(auto k, without_gil([&] {
+                           return covariance_matrix(variance, parsed, side_a, side_b, symmetric);
+                       }));
+    return Dense2{k.rows, k.cols, std::move(k.data)};
 }
 
 Result<std::vector<double>> covariance_diagonal_impl(const double& variance,
                                                      const Sequence<DimsItem>& dims,
                                                      const Sequence<SpacePtr>& a,
                                                      const Weights& wa) {
-    if (auto ok = check_variance(variance); !ok) return std::unexpected(std::move(ok.error()));
-    auto parsed = parse_dims(dims);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    QUORVEL_TRY(check_variance(variance));
+    QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
     AtomSide side{a.items, {}};
-    if (auto ok = side_weights(wa, side.weights); !ok)
-        return std::unexpected(std::move(ok.error()));
-    return without_gil([&] { return covariance_diagonal(variance, *parsed, side); });
+    QUORVEL_TRY(side_weights(wa, side.weights));
+    return without_gil([&] { return covariance_diagonal(variance, parsed, side); });
 }
 
 // K, then L as a list of arrays, then T as a list (per dimension) of lists of arrays.
@@ -127,7 +120,7 @@ Result<LengthDerivativeArrays> covariance_length_derivatives_impl(const double& 
                                                                   const Sequence<SpacePtr>& a,
                                                                   const Weights& wa) {
     QUORVEL_TRY(check_variance(variance));
-    QUORVEL_TRY_ASSIGN(auto parsed, parse_dims(dims));
+    QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
     AtomSide side{a.items, {}};
     QUORVEL_TRY(side_weights(wa, side.weights));
     QUORVEL_TRY_ASSIGN(auto result, without_gil([&] {

@@ -19,14 +19,11 @@ Result<Fit> make_impl(const SpacePtr& kernels, const SpacePtr& model,
                       const std::string& normalization, const double& smoothing,
                       const std::string& penalty, const std::uint64_t& order,
                       const std::optional<double>& weight) {
-    auto norm = parse_normalization(normalization);
-    if (!norm) return std::unexpected(std::move(norm.error()));
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    auto kind = parse_penalty(penalty);
-    if (!kind) return std::unexpected(std::move(kind.error()));
+    QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    QUORVEL_TRY_ASSIGN(const auto kind, parse_penalty(penalty));
     return without_gil(
-        [&] { return make_fit(*kernels, *model, *norm, smoothing, Penalty{*kind, order}, *w); });
+        [&] { return make_fit(*kernels, *model, norm, smoothing, Penalty{kind, order}, w); });
 }
 
 PyObject* apply_impl(const Fit& self, const ArrayView2& data) {

@@ -12,9 +12,8 @@ namespace {
 
 Result<SparseMatrix> inner_products_impl(const SpacePtr& a, const SpacePtr& b,
                                          const std::optional<double>& weight) {
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    return without_gil([&] { return inner_product_matrix(a->elements, *b, *w); });
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    return without_gil([&] { return inner_product_matrix(a->elements, *b, w); });
 }
 
 constexpr Entry inner_products_entry{nullptr, "inner_products(a, b, weight=None)\n--\n\n"};

@@ -15,25 +15,20 @@ namespace {
 Result<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
                                   const std::string& normalization,
                                   const std::optional<double>& weight) {
-    auto norm = parse_normalization(normalization);
-    if (!norm) return std::unexpected(std::move(norm.error()));
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    return without_gil([&] { return measurement_matrix(kernels->elements, *basis, *norm, *w); });
+    QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    return without_gil([&] { return measurement_matrix(kernels->elements, *basis, norm, w); });
 }
 
 Result<std::pair<SparseMatrix, SparseMatrix>>
 measure_derivative_impl(const SpacePtr& kernels, const SpacePtr& basis,
                         const std::string& normalization, const std::string& parameter,
                         const std::optional<double>& weight) {
-    auto norm = parse_normalization(normalization);
-    if (!norm) return std::unexpected(std::move(norm.error()));
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    auto p = parse_parameter(parameter);
-    if (!p) return std::unexpected(std::move(p.error()));
+    QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    QUORVEL_TRY_ASSIGN(const auto p, parse_parameter(parameter));
     return without_gil(
-        [&] { return measurement_derivative(kernels->elements, *basis, *norm, *p, *w); });
+        [&] { return measurement_derivative(kernels->elements, *basis, norm, p, w); });
 }
 
 constexpr Entry measure_entry{nullptr,

@@ -72,9 +72,8 @@ bool parse_bounds(PyObject* obj, Bounds& out) {
 
 Result<Projection> make_impl(const SpacePtr& src, const SpacePtr& dst,
                              const std::optional<double>& weight) {
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    return without_gil([&] { return make_projection(*src, *dst, *w); });
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    return without_gil([&] { return make_projection(*src, *dst, w); });
 }
 
 PyObject* apply_impl(const Projection& self, const ArrayView2& f, const BoundsArgument& given) {

@@ -18,8 +18,8 @@ namespace {
 using Array = std::vector<double>;
 
 Result<Space> built(Result<Elements> elements) {
-    if (!elements) return std::unexpected(std::move(elements.error()));
-    return build_space(std::move(*elements));
+    QUORVEL_TRY_ASSIGN(auto e, std::move(elements));
+    return build_space(std::move(e));
 }
 
 // ---- static constructors -----------------------------------------------------------------------
@@ -78,9 +78,9 @@ Result<Space> fts_impl(const Array& centers, const Array& max_opd, const double&
                        const std::optional<std::string>& apodization,
                        const std::optional<Sequence<double>>& cosine_sum,
                        const std::optional<Sequence<double>>& polynomial) {
-    auto window = choose_apodization(apodization, items(cosine_sum), items(polynomial));
-    if (!window) return std::unexpected(std::move(window.error()));
-    return built(fts(centers, max_opd, cutoff, *window));
+    QUORVEL_TRY_ASSIGN(const auto window,
+                       choose_apodization(apodization, items(cosine_sum), items(polynomial)));
+    return built(fts(centers, max_opd, cutoff, window));
 }
 
 Result<Space> rectangles_impl(const Array& centers, const Array& widths) {
@@ -94,9 +94,8 @@ Result<Space> trapezoids_impl(const Array& centers, const Array& top, const Arra
 }
 Result<Space> shifted_impl(const Array& shape_x, const Array& shape_y, const Array& centers,
                            const Array& stretch, const std::string& interp) {
-    auto how = parse_interpolation(interp);
-    if (!how) return std::unexpected(std::move(how.error()));
-    return built(shifted(shape_x, shape_y, centers, stretch, *how));
+    QUORVEL_TRY_ASSIGN(const auto how, parse_interpolation(interp));
+    return built(shifted(shape_x, shape_y, centers, stretch, how));
 }
 
 Tables tables(const Array2& a) {
@@ -105,9 +104,8 @@ Tables tables(const Array2& a) {
 
 Result<Space> tabulated_impl(const Array& centers, const Array2& x, const Array2& y,
                              const std::string& interp) {
-    auto how = parse_interpolation(interp);
-    if (!how) return std::unexpected(std::move(how.error()));
-    return built(tabulated(centers, tables(x), tables(y), *how));
+    QUORVEL_TRY_ASSIGN(const auto how, parse_interpolation(interp));
+    return built(tabulated(centers, tables(x), tables(y), how));
 }
 
 Space concatenate_impl(const Sequence<SpacePtr>& spaces) {
@@ -118,9 +116,8 @@ Space concatenate_impl(const Sequence<SpacePtr>& spaces) {
 
 Result<Space> mapped_impl(const Space& self, const std::string& kind, const double& a,
                           const double& b, const bool& jacobian) {
-    auto map = parse_map_kind(kind);
-    if (!map) return std::unexpected(std::move(map.error()));
-    return built(mapped(self.elements, *map, a, b, jacobian));
+    QUORVEL_TRY_ASSIGN(const auto map, parse_map_kind(kind));
+    return built(mapped(self.elements, map, a, b, jacobian));
 }
 Result<Space> take_impl(const Space& self, const Sequence<std::uint64_t>& indices) {
     return take(self, indices.items);
@@ -139,9 +136,8 @@ std::vector<double> centers_impl(const Space& self) {
 }
 
 Result<std::vector<double>> integrals_impl(const Space& self, const std::optional<double>& weight) {
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    return without_gil([&] { return space_integrals(self.elements, *w); });
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    return without_gil([&] { return space_integrals(self.elements, w); });
 }
 
 constexpr Entry deltas_entry{"Space", "deltas(x)\n--\n\n"};

@@ -13,10 +13,8 @@
 //        Result<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
 //                                          const std::string& normalization,
 //                                          const std::optional<double>& weight) {
-//            auto norm = parse_normalization(normalization);
-//            if (!norm) return std::unexpected(norm.error());
-//            auto w = check_weight(weight);
-//            if (!w) return std::unexpected(w.error());
+//            QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+//            QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
 //            return without_gil([&] { return measurement_matrix(...); });
 //        }
 //
