@@ -86,7 +86,6 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "convert.hpp"
 #include "errors.hpp"
@@ -121,12 +120,10 @@ namespace detail {
 template <class F> struct Traits;
 template <class R, class... A> struct Traits<R (*)(A...)> {
     using Values = std::tuple<std::remove_cvref_t<A>...>;
-    static constexpr std::size_t arity = sizeof...(A);
 };
 template <class R, class S, class... A> struct MethodTraits {
     using Self = std::remove_cvref_t<S>;
     using Values = std::tuple<std::remove_cvref_t<A>...>;
-    static constexpr std::size_t arity = sizeof...(A);
 };
 template <class F> struct SelfTraits;
 template <class R, class S, class... A>
