@@ -13,9 +13,7 @@ namespace {
 bool numpy_ready() {
     static bool ready = false;
     if (ready) return true;
-    PyObject* numpy = PyImport_ImportModule("numpy");
-    if (numpy == nullptr) return false;
-    Py_DECREF(numpy);
+    if (!Ref::steal(PyImport_ImportModule("numpy"))) return false;
     if (_import_array() < 0) {
         PyErr_Clear();
         raise_internal("Failed to access NumPy array API capsule");
@@ -32,10 +30,10 @@ PyArrayObject* float64_array(PyObject* obj, int ndim) {
     if (PyArray_Check(obj)) {
         auto* a = reinterpret_cast<PyArrayObject*>(obj);
         if (PyArray_NDIM(a) == ndim) {
-            PyArray_Descr* f8 = PyArray_DescrFromType(NPY_DOUBLE);
-            const bool equivalent = PyArray_EquivTypes(PyArray_DESCR(a), f8);
-            Py_DECREF(f8);
-            if (equivalent) return a;
+            const Ref f8 =
+                Ref::steal(reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE)));
+            if (PyArray_EquivTypes(PyArray_DESCR(a), reinterpret_cast<PyArray_Descr*>(f8.get())))
+                return a;
         }
     }
     raise_not_instance(obj, "ndarray");
@@ -54,12 +52,6 @@ PyObject* new_array(int ndim, npy_intp* dims, int type, const void* data, std::s
     if (a == nullptr) return nullptr;
     if (bytes != 0) std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(a)), data, bytes);
     return a;
-}
-
-PyObject* int64_array(const std::vector<std::uint64_t>& values) {
-    npy_intp n = static_cast<npy_intp>(values.size());
-    static_assert(sizeof(std::uint64_t) == sizeof(npy_int64));
-    return new_array(1, &n, NPY_INT64, values.data(), values.size() * sizeof(std::uint64_t));
 }
 
 } // namespace
@@ -107,9 +99,7 @@ bool from_python(PyObject* obj, ArrayView2& out) {
         rows > 1 ? PyArray_STRIDE(a, 0) / elem : (c_order ? static_cast<std::ptrdiff_t>(cols) : 1);
     std::ptrdiff_t cs =
         cols > 1 ? PyArray_STRIDE(a, 1) / elem : (c_order ? 1 : static_cast<std::ptrdiff_t>(rows));
-    Py_INCREF(obj);
-    Py_XDECREF(out.owner_);
-    out.owner_ = obj;
+    out.owner_ = Ref::borrow(obj);
     out.view = MatrixView{static_cast<const double*>(PyArray_DATA(a)), rows, cols, rs, cs};
     return true;
 }
@@ -126,20 +116,17 @@ PyObject* to_python(Dense2&& values) {
     return new_array(2, dims, NPY_DOUBLE, values.data.data(), values.data.size() * sizeof(double));
 }
 
+PyObject* to_python(std::vector<std::uint64_t>&& values) {
+    npy_intp n = static_cast<npy_intp>(values.size());
+    static_assert(sizeof(std::uint64_t) == sizeof(npy_int64));
+    return new_array(1, &n, NPY_INT64, values.data(), values.size() * sizeof(std::uint64_t));
+}
+
 PyObject* to_python(SparseMatrix&& m) {
     internal_assert(m.indptr.size() == m.n_rows + 1, "sparse result has the wrong indptr length");
-    PyObject* indptr = int64_array(m.indptr);
-    PyObject* indices = indptr ? int64_array(m.indices) : nullptr;
-    PyObject* data = indices ? to_python(std::move(m.data)) : nullptr;
-    PyObject* shape = data ? Py_BuildValue("(KK)", static_cast<unsigned long long>(m.n_rows),
-                                           static_cast<unsigned long long>(m.n_cols))
-                           : nullptr;
-    PyObject* result = shape ? PyTuple_Pack(4, indptr, indices, data, shape) : nullptr;
-    Py_XDECREF(indptr);
-    Py_XDECREF(indices);
-    Py_XDECREF(data);
-    Py_XDECREF(shape);
-    return result;
+    const std::tuple<std::uint64_t, std::uint64_t> shape{m.n_rows, m.n_cols};
+    return to_python(
+        std::tuple(std::move(m.indptr), std::move(m.indices), std::move(m.data), shape));
 }
 
 } // namespace quorvel::py

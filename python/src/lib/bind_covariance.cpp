@@ -2,6 +2,7 @@
 // and covariance_length_derivatives, with the conversion of the `dims` entries.
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -60,7 +61,9 @@ struct WeightItem {
     std::optional<double> scale;
 };
 
-bool from_python(PyObject* obj, WeightItem& out) { return py::from_python(obj, out.scale); }
+bool from_python(PyObject* obj, WeightItem& out) {
+    return py::from_python(obj, out.scale);
+}
 
 using Weights = Sequence<WeightItem>;
 
@@ -68,9 +71,8 @@ Result<std::vector<CovarianceDimension>> parse_dims(const Sequence<DimsItem>& di
     std::vector<CovarianceDimension> out;
     out.reserve(dims.items.size());
     for (const DimsItem& item : dims.items) {
-        auto dim = parse_dimension(item.entry);
-        if (!dim) return std::unexpected(std::move(dim.error()));
-        out.push_back(std::move(*dim));
+        QUORVEL_TRY_ASSIGN(auto dim, parse_dimension(item.entry));
+        out.push_back(std::move(dim));
     }
     return out;
 }
@@ -78,9 +80,8 @@ Result<std::vector<CovarianceDimension>> parse_dims(const Sequence<DimsItem>& di
 Status side_weights(const Weights& given, std::vector<CosineWeight>& out) {
     out.clear();
     for (const WeightItem& w : given.items) {
-        auto checked = check_weight(w.scale);
-        if (!checked) return std::unexpected(std::move(checked.error()));
-        out.push_back(*checked);
+        QUORVEL_TRY_ASSIGN(const auto checked, check_weight(w.scale));
+        out.push_back(checked);
     }
     return {};
 }
@@ -89,115 +90,76 @@ Result<Dense2> covariance_matrix_impl(const double& variance, const Sequence<Dim
                                       const Sequence<SpacePtr>& a, const Weights& wa,
                                       const Sequence<SpacePtr>& b, const Weights& wb,
                                       const bool& symmetric) {
-    if (auto ok = check_variance(variance); !ok) return std::unexpected(std::move(ok.error()));
-    auto parsed = parse_dims(dims);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    QUORVEL_TRY(check_variance(variance));
+    QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
     AtomSide side_a{a.items, {}}, side_b{b.items, {}};
-    if (auto ok = side_weights(wa, side_a.weights); !ok)
-        return std::unexpected(std::move(ok.error()));
-    if (auto ok = side_weights(wb, side_b.weights); !ok)
-        return std::unexpected(std::move(ok.error()));
-    auto k = without_gil(
-        [&] { return covariance_matrix(variance, *parsed, side_a, side_b, symmetric); });
-    if (!k) return std::unexpected(std::move(k.error()));
-    return Dense2{k->rows, k->cols, std::move(k->data)};
+    QUORVEL_TRY(side_weights(wa, side_a.weights));
+    QUORVEL_TRY(side_weights(wb, side_b.weights));
+    QUORVEL_TRY_ASSIGN(auto k, without_gil([&] {
+                           return covariance_matrix(variance, parsed, side_a, side_b, symmetric);
+                       }));
+    return Dense2{k.rows, k.cols, std::move(k.data)};
 }
 
 Result<std::vector<double>> covariance_diagonal_impl(const double& variance,
                                                      const Sequence<DimsItem>& dims,
                                                      const Sequence<SpacePtr>& a,
                                                      const Weights& wa) {
-    if (auto ok = check_variance(variance); !ok) return std::unexpected(std::move(ok.error()));
-    auto parsed = parse_dims(dims);
-    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    QUORVEL_TRY(check_variance(variance));
+    QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
     AtomSide side{a.items, {}};
-    if (auto ok = side_weights(wa, side.weights); !ok)
-        return std::unexpected(std::move(ok.error()));
-    return without_gil([&] { return covariance_diagonal(variance, *parsed, side); });
+    QUORVEL_TRY(side_weights(wa, side.weights));
+    return without_gil([&] { return covariance_diagonal(variance, parsed, side); });
 }
 
-// A list of new references; steals every item, nullptr (all released) when one is nullptr.
-PyObject* new_list(std::vector<PyObject*>& items) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(items.size()));
-    bool ok = list != nullptr;
-    for (PyObject* item : items) ok = ok && item != nullptr;
-    if (!ok) {
-        for (PyObject* item : items) Py_XDECREF(item);
-        Py_XDECREF(list);
-        return nullptr;
-    }
-    for (std::size_t i = 0; i < items.size(); ++i)
-        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), items[i]);
-    return list;
-}
+// K, then L as a list of arrays, then T as a list (per dimension) of lists of arrays.
+using LengthDerivativeArrays = std::tuple<Dense2, List<Dense2>, List<List<Dense2>>>;
 
-PyObject* covariance_length_derivatives_impl(const double& variance,
-                                             const Sequence<DimsItem>& dims,
-                                             const Sequence<SpacePtr>& a, const Weights& wa) {
-    const auto fail = [](const CoreError& error) -> PyObject* {
-        raise_core_error(error);
-        return nullptr;
-    };
-    if (auto ok = check_variance(variance); !ok) return fail(ok.error());
-    auto parsed = parse_dims(dims);
-    if (!parsed) return fail(parsed.error());
+Result<LengthDerivativeArrays> covariance_length_derivatives_impl(const double& variance,
+                                                                  const Sequence<DimsItem>& dims,
+                                                                  const Sequence<SpacePtr>& a,
+                                                                  const Weights& wa) {
+    QUORVEL_TRY(check_variance(variance));
+    QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
     AtomSide side{a.items, {}};
-    if (auto ok = side_weights(wa, side.weights); !ok) return fail(ok.error());
-    auto result =
-        without_gil([&] { return covariance_length_derivatives(variance, *parsed, side); });
-    if (!result) return fail(result.error());
+    QUORVEL_TRY(side_weights(wa, side.weights));
+    QUORVEL_TRY_ASSIGN(auto result, without_gil([&] {
+                           return covariance_length_derivatives(variance, parsed, side);
+                       }));
 
-    const std::size_t n = result->n;
-    const auto array = [n](std::vector<double>& m) {
-        return to_python(Dense2{n, n, std::move(m)});
-    };
-    PyObject* k = array(result->k);
-    std::vector<PyObject*> ls, ts;
-    for (auto& m : result->l) ls.push_back(array(m));
-    for (auto& list : result->t) {
-        std::vector<PyObject*> inner;
-        for (auto& m : list) inner.push_back(array(m));
-        ts.push_back(new_list(inner));
+    const std::size_t n = result.n;
+    const auto array = [n](std::vector<double>& m) { return Dense2{n, n, std::move(m)}; };
+    LengthDerivativeArrays out{array(result.k), {}, {}};
+    for (auto& m : result.l)
+        std::get<1>(out).items.push_back(array(m));
+    for (auto& list : result.t) {
+        List<Dense2>& arrays = std::get<2>(out).items.emplace_back();
+        for (auto& m : list)
+            arrays.items.push_back(array(m));
     }
-    PyObject* l = new_list(ls);
-    PyObject* t = new_list(ts);
-    PyObject* tuple = (k && l && t) ? PyTuple_Pack(3, k, l, t) : nullptr;
-    Py_XDECREF(k);
-    Py_XDECREF(l);
-    Py_XDECREF(t);
-    return tuple;
+    return out;
 }
 
 constexpr Entry covariance_matrix_entry{
-    "covariance_matrix", nullptr,
-    "covariance_matrix(variance, dims, a, wa, b, wb, symmetric=False)\n--\n\n"
-    "The covariance matrix between product atoms a (rows) and b (columns); see\n"
-    "`quorvel.covariance`."};
-constexpr Entry covariance_diagonal_entry{"covariance_diagonal", nullptr,
+    nullptr, "covariance_matrix(variance, dims, a, wa, b, wb, symmetric=False)\n--\n\n"
+             "The covariance matrix between product atoms a (rows) and b (columns); see\n"
+             "`quorvel.covariance`."};
+constexpr Entry covariance_diagonal_entry{nullptr,
                                           "covariance_diagonal(variance, dims, a, wa)\n--\n\n"
                                           "The variances of product atoms a."};
 constexpr Entry covariance_length_derivatives_entry{
-    "covariance_length_derivatives", nullptr,
-    "covariance_length_derivatives(variance, dims, a, wa)\n--\n\n"
-    "The symmetric covariance K of atoms a and \xe2\x84\x93_d "
-    "\xe2\x88\x82K/\xe2\x88\x82\xe2\x84\x93_d for each dimension d."};
+    nullptr, "covariance_length_derivatives(variance, dims, a, wa)\n--\n\n"
+             "The symmetric covariance K of atoms a and \xe2\x84\x93_d "
+             "\xe2\x88\x82K/\xe2\x88\x82\xe2\x84\x93_d for each dimension d."};
 
-PyMethodDef covariance_matrix_def = function_def<covariance_matrix_entry, covariance_matrix_impl>();
-PyMethodDef covariance_diagonal_def =
-    function_def<covariance_diagonal_entry, covariance_diagonal_impl>();
-PyMethodDef covariance_length_derivatives_def =
-    function_def<covariance_length_derivatives_entry, covariance_length_derivatives_impl>();
+const Member members[] = {
+    module_function<covariance_matrix_entry, covariance_matrix_impl>(),
+    module_function<covariance_diagonal_entry, covariance_diagonal_impl>(),
+    module_function<covariance_length_derivatives_entry, covariance_length_derivatives_impl>(),
+};
 
 } // namespace
 
-int add_covariance_matrix(PyObject* module) {
-    return add_function(module, covariance_matrix_def);
-}
-int add_covariance_diagonal(PyObject* module) {
-    return add_function(module, covariance_diagonal_def);
-}
-int add_covariance_length_derivatives(PyObject* module) {
-    return add_function(module, covariance_length_derivatives_def);
-}
+const Members covariance_members = members;
 
 } // namespace quorvel::py

@@ -10,13 +10,11 @@ Result<SparseMatrix> evaluate_impl(const SpacePtr& basis, const std::vector<doub
     return without_gil([&] { return evaluate_points(*basis, x); });
 }
 
-constexpr Entry evaluate_entry{"evaluate", nullptr, "evaluate(basis, x)\n--\n\n"};
-PyMethodDef evaluate_def = function_def<evaluate_entry, evaluate_impl>();
+constexpr Entry evaluate_entry{nullptr, "evaluate(basis, x)\n--\n\n"};
+const Member members[] = {module_function<evaluate_entry, evaluate_impl>()};
 
 } // namespace
 
-int add_evaluate(PyObject* module) {
-    return add_function(module, evaluate_def);
-}
+const Members evaluate_members = members;
 
 } // namespace quorvel::py

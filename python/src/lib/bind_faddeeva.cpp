@@ -13,14 +13,11 @@ double faddeeva_re_impl(const double& x, const double& y) {
 }
 
 constexpr Entry faddeeva_re_entry{
-    "faddeeva_re", nullptr,
-    "faddeeva_re(x, y)\n--\n\nRe w(x + iy) for y >= 0, w the Faddeeva function."};
-PyMethodDef faddeeva_re_def = function_def<faddeeva_re_entry, faddeeva_re_impl>();
+    nullptr, "faddeeva_re(x, y)\n--\n\nRe w(x + iy) for y >= 0, w the Faddeeva function."};
+const Member members[] = {module_function<faddeeva_re_entry, faddeeva_re_impl>()};
 
 } // namespace
 
-int add_faddeeva_re(PyObject* module) {
-    return add_function(module, faddeeva_re_def);
-}
+const Members faddeeva_members = members;
 
 } // namespace quorvel::py

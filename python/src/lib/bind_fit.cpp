@@ -19,14 +19,11 @@ Result<Fit> make_impl(const SpacePtr& kernels, const SpacePtr& model,
                       const std::string& normalization, const double& smoothing,
                       const std::string& penalty, const std::uint64_t& order,
                       const std::optional<double>& weight) {
-    auto norm = parse_normalization(normalization);
-    if (!norm) return std::unexpected(std::move(norm.error()));
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    auto kind = parse_penalty(penalty);
-    if (!kind) return std::unexpected(std::move(kind.error()));
+    QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    QUORVEL_TRY_ASSIGN(const auto kind, parse_penalty(penalty));
     return without_gil(
-        [&] { return make_fit(*kernels, *model, *norm, smoothing, Penalty{*kind, order}, *w); });
+        [&] { return make_fit(*kernels, *model, norm, smoothing, Penalty{kind, order}, w); });
 }
 
 PyObject* apply_impl(const Fit& self, const ArrayView2& data) {
@@ -57,13 +54,12 @@ std::uint64_t n_model(const Fit& self) {
 }
 
 constexpr Entry fit_new{
-    "__new__", "Fit",
-    "Fit(kernels, model, normalization, smoothing, penalty, order, weight=None)\n--\n\n"};
-constexpr Entry apply_entry{"apply_last_axis", "Fit",
+    "Fit", "Fit(kernels, model, normalization, smoothing, penalty, order, weight=None)\n--\n\n"};
+constexpr Entry apply_entry{"Fit",
                             "apply_last_axis($self, data)\n--\n\nFits each row of data, shape (k, "
                             "n_data), returning coefficients (k, n_model)."};
-constexpr Entry to_dense_entry{"to_dense", "Fit", "to_dense($self)\n--\n\n"};
-constexpr Entry design_entry{"design", "Fit", "design($self)\n--\n\n"};
+constexpr Entry to_dense_entry{"Fit", "to_dense($self)\n--\n\n"};
+constexpr Entry design_entry{"Fit", "design($self)\n--\n\n"};
 
 PyMethodDef methods[] = {method_def<apply_entry, apply_impl>(),
                          noargs_def<to_dense_entry, to_dense_impl>(),
@@ -79,13 +75,17 @@ PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<fit_new, 
                        {Py_tp_getset, getset},
                        {0, nullptr}};
 PyType_Spec type_spec{"quorvel._quorvel.Fit", sizeof(Instance<Fit>), 0,
-                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 PyTypeObject* type_slot = nullptr;
+
+PyTypeObject* fit_class() {
+    return class_object(type_slot, type_spec);
+}
+
+const Member members[] = {module_class<fit_class>("Fit")};
 
 } // namespace
 
-int add_fit(PyObject* module) {
-    return add_class(module, "Fit", class_object(type_slot, type_spec));
-}
+const Members fit_members = members;
 
 } // namespace quorvel::py

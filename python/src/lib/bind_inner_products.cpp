@@ -12,19 +12,15 @@ namespace {
 
 Result<SparseMatrix> inner_products_impl(const SpacePtr& a, const SpacePtr& b,
                                          const std::optional<double>& weight) {
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    return without_gil([&] { return inner_product_matrix(a->elements, *b, *w); });
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    return without_gil([&] { return inner_product_matrix(a->elements, *b, w); });
 }
 
-constexpr Entry inner_products_entry{"inner_products", nullptr,
-                                     "inner_products(a, b, weight=None)\n--\n\n"};
-PyMethodDef inner_products_def = function_def<inner_products_entry, inner_products_impl>();
+constexpr Entry inner_products_entry{nullptr, "inner_products(a, b, weight=None)\n--\n\n"};
+const Member members[] = {module_function<inner_products_entry, inner_products_impl>()};
 
 } // namespace
 
-int add_inner_products(PyObject* module) {
-    return add_function(module, inner_products_def);
-}
+const Members inner_products_members = members;
 
 } // namespace quorvel::py

@@ -6,6 +6,7 @@
 #include "binder.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/quadrature.hpp"
+#include "registry.hpp"
 
 namespace quorvel::py {
 
@@ -14,44 +15,36 @@ namespace {
 Result<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
                                   const std::string& normalization,
                                   const std::optional<double>& weight) {
-    auto norm = parse_normalization(normalization);
-    if (!norm) return std::unexpected(std::move(norm.error()));
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    return without_gil([&] { return measurement_matrix(kernels->elements, *basis, *norm, *w); });
+    QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    return without_gil([&] { return measurement_matrix(kernels->elements, *basis, norm, w); });
 }
 
 Result<std::pair<SparseMatrix, SparseMatrix>>
 measure_derivative_impl(const SpacePtr& kernels, const SpacePtr& basis,
                         const std::string& normalization, const std::string& parameter,
                         const std::optional<double>& weight) {
-    auto norm = parse_normalization(normalization);
-    if (!norm) return std::unexpected(std::move(norm.error()));
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    auto p = parse_parameter(parameter);
-    if (!p) return std::unexpected(std::move(p.error()));
+    QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    QUORVEL_TRY_ASSIGN(const auto p, parse_parameter(parameter));
     return without_gil(
-        [&] { return measurement_derivative(kernels->elements, *basis, *norm, *p, *w); });
+        [&] { return measurement_derivative(kernels->elements, *basis, norm, p, w); });
 }
 
-constexpr Entry measure_entry{"measure", nullptr,
+constexpr Entry measure_entry{nullptr,
                               "measure(kernels, basis, normalization, weight=None)\n--\n\n"};
 constexpr Entry measure_derivative_entry{
-    "measure_derivative", nullptr,
-    "measure_derivative(kernels, basis, normalization, parameter, weight=None)\n--\n\n"
-    "(W, \xe2\x88\x82W/\xe2\x88\x82p) for the kernels' parameter p; see "
-    "`quorvel.measure_derivative`."};
+    nullptr, "measure_derivative(kernels, basis, normalization, parameter, weight=None)\n--\n\n"
+             "(W, \xe2\x88\x82W/\xe2\x88\x82p) for the kernels' parameter p; see "
+             "`quorvel.measure_derivative`."};
 
-PyMethodDef measure_def = function_def<measure_entry, measure_impl>();
-PyMethodDef measure_derivative_def =
-    function_def<measure_derivative_entry, measure_derivative_impl>();
+const Member members[] = {
+    module_function<measure_entry, measure_impl>(),
+    module_function<measure_derivative_entry, measure_derivative_impl>(),
+};
 
 } // namespace
 
-int add_measure(PyObject* module) { return add_function(module, measure_def); }
-int add_measure_derivative(PyObject* module) {
-    return add_function(module, measure_derivative_def);
-}
+const Members measure_members = members;
 
 } // namespace quorvel::py

@@ -17,7 +17,8 @@ namespace {
 
 // The `bounds` argument as given: converted only after the shape of f has been checked.
 struct BoundsArgument {
-    PyObject* object = nullptr; // borrowed; the call's own references keep it alive
+    static constexpr bool accepts_none = true; // omitted and None both mean no bounds
+    PyObject* object = nullptr;                // borrowed; the call's own references keep it alive
 };
 
 bool from_python(PyObject* obj, BoundsArgument& out) {
@@ -71,9 +72,8 @@ bool parse_bounds(PyObject* obj, Bounds& out) {
 
 Result<Projection> make_impl(const SpacePtr& src, const SpacePtr& dst,
                              const std::optional<double>& weight) {
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    return without_gil([&] { return make_projection(*src, *dst, *w); });
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    return without_gil([&] { return make_projection(*src, *dst, w); });
 }
 
 PyObject* apply_impl(const Projection& self, const ArrayView2& f, const BoundsArgument& given) {
@@ -104,14 +104,13 @@ std::uint64_t n_dst(const Projection& self) {
     return self.n_dst;
 }
 
-constexpr Entry projection_new{"__new__", "Projection",
-                               "Projection(src, dst, weight=None)\n--\n\n"};
+constexpr Entry projection_new{"Projection", "Projection(src, dst, weight=None)\n--\n\n"};
 constexpr Entry apply_entry{
-    "apply_last_axis", "Projection",
+    "Projection",
     "apply_last_axis($self, f, bounds=None)\n--\n\nProjects each row of f, shape (k, n_src), "
     "returning (k, n_dst). `bounds` is None,\n\"local\", or (lo, hi)."};
-constexpr Entry to_dense_entry{"to_dense", "Projection", "to_dense($self)\n--\n\n"};
-constexpr Entry cross_entry{"cross", "Projection", "cross($self)\n--\n\n"};
+constexpr Entry to_dense_entry{"Projection", "to_dense($self)\n--\n\n"};
+constexpr Entry cross_entry{"Projection", "cross($self)\n--\n\n"};
 
 PyMethodDef methods[] = {method_def<apply_entry, apply_impl>(),
                          noargs_def<to_dense_entry, to_dense_impl>(),
@@ -127,13 +126,17 @@ PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<projectio
                        {Py_tp_getset, getset},
                        {0, nullptr}};
 PyType_Spec type_spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
-                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 PyTypeObject* type_slot = nullptr;
+
+PyTypeObject* projection_class() {
+    return class_object(type_slot, type_spec);
+}
+
+const Member members[] = {module_class<projection_class>("Projection")};
 
 } // namespace
 
-int add_projection(PyObject* module) {
-    return add_class(module, "Projection", class_object(type_slot, type_spec));
-}
+const Members projection_members = members;
 
 } // namespace quorvel::py

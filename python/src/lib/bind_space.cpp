@@ -18,8 +18,8 @@ namespace {
 using Array = std::vector<double>;
 
 Result<Space> built(Result<Elements> elements) {
-    if (!elements) return std::unexpected(std::move(elements.error()));
-    return build_space(std::move(*elements));
+    QUORVEL_TRY_ASSIGN(auto e, std::move(elements));
+    return build_space(std::move(e));
 }
 
 // ---- static constructors -----------------------------------------------------------------------
@@ -78,9 +78,9 @@ Result<Space> fts_impl(const Array& centers, const Array& max_opd, const double&
                        const std::optional<std::string>& apodization,
                        const std::optional<Sequence<double>>& cosine_sum,
                        const std::optional<Sequence<double>>& polynomial) {
-    auto window = choose_apodization(apodization, items(cosine_sum), items(polynomial));
-    if (!window) return std::unexpected(std::move(window.error()));
-    return built(fts(centers, max_opd, cutoff, *window));
+    QUORVEL_TRY_ASSIGN(const auto window,
+                       choose_apodization(apodization, items(cosine_sum), items(polynomial)));
+    return built(fts(centers, max_opd, cutoff, window));
 }
 
 Result<Space> rectangles_impl(const Array& centers, const Array& widths) {
@@ -94,9 +94,8 @@ Result<Space> trapezoids_impl(const Array& centers, const Array& top, const Arra
 }
 Result<Space> shifted_impl(const Array& shape_x, const Array& shape_y, const Array& centers,
                            const Array& stretch, const std::string& interp) {
-    auto how = parse_interpolation(interp);
-    if (!how) return std::unexpected(std::move(how.error()));
-    return built(shifted(shape_x, shape_y, centers, stretch, *how));
+    QUORVEL_TRY_ASSIGN(const auto how, parse_interpolation(interp));
+    return built(shifted(shape_x, shape_y, centers, stretch, how));
 }
 
 Tables tables(const Array2& a) {
@@ -105,9 +104,8 @@ Tables tables(const Array2& a) {
 
 Result<Space> tabulated_impl(const Array& centers, const Array2& x, const Array2& y,
                              const std::string& interp) {
-    auto how = parse_interpolation(interp);
-    if (!how) return std::unexpected(std::move(how.error()));
-    return built(tabulated(centers, tables(x), tables(y), *how));
+    QUORVEL_TRY_ASSIGN(const auto how, parse_interpolation(interp));
+    return built(tabulated(centers, tables(x), tables(y), how));
 }
 
 Space concatenate_impl(const Sequence<SpacePtr>& spaces) {
@@ -118,9 +116,8 @@ Space concatenate_impl(const Sequence<SpacePtr>& spaces) {
 
 Result<Space> mapped_impl(const Space& self, const std::string& kind, const double& a,
                           const double& b, const bool& jacobian) {
-    auto map = parse_map_kind(kind);
-    if (!map) return std::unexpected(std::move(map.error()));
-    return built(mapped(self.elements, *map, a, b, jacobian));
+    QUORVEL_TRY_ASSIGN(const auto map, parse_map_kind(kind));
+    return built(mapped(self.elements, map, a, b, jacobian));
 }
 Result<Space> take_impl(const Space& self, const Sequence<std::uint64_t>& indices) {
     return take(self, indices.items);
@@ -139,61 +136,53 @@ std::vector<double> centers_impl(const Space& self) {
 }
 
 Result<std::vector<double>> integrals_impl(const Space& self, const std::optional<double>& weight) {
-    auto w = check_weight(weight);
-    if (!w) return std::unexpected(std::move(w.error()));
-    return without_gil([&] { return space_integrals(self.elements, *w); });
+    QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
+    return without_gil([&] { return space_integrals(self.elements, w); });
 }
 
-constexpr Entry deltas_entry{"deltas", "Space", "deltas(x)\n--\n\n"};
-constexpr Entry boxes_entry{"boxes", "Space", "boxes(edges)\n--\n\n"};
-constexpr Entry hats_entry{"hats", "Space", "hats(nodes)\n--\n\n"};
-constexpr Entry bsplines_entry{"bsplines", "Space", "bsplines(knots, degree)\n--\n\n"};
-constexpr Entry harmonics_entry{"harmonics", "Space", "harmonics(n, period, start)\n--\n\n"};
-constexpr Entry bsplines_periodic_entry{"bsplines_periodic", "Space",
-                                        "bsplines_periodic(breakpoints, degree)\n--\n\n"};
-constexpr Entry bsplines_clamped_entry{"bsplines_clamped", "Space",
-                                       "bsplines_clamped(breakpoints, degree)\n--\n\n"};
-constexpr Entry gaussians_entry{"gaussians", "Space", "gaussians(centers, sigma, cutoff)\n--\n\n"};
-constexpr Entry lorentzians_entry{"lorentzians", "Space",
-                                  "lorentzians(centers, hwhm, cutoff)\n--\n\n"};
-constexpr Entry voigts_entry{"voigts", "Space", "voigts(centers, sigma, gamma, cutoff)\n--\n\n"};
-constexpr Entry pseudo_voigts_entry{"pseudo_voigts", "Space",
-                                    "pseudo_voigts(centers, hwhm, eta, cutoff)\n--\n\n"};
+constexpr Entry deltas_entry{"Space", "deltas(x)\n--\n\n"};
+constexpr Entry boxes_entry{"Space", "boxes(edges)\n--\n\n"};
+constexpr Entry hats_entry{"Space", "hats(nodes)\n--\n\n"};
+constexpr Entry bsplines_entry{"Space", "bsplines(knots, degree)\n--\n\n"};
+constexpr Entry harmonics_entry{"Space", "harmonics(n, period, start)\n--\n\n"};
+constexpr Entry bsplines_periodic_entry{"Space", "bsplines_periodic(breakpoints, degree)\n--\n\n"};
+constexpr Entry bsplines_clamped_entry{"Space", "bsplines_clamped(breakpoints, degree)\n--\n\n"};
+constexpr Entry gaussians_entry{"Space", "gaussians(centers, sigma, cutoff)\n--\n\n"};
+constexpr Entry lorentzians_entry{"Space", "lorentzians(centers, hwhm, cutoff)\n--\n\n"};
+constexpr Entry voigts_entry{"Space", "voigts(centers, sigma, gamma, cutoff)\n--\n\n"};
+constexpr Entry pseudo_voigts_entry{"Space", "pseudo_voigts(centers, hwhm, eta, cutoff)\n--\n\n"};
 constexpr Entry super_gaussians_entry{
-    "super_gaussians", "Space",
-    "super_gaussians(centers, hwhm_left, hwhm_right, power, cutoff)\n--\n\n"};
-constexpr Entry smoothed_boxes_entry{"smoothed_boxes", "Space",
+    "Space", "super_gaussians(centers, hwhm_left, hwhm_right, power, cutoff)\n--\n\n"};
+constexpr Entry smoothed_boxes_entry{"Space",
                                      "smoothed_boxes(centers, half_width, sigma, cutoff)\n--\n\n"};
 constexpr Entry fts_entry{
-    "fts", "Space",
+    "Space",
     "fts(centers, max_opd, cutoff, apodization=None, cosine_sum=None, polynomial=None)\n--\n\n"
     "`apodization` is a name, or None with `cosine_sum` (<= 4) or `polynomial` (<= 5)\n"
     "coefficients."};
-constexpr Entry rectangles_entry{"rectangles", "Space", "rectangles(centers, widths)\n--\n\n"};
-constexpr Entry triangles_entry{"triangles", "Space", "triangles(centers, hwhm)\n--\n\n"};
-constexpr Entry trapezoids_entry{"trapezoids", "Space",
-                                 "trapezoids(centers, top, bottom)\n--\n\n"};
+constexpr Entry rectangles_entry{"Space", "rectangles(centers, widths)\n--\n\n"};
+constexpr Entry triangles_entry{"Space", "triangles(centers, hwhm)\n--\n\n"};
+constexpr Entry trapezoids_entry{"Space", "trapezoids(centers, top, bottom)\n--\n\n"};
 constexpr Entry shifted_entry{
-    "shifted", "Space",
+    "Space",
     "shifted(shape_x, shape_y, centers, stretch, interp)\n--\n\n"
     "Copies of the tabulated shape (shape_x, shape_y), shifted to `centers` and stretched by\n"
     "`stretch`."};
 constexpr Entry tabulated_entry{
-    "tabulated", "Space",
-    "tabulated(centers, x, y, interp)\n--\n\n"
-    "Per-element tables: x has 1 or len(centers) rows, y has len(centers) rows."};
+    "Space", "tabulated(centers, x, y, interp)\n--\n\n"
+             "Per-element tables: x has 1 or len(centers) rows, y has len(centers) rows."};
 constexpr Entry mapped_entry{
-    "mapped", "Space",
+    "Space",
     "mapped($self, kind, a, b, jacobian)\n--\n\n"
     "The elements as functions of x = forward(u): kind \"reciprocal\" (x = a / u) or \"affine\"\n"
     "(x = a + b·u)."};
-constexpr Entry concatenate_entry{"concatenate", "Space", "concatenate(spaces)\n--\n\n"};
-constexpr Entry take_entry{"take", "Space", "take($self, indices)\n--\n\n"};
-constexpr Entry derivative_entry{"derivative", "Space", "derivative($self, order)\n--\n\n"};
-constexpr Entry lower_entry{"lower", "Space", "lower($self)\n--\n\n"};
-constexpr Entry upper_entry{"upper", "Space", "upper($self)\n--\n\n"};
-constexpr Entry centers_entry{"centers", "Space", "centers($self)\n--\n\n"};
-constexpr Entry integrals_entry{"integrals", "Space", "integrals($self, weight=None)\n--\n\n"};
+constexpr Entry concatenate_entry{"Space", "concatenate(spaces)\n--\n\n"};
+constexpr Entry take_entry{"Space", "take($self, indices)\n--\n\n"};
+constexpr Entry derivative_entry{"Space", "derivative($self, order)\n--\n\n"};
+constexpr Entry lower_entry{"Space", "lower($self)\n--\n\n"};
+constexpr Entry upper_entry{"Space", "upper($self)\n--\n\n"};
+constexpr Entry centers_entry{"Space", "centers($self)\n--\n\n"};
+constexpr Entry integrals_entry{"Space", "integrals($self, weight=None)\n--\n\n"};
 
 // The method table in the documented member order.
 PyMethodDef space_methods[] = {
@@ -248,14 +237,19 @@ PyType_Spec space_spec = {
 
 PyTypeObject* space_class = nullptr;
 
+// At module execution a failure to create the class fails the import with that failure.
+PyTypeObject* space_class_at_import() {
+    return class_object(space_class, space_spec);
+}
+
+const Member members[] = {module_class<space_class_at_import>("Space")};
+
 } // namespace
 
 PyTypeObject* space_type() {
     return class_object_in_call(space_class, space_spec, "Space");
 }
 
-int add_space(PyObject* module) {
-    return add_class(module, "Space", class_object(space_class, space_spec));
-}
+const Members space_members = members;
 
 } // namespace quorvel::py

@@ -1,41 +1,15 @@
 #include "binder.hpp"
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvel::py {
-
-Signature parse_signature(const Entry& entry) {
-    Signature sig;
-    sig.callable = entry.owner ? std::string(entry.owner) + "." + entry.name + "()"
-                               : std::string(entry.name) + "()";
-    const std::string_view doc(entry.doc);
-    const auto open = doc.find('(');
-    const auto close = doc.find(')', open);
-    internal_assert(open != std::string_view::npos && close != std::string_view::npos,
-                    "docstring without a text signature");
-    std::string_view list = doc.substr(open + 1, close - open - 1);
-    while (!list.empty()) {
-        const auto comma = list.find(',');
-        std::string_view item = list.substr(0, comma);
-        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
-        while (!item.empty() && item.front() == ' ')
-            item.remove_prefix(1);
-        if (item == "$self") continue;
-        const auto eq = item.find('=');
-        sig.params.push_back({std::string(item.substr(0, eq)), eq != std::string_view::npos});
-    }
-    for (const auto& p : sig.params) {
-        if (p.optional) break;
-        ++sig.required;
-    }
-    internal_assert(sig.params.size() <= max_parameters, "too many parameters in a signature");
-    return sig;
-}
 
 namespace {
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
-std::string join_names(const std::vector<const std::string*>& names) {
+std::string join_names(const std::vector<std::string_view>& names) {
     std::string out;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (i > 0) {
@@ -44,14 +18,14 @@ std::string join_names(const std::vector<const std::string*>& names) {
             else
                 out += i + 1 == names.size() ? ", and " : ", ";
         }
-        out += '\'' + *names[i] + '\'';
+        out.append("'").append(names[i]).append("'");
     }
     return out;
 }
 
 void too_many_positional(const Signature& sig, Py_ssize_t given) {
-    const std::size_t max = sig.params.size();
-    std::string message = sig.callable + " takes ";
+    const std::size_t max = sig.count;
+    std::string message = sig.callable() + " takes ";
     if (sig.required != max) message += "from " + std::to_string(sig.required) + " to ";
     message += std::to_string(max) + " positional arguments but " + std::to_string(given) +
                (given == 1 ? " was given" : " were given");
@@ -64,28 +38,29 @@ bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject
     const char* text = PyUnicode_AsUTF8AndSize(key, &size);
     if (text == nullptr) return false;
     const std::string_view name(text, static_cast<std::size_t>(size));
-    for (std::size_t j = 0; j < sig.params.size(); ++j) {
+    for (std::size_t j = 0; j < sig.count; ++j) {
         if (sig.params[j].name != name) continue;
         if (bound[j] != nullptr) {
-            PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'",
-                         sig.callable.c_str(), sig.params[j].name.c_str());
+            const std::string message =
+                sig.callable() + " got multiple values for argument '" + std::string(name) + "'";
+            PyErr_SetString(PyExc_TypeError, message.c_str());
             return false;
         }
         bound[j] = value;
         return true;
     }
     PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
-                 sig.callable.c_str(), key);
+                 sig.callable().c_str(), key);
     return false;
 }
 
 bool check_missing(const Signature& sig, PyObject** bound) {
-    std::vector<const std::string*> missing;
+    std::vector<std::string_view> missing;
     for (std::size_t j = 0; j < sig.required; ++j)
-        if (bound[j] == nullptr) missing.push_back(&sig.params[j].name);
+        if (bound[j] == nullptr) missing.push_back(sig.params[j].name);
     if (missing.empty()) return true;
     const std::string message =
-        sig.callable + " missing " + std::to_string(missing.size()) + " required positional " +
+        sig.callable() + " missing " + std::to_string(missing.size()) + " required positional " +
         (missing.size() == 1 ? "argument: " : "arguments: ") + join_names(missing);
     PyErr_SetString(PyExc_TypeError, message.c_str());
     return false;
@@ -95,7 +70,7 @@ bool check_missing(const Signature& sig, PyObject** bound) {
 
 bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** bound) {
-    if (nargs > static_cast<Py_ssize_t>(sig.params.size())) {
+    if (nargs > static_cast<Py_ssize_t>(sig.count)) {
         too_many_positional(sig, nargs);
         return false;
     }
@@ -112,7 +87,7 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
 
 bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** bound) {
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    if (nargs > static_cast<Py_ssize_t>(sig.params.size())) {
+    if (nargs > static_cast<Py_ssize_t>(sig.count)) {
         too_many_positional(sig, nargs);
         return false;
     }
@@ -130,14 +105,9 @@ bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyOb
 namespace detail {
 
 bool note_failure(const Signature& sig, std::size_t i) {
-    const std::string note = "while processing '" + sig.params[i].name + "'";
+    const std::string note = "while processing '" + std::string(sig.params[i].name) + "'";
     add_note_to_pending(note.c_str());
     return false;
-}
-
-void check_arity(const Signature& sig, std::size_t arity) {
-    internal_assert(sig.params.size() == arity,
-                    "entry point implementation does not match its text signature");
 }
 
 } // namespace detail

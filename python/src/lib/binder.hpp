@@ -13,34 +13,41 @@
 //        Result<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
 //                                          const std::string& normalization,
 //                                          const std::optional<double>& weight) {
-//            auto norm = parse_normalization(normalization);
-//            if (!norm) return std::unexpected(norm.error());
-//            auto w = check_weight(weight);
-//            if (!w) return std::unexpected(w.error());
+//            QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+//            QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
 //            return without_gil([&] { return measurement_matrix(...); });
 //        }
 //
-//   2. Declare the entry once; the parameter names, which of them are optional (those written
-//      with "=None" / "=False") and the name shown in TypeErrors are read from the docstring:
+//   2. Declare the entry once, by its owning class (nullptr here) and its docstring. The
+//      compiler reads the text signature: the function's name, the parameter names, which of
+//      them are optional (those written with "=None" / "=False") and the name shown in
+//      TypeErrors. static_asserts check it against the implementation: as many parameters as
+//      names, "=None" only on a std::optional, "=False" only on a bool, $self only on methods,
+//      distinct identifiers (check_entry below):
 //
 //        constexpr Entry measure_entry{
-//            "measure", nullptr, "measure(kernels, basis, normalization, weight=None)\n--\n\n"};
-//        PyMethodDef measure_def = function_def<measure_entry, measure_impl>();
+//            nullptr, "measure(kernels, basis, normalization, weight=None)\n--\n\n"};
 //
-//      (the PyMethodDef must have static storage). Expose a registration function, e.g.
-//      `int add_measure(PyObject* module) { return add_function(module, measure_def); }`,
-//      and call it from exec_module in module.cpp at its place in the registration order.
+//   3. Add one line to the file's member table (registry.hpp), at the entry's place in the
+//      registration order; module.cpp adds the table's members in order:
+//
+//        const Member members[] = {
+//            module_function<measure_entry, measure_impl>(),
+//            module_function<measure_derivative_entry, measure_derivative_impl>(),
+//        };
+//
+//   A new bind_*.cpp exports its table (`const Members x_members = members;`), declared in
+//   registry.hpp and listed in exec_module (module.cpp) at its place in the registration order.
 //
 // DEFINING A CLASS FROM A TYPE SPEC (e.g. Projection in bind_projection.cpp)
 //
 //   The instance layout is Instance<Core> (instance.hpp): one std::shared_ptr<const Core>.
 //
-//        constexpr Entry projection_new{"__new__", "Projection",
-//                                       "Projection(src, dst, weight=None)\n--\n\n"};
+//        constexpr Entry projection_new{"Projection", "Projection(src, dst, weight=None)\n--\n\n"};
 //        Result<Projection> make_impl(const SpacePtr& src, const SpacePtr& dst,
 //                                     const std::optional<double>& weight);  // without_gil inside
 //
-//        constexpr Entry apply_entry{"apply_last_axis", "Projection",
+//        constexpr Entry apply_entry{"Projection",
 //                                    "apply_last_axis($self, f, bounds=None)\n--\n\n..."};
 //        Result<Dense2> apply_impl(const Projection& self, const ArrayView2& f, ...);
 //        std::vector<double> to_dense_impl(const Projection& self);        // no arguments
@@ -57,14 +64,14 @@
 //        PyType_Spec spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
 //                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
 //        PyTypeObject* slot = nullptr;
-//        int add_projection(PyObject* m) {
-//            return add_class(m, "Projection", class_object(slot, spec));
-//        }
+//        PyTypeObject* projection_class() { return class_object(slot, spec); }
+//        const Member members[] = {module_class<projection_class>("Projection")};
 //
-//   Methods take `const Core& self` first; static methods use static_def (same form as
-//   function_def). Instances are built from `type` by the constructor template; a method that
-//   returns a new instance of another class builds it with new_instance (instance.hpp) and
-//   returns the PyObject*.
+//   A constructor's text signature carries the class name (TypeErrors name it
+//   "Projection.__new__()"). Methods take `const Core& self` first; static methods use
+//   static_def (same form as function_def). Instances are built from `type` by the constructor
+//   template; a method that returns a new instance of another class builds it with new_instance
+//   (instance.hpp) and returns the PyObject*.
 //
 // Every entry runs inside a guard: a C++ exception (InternalError, std::bad_alloc, anything)
 // becomes a Python exception; argument TypeErrors follow one fixed set of messages; a failed
@@ -75,44 +82,17 @@
 #include <Python.h>
 
 #include <cstddef>
-#include <string>
+#include <optional>
 #include <tuple>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "convert.hpp"
 #include "errors.hpp"
 #include "instance.hpp"
+#include "signature.hpp"
 
 namespace quorvel::py {
-
-// One entry point: its Python name, the owning class (nullptr for a module function) and the
-// docstring "name(params)\n--\n\ndescription".
-struct Entry {
-    const char* name;
-    const char* owner;
-    const char* doc;
-};
-
-struct Parameter {
-    std::string name;
-    bool optional;
-};
-
-// The parsed form of an entry's text signature.
-struct Signature {
-    std::string callable; // "evaluate()", "Space.take()", "Projection.__new__()"
-    std::vector<Parameter> params;
-    std::size_t required = 0;
-};
-
-Signature parse_signature(const Entry& entry);
-
-template <const Entry& E> const Signature& signature_of() {
-    static const Signature s = parse_signature(E);
-    return s;
-}
 
 // Binds fast-call arguments to the parameters: bound[i] receives a borrowed reference or
 // nullptr for an omitted optional parameter. Returns false with the TypeError pending.
@@ -120,8 +100,6 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
                     PyObject* kwnames, PyObject** bound);
 // The same for a tuple and a keyword dict (class construction).
 bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** bound);
-
-inline constexpr std::size_t max_parameters = 8;
 
 // Releases the interpreter lock around `f`; re-acquired on every exit path.
 template <class F> decltype(auto) without_gil(F&& f) {
@@ -132,24 +110,75 @@ template <class F> decltype(auto) without_gil(F&& f) {
     return f();
 }
 
+// Converter types that an omitted "=None" parameter may leave at their default: std::optional,
+// and types that declare `static constexpr bool accepts_none = true`.
+template <class T> inline constexpr bool accepts_none = requires { requires T::accepts_none; };
+template <class T> inline constexpr bool accepts_none<std::optional<T>> = true;
+
 namespace detail {
 
 template <class F> struct Traits;
 template <class R, class... A> struct Traits<R (*)(A...)> {
     using Values = std::tuple<std::remove_cvref_t<A>...>;
-    static constexpr std::size_t arity = sizeof...(A);
 };
 template <class R, class S, class... A> struct MethodTraits {
     using Self = std::remove_cvref_t<S>;
     using Values = std::tuple<std::remove_cvref_t<A>...>;
-    static constexpr std::size_t arity = sizeof...(A);
 };
 template <class F> struct SelfTraits;
 template <class R, class S, class... A>
 struct SelfTraits<R (*)(S, A...)> : MethodTraits<R, S, A...> {};
 
+template <class T> constexpr bool fits_default(Default fallback) {
+    switch (fallback) {
+    case Default::Required:
+        return true;
+    case Default::None:
+        return accepts_none<T>;
+    case Default::False:
+        return std::is_same_v<T, bool>;
+    }
+    return false;
+}
+
+template <class Values, std::size_t... I>
+constexpr bool defaults_fit(const Signature& sig, std::index_sequence<I...>) {
+    return (fits_default<std::tuple_element_t<I, Values>>(sig.params[I].fallback) && ...);
+}
+
+enum class Kind { Function, StaticMethod, Method, NoArgs, Constructor };
+
+// The compile-time checks of one entry against its implementation; `Values` are the converted
+// parameter types of the implementation (without `self`).
+template <const Entry& E, Kind K, class Values> constexpr void check_entry() {
+    constexpr Signature sig = signature_of<E>;
+    static_assert(sig.has_separator, "a docstring starts with the text signature "
+                                     "\"name(params)\" followed by \"\\n--\\n\\n\"");
+    static_assert(sig.identifiers, "text signature: every name must be a Python identifier");
+    static_assert(sig.self_first, "text signature: $self may only come first");
+    static_assert(sig.known_defaults, "text signature: a default must be None or False");
+    static_assert(sig.defaults_last, "text signature: required parameters precede optional ones");
+    static_assert(sig.distinct, "text signature: a parameter name appears twice");
+    static_assert(sig.fits, "text signature: more than max_parameters parameters");
+    static_assert((K == Kind::Function) == sig.owner.empty(),
+                  "module functions have no owner, class members name their class");
+    static_assert((K == Kind::Constructor) == sig.constructor(),
+                  "a constructor's text signature, and only that, carries the class name");
+    static_assert(sig.has_self == (K == Kind::Method || K == Kind::NoArgs),
+                  "methods, and only methods, take $self first");
+    static_assert(K != Kind::NoArgs || sig.count == 0,
+                  "a method without arguments has the text signature \"name($self)\"");
+    static_assert(std::tuple_size_v<Values> == sig.count,
+                  "the implementation takes as many parameters as the text signature names "
+                  "(besides $self)");
+    if constexpr (std::tuple_size_v<Values> == sig.count) {
+        static_assert(defaults_fit<Values>(sig, std::make_index_sequence<sig.count>{}),
+                      "a parameter written =None is a std::optional (or accepts None), one "
+                      "written =False is a bool");
+    }
+}
+
 bool note_failure(const Signature& sig, std::size_t i);
-void check_arity(const Signature& sig, std::size_t arity);
 
 template <class T> bool convert_one(const Signature& sig, std::size_t i, PyObject* obj, T& out) {
     if (obj == nullptr) return true; // omitted optional parameter keeps its default
@@ -162,23 +191,11 @@ bool convert_all(const Signature& sig, PyObject** bound, Tuple& values, std::ind
     return (convert_one(sig, I, bound[I], std::get<I>(values)) && ...);
 }
 
-template <class Values>
-bool bind_and_convert(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames, Values& values) {
-    constexpr std::size_t n = std::tuple_size_v<Values>;
-    check_arity(sig, n);
+template <class Values, class... Args>
+bool bind_and_convert(const Signature& sig, Values& values, Args... args) {
     PyObject* bound[max_parameters] = {};
-    if (!bind_arguments(sig, args, nargs, kwnames, bound)) return false;
-    return convert_all(sig, bound, values, std::make_index_sequence<n>{});
-}
-
-template <class Values>
-bool bind_and_convert(const Signature& sig, PyObject* args, PyObject* kwargs, Values& values) {
-    constexpr std::size_t n = std::tuple_size_v<Values>;
-    check_arity(sig, n);
-    PyObject* bound[max_parameters] = {};
-    if (!bind_arguments(sig, args, kwargs, bound)) return false;
-    return convert_all(sig, bound, values, std::make_index_sequence<n>{});
+    if (!bind_arguments(sig, args..., bound)) return false;
+    return convert_all(sig, bound, values, std::make_index_sequence<std::tuple_size_v<Values>>{});
 }
 
 template <class F> constexpr PyCFunction as_cfunction(F f) {
@@ -193,7 +210,7 @@ template <const Entry& E, auto Impl>
 PyObject* function(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         typename detail::Traits<decltype(Impl)>::Values values;
-        if (!detail::bind_and_convert(signature_of<E>(), args, nargs, kwnames, values))
+        if (!detail::bind_and_convert(signature_of<E>, values, args, nargs, kwnames))
             return nullptr;
         return to_python(std::apply(Impl, values));
     });
@@ -204,7 +221,7 @@ PyObject* method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObje
     return guarded([&]() -> PyObject* {
         using T = detail::SelfTraits<decltype(Impl)>;
         typename T::Values values;
-        if (!detail::bind_and_convert(signature_of<E>(), args, nargs, kwnames, values))
+        if (!detail::bind_and_convert(signature_of<E>, values, args, nargs, kwnames))
             return nullptr;
         const auto& core = instance_value<typename T::Self>(self);
         return to_python(std::apply([&](auto&... a) { return Impl(core, a...); }, values));
@@ -221,9 +238,11 @@ template <auto Impl> PyObject* method_noargs(PyObject* self, PyObject*) {
 // Py_tp_new of a class: binds and converts like a function, then wraps the core value.
 template <const Entry& E, auto Impl>
 PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    detail::check_entry<E, detail::Kind::Constructor,
+                        typename detail::Traits<decltype(Impl)>::Values>();
     return guarded([&]() -> PyObject* {
         typename detail::Traits<decltype(Impl)>::Values values;
-        if (!detail::bind_and_convert(signature_of<E>(), args, kwargs, values)) return nullptr;
+        if (!detail::bind_and_convert(signature_of<E>, values, args, kwargs)) return nullptr;
         auto result = std::apply(Impl, values);
         if (!result) {
             raise_core_error(result.error());
@@ -240,31 +259,31 @@ template <class Core, std::uint64_t (*Get)(const Core&)> PyObject* property(PyOb
 }
 
 template <const Entry& E, auto Impl> PyMethodDef function_def() {
-    return {E.name, detail::as_cfunction(&function<E, Impl>), METH_FASTCALL | METH_KEYWORDS, E.doc};
+    detail::check_entry<E, detail::Kind::Function,
+                        typename detail::Traits<decltype(Impl)>::Values>();
+    return {entry_name<E>.data(), detail::as_cfunction(&function<E, Impl>),
+            METH_FASTCALL | METH_KEYWORDS, E.doc};
 }
 template <const Entry& E, auto Impl> PyMethodDef static_def() {
-    return {E.name, detail::as_cfunction(&function<E, Impl>),
+    detail::check_entry<E, detail::Kind::StaticMethod,
+                        typename detail::Traits<decltype(Impl)>::Values>();
+    return {entry_name<E>.data(), detail::as_cfunction(&function<E, Impl>),
             METH_FASTCALL | METH_KEYWORDS | METH_STATIC, E.doc};
 }
 template <const Entry& E, auto Impl> PyMethodDef method_def() {
-    return {E.name, detail::as_cfunction(&method<E, Impl>), METH_FASTCALL | METH_KEYWORDS, E.doc};
+    detail::check_entry<E, detail::Kind::Method,
+                        typename detail::SelfTraits<decltype(Impl)>::Values>();
+    return {entry_name<E>.data(), detail::as_cfunction(&method<E, Impl>),
+            METH_FASTCALL | METH_KEYWORDS, E.doc};
 }
 template <const Entry& E, auto Impl> PyMethodDef noargs_def() {
-    return {E.name, detail::as_cfunction(&method_noargs<Impl>), METH_NOARGS, E.doc};
+    detail::check_entry<E, detail::Kind::NoArgs,
+                        typename detail::SelfTraits<decltype(Impl)>::Values>();
+    return {entry_name<E>.data(), detail::as_cfunction(&method_noargs<Impl>), METH_NOARGS, E.doc};
 }
 template <class Core, std::uint64_t (*Get)(const Core&)>
 PyGetSetDef property_def(const char* name) {
     return {name, &property<Core, Get>, nullptr, nullptr, nullptr};
 }
-
-// ---- registration (module.cpp) ---------------------------------------------------------------
-
-// The "add" operation: appends `name` to the module's __all__, then sets the attribute.
-// Steals `value`; returns -1 with an exception pending on failure (also when value is nullptr).
-int add_object(PyObject* module, const char* name, PyObject* value);
-// Adds a function object built from a static PyMethodDef, with the module as __module__.
-int add_function(PyObject* module, PyMethodDef& def);
-// Adds a class object (a borrowed process-wide reference; nullptr means creation failed).
-int add_class(PyObject* module, const char* name, PyTypeObject* type);
 
 } // namespace quorvel::py

@@ -8,10 +8,9 @@
 namespace quorvel::py {
 
 bool from_python(PyObject* obj, std::uint64_t& out) {
-    PyObject* index = PyNumber_Index(obj);
-    if (index == nullptr) return false;
-    const unsigned long long v = PyLong_AsUnsignedLongLong(index);
-    Py_DECREF(index);
+    const Ref index = Ref::steal(PyNumber_Index(obj));
+    if (!index) return false;
+    const unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
     if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
     out = static_cast<std::uint64_t>(v);
     return true;
@@ -29,15 +28,14 @@ namespace {
 // A NumPy boolean scalar: its type is named bool_ or bool and lives in the module numpy.
 bool is_numpy_bool(PyObject* obj) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
-    PyObject* module = PyObject_GetAttrString(type, "__module__");
-    if (module == nullptr) {
+    const Ref module = Ref::steal(PyObject_GetAttrString(type, "__module__"));
+    if (!module) {
         PyErr_Clear();
         return false;
     }
-    const bool in_numpy =
-        PyUnicode_Check(module) && PyUnicode_CompareWithASCIIString(module, "numpy") == 0;
-    Py_DECREF(module);
-    if (!in_numpy) return false;
+    if (!PyUnicode_Check(module.get()) ||
+        PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0)
+        return false;
     const char* name = Py_TYPE(obj)->tp_name;
     const char* dot = std::strrchr(name, '.');
     if (dot != nullptr) name = dot + 1;
@@ -127,5 +125,17 @@ PyObject* to_python(std::uint64_t value) {
 PyObject* to_python(bool value) {
     return PyBool_FromLong(value ? 1 : 0);
 }
+
+namespace detail {
+
+PyObject* new_tuple(std::span<Ref> items) {
+    PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(items.size()));
+    if (tuple == nullptr) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), items[i].release());
+    return tuple;
+}
+
+} // namespace detail
 
 } // namespace quorvel::py

@@ -4,31 +4,35 @@
 // and returns true, or returns false with a Python exception pending. The type T selects the
 // parameter kind:
 //
-//   std::vector<double>        1-D float64 array, copied in index order through any stride
-//   Array2                     2-D float64 array, copied into a row-major table
-//   ArrayView2                 2-D float64 array read in place (aligned, C or F contiguous); holds
-//   a
-//                              reference to the array until the converted value is destroyed
-//   std::uint64_t              non-negative integer (index protocol)
-//   double                     real (float protocol)
-//   bool                       exactly a bool, or a NumPy boolean scalar
-//   std::string                str, as UTF-8
-//   SpacePtr                   a Space instance (shared, read-only)
-//   Sequence<T>                any sequence except str, each item converted as T
-//   std::optional<T>           None -> nullopt, otherwise T
+//   std::vector<double>   1-D float64 array, copied in index order through any stride
+//   Array2                2-D float64 array, copied into a row-major table
+//   ArrayView2            2-D float64 array read in place (aligned, C or F contiguous); holds a
+//                         reference to the array until the converted value is destroyed
+//   std::uint64_t         non-negative integer (index protocol)
+//   double                real (float protocol)
+//   bool                  exactly a bool, or a NumPy boolean scalar
+//   std::string           str, as UTF-8
+//   SpacePtr              a Space instance (shared, read-only)
+//   Sequence<T>           any sequence except str, each item converted as T
+//   std::optional<T>      None -> nullopt, otherwise T
 //
-// Results: `PyObject* to_python(T)` for Space / SpacePtr, std::vector<double> (1-D array), Dense2
-// (2-D array), SparseMatrix (the (indptr, indices, data, (rows, cols)) tuple), double, integers,
-// std::pair, PyObject* (passed through) and Result<T> (raises the core error).
+// Results: `PyObject* to_python(T)` returns a new reference, or nullptr with the Python exception
+// pending. Space / SpacePtr, std::vector<double> (1-D float64 array), std::vector<std::uint64_t>
+// (1-D int64 array), Dense2 (2-D array), SparseMatrix (the (indptr, indices, data, (rows, cols))
+// tuple), double, integers, bool, std::pair and std::tuple (tuples), List<T> (list), PyObject*
+// (passed through) and Result<T> (raises the core error).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -36,6 +40,7 @@
 #include "quorvel/error.hpp"
 #include "quorvel/space.hpp"
 #include "quorvel/sparse.hpp"
+#include "ref.hpp"
 
 namespace quorvel::py {
 
@@ -52,29 +57,23 @@ struct Array2 {
 // A read-only in-place view of a caller's 2-D array, keeping the array alive.
 class ArrayView2 {
   public:
-    ArrayView2() = default;
-    ArrayView2(const ArrayView2&) = delete;
-    ArrayView2& operator=(const ArrayView2&) = delete;
-    ArrayView2(ArrayView2&& o) noexcept : view(o.view), owner_(std::exchange(o.owner_, nullptr)) {}
-    ArrayView2& operator=(ArrayView2&& o) noexcept {
-        std::swap(view, o.view);
-        std::swap(owner_, o.owner_);
-        return *this;
-    }
-    // Destroyed with the interpreter lock held (converted values never outlive the call).
-    ~ArrayView2() { Py_XDECREF(owner_); }
-
     MatrixView view;
 
   private:
     friend bool from_python(PyObject* obj, ArrayView2& out);
-    PyObject* owner_ = nullptr;
+    // Released with the interpreter lock held: converted values never outlive the call.
+    Ref owner_;
 };
 
 // A row-major dense result.
 struct Dense2 {
     std::size_t rows = 0, cols = 0;
     std::vector<double> data;
+};
+
+// A list result, each item converted by its own rule.
+template <class T> struct List {
+    std::vector<T> items;
 };
 
 // ---- arguments -------------------------------------------------------------------------------
@@ -96,19 +95,13 @@ template <class T> bool from_python(PyObject* obj, Sequence<T>& out) {
     if (!check_sequence(obj, hint)) return false;
     out.items.clear();
     out.items.reserve(static_cast<std::size_t>(hint));
-    PyObject* it = PyObject_GetIter(obj);
-    if (it == nullptr) return false;
-    while (PyObject* item = PyIter_Next(it)) {
+    const Ref it = Ref::steal(PyObject_GetIter(obj));
+    if (!it) return false;
+    while (const Ref item = Ref::steal(PyIter_Next(it.get()))) {
         T value{};
-        const bool ok = from_python(item, value);
-        Py_DECREF(item);
-        if (!ok) {
-            Py_DECREF(it);
-            return false;
-        }
+        if (!from_python(item.get(), value)) return false;
         out.items.push_back(std::move(value));
     }
-    Py_DECREF(it);
     return !PyErr_Occurred();
 }
 
@@ -135,19 +128,48 @@ PyObject* to_python(SparseMatrix&& m);
 PyObject* to_python(double value);
 PyObject* to_python(std::uint64_t value);
 PyObject* to_python(bool value);
+PyObject* to_python(std::vector<std::uint64_t>&& values);
+
+template <class... T> PyObject* to_python(std::tuple<T...>&& values);
+template <class A, class B> PyObject* to_python(std::pair<A, B>&& p);
+template <class T> PyObject* to_python(List<T>&& list);
+template <class T> PyObject* to_python(Result<T>&& r);
+
+namespace detail {
+
+// Converts `value` into `slot`; false with the exception pending.
+template <class T> bool convert_into(Ref& slot, T&& value) {
+    slot = Ref::steal(to_python(std::forward<T>(value)));
+    return static_cast<bool>(slot);
+}
+
+// A tuple that takes over the references of `items`.
+PyObject* new_tuple(std::span<Ref> items);
+
+} // namespace detail
+
+// Items are converted in order; the first failure ends the conversion.
+template <class... T> PyObject* to_python(std::tuple<T...>&& values) {
+    std::array<Ref, sizeof...(T)> items;
+    const bool converted = [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return (detail::convert_into(items[I], std::get<I>(std::move(values))) && ...);
+    }(std::index_sequence_for<T...>{});
+    return converted ? detail::new_tuple(items) : nullptr;
+}
 
 template <class A, class B> PyObject* to_python(std::pair<A, B>&& p) {
-    PyObject* first = to_python(std::move(p.first));
-    if (first == nullptr) return nullptr;
-    PyObject* second = to_python(std::move(p.second));
-    if (second == nullptr) {
-        Py_DECREF(first);
-        return nullptr;
+    return to_python(std::tuple<A, B>(std::move(p.first), std::move(p.second)));
+}
+
+template <class T> PyObject* to_python(List<T>&& list) {
+    Ref out = Ref::steal(PyList_New(static_cast<Py_ssize_t>(list.items.size())));
+    if (!out) return nullptr;
+    for (std::size_t i = 0; i < list.items.size(); ++i) {
+        PyObject* item = to_python(std::move(list.items[i]));
+        if (item == nullptr) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item);
     }
-    PyObject* t = PyTuple_Pack(2, first, second);
-    Py_DECREF(first);
-    Py_DECREF(second);
-    return t;
+    return out.release();
 }
 
 template <class T> PyObject* to_python(Result<T>&& r) {

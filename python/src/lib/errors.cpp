@@ -3,6 +3,8 @@
 #include <new>
 #include <string>
 
+#include "ref.hpp"
+
 namespace quorvel::py {
 
 PyObject* singular_error() {
@@ -25,11 +27,9 @@ void raise_core_error(const CoreError& error) {
         type = singular_error();
         if (type == nullptr) return;
     }
-    PyObject* message = PyUnicode_FromStringAndSize(error.message.data(),
-                                                    static_cast<Py_ssize_t>(error.message.size()));
-    if (message == nullptr) return;
-    PyErr_SetObject(type, message);
-    Py_DECREF(message);
+    const Ref message = Ref::steal(PyUnicode_FromStringAndSize(
+        error.message.data(), static_cast<Py_ssize_t>(error.message.size())));
+    if (message) PyErr_SetObject(type, message.get());
 }
 
 void raise_internal(const char* message) {
@@ -50,12 +50,10 @@ void raise_from_current_exception() noexcept {
 
 void add_note_to_pending(const char* note) {
 #if PY_VERSION_HEX >= 0x030C0000
-    PyObject* exc = PyErr_GetRaisedException();
-    if (exc == nullptr) return;
-    PyObject* r = PyObject_CallMethod(exc, "add_note", "s", note);
-    if (r == nullptr) PyErr_Clear();
-    Py_XDECREF(r);
-    PyErr_SetRaisedException(exc);
+    Ref exc = Ref::steal(PyErr_GetRaisedException());
+    if (!exc) return;
+    if (!Ref::steal(PyObject_CallMethod(exc.get(), "add_note", "s", note))) PyErr_Clear();
+    PyErr_SetRaisedException(exc.release());
 #else
     PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
     PyErr_Fetch(&type, &value, &tb);
@@ -63,9 +61,7 @@ void add_note_to_pending(const char* note) {
     PyErr_NormalizeException(&type, &value, &tb);
     if (value != nullptr) {
         // Notes exist from Python 3.11 on; older interpreters keep the bare exception.
-        PyObject* r = PyObject_CallMethod(value, "add_note", "s", note);
-        if (r == nullptr) PyErr_Clear();
-        Py_XDECREF(r);
+        if (!Ref::steal(PyObject_CallMethod(value, "add_note", "s", note))) PyErr_Clear();
         if (tb != nullptr) PyException_SetTraceback(value, tb);
     }
     PyErr_Restore(type, value, tb);
@@ -77,11 +73,11 @@ void raise_not_instance(PyObject* obj, const char* expected) {
         PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", expected);
         return;
     }
-    PyObject* name =
-        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
-    if (name == nullptr) return;
-    PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", name, expected);
-    Py_DECREF(name);
+    const Ref name = Ref::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+    if (name)
+        PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of '%s'", name.get(),
+                     expected);
 }
 
 } // namespace quorvel::py

@@ -1,56 +1,57 @@
 // The extension module _quorvel: multi-phase initialisation with one execution step that adds
-// every object, in registration order.
-#include "binder.hpp"
+// every object, table by table, in registration order.
 #include "registry.hpp"
+#include "quorvel/profile.hpp"
+
+#ifndef QUORVEL_VERSION
+#error "QUORVEL_VERSION, the version in pyproject.toml, is defined by python/CMakeLists.txt"
+#endif
 
 namespace quorvel::py {
 
-int add_object(PyObject* module, const char* name, PyObject* value) {
-    if (value == nullptr) return -1;
-    PyObject* all = PyObject_GetAttrString(module, "__all__");
-    if (all == nullptr) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
-            Py_DECREF(value);
-            return -1;
-        }
-        PyErr_Clear();
-        all = PyList_New(0);
-        if (all == nullptr || PyObject_SetAttrString(module, "__all__", all) < 0) {
-            Py_XDECREF(all);
-            Py_DECREF(value);
-            return -1;
-        }
-    }
-    PyObject* key = PyUnicode_FromString(name);
-    const bool appended = key != nullptr && PyList_Check(all) && PyList_Append(all, key) == 0;
-    Py_XDECREF(key);
-    Py_DECREF(all);
-    if (!appended) {
-        PyErr_Clear();
-        raise_internal("could not append __name__ to __all__");
-        Py_DECREF(value);
-        return -1;
-    }
-    const int r = PyObject_SetAttrString(module, name, value);
-    Py_DECREF(value);
-    return r;
-}
-
-int add_function(PyObject* module, PyMethodDef& def) {
-    PyObject* module_name = PyModule_GetNameObject(module);
-    if (module_name == nullptr) return -1;
-    PyObject* f = PyCFunction_NewEx(&def, nullptr, module_name);
-    Py_DECREF(module_name);
-    return add_object(module, def.ml_name, f);
-}
-
-int add_class(PyObject* module, const char* name, PyTypeObject* type) {
-    if (type == nullptr) return -1;
-    Py_INCREF(type);
-    return add_object(module, name, reinterpret_cast<PyObject*>(type));
+Ref new_function(PyObject* module, PyMethodDef& def) {
+    const Ref module_name = Ref::steal(PyModule_GetNameObject(module));
+    if (!module_name) return {};
+    return Ref::steal(PyCFunction_NewEx(&def, nullptr, module_name.get()));
 }
 
 namespace {
+
+// The "add" operation: appends `name` to the module's __all__ (created as an empty list when the
+// module has none), then sets the attribute. An empty `value` fails with its error pending.
+int add_object(PyObject* module, const char* name, Ref value) {
+    if (!value) return -1;
+    Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();
+        all = Ref::steal(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
+    }
+    const Ref key = Ref::steal(PyUnicode_FromString(name));
+    if (!key || !PyList_Check(all.get()) || PyList_Append(all.get(), key.get()) != 0) {
+        PyErr_Clear();
+        raise_internal("could not append __name__ to __all__");
+        return -1;
+    }
+    return PyObject_SetAttrString(module, name, value.get());
+}
+
+Ref version(PyObject*) {
+    return Ref::steal(PyUnicode_FromString(QUORVEL_VERSION));
+}
+Ref singular_error_class(PyObject*) {
+    return Ref::borrow(singular_error());
+}
+Ref fwhm_per_sigma(PyObject*) {
+    return Ref::steal(PyFloat_FromDouble(quorvel::constants::fwhm_per_sigma));
+}
+
+const Member constants[] = {
+    {"__version__", version},
+    {"SingularError", singular_error_class},
+    {"FWHM_PER_SIGMA", fwhm_per_sigma},
+};
 
 int exec_module(PyObject* module) {
     try {
@@ -59,23 +60,14 @@ int exec_module(PyObject* module) {
                          Py_TYPE(module)->tp_name);
             return -1;
         }
-        if (add_object(module, "__version__", PyUnicode_FromString("0.2.1")) < 0) return -1;
-        PyObject* singular = singular_error();
-        Py_XINCREF(singular);
-        if (add_object(module, "SingularError", singular) < 0) return -1;
-        if (add_object(module, "FWHM_PER_SIGMA", PyFloat_FromDouble(2.3548200450309493)) < 0)
-            return -1;
-        if (add_space(module) < 0) return -1;
-        if (add_projection(module) < 0) return -1;
-        if (add_fit(module) < 0) return -1;
-        if (add_inner_products(module) < 0) return -1;
-        if (add_measure(module) < 0) return -1;
-        if (add_measure_derivative(module) < 0) return -1;
-        if (add_evaluate(module) < 0) return -1;
-        if (add_faddeeva_re(module) < 0) return -1;
-        if (add_covariance_matrix(module) < 0) return -1;
-        if (add_covariance_diagonal(module) < 0) return -1;
-        if (add_covariance_length_derivatives(module) < 0) return -1;
+        const Members tables[] = {
+            constants,        space_members,          projection_members,
+            fit_members,      inner_products_members, measure_members,
+            evaluate_members, faddeeva_members,       covariance_members,
+        };
+        for (const Members table : tables)
+            for (const Member& member : table)
+                if (add_object(module, member.name, member.make(module)) < 0) return -1;
         return 0;
     } catch (...) {
         raise_from_current_exception();

@@ -1,23 +1,56 @@
-// Registration functions of the module's objects, one per object, called by exec_module in the
-// registration order. Each adds its object with add_object / add_class / add_function and
-// returns 0, or -1 with an exception pending.
+// The objects that module execution adds: one member table per bind_*.cpp. exec_module in
+// module.cpp walks the tables in registration order and adds every member with the "add"
+// operation, so a new module function is one line in its file's table.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <span>
+
+#include "binder.hpp"
+#include "ref.hpp"
+
 namespace quorvel::py {
 
-int add_space(PyObject* module);              // bind_space.cpp
-int add_projection(PyObject* module);         // bind_projection.cpp
-int add_fit(PyObject* module);                // bind_fit.cpp
-int add_inner_products(PyObject* module);     // bind_inner_products.cpp
-int add_measure(PyObject* module);            // bind_measure.cpp
-int add_measure_derivative(PyObject* module); // bind_measure.cpp
-int add_evaluate(PyObject* module);           // bind_evaluate.cpp
-int add_faddeeva_re(PyObject* module);        // bind_faddeeva.cpp
-int add_covariance_matrix(PyObject* module);  // bind_covariance.cpp
-int add_covariance_diagonal(PyObject* module); // bind_covariance.cpp
-int add_covariance_length_derivatives(PyObject* module); // bind_covariance.cpp
+// One module attribute: its name and how to make its object (a new reference, or an empty Ref
+// with the Python exception pending).
+struct Member {
+    const char* name;
+    Ref (*make)(PyObject* module);
+};
+using Members = std::span<const Member>;
+
+extern const Members space_members;          // bind_space.cpp: Space
+extern const Members projection_members;     // bind_projection.cpp: Projection
+extern const Members fit_members;            // bind_fit.cpp: Fit
+extern const Members inner_products_members; // bind_inner_products.cpp: inner_products
+extern const Members measure_members;        // bind_measure.cpp: measure, measure_derivative
+extern const Members evaluate_members;       // bind_evaluate.cpp: evaluate
+extern const Members faddeeva_members;       // bind_faddeeva.cpp: faddeeva_re
+extern const Members covariance_members;     // bind_covariance.cpp: the covariance functions
+
+// A function object for `def` whose __module__ is the module's name.
+Ref new_function(PyObject* module, PyMethodDef& def);
+
+template <const Entry& E, auto Impl> Ref make_function(PyObject* module) {
+    static PyMethodDef def = function_def<E, Impl>();
+    return new_function(module, def);
+}
+
+template <PyTypeObject* (*Class)()> Ref make_class(PyObject*) {
+    return Ref::borrow(reinterpret_cast<PyObject*>(Class()));
+}
+
+// The table member of a module function, named by its text signature.
+template <const Entry& E, auto Impl> constexpr Member module_function() {
+    return {entry_name<E>.data(), &make_function<E, Impl>};
+}
+
+// The table member of a class; `Class` returns the process-wide class object, or nullptr with the
+// creation error pending.
+template <PyTypeObject* (*Class)()> constexpr Member module_class(const char* name) {
+    return {name, &make_class<Class>};
+}
 
 } // namespace quorvel::py
