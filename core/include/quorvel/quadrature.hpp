@@ -16,8 +16,7 @@ struct QuadratureRule {
     std::vector<double> nodes, weights;
 };
 
-QuadratureRule gauss_legendre(int n);
-// The two process-wide rules, built once on first use.
+// The two process-wide Gauss-Legendre rules, 4 and 8 points, built once on first use.
 const QuadratureRule& gauss4();
 const QuadratureRule& gauss8();
 
@@ -35,7 +34,6 @@ using Factors = std::span<const Element* const>;
 void collect_breakpoints(Factors factors, double lo, double hi, std::vector<double>& list);
 double integrate_product(Factors factors, CosineWeight weight, std::span<const double> breakpoints);
 double step_scale(const Element& e, double x);
-std::optional<double> closed_form_integral(const Element& e);
 double element_integral(const Element& e, CosineWeight weight, std::vector<double>& list);
 double pair_inner_product(const Element& a, const Element& b, CosineWeight weight,
                           std::vector<double>& list);
