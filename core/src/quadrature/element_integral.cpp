@@ -42,7 +42,7 @@ std::optional<double> closed_form_integral(const Element& e) {
 
 double element_integral(const Element& e, CosineWeight weight, std::vector<double>& list) {
     // A point functional integrates to the weight at its position.
-    if (const auto* d = std::get_if<Delta>(&e)) return weight ? std::cos(*weight * d->x) : 1.0;
+    if (const auto* d = std::get_if<Delta>(&e)) return weight_value(weight, d->x);
     if (!weight) {
         if (const auto exact = closed_form_integral(e)) return *exact;
     }
