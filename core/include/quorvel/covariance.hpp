@@ -13,7 +13,6 @@
 
 #include "quorvel/element.hpp"
 #include "quorvel/error.hpp"
-#include "quorvel/measure.hpp"
 #include "quorvel/quadrature.hpp"
 #include "quorvel/space.hpp"
 
@@ -35,9 +34,9 @@ struct CovarianceDimension {
     ProfileKind kind; // Gaussian(l) or Matern(order, l)
     double length;
     std::optional<double> period;
-    double cutoff;    // m: the kernel is <= 1e-17 at m l
-    double window;    // L = m l, half width of the kernel's support
-    double step_cap;  // h = 0.5 l / rho, the longest step of the outer walk
+    double cutoff;   // m: the kernel is <= 1e-17 at m l
+    double window;   // L = m l, half width of the kernel's support
+    double step_cap; // h = 0.5 l / rho, the longest step of the outer walk
     std::optional<VarianceFactor> factor;
 
     const Element* amplitude() const { return factor ? &factor->shape : nullptr; }
@@ -54,43 +53,6 @@ struct DimensionEntry {
 
 Result<CovarianceDimension> parse_dimension(const DimensionEntry& entry);
 
-// The Shape with center 0 and stretch 1 equal to sum_j c_j b_j on the span of the elements.
-Result<VarianceFactor> make_variance_factor(const Space& space, std::span<const double> c);
-
-// An amplitude at one point: 1 when absent, the dimension's linear combination when s is its
-// variance factor, the element's value otherwise.
-double amplitude_value(const CovarianceDimension& dim, const Element* s, double x);
-
-// The kernel k(x - v) as a line-shape element with support [v - L, v + L].
-Element kernel_profile(const CovarianceDimension& dim, double v);
-
-// Lists reused by the covariance integrals of one worker.
-struct CovarianceScratch {
-    std::vector<double> outer, sides, inner;
-    std::vector<PointTerm> terms;
-    std::vector<double> q, r, t; // per-dimension factors of one derivative entry
-};
-
-// (value, l d/dl of the value).
-struct CovarianceValue {
-    double value = 0.0, derivative = 0.0;
-};
-
-// Sum over the kernel's images of the integral of k(y - x) s(y) e(y) w(y), for e not a Delta;
-// s may be null (1).
-CovarianceValue smoothed_value(const CovarianceDimension& dim, const Element& e,
-                               CosineWeight weight, const Element* s, double x,
-                               bool want_derivative, CovarianceScratch& scratch);
-
-// Double integral of phi w_phi s_phi (x) k(x - y) s_psi w_psi psi (y), and its l d/dl.
-CovarianceValue pair_covariance(const CovarianceDimension& dim, const Element& phi,
-                                CosineWeight weight_phi, const Element* s_phi, const Element& psi,
-                                CosineWeight weight_psi, const Element* s_psi,
-                                bool want_derivative, CovarianceScratch& scratch);
-
-// The divisor of an atom factor: 1 for a point evaluation, the weighted integral otherwise.
-double atom_normaliser(const Element& e, CosineWeight weight, std::vector<double>& list);
-
 // "variance must be finite and > 0, got {variance}".
 Status check_variance(double variance);
 
@@ -100,17 +62,6 @@ struct AtomSide {
     std::vector<CosineWeight> weights;
 };
 
-Result<std::size_t> validate_atoms(std::span<const SpacePtr> spaces,
-                                   std::span<const CosineWeight> weights, std::size_t n_dims);
-
-// normalisers[d][i] of atom i in dimension d.
-using Normalisers = std::vector<std::vector<double>>;
-Normalisers atom_normalisers(const AtomSide& side, std::size_t n);
-
-double covariance_entry(double variance, std::span<const CovarianceDimension> dims,
-                        const AtomSide& a, const Normalisers& na, std::size_t i, const AtomSide& b,
-                        const Normalisers& nb, std::size_t j, CovarianceScratch& scratch);
-
 // Row-major n x n arrays: K, L[d] = l_d dK/dl_d, T[d][k] = c_k dK/dc_k of dimension d.
 struct LengthDerivatives {
     std::size_t n = 0;
@@ -118,11 +69,6 @@ struct LengthDerivatives {
     std::vector<std::vector<double>> l;
     std::vector<std::vector<std::vector<double>>> t;
 };
-
-// Row i of the symmetric derivative arrays, columns j = i ... n - 1, written into `out`.
-void covariance_row_derivatives(double variance, std::span<const CovarianceDimension> dims,
-                                const AtomSide& side, const Normalisers& norms, std::size_t i,
-                                LengthDerivatives& out, CovarianceScratch& scratch);
 
 // The three covariance computations after the variance, the dimensions and the weights were
 // checked: validate the atoms, compute the normalisers, then the rows in parallel.
@@ -132,9 +78,8 @@ struct DenseMatrix {
 };
 Result<DenseMatrix> covariance_matrix(double variance, std::span<const CovarianceDimension> dims,
                                       const AtomSide& a, const AtomSide& b, bool symmetric);
-Result<std::vector<double>> covariance_diagonal(double variance,
-                                                std::span<const CovarianceDimension> dims,
-                                                const AtomSide& a);
+Result<std::vector<double>>
+covariance_diagonal(double variance, std::span<const CovarianceDimension> dims, const AtomSide& a);
 Result<LengthDerivatives> covariance_length_derivatives(double variance,
                                                         std::span<const CovarianceDimension> dims,
                                                         const AtomSide& a);

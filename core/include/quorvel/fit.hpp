@@ -25,13 +25,6 @@ struct Penalty {
 };
 
 Result<Penalty::Kind> parse_penalty(std::string_view text);
-// "Derivative(2)", "Difference(1)".
-std::string render_penalty(const Penalty& p);
-
-// The (n - order) x n matrix of order-th differences of n coefficients.
-SparseMatrix difference_matrix(std::size_t n, std::uint64_t order);
-// The roughness penalty P of a model, unscaled; nothing when a difference penalty has order >= n.
-Result<std::optional<SparseMatrix>> penalty_matrix(const Space& model, const Penalty& p);
 
 struct Fit {
     std::size_t n_data = 0, n_model = 0;

@@ -39,22 +39,4 @@ Result<double> pair_parameter_derivative(const Element& kernel, const Element& e
                                          std::span<const PointTerm> terms,
                                          std::vector<double>& list);
 
-// Integral over [lo, hi] of d(kernel)/dp times `element` (when not null) times the weight, between
-// the breakpoints of the factors: the fixed path for polynomial factors without a weight, the
-// stepping path otherwise.
-Result<double> integrate_parameter_derivative(const Element& kernel, const Element* element,
-                                              ParameterKind parameter, CosineWeight weight,
-                                              double lo, double hi, std::vector<double>& list);
-
-// Normaliser N of one row and dN/dp, from the row's stored values V and derivatives D.
-struct RowNormalizer {
-    double n, dn;
-};
-Result<RowNormalizer> row_normalizer(const Element& kernel, Normalization normalization,
-                                     ParameterKind parameter, CosineWeight weight,
-                                     std::span<const PointTerm> terms,
-                                     std::span<const double> values,
-                                     std::span<const double> derivatives,
-                                     std::vector<double>& list);
-
 } // namespace quorvel

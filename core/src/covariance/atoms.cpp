@@ -2,9 +2,20 @@
 // each factor into a weighted average.
 #include <string>
 
+#include "atoms.hpp"
 #include "quorvel/covariance.hpp"
 
 namespace quorvel {
+namespace {
+
+// The divisor of an atom factor: 1 for a point evaluation (no division, whatever the weight),
+// the weighted integral otherwise.
+double atom_normaliser(const Element& e, CosineWeight weight, std::vector<double>& list) {
+    if (std::holds_alternative<Delta>(e)) return 1.0;
+    return element_integral(e, weight, list);
+}
+
+} // namespace
 
 Result<std::size_t> validate_atoms(std::span<const SpacePtr> spaces,
                                    std::span<const CosineWeight> weights, std::size_t n_dims) {
@@ -17,12 +28,6 @@ Result<std::size_t> validate_atoms(std::span<const SpacePtr> spaces,
         if (space->size() != n)
             return invalid_input("every dimension's space must have one element per atom");
     return n;
-}
-
-double atom_normaliser(const Element& e, CosineWeight weight, std::vector<double>& list) {
-    // A point factor is an exact evaluation: no division, whatever the weight.
-    if (std::holds_alternative<Delta>(e)) return 1.0;
-    return element_integral(e, weight, list);
 }
 
 Normalisers atom_normalisers(const AtomSide& side, std::size_t n) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "dimension.hpp"
 #include "quorvel/covariance.hpp"
 #include "quorvel/format.hpp"
 
@@ -28,7 +29,8 @@ constexpr Family families[] = {
 // Smallest multiple m in 1, 1.5, 2, ... of l where the kernel has fallen to 1e-17.
 double cutoff_multiple(const ProfileKind& kind, double length) {
     double m = 1.0;
-    while (profile_value(kind, m * length) > 1e-17) m += 0.5;
+    while (profile_value(kind, m * length) > 1e-17)
+        m += 0.5;
     return m;
 }
 
@@ -47,23 +49,34 @@ Result<CovarianceDimension> parse_dimension(const DimensionEntry& entry) {
     if (entry.period && !(std::isfinite(*entry.period) && *entry.period > 0.0))
         return invalid_input("period must be finite and > 0, got " + fmt_fixed(*entry.period));
 
-    CovarianceDimension dim{
-        family->matern ? ProfileKind{Matern{family->order, l}} : ProfileKind{Gaussian{l}},
-        l, entry.period, 0.0, 0.0, 0.0, std::nullopt};
-    dim.cutoff = cutoff_multiple(dim.kind, l);
-    dim.window = dim.cutoff * l;
-    dim.step_cap = l * 0.5 / family->rho;
+    const ProfileKind kind =
+        family->matern ? ProfileKind{Matern{family->order, l}} : ProfileKind{Gaussian{l}};
+    const double cutoff = cutoff_multiple(kind, l);
+    const double window = cutoff * l;
+    const double step_cap = l * 0.5 / family->rho;
+    CovarianceDimension dim{kind, l, entry.period, cutoff, window, step_cap, std::nullopt};
 
     if (entry.factor) {
-        auto factor = make_variance_factor(*entry.factor->first, entry.factor->second);
-        if (!factor) return std::unexpected(std::move(factor.error()));
-        dim.factor = std::move(*factor);
+        QUORVEL_TRY_ASSIGN(dim.factor,
+                           make_variance_factor(*entry.factor->first, entry.factor->second));
     }
     return dim;
 }
 
 Element kernel_profile(const CovarianceDimension& dim, double v) {
     return Profile{dim.kind, v, v - dim.window, v + dim.window, dim.cutoff};
+}
+
+ImageRange kernel_images(const CovarianceDimension& dim, double lo, double hi, double x) {
+    const double L = dim.window;
+    if (!dim.period) {
+        const bool meets = lo <= x + L && hi >= x - L;
+        return {0.0, meets ? 0.0 : -1.0, true};
+    }
+    const double p = *dim.period;
+    const double first = std::ceil((lo - L - x) / p);
+    const double last = std::floor((hi + L - x) / p);
+    return {first, last, std::isfinite(first) && std::isfinite(last) && !(last - first > 0x1p52)};
 }
 
 } // namespace quorvel

@@ -2,6 +2,8 @@
 // element-pair covariances, as a dense matrix or as the variances of one side.
 #include <cmath>
 
+#include "atoms.hpp"
+#include "dimension.hpp"
 #include "quorvel/covariance.hpp"
 #include "quorvel/format.hpp"
 #include "quorvel/parallel.hpp"
@@ -19,9 +21,10 @@ double covariance_entry(double variance, std::span<const CovarianceDimension> di
     double r = variance;
     for (std::size_t d = 0; d < dims.size(); ++d) {
         const Element* s = dims[d].amplitude();
-        const double v = pair_covariance(dims[d], a.spaces[d]->elements[i], a.weights[d], s,
-                                         b.spaces[d]->elements[j], b.weights[d], s, false, scratch)
-                             .value;
+        const double v =
+            pair_covariance(dims[d], {a.spaces[d]->elements[i], a.weights[d], s},
+                            {b.spaces[d]->elements[j], b.weights[d], s}, false, scratch)
+                .value;
         // Separated atoms: the remaining dimensions cannot change a zero.
         if (v == 0.0) return 0.0;
         r = r * (v / (na[d][i] * nb[d][j]));

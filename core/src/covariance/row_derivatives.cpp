@@ -1,5 +1,7 @@
 // The symmetric covariance of one side's atoms with its derivatives with respect to the log
 // correlation length of every dimension and the log coefficients of every variance factor.
+#include "atoms.hpp"
+#include "dimension.hpp"
 #include "quorvel/covariance.hpp"
 #include "quorvel/parallel.hpp"
 
@@ -37,7 +39,7 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
             const Element& psi = side.spaces[d]->elements[j];
             const CosineWeight w = side.weights[d];
             const Element* s = dim.amplitude();
-            const CovarianceValue c = pair_covariance(dim, phi, w, s, psi, w, s, true, scratch);
+            const CovarianceValue c = pair_covariance(dim, {phi, w, s}, {psi, w, s}, true, scratch);
             const double g = norms[d][i] * norms[d][j];
             q[d] = c.value / g;
             r[d] = c.derivative / g;
@@ -48,11 +50,11 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
                 const Element& b = factor.sources[k];
                 const double left =
                     supports_meet(b, phi)
-                        ? pair_covariance(dim, phi, w, &b, psi, w, s, false, scratch).value
+                        ? pair_covariance(dim, {phi, w, &b}, {psi, w, s}, false, scratch).value
                         : 0.0;
                 const double right =
                     supports_meet(b, psi)
-                        ? pair_covariance(dim, phi, w, s, psi, w, &b, false, scratch).value
+                        ? pair_covariance(dim, {phi, w, s}, {psi, w, &b}, false, scratch).value
                         : 0.0;
                 t[offset + k] = factor.coefficients[k] * (left + right) / g;
             }

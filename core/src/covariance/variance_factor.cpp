@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "dimension.hpp"
 #include "quorvel/covariance.hpp"
 
 namespace quorvel {
@@ -21,8 +22,15 @@ void cubic_through_samples(const double y[4], double a[4]) {
 
 double VarianceFactor::value(double x) const {
     double v = 0.0;
-    for (std::size_t j = 0; j < sources.size(); ++j) v += coefficients[j] * evaluate(sources[j], x);
+    for (std::size_t j = 0; j < sources.size(); ++j)
+        v += coefficients[j] * evaluate(sources[j], x);
     return v;
+}
+
+double amplitude_value(const CovarianceDimension& dim, const Element* s, double x) {
+    if (s == nullptr) return 1.0;
+    if (dim.factor && s == &dim.factor->shape) return dim.factor->value(x);
+    return evaluate(*s, x);
 }
 
 Result<VarianceFactor> make_variance_factor(const Space& space, std::span<const double> c) {
@@ -45,13 +53,15 @@ Result<VarianceFactor> make_variance_factor(const Space& space, std::span<const 
     // Every element is a polynomial between consecutive breakpoints of the whole family.
     std::vector<const Element*> factors;
     factors.reserve(elements.size());
-    for (const Element& e : elements) factors.push_back(&e);
+    for (const Element& e : elements)
+        factors.push_back(&e);
     std::vector<double> points;
     collect_breakpoints(factors, lo, hi, points);
 
     const auto sum = [&](double x) {
         double v = 0.0;
-        for (std::size_t j = 0; j < elements.size(); ++j) v += c[j] * evaluate(elements[j], x);
+        for (std::size_t j = 0; j < elements.size(); ++j)
+            v += c[j] * evaluate(elements[j], x);
         return v;
     };
     constexpr double taus[4] = {0.125, 0.375, 0.625, 0.875};
@@ -61,17 +71,18 @@ Result<VarianceFactor> make_variance_factor(const Space& space, std::span<const 
         const double x0 = points[k];
         const double delta = points[k + 1] - x0;
         double y[4], a[4];
-        for (int m = 0; m < 4; ++m) y[m] = sum(x0 + delta * taus[m]);
+        for (int m = 0; m < 4; ++m)
+            y[m] = sum(x0 + delta * taus[m]);
         cubic_through_samples(y, a);
         segments.push_back({a[0], a[1] / delta, a[2] / (delta * delta),
                             a[3] / (delta * delta * delta), x0, points[k + 1]});
     }
-    if (auto ok = check_segments(segments); !ok) return std::unexpected(std::move(ok.error()));
+    QUORVEL_TRY(check_segments(segments));
 
-    VarianceFactor factor{std::vector<Element>(elements.begin(), elements.end()),
-                          std::vector<double>(c.begin(), c.end()),
-                          Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)),
-                                0.0, 1.0}};
+    VarianceFactor factor{
+        std::vector<Element>(elements.begin(), elements.end()),
+        std::vector<double>(c.begin(), c.end()),
+        Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)), 0.0, 1.0}};
     return factor;
 }
 

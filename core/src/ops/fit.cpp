@@ -2,8 +2,10 @@
 #include "quorvel/fit.hpp"
 
 #include <cmath>
+#include <optional>
 #include <utility>
 
+#include "penalty.hpp"
 #include "quorvel/space.hpp"
 
 namespace quorvel {
@@ -52,16 +54,15 @@ Result<Fit> make_fit(const Space& kernels, const Space& model, Normalization nor
     SparseMatrix normal = gram(fit.design);
 
     if (smoothing > 0.0) {
-        auto p = penalty_matrix(model, penalty);
-        if (!p) return std::unexpected(std::move(p.error()));
-        if (*p) {
+        QUORVEL_TRY_ASSIGN(const std::optional<SparseMatrix> p, penalty_matrix(model, penalty));
+        if (p) {
             // The penalty is rescaled by trace(N) / trace(P), so smoothing is dimensionless.
-            const double tp = trace(**p);
+            const double tp = trace(*p);
             if (tp <= 0.0)
                 return invalid_input("the " + render_penalty(penalty) +
                                      " penalty is zero for this model (degree too low?)");
             const double mu = smoothing * trace(normal) / tp;
-            normal = add_scaled(normal, **p, mu);
+            normal = add_scaled(normal, *p, mu);
         }
     }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "measure_row.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/parallel.hpp"
 #include "quorvel/space.hpp"

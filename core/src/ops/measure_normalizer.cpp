@@ -1,8 +1,7 @@
 // The normaliser of one measurement row and its derivative with respect to a kernel parameter.
-#include <cmath>
 #include <variant>
 
-#include "quorvel/measure.hpp"
+#include "measure_row.hpp"
 
 namespace quorvel {
 
@@ -17,8 +16,10 @@ Result<RowNormalizer> row_normalizer(const Element& kernel, Normalization normal
         return RowNormalizer{1.0, 0.0};
     case Normalization::RowSum: {
         double n = 0.0, dn = 0.0;
-        for (double v : values) n += v;
-        for (double d : derivatives) dn += d;
+        for (double v : values)
+            n += v;
+        for (double d : derivatives)
+            dn += d;
         return RowNormalizer{n, dn};
     }
     case Normalization::Integral:
@@ -28,19 +29,20 @@ Result<RowNormalizer> row_normalizer(const Element& kernel, Normalization normal
     const double n = element_integral(kernel, weight, list);
     if (const auto* delta = std::get_if<Delta>(&kernel)) {
         // The integral of a delta is w(x0): it moves with the center only.
-        const bool moves = weight && parameter == ParameterKind::Center;
-        return RowNormalizer{n, moves ? -*weight * std::sin(*weight * delta->x) : 0.0};
+        return RowNormalizer{n, parameter == ParameterKind::Center ? weight_slope(weight, delta->x)
+                                                                   : 0.0};
     }
 
     // Point masses of the moving jumps, wherever they lie, then the pointwise derivative over the
     // whole support (never a closed form).
     double dn = 0.0;
-    for (const PointTerm& t : terms) dn += t.c * (weight ? std::cos(*weight * t.x) : 1.0);
+    for (const PointTerm& t : terms)
+        dn += t.c * weight_value(weight, t.x);
     const Support s = support(kernel);
-    auto integral =
-        integrate_parameter_derivative(kernel, nullptr, parameter, weight, s.lower, s.upper, list);
-    if (!integral) return std::unexpected(std::move(integral.error()));
-    return RowNormalizer{n, dn + *integral};
+    QUORVEL_TRY_ASSIGN(
+        const double integral,
+        integrate_parameter_derivative(kernel, nullptr, parameter, weight, s.lower, s.upper, list));
+    return RowNormalizer{n, dn + integral};
 }
 
 } // namespace quorvel

@@ -2,32 +2,22 @@
 // kernel differentiated as the truncated function that it is (pointwise derivative plus the
 // point masses of its moving jumps).
 #include <cmath>
-#include <limits>
 #include <optional>
 #include <string>
 #include <variant>
 
+#include "measure_row.hpp"
 #include "quorvel/measure.hpp"
+#include "quorvel/stepping_walk.hpp"
 
 namespace quorvel {
-
-namespace {
-
-double weight_value(CosineWeight weight, double x) { return weight ? std::cos(*weight * x) : 1.0; }
-
-// d/dx of cos(omega x), 0 without a weight.
-double weight_slope(CosineWeight weight, double x) {
-    return weight ? -*weight * std::sin(*weight * x) : 0.0;
-}
-
-} // namespace
 
 Result<double> integrate_parameter_derivative(const Element& kernel, const Element* element,
                                               ParameterKind parameter, CosineWeight weight,
                                               double lo, double hi, std::vector<double>& list) {
-    const Element* factors[2] = {&kernel, element};
-    const std::size_t n_factors = element ? 2 : 1;
-    collect_breakpoints(Factors(factors, n_factors), lo, hi, list);
+    const Element* factors_storage[2] = {&kernel, element};
+    const Factors factors(factors_storage, element ? 2 : 1);
+    collect_breakpoints(factors, lo, hi, list);
 
     // The kernel's pair with the parameter was checked by point_terms; a failure here is kept
     // and reported instead of a value.
@@ -40,24 +30,9 @@ Result<double> integrate_parameter_derivative(const Element& kernel, const Eleme
         }
         double v = *d;
         if (element) v *= evaluate(*element, x);
-        if (weight) v *= std::cos(*weight * x);
         return v;
     };
-
-    double result;
-    const bool polynomial = is_polynomial(kernel) && (!element || is_polynomial(*element));
-    if (!weight && polynomial) {
-        result = integrate_fixed(list, gauss4(), integrand);
-    } else {
-        const double cap =
-            weight ? 0.25 / std::abs(*weight) : std::numeric_limits<double>::infinity();
-        const auto step = [&](double o) {
-            double lambda = std::fmin(cap, step_scale(kernel, o));
-            if (element) lambda = std::fmin(lambda, step_scale(*element, o));
-            return lambda;
-        };
-        result = integrate_stepping(list, false, step, integrand);
-    }
+    const double result = integrate_between(factors, weight, list, integrand);
     if (failure) return std::unexpected(std::move(*failure));
     return result;
 }
@@ -85,9 +60,8 @@ Result<double> pair_parameter_derivative(const Element& kernel, const Element& e
 
     // A delta element evaluates the kernel's derivative at its position.
     if (const auto* delta = std::get_if<Delta>(&element)) {
-        auto d = parameter_derivative(kernel, parameter, delta->x);
-        if (!d) return d;
-        return *d * weight_value(weight, delta->x);
+        QUORVEL_TRY_ASSIGN(const double d, parameter_derivative(kernel, parameter, delta->x));
+        return d * weight_value(weight, delta->x);
     }
 
     const Support sk = support(kernel);
@@ -100,10 +74,10 @@ Result<double> pair_parameter_derivative(const Element& kernel, const Element& e
     const double lo = std::fmax(sk.lower, sb.lower);
     const double hi = std::fmin(sk.upper, sb.upper);
     if (lo >= hi) return masses;
-    auto integral =
-        integrate_parameter_derivative(kernel, &element, parameter, weight, lo, hi, list);
-    if (!integral) return integral;
-    return masses + *integral;
+    QUORVEL_TRY_ASSIGN(
+        const double integral,
+        integrate_parameter_derivative(kernel, &element, parameter, weight, lo, hi, list));
+    return masses + integral;
 }
 
 } // namespace quorvel

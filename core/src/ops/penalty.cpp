@@ -2,6 +2,7 @@
 #include <string>
 #include <utility>
 
+#include "penalty.hpp"
 #include "quorvel/fit.hpp"
 #include "quorvel/format.hpp"
 #include "quorvel/inner_products.hpp"
@@ -20,6 +21,9 @@ std::string render_penalty(const Penalty& p) {
     return std::string(name) + "(" + std::to_string(p.order) + ")";
 }
 
+namespace {
+
+// The (n - order) x n matrix of order-th differences of n coefficients.
 SparseMatrix difference_matrix(std::size_t n, std::uint64_t order) {
     // Signed binomial coefficients (-1)^(order - k) C(order, k), by repeated differencing of [1].
     std::vector<double> c{1.0};
@@ -48,15 +52,16 @@ SparseMatrix difference_matrix(std::size_t n, std::uint64_t order) {
     return d;
 }
 
+} // namespace
+
 Result<std::optional<SparseMatrix>> penalty_matrix(const Space& model, const Penalty& p) {
     if (p.kind == Penalty::Kind::Difference) {
         if (p.order >= model.size()) return std::optional<SparseMatrix>{};
         return std::optional<SparseMatrix>{gram(difference_matrix(model.size(), p.order))};
     }
-    auto derived = derivative(model, p.order);
-    if (!derived) return std::unexpected(std::move(derived.error()));
+    QUORVEL_TRY_ASSIGN(const Space derived, derivative(model, p.order));
     return std::optional<SparseMatrix>{
-        inner_product_matrix(derived->elements, *derived, CosineWeight{})};
+        inner_product_matrix(derived.elements, derived, CosineWeight{})};
 }
 
 } // namespace quorvel

@@ -6,7 +6,9 @@
 #include "quorvel/quadrature.hpp"
 
 namespace quorvel {
+namespace {
 
+// The n-point rule: nodes ascending on [-1, 1], weights positive.
 QuadratureRule gauss_legendre(int n) {
     internal_assert(n > 0, "gauss_legendre needs a positive number of points");
     const auto count = static_cast<std::size_t>(n);
@@ -40,6 +42,8 @@ QuadratureRule gauss_legendre(int n) {
     }
     return rule;
 }
+
+} // namespace
 
 // Function-local statics give the one-time, thread-safe initialisation.
 const QuadratureRule& gauss4() {

@@ -14,7 +14,7 @@ double pair_inner_product(const Element& a, const Element& b, CosineWeight weigh
     if (da || db) {
         const double x = da ? da->x : db->x;
         const double v = evaluate(da ? b : a, x);
-        return weight ? v * std::cos(*weight * x) : v;
+        return v * weight_value(weight, x);
     }
 
     const Support sa = support(a);

@@ -35,9 +35,8 @@ Result<Space> derivative(const Space& space, std::uint64_t order) {
     std::vector<Element> elements;
     elements.reserve(space.size());
     for (const Element& e : space.elements) {
-        auto d = derivative(e, order);
-        if (!d) return std::unexpected(d.error());
-        elements.push_back(std::move(*d));
+        QUORVEL_TRY_ASSIGN(Element d, derivative(e, order));
+        elements.push_back(std::move(d));
     }
     return build_space(std::move(elements));
 }

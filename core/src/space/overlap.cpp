@@ -1,6 +1,7 @@
 // The overlap query behind every sparse row: elements whose closed support meets [lo, hi].
 #include <algorithm>
 
+#include "quorvel/sorting.hpp"
 #include "quorvel/space.hpp"
 
 namespace quorvel {
@@ -16,17 +17,7 @@ void overlapping(const Space& space, double lo, double hi, std::vector<std::size
         const auto j = static_cast<std::size_t>(space.order[static_cast<std::size_t>(p)]);
         if (lo <= space.upper[j]) out.push_back(j);
     }
-    if (out.size() <= 20) {
-        for (std::size_t i = 1; i < out.size(); ++i) {
-            const std::size_t v = out[i];
-            std::size_t k = i;
-            for (; k > 0 && out[k - 1] > v; --k)
-                out[k] = out[k - 1];
-            out[k] = v;
-        }
-    } else {
-        std::sort(out.begin(), out.end());
-    }
+    sort_small(std::span<std::size_t>(out));
 }
 
 } // namespace quorvel

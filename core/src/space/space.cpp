@@ -1,9 +1,9 @@
 // Building a space: supports in element order and a permutation sorted by lower bound.
 #include <algorithm>
 #include <cmath>
-#include <compare>
 #include <numeric>
 
+#include "quorvel/sorting.hpp"
 #include "quorvel/space.hpp"
 
 namespace quorvel {
@@ -39,7 +39,7 @@ Space build_space(std::vector<Element> elements) {
     s.order.resize(n);
     std::iota(s.order.begin(), s.order.end(), std::uint64_t{0});
     std::stable_sort(s.order.begin(), s.order.end(), [&s](std::uint64_t a, std::uint64_t b) {
-        return std::strong_order(s.lower[a], s.lower[b]) < 0;
+        return total_less(s.lower[a], s.lower[b]);
     });
     s.sorted_lower.resize(n);
     for (std::size_t p = 0; p < n; ++p)

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "quorvel/sorting.hpp"
+
 namespace quorvel {
 
 PointIndex::PointIndex(const Space& space, std::size_t queries) : space_(space) {
@@ -77,17 +79,7 @@ void PointIndex::candidates(double x, std::vector<std::size_t>& out) const {
     // The backward walk yields descending order for the common case of elements constructed in
     // order of their lower ends; reversing first leaves the insertion sort almost nothing to do.
     std::reverse(out.begin(), out.end());
-    if (out.size() <= 20) {
-        for (std::size_t i = 1; i < out.size(); ++i) {
-            const std::size_t v = out[i];
-            std::size_t j = i;
-            for (; j > 0 && v < out[j - 1]; --j)
-                out[j] = out[j - 1];
-            out[j] = v;
-        }
-    } else {
-        std::sort(out.begin(), out.end());
-    }
+    sort_small(std::span<std::size_t>(out));
 }
 
 } // namespace quorvel

@@ -1,0 +1,24 @@
+// Product atoms of one side: validation and the per-dimension normalisers.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "quorvel/covariance.hpp"
+#include "quorvel/error.hpp"
+#include "quorvel/quadrature.hpp"
+#include "quorvel/space.hpp"
+
+namespace quorvel {
+
+// The number of atoms, after checking one space and one weight per dimension, all spaces of one
+// length.
+Result<std::size_t> validate_atoms(std::span<const SpacePtr> spaces,
+                                   std::span<const CosineWeight> weights, std::size_t n_dims);
+
+// normalisers[d][i] of atom i in dimension d.
+using Normalisers = std::vector<std::vector<double>>;
+Normalisers atom_normalisers(const AtomSide& side, std::size_t n);
+
+} // namespace quorvel
