@@ -70,7 +70,7 @@ def _forward(target: _F) -> _F:
     signature and the text signature are those of `target`.
     """
 
-    def forward(*args: Any, **kwargs: Any) -> Any:
+    def forward(*args, **kwargs):
         return target(*args, **kwargs)
 
     forward.__name__ = forward.__qualname__ = target.__name__

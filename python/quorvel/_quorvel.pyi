@@ -106,10 +106,13 @@ class Space:
     Supports are closed, but the pieces of piecewise polynomials are half-open ``[a, b)``: a
     box is 1 at its left edge and 0 at its right edge, and every B-spline, trapezoid and
     tabulated shape is 0 at the right end of its last piece. A point exactly at the right end
-    of a clamped B-spline basis therefore gets no value at all. To include it, evaluate at
-    ``np.nextafter(end, -np.inf)`` instead (continuous elements differ there from their left
-    limit by rounding only). Hats and line shapes have no such gap: a hat is 1 at its peak
-    even where the peak is a foot, and a line shape is evaluated on its whole closed support.
+    of a clamped B-spline basis therefore gets no value at all. To include it, either evaluate
+    at ``np.nextafter(end, -np.inf)`` instead (continuous elements differ there from their
+    left limit by rounding only), or build the basis with its last breakpoint at
+    ``np.nextafter(end, np.inf)`` so that the point lies inside the last piece (the way to keep
+    a datum at the end in a `Fit`). Hats and line shapes have no such gap: a hat is 1 at its
+    peak even where the peak is a foot, and a line shape is evaluated on its whole closed
+    support.
 
     Line shapes are unit-peak (value 1 at the center, not unit area) and truncated: outside
     ``center ± extent`` they are exactly 0, and nothing is renormalised, so the truncated

@@ -9,9 +9,9 @@ process ``f`` of ``D`` variables whose prior covariance is a product over the di
 with ``k_d`` a stationary correlation function of one variable (``k_d(0) = 1``) and ``s_d`` an
 optional amplitude profile, the variance factor.
 
-The ``dims`` descriptor
------------------------
-``dims`` is a sequence (not a string) with one tuple per dimension, in the order of the
+Dimensions
+----------
+The ``dims`` descriptor is a sequence (not a string) with one tuple per dimension, in the order of the
 dimensions of the atoms::
 
     (family, length, period, variance_factor)
