@@ -312,8 +312,8 @@ class Space:
 
         With ``n`` breakpoints the period is ``breakpoints[-1] - breakpoints[0]`` and there are
         ``n - 1`` splines; the pieces of a spline that would cross an end are wrapped around
-        into the interval, so every element lives inside it and its support may span the whole
-        period. They sum to 1 on ``[breakpoints[0], breakpoints[-1])``.
+        into the interval, so every element lives inside it and its support (`lower`, `upper`)
+        may span the whole period. They sum to 1 on ``[breakpoints[0], breakpoints[-1])``.
 
         Parameters
         ----------
@@ -344,8 +344,9 @@ class Space:
         The B-splines of the knot vector that repeats the first and the last breakpoint
         ``degree`` extra times: ``n + degree - 1`` elements that sum to 1 on
         ``[breakpoints[0], breakpoints[-1])``. Like every piecewise polynomial they are 0 at
-        the right end of their last piece, so at ``x = breakpoints[-1]`` every element is 0;
-        evaluate at ``np.nextafter(breakpoints[-1], -np.inf)`` to get the left limit.
+        the right end of their last piece, so at ``x = breakpoints[-1]`` every element is 0:
+        evaluate at ``np.nextafter(breakpoints[-1], -np.inf)`` to get the left limit, or end the
+        basis at ``np.nextafter(end, np.inf)`` to keep a point at ``end`` inside it.
 
         Parameters
         ----------
@@ -466,7 +467,11 @@ class Space:
         convolution of a Gaussian of standard deviation ``σ = sigma[i]`` and a Lorentzian of
         half width ``γ = gamma[i]``, scaled to 1 at the center. The support is ``c ± cutoff·f``
         with ``f`` the Voigt half width at half maximum (Olivero–Longbothum):
-        ``f = (0.5346·2γ + sqrt((FWHM_PER_SIGMA·σ)² + 0.2166·(2γ)²)) / 2``.
+        ``f = (0.5346·2γ + sqrt((FWHM_PER_SIGMA·σ)² + 0.2166·(2γ)²)) / 2``. The area of the
+        untruncated element is ``σ·sqrt(2π) / Re w(i v)``; the truncated element keeps more than
+        a Lorentzian cut at the same number of half widths, ``(2/π)·arctan(cutoff)``, and less
+        than such a Gaussian (for σ = γ and a cutoff of 10, 96.5 %); `integrals` gives its
+        exact area.
 
         ``gamma[i] == 0`` gives a Gaussian element and ``sigma[i] == 0`` a Lorentzian element
         (exactly those of `gaussians` and `lorentzians`). Note that the support of such a
@@ -941,8 +946,9 @@ class Space:
         """The centers of the elements, in element order.
 
         The center of a delta is its position, of a box its midpoint, of a hat its peak, of a
-        B-spline the midpoint of its knot span, of a placed shape or line shape its center, and
-        of a mapped element the forward map of the inner element's center.
+        B-spline the midpoint of its knot span (0 for periodic B-splines, whose pieces are
+        stored wrapped into the period), of a placed shape or line shape its center, and of a
+        mapped element the forward map of the inner element's center.
         """
 
     def integrals(self, weight: float | None = None) -> _Float1D:
