@@ -123,11 +123,11 @@ def test_other_conversion_errors_name_their_argument(name, args):
 def test_signatures_and_keywords():
     signature = "(variance, dims, a, wa, b, wb, symmetric=False)"
     assert q.covariance_matrix.__text_signature__ == signature
-    assert q.covariance_diagonal.__doc__ == "The variances of product atoms a."
-    assert q.covariance_length_derivatives.__doc__ == (
+    assert q._quorvel.covariance_diagonal.__doc__ == "The variances of product atoms a."
+    assert q._quorvel.covariance_length_derivatives.__doc__ == (
         "The symmetric covariance K of atoms a and \u2113_d \u2202K/\u2202\u2113_d for each "
         "dimension d.")
-    assert q.covariance_matrix.__doc__.endswith("and b (columns); see\n`quorvel.covariance`.")
+    assert q._quorvel.covariance_matrix.__doc__.endswith("and b (columns); see\n`quorvel.covariance`.")
     by_keyword = q.covariance_matrix(wb=(None,), b=(D,), wa=[2.0], a=[D], dims=(GOOD,),
                                      variance=1.0, symmetric=np.True_)
     np.testing.assert_array_equal(by_keyword, q.covariance_matrix(1.0, [GOOD], [D], [None],

@@ -363,7 +363,7 @@ def test_argument_errors_and_signature():
     )
     assert q.measure_derivative.__text_signature__ == (
         "(kernels, basis, normalization, parameter, weight=None)")
-    assert q.measure_derivative.__doc__ == (
+    assert q._quorvel.measure_derivative.__doc__ == (
         "(W, \u2202W/\u2202p) for the kernels' parameter p; see `quorvel.measure_derivative`.")
 
 

@@ -47,7 +47,7 @@ def test_all_lists_registered_names_in_registration_order():
     assert names == REGISTRATION_ORDER
     for n in names:
         assert hasattr(q, n)
-    assert quorvel.__all__ == names
+    assert quorvel.__all__[: len(names)] == names
 
 
 def test_version_constant_and_docstring():

@@ -1,7 +1,111 @@
-"""Functions of one real variable in finite bases, and the sparse linear operators between them."""
+"""Functions of one real variable in finite bases, and the sparse linear operators between them.
+
+A `Space` is an ordered family of basis elements (deltas, boxes, hats, B-splines, tabulated
+shapes, spectral line shapes, harmonics, and any of these under a change of variable). The
+functions of this package move data between spaces:
+
+- `evaluate`: point values of the elements;
+- `inner_products` and `Space.integrals`: integrals of products of elements, optionally
+  weighted by ``cos(ω x)``;
+- `measure` and `measure_derivative`: measurement matrices of a basis seen through instrument
+  kernels, and their exact derivative with respect to a kernel parameter;
+- `Projection`: L2 projection from one space onto another, optionally within bounds;
+- `Fit`: regularised least-squares fits of a model space to data measured by kernels;
+- `covariance_matrix`, `covariance_diagonal`, `covariance_length_derivatives`: Gaussian-process
+  covariances of averages over elements (see `quorvel.covariance`);
+- `faddeeva_re`: the real part of the Faddeeva function;
+- `to_scipy` and `from_scipy`: sparse results as SciPy sparse arrays and back.
+
+Conventions
+-----------
+Arrays passed in are one-dimensional (or, where stated, two-dimensional) NumPy arrays of dtype
+float64; lists, integer and float32 arrays raise `TypeError` (use
+``np.asarray(x, dtype=np.float64)``). Option strings are matched exactly, case-sensitively.
+
+Sparse results are tuples ``(indptr, indices, data, shape)`` in compressed-row form: row ``i``
+holds the columns ``indices[indptr[i]:indptr[i+1]]`` (strictly ascending) with the values
+``data[indptr[i]:indptr[i+1]]``; ``indptr`` and ``indices`` are int64 arrays, ``data`` a float64
+array, ``shape`` a tuple ``(rows, columns)``. `to_scipy` turns them into
+``scipy.sparse.csr_array``.
+
+Line shapes are unit-peak and truncated to a closed support set by their ``cutoff``; nothing is
+renormalised. Supports are closed, but the pieces of piecewise polynomials are half-open, so a
+point at the right end of the last piece gets 0 (see `Space`).
+
+Invalid arguments raise `TypeError` (with a note naming the parameter), `OverflowError` for a
+negative count or degree, and `ValueError` with a precise message; a singular linear system
+raises `SingularError`, a subclass of `ValueError`.
+
+The heavy calls release the GIL and compute rows in parallel on one OpenMP worker pool (its
+size follows ``OMP_NUM_THREADS``); the results do not depend on the number of threads, and all
+objects are immutable, so any number of Python threads may call the package at once.
+"""
+
+from collections.abc import Callable
+from typing import Any, TypeVar
 
 from . import _quorvel
-from ._quorvel import *  # noqa: F401,F403
+from ._quorvel import (
+    FWHM_PER_SIGMA,
+    Fit,
+    Projection,
+    SingularError,
+    Space,
+    __version__,
+    faddeeva_re,
+)
+from ._scipy import from_scipy, to_scipy
+from ._stubdoc import docstrings
 
-__all__ = list(_quorvel.__all__)
-__version__ = _quorvel.__version__
+_F = TypeVar("_F", bound=Callable[..., Any])
+
+
+_DOCSTRINGS = docstrings()
+
+
+def _forward(target: _F) -> _F:
+    """A package-level function that calls `target` with its arguments untouched.
+
+    It adds only the reference docstring: results, exceptions (with their notes), the
+    signature and the text signature are those of `target`.
+    """
+
+    def forward(*args, **kwargs):
+        return target(*args, **kwargs)
+
+    forward.__name__ = forward.__qualname__ = target.__name__
+    forward.__module__ = __name__
+    forward.__doc__ = _DOCSTRINGS[target.__name__]
+    forward.__wrapped__ = target  # type: ignore[attr-defined]
+    forward.__text_signature__ = target.__text_signature__  # type: ignore[attr-defined]
+    return forward  # type: ignore[return-value]
+
+
+inner_products = _forward(_quorvel.inner_products)
+measure = _forward(_quorvel.measure)
+measure_derivative = _forward(_quorvel.measure_derivative)
+evaluate = _forward(_quorvel.evaluate)
+covariance_matrix = _forward(_quorvel.covariance_matrix)
+covariance_diagonal = _forward(_quorvel.covariance_diagonal)
+covariance_length_derivatives = _forward(_quorvel.covariance_length_derivatives)
+
+from . import covariance  # noqa: E402  (documents the names defined above)
+
+__all__ = [
+    "__version__",
+    "SingularError",
+    "FWHM_PER_SIGMA",
+    "Space",
+    "Projection",
+    "Fit",
+    "inner_products",
+    "measure",
+    "measure_derivative",
+    "evaluate",
+    "faddeeva_re",
+    "covariance_matrix",
+    "covariance_diagonal",
+    "covariance_length_derivatives",
+    "to_scipy",
+    "from_scipy",
+]
