@@ -472,8 +472,8 @@ def test_construction_messages(call, message):
     "call, message",
     [
         (
-            lambda: Space.voigts(arr(0.0), arr(1e-300), arr(1.0), 3.0),
-            f"voigt peak is not representable for sigma {positional(1e-300)} and gamma 1",
+            lambda: Space.voigts(arr(0.0), arr(1e-310), arr(1.0), 3.0),
+            f"voigt peak is not representable for sigma {positional(1e-310)} and gamma 1",
         ),
         (
             lambda: Space.smoothed_boxes(arr(0.0), arr(1e-323), arr(2.0), 3.0),

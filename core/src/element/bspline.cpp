@@ -20,62 +20,101 @@ std::unexpected<CoreError> degree_error(std::uint64_t d) {
     return invalid_input("B-spline degree must be 0..=3, got " + std::to_string(d));
 }
 
-// B-spline i of degree d at x by the Cox-de Boor recursion; a term whose denominator is not
-// positive contributes nothing.
-double cox_de_boor(const std::vector<double>& t, std::size_t i, std::size_t d, double x) {
-    std::array<double, max_degree + 1> n{};
-    for (std::size_t j = 0; j <= d; ++j)
-        n[j] = (t[i + j] <= x && x < t[i + j + 1]) ? 1.0 : 0.0;
-    for (std::size_t p = 1; p <= d; ++p) {
-        for (std::size_t j = 0; j + p <= d; ++j) {
-            const std::size_t k = i + j;
-            double v = 0.0;
-            const double left = t[k + p] - t[k];
-            if (left > 0.0) v += (x - t[k]) / left * n[j];
-            const double right = t[k + p + 1] - t[k + 1];
-            if (right > 0.0) v += (t[k + p + 1] - x) / right * n[j + 1];
-            n[j] = v;
-        }
-    }
-    return n[0];
+// Double-double numbers: the unevaluated sum hi + lo carries about 106 bits, so the few dozen
+// operations of the local recursion below lose nothing visible once rounded to a double.
+struct Wide {
+    double hi, lo;
+};
+
+Wide two_sum(double a, double b) {
+    const double s = a + b;
+    const double bb = s - a;
+    return {s, (a - (s - bb)) + (b - bb)};
 }
 
-// Solves the Vandermonde system V q = y (rows 1, s, s^2, s^3 up to degree d) by Gaussian
-// elimination with partial pivoting; among equal pivot magnitudes the later row wins.
-std::array<double, max_degree + 1> solve_vandermonde(const std::array<double, max_degree + 1>& s,
-                                                     std::array<double, max_degree + 1> y,
-                                                     std::size_t d) {
-    const std::size_t m = d + 1;
-    std::array<std::array<double, max_degree + 1>, max_degree + 1> a{};
-    for (std::size_t r = 0; r < m; ++r) {
-        double power = 1.0;
-        for (std::size_t c = 0; c < m; ++c) {
-            a[r][c] = power;
-            power *= s[r];
+Wide fast_two_sum(double a, double b) {
+    const double s = a + b;
+    return {s, b - (s - a)};
+}
+
+Wide operator+(Wide x, Wide y) {
+    Wide s = two_sum(x.hi, y.hi);
+    const Wide t = two_sum(x.lo, y.lo);
+    s = fast_two_sum(s.hi, s.lo + t.hi);
+    return fast_two_sum(s.hi, s.lo + t.lo);
+}
+
+Wide operator-(Wide x) {
+    return {-x.hi, -x.lo};
+}
+
+Wide operator*(Wide x, Wide y) {
+    const double p = x.hi * y.hi;
+    const double e = std::fma(x.hi, y.hi, -p) + (x.hi * y.lo + x.lo * y.hi);
+    return fast_two_sum(p, e);
+}
+
+Wide operator/(Wide x, Wide y) {
+    const double q1 = x.hi / y.hi;
+    const Wide r = x + -(y * Wide{q1, 0.0});
+    return fast_two_sum(q1, r.hi / y.hi);
+}
+
+// A knot difference a - b, exact.
+Wide difference(double a, double b) {
+    return two_sum(a, -b);
+}
+
+using Polynomial = std::array<Wide, max_degree + 1>;
+// Polynomials of B-splines k - d ... k on one knot interval; slot r holds B-spline k - d + r.
+using IntervalTable = std::array<Polynomial, max_degree + 1>;
+
+// The B-splines of degree d that are non-zero on the knot interval [t[k], t[k+1]), as polynomials
+// in the interval's own variable tau = x - t[k]. The Cox-de Boor recursion
+//   N_{j,p} = (x - t[j]) / (t[j+p] - t[j]) * N_{j,p-1}
+//           + (t[j+p+1] - x) / (t[j+p+1] - t[j+1]) * N_{j+1,p-1}
+// is carried out on coefficients, with x - t[j] = tau + (t[k] - t[j]) and
+// t[j+p+1] - x = (t[j+p+1] - t[k]) - tau. Only knot differences enter, so the coefficients do
+// not depend on where the knots sit on the axis, and a factor that vanishes at t[k] has an
+// exactly zero constant term. On a non-empty interval every denominator met is at least
+// t[k+1] - t[k] > 0.
+IntervalTable interval_polynomials(const std::vector<double>& t, std::size_t k, std::size_t d) {
+    IntervalTable n{};
+    const auto slot = [&](std::size_t j) { return j + d - k; };
+    n[d][0] = {1.0, 0.0};
+    const std::size_t last = t.size() - 2; // the last interval
+    for (std::size_t p = 1; p <= d; ++p) {
+        // N_{j,p} for j = k - p ... k, in place in ascending j: slot j still holds N_{j,p-1}
+        // and slot j + 1 still holds N_{j+1,p-1}. Splines whose knots run past the vector are
+        // never read.
+        const std::size_t first = k >= p ? k - p : 0;
+        for (std::size_t j = first; j <= k && j + p <= last; ++j) {
+            Polynomial v{};
+            if (j + p > k) { // N_{j,p-1} is non-zero here
+                const Wide den = difference(t[j + p], t[j]);
+                const Wide c0 = difference(t[k], t[j]) / den;
+                const Wide c1 = Wide{1.0, 0.0} / den;
+                const Polynomial& a = n[slot(j)];
+                for (std::size_t q = 0; q <= p; ++q)
+                    v[q] = c0 * a[q] + (q > 0 ? c1 * a[q - 1] : Wide{0.0, 0.0});
+            }
+            if (j + 1 <= k) { // N_{j+1,p-1} is non-zero here
+                const Wide den = difference(t[j + p + 1], t[j + 1]);
+                const Wide c0 = difference(t[j + p + 1], t[k]) / den;
+                const Wide c1 = -(Wide{1.0, 0.0} / den);
+                const Polynomial& b = n[slot(j + 1)];
+                for (std::size_t q = 0; q <= p; ++q)
+                    v[q] = v[q] + c0 * b[q] + (q > 0 ? c1 * b[q - 1] : Wide{0.0, 0.0});
+            }
+            n[slot(j)] = v;
         }
     }
-    for (std::size_t k = 0; k < m; ++k) {
-        std::size_t pivot = k;
-        for (std::size_t r = k + 1; r < m; ++r) {
-            if (std::abs(a[r][k]) >= std::abs(a[pivot][k])) pivot = r;
-        }
-        std::swap(a[k], a[pivot]);
-        std::swap(y[k], y[pivot]);
-        for (std::size_t r = k + 1; r < m; ++r) {
-            const double f = a[r][k] / a[k][k];
-            for (std::size_t c = k; c < m; ++c)
-                a[r][c] -= f * a[k][c];
-            y[r] -= f * y[k];
-        }
-    }
-    std::array<double, max_degree + 1> q{};
-    for (std::size_t k = m; k-- > 0;) {
-        double v = y[k];
-        for (std::size_t c = k + 1; c < m; ++c)
-            v -= a[k][c] * q[c];
-        q[k] = v / a[k][k];
-    }
-    return q;
+    return n;
+}
+
+// A double-double coefficient rounded to a double; + 0.0 turns a structural -0 into +0.
+double rounded(Wide w) {
+    return (w.hi + w.lo) + 0.0;
 }
 
 // The B-splines of a knot vector whose degree is already known to be at most 3.
@@ -89,9 +128,10 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
             return invalid_input("knots must be finite and nondecreasing");
     }
 
-    std::array<double, max_degree + 1> s{};
-    for (std::size_t l = 0; l <= d; ++l)
-        s[l] = (static_cast<double>(l) + 0.5) / static_cast<double>(d + 1);
+    // B-spline i needs the intervals i ... i + d; interval k's table lives in ring[k % (d + 1)]
+    // from the first B-spline that needs it to the last.
+    std::array<IntervalTable, max_degree + 1> ring{};
+    std::size_t next_interval = 0;
 
     Elements out;
     out.reserve(m - d - 1);
@@ -99,24 +139,18 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
         if (t[i + d + 1] <= t[i])
             return invalid_input("B-spline " + std::to_string(i) +
                                  " has empty support (knot multiplicity > degree + 1)");
+        for (; next_interval <= i + d; ++next_interval) {
+            if (t[next_interval] < t[next_interval + 1])
+                ring[next_interval % (d + 1)] = interval_polynomials(t, next_interval, d);
+        }
         const double center = (t[i] + t[i + d + 1]) * 0.5;
         std::vector<Segment> segments;
         segments.reserve(d + 1);
         for (std::size_t k = i; k <= i + d; ++k) {
             if (!(t[k] < t[k + 1])) continue;
-            const double h = t[k + 1] - t[k];
-            std::array<double, max_degree + 1> values{};
-            for (std::size_t l = 0; l <= d; ++l)
-                values[l] = cox_de_boor(t, i, d, t[k] + h * s[l]);
-            const auto q = solve_vandermonde(s, values, d);
-            // From the unit variable tau = (x - t[k]) / h to the segment variable x - t[k].
-            std::array<double, max_degree + 1> c{};
-            double hp = 1.0;
-            for (std::size_t p = 0; p <= d; ++p) {
-                c[p] = q[p] / hp;
-                hp *= h;
-            }
-            segments.push_back({c[0], c[1], c[2], c[3], t[k] - center, t[k + 1] - center});
+            const Polynomial& c = ring[k % (d + 1)][i + d - k];
+            segments.push_back({rounded(c[0]), rounded(c[1]), rounded(c[2]), rounded(c[3]),
+                                t[k] - center, t[k + 1] - center});
         }
         QUORVEL_TRY(check_segments(segments));
         QUORVEL_TRY(check_piecewise_placement(center, 1.0));
