@@ -107,10 +107,6 @@ Result<std::size_t> validate_atoms(std::span<const SpacePtr> spaces,
 using Normalisers = std::vector<std::vector<double>>;
 Normalisers atom_normalisers(const AtomSide& side, std::size_t n);
 
-double covariance_entry(double variance, std::span<const CovarianceDimension> dims,
-                        const AtomSide& a, const Normalisers& na, std::size_t i, const AtomSide& b,
-                        const Normalisers& nb, std::size_t j, CovarianceScratch& scratch);
-
 // Row-major n x n arrays: K, L[d] = l_d dK/dl_d, T[d][k] = c_k dK/dc_k of dimension d.
 struct LengthDerivatives {
     std::size_t n = 0;
@@ -118,11 +114,6 @@ struct LengthDerivatives {
     std::vector<std::vector<double>> l;
     std::vector<std::vector<std::vector<double>>> t;
 };
-
-// Row i of the symmetric derivative arrays, columns j = i ... n - 1, written into `out`.
-void covariance_row_derivatives(double variance, std::span<const CovarianceDimension> dims,
-                                const AtomSide& side, const Normalisers& norms, std::size_t i,
-                                LengthDerivatives& out, CovarianceScratch& scratch);
 
 // The three covariance computations after the variance, the dimensions and the weights were
 // checked: validate the atoms, compute the normalisers, then the rows in parallel.

@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "bounded_projection.hpp"
 #include "quorvel/inner_products.hpp"
 #include "quorvel/space.hpp"
 
@@ -13,9 +14,7 @@ Result<Projection> make_projection(const Space& src, const Space& dst, CosineWei
     p.n_src = src.size();
     p.n_dst = dst.size();
     p.gram = inner_product_matrix(dst.elements, dst, weight);
-    auto factor = banded_cholesky(p.gram);
-    if (!factor) return std::unexpected(std::move(factor.error()));
-    p.factor = std::move(*factor);
+    QUORVEL_TRY_ASSIGN(p.factor, banded_cholesky(p.gram));
     p.cross = inner_product_matrix(dst.elements, src, weight);
     p.integrals = space_integrals(dst.elements, weight);
     return p;
