@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <span>
 #include <vector>
 
 #include "quorvel/banded.hpp"
@@ -34,10 +33,5 @@ struct Projection {
 };
 
 Result<Projection> make_projection(const Space& src, const Space& dst, CosineWeight weight);
-
-// Replaces every row of y, (k, n_dst) row-major and holding G^-1 b for the right-hand sides rhs
-// of the rows of f, by the solution that stays within the bounds and keeps the weighted integral.
-void bound_rows(const Projection& p, const MatrixView& f, std::span<const double> rhs, double* y,
-                const Bounds& bounds);
 
 } // namespace quorvel

@@ -89,7 +89,7 @@ void solve_rows(const BandedMatrix& l, double* y, std::size_t k) {
     const std::size_t n = l.n;
     if (n == 0) return;
     const std::size_t blocks = (k + block_rows - 1) / block_rows;
-    parallel_rows<NoScratch>(blocks, [&](std::size_t b, NoScratch&) {
+    parallel_rows(blocks, [&](std::size_t b) {
         const std::size_t r0 = b * block_rows;
         if (r0 + block_rows <= k) {
             solve_block<block_rows>(l, y + r0 * n);
@@ -121,7 +121,7 @@ std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& 
     if (n == 0) return out;
     // Each block of rows is multiplied and solved while it is still in cache.
     const std::size_t blocks = (k + block_rows - 1) / block_rows;
-    parallel_rows<NoScratch>(blocks, [&](std::size_t b, NoScratch&) {
+    parallel_rows(blocks, [&](std::size_t b) {
         const std::size_t r0 = b * block_rows;
         double* const y = out.data() + r0 * n;
         if (r0 + block_rows <= k) {

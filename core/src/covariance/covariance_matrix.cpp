@@ -15,6 +15,9 @@ Status check_variance(double variance) {
     return invalid_input("variance must be finite and > 0, got " + fmt_fixed(variance));
 }
 
+namespace {
+
+// Entry (i, j): sigma^2 times the product over dimensions of the normalised pair covariances.
 double covariance_entry(double variance, std::span<const CovarianceDimension> dims,
                         const AtomSide& a, const Normalisers& na, std::size_t i, const AtomSide& b,
                         const Normalisers& nb, std::size_t j, CovarianceScratch& scratch) {
@@ -32,20 +35,20 @@ double covariance_entry(double variance, std::span<const CovarianceDimension> di
     return r;
 }
 
+} // namespace
+
 Result<DenseMatrix> covariance_matrix(double variance, std::span<const CovarianceDimension> dims,
                                       const AtomSide& a, const AtomSide& b, bool symmetric) {
-    auto n_a = validate_atoms(a.spaces, a.weights, dims.size());
-    if (!n_a) return std::unexpected(std::move(n_a.error()));
-    auto n_b = validate_atoms(b.spaces, b.weights, dims.size());
-    if (!n_b) return std::unexpected(std::move(n_b.error()));
-    if (symmetric && *n_a != *n_b)
+    QUORVEL_TRY_ASSIGN(const std::size_t n_a, validate_atoms(a.spaces, a.weights, dims.size()));
+    QUORVEL_TRY_ASSIGN(const std::size_t n_b, validate_atoms(b.spaces, b.weights, dims.size()));
+    if (symmetric && n_a != n_b)
         return invalid_input("a symmetric covariance needs the same atoms on both sides");
 
-    const Normalisers na = atom_normalisers(a, *n_a);
-    const Normalisers nb = atom_normalisers(b, *n_b);
-    DenseMatrix k{*n_a, *n_b, std::vector<double>(*n_a * *n_b, 0.0)};
-    parallel_rows<CovarianceScratch>(*n_a, [&](std::size_t i, CovarianceScratch& scratch) {
-        for (std::size_t j = symmetric ? i : 0; j < *n_b; ++j)
+    const Normalisers na = atom_normalisers(a, n_a);
+    const Normalisers nb = atom_normalisers(b, n_b);
+    DenseMatrix k{n_a, n_b, std::vector<double>(n_a * n_b, 0.0)};
+    parallel_rows<CovarianceScratch>(n_a, [&](std::size_t i, CovarianceScratch& scratch) {
+        for (std::size_t j = symmetric ? i : 0; j < n_b; ++j)
             k.data[i * k.cols + j] = covariance_entry(variance, dims, a, na, i, b, nb, j, scratch);
     });
     if (symmetric) {
@@ -56,14 +59,12 @@ Result<DenseMatrix> covariance_matrix(double variance, std::span<const Covarianc
     return k;
 }
 
-Result<std::vector<double>> covariance_diagonal(double variance,
-                                                std::span<const CovarianceDimension> dims,
-                                                const AtomSide& a) {
-    auto n = validate_atoms(a.spaces, a.weights, dims.size());
-    if (!n) return std::unexpected(std::move(n.error()));
-    const Normalisers na = atom_normalisers(a, *n);
-    std::vector<double> out(*n, 0.0);
-    parallel_rows<CovarianceScratch>(*n, [&](std::size_t i, CovarianceScratch& scratch) {
+Result<std::vector<double>>
+covariance_diagonal(double variance, std::span<const CovarianceDimension> dims, const AtomSide& a) {
+    QUORVEL_TRY_ASSIGN(const std::size_t n, validate_atoms(a.spaces, a.weights, dims.size()));
+    const Normalisers na = atom_normalisers(a, n);
+    std::vector<double> out(n, 0.0);
+    parallel_rows<CovarianceScratch>(n, [&](std::size_t i, CovarianceScratch& scratch) {
         out[i] = covariance_entry(variance, dims, a, na, i, a, na, i, scratch);
     });
     return out;

@@ -14,8 +14,7 @@ bool supports_meet(const Element& a, const Element& b) {
     return sa.lower <= sb.upper && sb.lower <= sa.upper;
 }
 
-} // namespace
-
+// Row i of the symmetric derivative arrays, columns j = i ... n - 1, written into `out`.
 void covariance_row_derivatives(double variance, std::span<const CovarianceDimension> dims,
                                 const AtomSide& side, const Normalisers& norms, std::size_t i,
                                 LengthDerivatives& out, CovarianceScratch& scratch) {
@@ -62,7 +61,8 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
         }
 
         double prod = 1.0;
-        for (std::size_t d = 0; d < n_dims; ++d) prod *= q[d];
+        for (std::size_t d = 0; d < n_dims; ++d)
+            prod *= q[d];
         out.k[i * n + j] = variance * prod;
         offset = 0;
         for (std::size_t d = 0; d < n_dims; ++d) {
@@ -72,22 +72,24 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
             const double scale = variance * others;
             out.l[d][i * n + j] = scale * r[d];
             const std::size_t n_k = dims[d].factor ? dims[d].factor->sources.size() : 0;
-            for (std::size_t k = 0; k < n_k; ++k) out.t[d][k][i * n + j] = scale * t[offset + k];
+            for (std::size_t k = 0; k < n_k; ++k)
+                out.t[d][k][i * n + j] = scale * t[offset + k];
             offset += n_k;
         }
     }
 }
 
+} // namespace
+
 Result<LengthDerivatives> covariance_length_derivatives(double variance,
                                                         std::span<const CovarianceDimension> dims,
                                                         const AtomSide& a) {
-    auto n = validate_atoms(a.spaces, a.weights, dims.size());
-    if (!n) return std::unexpected(std::move(n.error()));
-    const Normalisers norms = atom_normalisers(a, *n);
+    QUORVEL_TRY_ASSIGN(const std::size_t n, validate_atoms(a.spaces, a.weights, dims.size()));
+    const Normalisers norms = atom_normalisers(a, n);
 
     LengthDerivatives out;
-    out.n = *n;
-    const std::size_t size = *n * *n;
+    out.n = n;
+    const std::size_t size = n * n;
     out.k.assign(size, 0.0);
     out.l.assign(dims.size(), std::vector<double>(size, 0.0));
     out.t.resize(dims.size());
@@ -96,19 +98,22 @@ Result<LengthDerivatives> covariance_length_derivatives(double variance,
         out.t[d].assign(n_k, std::vector<double>(size, 0.0));
     }
 
-    parallel_rows<CovarianceScratch>(*n, [&](std::size_t i, CovarianceScratch& scratch) {
+    parallel_rows<CovarianceScratch>(n, [&](std::size_t i, CovarianceScratch& scratch) {
         covariance_row_derivatives(variance, dims, a, norms, i, out, scratch);
     });
 
     // Every array is symmetric: copy the upper triangle into the lower one.
     const auto mirror = [&](std::vector<double>& m) {
-        for (std::size_t i = 0; i < *n; ++i)
-            for (std::size_t j = i + 1; j < *n; ++j) m[j * *n + i] = m[i * *n + j];
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = i + 1; j < n; ++j)
+                m[j * n + i] = m[i * n + j];
     };
     mirror(out.k);
-    for (auto& m : out.l) mirror(m);
+    for (auto& m : out.l)
+        mirror(m);
     for (auto& list : out.t)
-        for (auto& m : list) mirror(m);
+        for (auto& m : list)
+            mirror(m);
     return out;
 }
 

@@ -2,13 +2,14 @@
 // equality-constrained quadratic program
 //     minimise  1/2 g^T G g - b^T g   subject to  w^T g = w^T y,  lower <= g <= upper,
 // with a clamp-and-redistribute fallback when the iteration does not settle.
+#include "bounded_projection.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
 #include "quorvel/parallel.hpp"
-#include "quorvel/projection.hpp"
 
 namespace quorvel {
 

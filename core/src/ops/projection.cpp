@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "bounded_projection.hpp"
 #include "quorvel/inner_products.hpp"
 #include "quorvel/space.hpp"
 

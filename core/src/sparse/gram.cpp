@@ -1,7 +1,9 @@
 // The Gram product m^T m of a matrix whose rows hold few, contiguous columns, assembled in a band.
+#include <algorithm>
 #include <cstddef>
+#include <vector>
 
-#include "quorvel/sparse.hpp"
+#include "row_view.hpp"
 
 namespace quorvel {
 

@@ -1,5 +1,8 @@
 // Sparse matrix of inner products between row elements and the elements of a column space.
+#include <vector>
+
 #include "quorvel/inner_products.hpp"
+#include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
 
 namespace quorvel {
@@ -8,26 +11,30 @@ namespace {
 // Rows of cheap pairs outnumber the costly ones; a handful of rows stays on the calling thread.
 constexpr std::size_t inner_product_min_block = 16;
 
-} // namespace
+// Lists of one worker, reused row after row.
+struct InnerProductScratch {
+    std::vector<std::size_t> candidates;
+    std::vector<double> breakpoints;
+};
 
-void inner_product_row(const Element& r, const Space& cols, CosineWeight weight,
-                       InnerProductScratch& scratch, RowSink& sink) {
-    const Support s = support(r);
-    overlapping(cols, s.lower, s.upper, scratch.candidates);
-    for (std::size_t j : scratch.candidates) {
-        const double v = pair_inner_product(r, cols.elements[j], weight, scratch.breakpoints);
-        if (v != 0.0) sink.push(j, v);
-    }
-}
+} // namespace
 
 SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& cols,
                                   CosineWeight weight) {
-    return build_rows<InnerProductScratch>(
-        rows.size(), cols.size(),
-        [&](std::size_t i, InnerProductScratch& scratch, RowSink& sink) {
-            inner_product_row(rows[i], cols, weight, scratch, sink);
-        },
-        inner_product_min_block);
+    // Row i: the non-zero inner products of rows[i] with the column elements whose supports meet
+    // its support, columns ascending.
+    auto inner_product_row = [&](std::size_t i, InnerProductScratch& scratch, RowSink<1>& sink) {
+        const Element& r = rows[i];
+        const Support s = support(r);
+        overlapping(cols, s.lower, s.upper, scratch.candidates);
+        for (std::size_t j : scratch.candidates) {
+            const double v = pair_inner_product(r, cols.elements[j], weight, scratch.breakpoints);
+            if (v != 0.0) sink.push(j, v);
+        }
+    };
+    auto [m] = assemble_rows<InnerProductScratch>(rows.size(), cols.size(), inner_product_row,
+                                                  inner_product_min_block);
+    return std::move(m);
 }
 
 } // namespace quorvel

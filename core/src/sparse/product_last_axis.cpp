@@ -1,6 +1,7 @@
 // B = x M^T: each row of x (length n_cols) mapped through M, rows of x in parallel.
 #include <cstddef>
 
+#include "quorvel/parallel.hpp"
 #include "quorvel/sparse.hpp"
 
 namespace quorvel {
@@ -11,7 +12,7 @@ std::vector<double> product_last_axis(const SparseMatrix& m, const MatrixView& x
                         m.indices.size() == m.data.size(),
                     "sparse matrix arrays are inconsistent");
     std::vector<double> b(x.rows * m.n_rows, 0.0);
-    auto product_row = [&](std::size_t r, NoScratch&) {
+    auto product_row = [&](std::size_t r) {
         double* out = b.data() + r * m.n_rows;
         for (std::size_t i = 0; i < m.n_rows; ++i) {
             double s = 0.0;
@@ -20,15 +21,9 @@ std::vector<double> product_last_axis(const SparseMatrix& m, const MatrixView& x
             out[i] = s;
         }
     };
-    // Waking the pool costs more than a small product: those run on the calling thread.
-    const std::size_t work = x.rows * (m.indices.size() + m.n_rows);
-    if (work < 65536) {
-        NoScratch none;
-        for (std::size_t r = 0; r < x.rows; ++r)
-            product_row(r, none);
-    } else {
-        parallel_rows<NoScratch>(x.rows, product_row);
-    }
+    // Waking the pool costs more than a product of about 65536 terms: a task gets at least that.
+    const std::size_t min_block = 65536 / (m.indices.size() + m.n_rows + 1) + 1;
+    parallel_rows(x.rows, product_row, min_block);
     return b;
 }
 

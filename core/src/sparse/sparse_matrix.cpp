@@ -1,31 +1,10 @@
-// Compressed sparse rows: assembly from rows, row access, dense expansion, transpose and trace.
+// Compressed sparse rows: row access, dense expansion, transpose and trace.
 #include <algorithm>
 #include <cstddef>
 
-#include "quorvel/sparse.hpp"
+#include "row_view.hpp"
 
 namespace quorvel {
-
-SparseMatrix from_rows(std::size_t n_rows, std::size_t n_cols, std::vector<SparseRow> rows) {
-    internal_assert(rows.size() == n_rows, "from_rows: row count does not match");
-    SparseMatrix m;
-    m.n_rows = n_rows;
-    m.n_cols = n_cols;
-    m.indptr.assign(n_rows + 1, 0);
-    for (std::size_t i = 0; i < n_rows; ++i) {
-        internal_assert(rows[i].cols.size() == rows[i].vals.size(),
-                        "from_rows: column and value lists differ in length");
-        m.indptr[i + 1] = m.indptr[i] + rows[i].cols.size();
-    }
-    m.indices.reserve(m.indptr[n_rows]);
-    m.data.reserve(m.indptr[n_rows]);
-    for (SparseRow& r : rows) {
-        m.indices.insert(m.indices.end(), r.cols.begin(), r.cols.end());
-        m.data.insert(m.data.end(), r.vals.begin(), r.vals.end());
-        r = SparseRow{};
-    }
-    return m;
-}
 
 RowView row(const SparseMatrix& m, std::size_t i) {
     internal_assert(i < m.n_rows && m.indptr.size() == m.n_rows + 1, "row index out of range");
