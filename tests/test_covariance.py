@@ -87,6 +87,19 @@ def test_delta_length_derivative_is_minus_d_times_slope(family):
                                [S.deltas(arr(l))], [None])[0, 0] == pytest.approx(k(l, l), 1e-14)
 
 
+@pytest.mark.parametrize("family, rate, minus_d_slope", [
+    ("matern32", SQ3, lambda m: m * m * math.exp(-m)),
+    ("matern52", SQ5, lambda m: m * m * (1 + m) / 3 * math.exp(-m)),
+    ("exponential", 1.0, lambda m: m * math.exp(-m)),
+])
+def test_length_derivative_with_a_length_near_the_double_limit(family, rate, minus_d_slope):
+    # (rate / l)^2 overflows for l = 1e-307; -d k'(d) is of order 1e-5.
+    l, d = 1e-307, 1e-306
+    K, (L,), T = q.covariance_length_derivatives(1.0, [(family, l, None, None)],
+                                                 [S.deltas(arr(0.0, d))], [None])
+    assert L[0, 1] == pytest.approx(minus_d_slope(rate * d / l), rel=1e-13)
+
+
 def test_squared_exponential_at_one_length():
     assert cov([("gaussian", 2.0, None, None)], [S.deltas(arr(1.0))], [None],
                [S.deltas(arr(3.0))], [None])[0, 0] == pytest.approx(math.exp(-0.5), rel=1e-15)
