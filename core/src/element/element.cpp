@@ -2,6 +2,7 @@
 // one dispatch on the kind per call.
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "quorvel/element.hpp"
 #include "quorvel/overloaded.hpp"
@@ -127,7 +128,7 @@ double slope(const Element& e, double x) {
 double center(const Element& e) {
     return std::visit(Overloaded{
                           [](const Delta& d) { return d.x; },
-                          [](const Box& b) { return (b.a + b.b) * 0.5; },
+                          [](const Box& b) { return std::midpoint(b.a, b.b); },
                           [](const Hat& h) { return h.c; },
                           [](const Shape& s) { return s.center; },
                           [](const Profile& p) { return p.center; },
