@@ -232,3 +232,31 @@ def test_periodic_splines_with_extreme_spacing(spacing):
     np.testing.assert_allclose(evaluate(s, x)[0], evaluate(unit, x / spacing)[0], rtol=1e-15,
                                atol=1e-16)
     np.testing.assert_allclose(s.integrals(), spacing * unit.integrals(), rtol=1e-15, atol=0)
+
+
+# Next to a knot, a B-spline that starts or ends there is within rounding of 0 and the power form
+# of its piece can round below it; no stored value of a basis is negative.
+@pytest.mark.parametrize("name", ["random", "random around 0", "clustered", "offset 1e4",
+                                  "offset 1e6", "wide at 1e6"])
+@pytest.mark.parametrize("d", [1, 2, 3])
+def test_values_next_to_every_knot(name, d):
+    t = KNOTS[name]
+    x = np.unique(np.r_[np.nextafter(t, -np.inf), t, np.nextafter(t, np.inf)])
+    got, data = evaluate(Space.bsplines(t, d), x)
+    assert data.min() > 0
+    inside = (x >= t[d]) & (x < t[len(t) - d - 1])
+    sp = BSpline.design_matrix(x[inside], t, d).toarray()
+    (local, size), (true, _) = exact(t, d, x, local=True), exact(t, d, x)
+    assert_rounded(got[inside], sp, size[inside], 2e-16 + np.abs(true - local)[inside])
+
+    b = np.unique(t)
+    x = np.unique(np.r_[np.nextafter(b, -np.inf), b, np.nextafter(b, np.inf)])
+    clamped = np.r_[[b[0]] * d, b, [b[-1]] * d]
+    got, data = evaluate(Space.bsplines_clamped(b, d), x)
+    assert data.min() > 0
+    inside = (x >= b[0]) & (x < b[-1])
+    sp = BSpline.design_matrix(x[inside], clamped, d).toarray()
+    (local, size), (true, _) = exact(clamped, d, x, local=True), exact(clamped, d, x)
+    assert_rounded(got[inside], sp, size[inside], 2e-16 + np.abs(true - local)[inside])
+    if len(b) > d + 1:
+        assert evaluate(Space.bsplines_periodic(b, d), x)[1].min() > 0

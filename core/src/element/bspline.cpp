@@ -187,7 +187,7 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
         QUORVEL_TRY(check_segments(segments));
         QUORVEL_TRY(check_piecewise_placement(center, stretch));
         out.emplace_back(Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)),
-                               center, stretch});
+                               center, stretch, true});
     }
     return out;
 }
@@ -288,8 +288,8 @@ Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree) {
         std::stable_sort(wrapped.begin(), wrapped.end(),
                          [](const Segment& x, const Segment& y) { return x.a < y.a; });
         QUORVEL_TRY(check_segments(wrapped));
-        out.emplace_back(
-            Shape{std::make_shared<const std::vector<Segment>>(std::move(wrapped)), 0.0, stretch});
+        out.emplace_back(Shape{std::make_shared<const std::vector<Segment>>(std::move(wrapped)),
+                               0.0, stretch, true});
     }
     return out;
 }

@@ -73,7 +73,9 @@ double evaluate(const Element& e, double x) {
                               const Segment* seg = find_segment(*s.segments, u);
                               if (seg == nullptr) return 0.0;
                               const double t = u - seg->a;
-                              return seg->c0 + t * (seg->c1 + t * (seg->c2 + t * seg->c3));
+                              const double v =
+                                  seg->c0 + t * (seg->c1 + t * (seg->c2 + t * seg->c3));
+                              return s.nonnegative && v < 0.0 ? 0.0 : v;
                           },
                           [x](const Profile& p) {
                               if (outside(x, p.lower, p.upper)) return 0.0;
