@@ -140,7 +140,7 @@ inline double slope(const Voigt& k, double t) {
     if (!voigt::far_point(k, t, s))
         return k.inv_peak * (faddeeva_with_slope(t / s, k.gamma / s).slope.re / s);
     const voigt::Far f = voigt::far_field(k, t);
-    if (voigt::whole_line(k, s)) return (f.b / f.m) * (f.y.im / voigt::peak_sums(k).s.re);
+    if (voigt::whole_line(k, s)) return f.b * (f.y.im / voigt::peak_sums(k).s.re) / f.m;
     return voigt::far_scale(k, f, s) * f.y.im / f.m;
 }
 
@@ -166,7 +166,8 @@ struct VoigtRates {
 };
 
 // Near the origin: the quotient rule on Re w(z) / Re w(iv) with dz/dsigma = -z / sigma,
-// dz/dgamma = i / s and w' = h + ig.
+// dz/dgamma = i / s and w' = h + ig; the factors 1 / sigma and 1 / s are applied last, so that
+// widths near the subnormal range overflow only where the result does.
 inline VoigtRates voigt_rates_near(const Voigt& k, double t, double s) {
     const double u = t / s;
     const double v = k.gamma / s;
@@ -175,12 +176,10 @@ inline VoigtRates voigt_rates_near(const Voigt& k, double t, double s) {
     const double g = w.slope.im;
     const double peak_slope = voigt::peak_slope(v);
     const double r = w.w.re;
-    const double dr_sigma = (-u / k.sigma) * h - (-v / k.sigma) * g;
-    const double dp_sigma = -(-v / k.sigma) * peak_slope;
-    const double dr_gamma = -(1.0 / s) * g;
-    const double dp_gamma = -(1.0 / s) * peak_slope;
-    return {k.inv_peak * dr_sigma - k.inv_peak * (k.inv_peak * (r * dp_sigma)),
-            k.inv_peak * dr_gamma - k.inv_peak * (k.inv_peak * (r * dp_gamma))};
+    const double d_sigma =
+        k.inv_peak * (v * g - u * h) - k.inv_peak * (k.inv_peak * (r * (v * peak_slope)));
+    const double d_gamma = k.inv_peak * (k.inv_peak * (r * peak_slope)) - k.inv_peak * g;
+    return {d_sigma / k.sigma, d_gamma / s};
 }
 
 // For v >= 7, from the expansion: with eps = sigma / gamma the value is b Re(i p S) / S0,
@@ -193,7 +192,7 @@ inline VoigtRates voigt_rates_line(const Voigt& k, const voigt::Far& f) {
     const double s0 = peak.s.re;
     const voigt::Complex p3a = voigt::mul(voigt::mul(voigt::mul(f.p, f.p), f.p), f.sums.a);
     const double c = f.b * f.b * -p3a.im + (f.re_f / s0) * peak.a.re;
-    const double d_sigma = 2.0 * (k.sigma / f.m) * (c / k.gamma) / s0;
+    const double d_sigma = 2.0 * ((k.sigma / f.m) * c) / k.gamma / s0;
     const double d_gamma = -(f.a * (f.y.im / s0)) / f.m - (k.sigma / k.gamma) * d_sigma;
     return {d_sigma, d_gamma};
 }
@@ -208,12 +207,14 @@ inline VoigtRates voigt_rates_far(const Voigt& k, const voigt::Far& f, double s)
     const double value = n * f.re_f;
     const voigt::Complex pqa = voigt::mul(voigt::mul(f.p, f.q), f.sums.a);
     const double d_sigma = (value * (1.0 - peak_rate * v) + 2.0 * n * -pqa.im) / k.sigma;
-    const double d_gamma = n * f.y.re / f.m + value * (peak_rate / s);
+    const double d_gamma = n * f.y.re / f.m + value * peak_rate / s;
     return {d_sigma, d_gamma};
 }
 
 inline std::optional<double> parameter_derivative(const Voigt& k, ParameterKind p, double t) {
     if (p != ParameterKind::Sigma && p != ParameterKind::Gamma) return std::nullopt;
+    // The normalised shape is 1 at its center whatever the widths.
+    if (t == 0.0) return 0.0;
     const double s = k.sigma * c::sqrt2;
     VoigtRates rates{};
     if (!voigt::far_point(k, t, s))
