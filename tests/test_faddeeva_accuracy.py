@@ -9,6 +9,7 @@ import pytest
 
 import quorvel
 from quorvel import Space
+from helpers import dense
 
 TINY = 2.2250738585072014e-308  # smallest normal double
 
@@ -148,14 +149,6 @@ def voigt_got(ts, sigma, gamma):
     out = np.array([dense(r).ravel() for r in rows])
     out[1] = -out[1]
     return out.T
-
-
-def dense(result):
-    indptr, indices, data, shape = result
-    out = np.zeros(shape)
-    for i in range(shape[0]):
-        out[i, indices[indptr[i] : indptr[i + 1]]] = data[indptr[i] : indptr[i + 1]]
-    return out
 
 
 def max_relative_error(got, ref):
