@@ -23,6 +23,9 @@ KNOTS = {
     "offset 1e4": 1e4 + np.linspace(0.0, 0.01, 8),
     "offset 1e6": 1e6 + np.sort(rng.uniform(0.0, 1e-2, 10)),
     "wide at 1e6": 1e6 + np.sort(rng.uniform(0.0, 10.0, 10)),
+    # spacings whose powers leave the double range: stored in a scaled coordinate
+    "spacing 1e200": 1e200 * np.sort(np.random.default_rng(1).uniform(-1.0, 1.0, 10)),
+    "spacing 1e-120": 1e-120 * np.sort(np.random.default_rng(2).uniform(0.0, 1.0, 10)),
 }
 CASES = [
     (name, d)
@@ -94,6 +97,14 @@ def scale(t, d, nu):
     return out
 
 
+def representable(t, d, nu):
+    """Whether every B-spline's largest nu-th derivative is a finite double."""
+    try:
+        return bool(np.isfinite(scale(t, d, nu)).all())
+    except OverflowError:
+        return False
+
+
 def widths(t, d):
     """The exact integrals (t[i+d+1] - t[i]) / (d + 1), rounded once."""
     exact = [(Fraction(t[i + d + 1]) - Fraction(t[i])) / (d + 1) for i in range(len(t) - d - 1)]
@@ -145,7 +156,8 @@ def test_derivatives_are_exact_to_rounding(name, d):
     # Away from the knots, where a derivative may jump and a rounded position picks a side.
     x = x[np.abs(x[:, None] - t[None, :]).min(axis=1) > 1e-6 * (t[-1] - t[0])]
     s = Space.bsplines(t, d)
-    for nu in range(1, d + 1):
+    # Orders whose derivatives exceed the double range are refused by derivative().
+    for nu in (nu for nu in range(1, d + 1) if representable(t, d, nu)):
         got, _ = evaluate(s.derivative(nu), x)
         ref, size = exact(t, d, x, nu, local=True)
         # Relative to the B-spline's own largest nu-th derivative.
@@ -200,3 +212,51 @@ def test_clamped_start_stores_only_the_first_spline():
     s = Space.bsplines_clamped(np.array([0.0, 1, 2, 3]), 3)
     indptr, indices, data, _ = quorvel.evaluate(s, np.array([0.0]))
     assert indices.tolist() == [0] and data.tolist() == [1.0]
+
+
+def test_knots_near_the_largest_double():
+    # The midpoint of [1e308, 1.7e308] overflows as (a + b) / 2.
+    s = Space.bsplines(np.array([1e308, 1.7e308]), 0)
+    np.testing.assert_array_equal(s.centers(), [1.35e308])
+    np.testing.assert_array_equal(s.integrals(), [1.7e308 - 1e308])
+    got, _ = evaluate(s, np.array([1e308, 1.5e308, 1.7e308]))
+    np.testing.assert_array_equal(got.ravel(), [1.0, 1.0, 0.0])
+
+
+@pytest.mark.parametrize("spacing", [1e300, 1e-120])
+def test_periodic_splines_with_extreme_spacing(spacing):
+    b = spacing * np.array([0.0, 1.0, 2.5, 3.0, 4.5, 6.0])
+    s = Space.bsplines_periodic(b, 3)
+    unit = Space.bsplines_periodic(b / spacing, 3)
+    x = spacing * np.linspace(0.0, 6.0, 25)[:-1]
+    np.testing.assert_allclose(evaluate(s, x)[0], evaluate(unit, x / spacing)[0], rtol=1e-15,
+                               atol=1e-16)
+    np.testing.assert_allclose(s.integrals(), spacing * unit.integrals(), rtol=1e-15, atol=0)
+
+
+# Next to a knot, a B-spline that starts or ends there is within rounding of 0 and the power form
+# of its piece can round below it; no stored value of a basis is negative.
+@pytest.mark.parametrize("name", ["random", "random around 0", "clustered", "offset 1e4",
+                                  "offset 1e6", "wide at 1e6"])
+@pytest.mark.parametrize("d", [1, 2, 3])
+def test_values_next_to_every_knot(name, d):
+    t = KNOTS[name]
+    x = np.unique(np.r_[np.nextafter(t, -np.inf), t, np.nextafter(t, np.inf)])
+    got, data = evaluate(Space.bsplines(t, d), x)
+    assert data.min() > 0
+    inside = (x >= t[d]) & (x < t[len(t) - d - 1])
+    sp = BSpline.design_matrix(x[inside], t, d).toarray()
+    (local, size), (true, _) = exact(t, d, x, local=True), exact(t, d, x)
+    assert_rounded(got[inside], sp, size[inside], 2e-16 + np.abs(true - local)[inside])
+
+    b = np.unique(t)
+    x = np.unique(np.r_[np.nextafter(b, -np.inf), b, np.nextafter(b, np.inf)])
+    clamped = np.r_[[b[0]] * d, b, [b[-1]] * d]
+    got, data = evaluate(Space.bsplines_clamped(b, d), x)
+    assert data.min() > 0
+    inside = (x >= b[0]) & (x < b[-1])
+    sp = BSpline.design_matrix(x[inside], clamped, d).toarray()
+    (local, size), (true, _) = exact(clamped, d, x, local=True), exact(clamped, d, x)
+    assert_rounded(got[inside], sp, size[inside], 2e-16 + np.abs(true - local)[inside])
+    if len(b) > d + 1:
+        assert evaluate(Space.bsplines_periodic(b, d), x)[1].min() > 0

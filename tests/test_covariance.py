@@ -87,6 +87,19 @@ def test_delta_length_derivative_is_minus_d_times_slope(family):
                                [S.deltas(arr(l))], [None])[0, 0] == pytest.approx(k(l, l), 1e-14)
 
 
+@pytest.mark.parametrize("family, rate, minus_d_slope", [
+    ("matern32", SQ3, lambda m: m * m * math.exp(-m)),
+    ("matern52", SQ5, lambda m: m * m * (1 + m) / 3 * math.exp(-m)),
+    ("exponential", 1.0, lambda m: m * math.exp(-m)),
+])
+def test_length_derivative_with_a_length_near_the_double_limit(family, rate, minus_d_slope):
+    # (rate / l)^2 overflows for l = 1e-307; -d k'(d) is of order 1e-5.
+    l, d = 1e-307, 1e-306
+    K, (L,), T = q.covariance_length_derivatives(1.0, [(family, l, None, None)],
+                                                 [S.deltas(arr(0.0, d))], [None])
+    assert L[0, 1] == pytest.approx(minus_d_slope(rate * d / l), rel=1e-13)
+
+
 def test_squared_exponential_at_one_length():
     assert cov([("gaussian", 2.0, None, None)], [S.deltas(arr(1.0))], [None],
                [S.deltas(arr(3.0))], [None])[0, 0] == pytest.approx(math.exp(-0.5), rel=1e-15)
@@ -244,3 +257,26 @@ def test_empty_dims():
     message = value_error_message(q.covariance_matrix, 1.0, [], [S.deltas(arr(0.0))], [None], [],
                                   [])
     assert message == "atoms need one space and one weight per dimension (0), got 1 and 1"
+
+
+def test_an_atom_whose_normaliser_is_zero_is_multiplied_by_zero():
+    # The slope of a hat integrates to 0: it has no average, and like a measurement row whose
+    # normaliser is 0 its covariances are 0, not inf or NaN.
+    slope = S.hats(arr(0.0, 1.0, 2.0)).derivative(1).take([1])
+    assert slope.integrals()[0] == 0.0
+    box = S.boxes(arr(0.0, 1.5))
+    atoms = [S.concatenate([slope, box])]
+    factor = (S.hats(arr(-1.0, 1.0, 3.0)), [0.5, 1.0, 2.0])
+    for dims in ([("matern32", 0.7, None, None)], [("gaussian", 0.7, 3.0, factor)]):
+        points = [S.deltas(arr(0.5, 1.7))]
+        K = cov(dims, atoms, [None], points, [None])
+        np.testing.assert_array_equal(K[0], [0.0, 0.0])
+        np.testing.assert_array_equal(K[1], cov(dims, [box], [None], points, [None])[0])
+        diagonal = q.covariance_diagonal(1.0, dims, atoms, [None])
+        np.testing.assert_array_equal(
+            diagonal, [0.0, q.covariance_diagonal(1.0, dims, [box], [None])[0]])
+        K, (L,), (T,) = q.covariance_length_derivatives(1.0, dims, atoms, [None])
+        for m in [K, L, *T]:
+            assert np.isfinite(m).all()
+            np.testing.assert_array_equal([m[0], m[:, 0]], np.zeros((2, 2)))
+        assert K[1, 1] > 0

@@ -5,7 +5,7 @@ import pytest
 
 from quorvel import Space
 from helpers import (arr, central_difference, parameter_derivative, point_values as dense,
-                     value_error_message)
+                     positional, value_error_message)
 
 
 def test_deltas_keep_order_and_repeats():
@@ -212,3 +212,31 @@ def test_derivative_that_overflows_is_refused():
     assert value_error_message(s.derivative, 2) == "shape segments must be finite"
     # Past the cubic degree the derivative is 0 whatever the stretch.
     assert not dense(s.derivative(4), np.linspace(3 - 1e-200, 3 + 1e-200, 9)).any()
+
+
+# An element is built only if the width of its support is a finite double (its integrals are
+# multiples of it); wider ones are refused where they are built, naming the support.
+BIG = 1e308
+WIDTH = "{} support width must be finite, got [{}, {}]"
+
+
+@pytest.mark.parametrize("call, what, lower, upper", [
+    (lambda: Space.boxes(arr(-BIG, BIG)), "box", -BIG, BIG),
+    (lambda: Space.hats(arr(-BIG, 0.0, BIG)), "hat", -BIG, BIG),
+    (lambda: Space.triangles(arr(0.0), arr(BIG / 2)), "hat", -BIG, BIG),
+    (lambda: Space.bsplines(arr(-BIG, BIG), 0), "B-spline", -BIG, BIG),
+    (lambda: Space.bsplines(arr(-BIG, 0.0, 1.0, BIG), 2), "B-spline", -BIG, BIG),
+    (lambda: Space.tabulated(arr(0.0), np.array([[-BIG, BIG]]), np.array([[0.0, 1.0]]), "linear"),
+     "piecewise element", -BIG, BIG),
+    (lambda: Space.gaussians(arr(0.0), arr(5e306), 20.0), "profile", -BIG, BIG),
+    (lambda: Space.hats(arr(-1.0, 1.0)).mapped("affine", 0.0, BIG, False), "mapped", -BIG, BIG),
+])
+def test_supports_wider_than_a_double_are_refused(call, what, lower, upper):
+    message = value_error_message(call)
+    assert message == WIDTH.format(what, positional(lower), positional(upper))
+
+
+def test_periodic_breakpoints_whose_extension_overflows_are_refused():
+    message = value_error_message(Space.bsplines_periodic, arr(1e308, 1.5e308, 1.7e308), 1)
+    assert message == (f"periodic B-spline knots extended by the period must be finite, got "
+                       f"[{positional(1.5e308 - (1.7e308 - 1e308))}, inf]")

@@ -9,6 +9,7 @@ import pytest
 
 import quorvel
 from quorvel import Space
+from helpers import dense
 
 TINY = 2.2250738585072014e-308  # smallest normal double
 
@@ -101,3 +102,78 @@ def test_nearly_gaussian_voigt_in_the_wings(t):
     v = 1e-6 / math.sqrt(2.0)
     ref = mp.re(w_ref(t / math.sqrt(2.0), v)) / mp.re(w_ref(0.0, v))
     assert got == pytest.approx(float(ref), rel=1e-13, abs=0)
+
+
+# ---- Voigt values, slopes and sigma / gamma derivatives against mpmath -------------------------
+
+
+def w_and_slope_ref(x, y):
+    """w(z) and w'(z) at the working precision plus the digits that w' = -2zw + 2i/sqrt(pi)
+    cancels; beyond |z| = 1000 both from the asymptotic expansion."""
+    z = mp.mpc(x, y)
+    if abs(z) > 1000:
+        q, term, total, slope = 1 / (2 * z * z), mp.mpf(1), mp.mpf(1), mp.mpf(1)
+        for k in range(1, 30):
+            term *= (2 * k - 1) * q
+            total += term
+            slope += (2 * k + 1) * term
+        c = 1j / mp.sqrt(mp.pi)
+        return c / z * total, -c / (z * z) * slope
+    with mp.workdps(mp.mp.dps + 10):
+        w = w_ref(x, y)
+    return w, -2 * z * w + 2j / mp.sqrt(mp.pi)
+
+
+def voigt_ref(t, sigma, gamma):
+    """(V, dV/dt, dV/dsigma, dV/dgamma) of V = Re w(z) / Re w(iv); the precision covers the
+    v^2 that the sigma derivative's quotient rule cancels."""
+    v_double = gamma / (sigma * math.sqrt(2.0))
+    with mp.workdps(40 + int(2 * max(0.0, math.log10(v_double)))):
+        s = mp.mpf(sigma) * mp.sqrt(2)
+        u, v = mp.mpf(t) / s, mp.mpf(gamma) / s
+        w, ws = w_and_slope_ref(u, v)
+        w0, ws0 = w_and_slope_ref(mp.mpf(0), v)
+        r0 = mp.re(w0)
+        value = mp.re(w) / r0
+        d_t = mp.re(ws) / (s * r0)
+        d_gamma = (mp.re(w) * mp.im(ws0) - mp.im(ws) * r0) / (s * r0**2)
+        d_sigma = -(mp.re(mp.mpc(u, v) * ws) + value * v * mp.im(ws0)) / (mp.mpf(sigma) * r0)
+        return np.array([float(value), float(d_t), float(d_sigma), float(d_gamma)])
+
+
+def voigt_got(ts, sigma, gamma):
+    space = Space.voigts(np.array([0.0]), np.array([sigma]), np.array([gamma]), 1e12)
+    probes = Space.deltas(np.asarray(ts, dtype=float))
+    rows = [quorvel.evaluate(space, np.asarray(ts, dtype=float))]
+    rows += [quorvel.measure_derivative(space, probes, "none", p)[1] for p in ("center", "sigma", "gamma")]
+    out = np.array([dense(r).ravel() for r in rows])
+    out[1] = -out[1]
+    return out.T
+
+
+def max_relative_error(got, ref):
+    assert np.isfinite(got).all()
+    normal = np.abs(ref) >= TINY
+    return np.where(normal, np.abs(got - ref) / np.where(normal, np.abs(ref), 1.0), 0.0).max(axis=0)
+
+
+# Ratios gamma / sigma across the Gaussian and Lorentzian limits, both sides of v = 7 where the
+# derivatives switch to the expansion; points from the core (away from the center, where the
+# derivatives vanish quadratically and lose digits to cancellation) to the far wings.
+@pytest.mark.parametrize("ratio", [1e-6, 1e-3, 0.1, 1.0, 5.0, 9.8, 9.95, 30.0, 1e3, 1e6])
+def test_voigt_against_mpmath(ratio):
+    sigma, gamma = 1.0, ratio
+    ts = (sigma + gamma) * np.array([0.3, 1.0, 3.0, 30.0, 1e3, 1e6])
+    got = voigt_got(ts, sigma, gamma)
+    ref = np.array([voigt_ref(t, sigma, gamma) for t in ts])
+    assert (max_relative_error(got, ref) <= 1e-13).all()
+
+
+# Sigma far below gamma: t / s overflows, Re w goes subnormal, and the sigma derivative is 1e-300
+# of its quotient-rule terms.
+@pytest.mark.parametrize("sigma", [1e-8, 1e-150, 1e-300])
+def test_nearly_lorentzian_voigt_against_mpmath(sigma):
+    ts = np.array([0.5, 2.0, 100.0, 1e6, 1e9])
+    got = voigt_got(ts, sigma, 1.0)
+    ref = np.array([voigt_ref(t, sigma, 1.0) for t in ts])
+    assert (max_relative_error(got, ref) <= 1e-13).all()

@@ -303,6 +303,49 @@ def test_parameter_derivative_matches_finite_differences(parameter, build, v):
     assert np.abs(got).max() > 0.05
 
 
+# Slopes and derivatives whose true value is finite where a factor of the textbook formula
+# (1 / sigma^2, u^2 / sigma^3, b^(power-1) / w, 2 pi max_opd) overflows or meets inf * 0.
+G = math.exp(-0.5)
+EDGE_CASES = [
+    (Space.gaussians(arr(0.0), arr(1e-110), 5.0), "sigma", [1e-110, 2e-110],
+     [G / 1e-110, 4 * math.exp(-2) / 1e-110]),
+    (Space.gaussians(arr(0.0), arr(1e-300), 5.0), "sigma", [1e-300], [G / 1e-300]),
+    (Space.gaussians(arr(0.0), arr(1e-200), 5.0), "center", [1e-200, -2e-200],
+     [G / 1e-200, -2 * math.exp(-2) / 1e-200]),
+    # hwhm 1e-300 at 1e200 half widths: u^2 overflows, the derivative is 2 hwhm / t^2
+    (Space.lorentzians(arr(0.0), arr(1e-300), 1e201), "gamma", [1e-100], [2e-100]),
+    (Space.lorentzians(arr(0.0), arr(1e-300), 1e201), "center", [1e-100], [2e-300]),
+    (Space.pseudo_voigts(arr(0.0), arr(1e-300), arr(1.0), 1e201), "center", [-1e-100], [-2e-300]),
+    (Space.super_gaussians(arr(0.0), arr(1e-308), arr(1e-308), arr(2.0), 30.0), "center",
+     [2e-307], [2 * LN2 * 20 * math.exp(-LN2 * 400) / 1e-308]),
+    # a subnormal sigma: the edges are steps, every derivative vanishes away from them
+    (Space.smoothed_boxes(arr(0.0), arr(1.0), arr(1e-310), 3.0), "sigma", [0.0, 0.5], [0.0, 0.0]),
+    (Space.smoothed_boxes(arr(0.0), arr(1.0), arr(1e-310), 3.0), "half_width", [0.0, 0.5],
+     [0.0, 0.0]),
+    (Space.smoothed_boxes(arr(0.0), arr(1.0), arr(1e-310), 3.0), "center", [0.0, 0.5], [0.0, 0.0]),
+]
+
+
+@pytest.mark.parametrize("space, parameter, x, want", EDGE_CASES)
+def test_derivatives_at_the_edges_of_the_double_range(space, parameter, x, want):
+    got = derivative(space, x, parameter).ravel()
+    np.testing.assert_allclose(got, want, rtol=1e-14, atol=0)
+
+
+def test_integral_normalised_derivative_of_a_narrow_gaussian_is_finite():
+    # The kernel lies inside the box, so its normalised row is 1 whatever sigma is.
+    for sigma in (1e-110, 1e-200, 1e-300):
+        kernel = Space.gaussians(arr(0.0), arr(sigma), 5.0)
+        d = quorvel.measure_derivative(kernel, Space.boxes(arr(-1.0, 1.0)), "integral", "sigma")[1]
+        assert abs(d[2][0]) <= 1e-14 / sigma
+
+
+def test_fts_with_an_overflowing_kernel_scale():
+    s = Space.fts(arr(0.0), arr(1e308), 3.0, "hann")
+    np.testing.assert_array_equal(values(s, [0.0]), [[1.0]])
+    np.testing.assert_array_equal(derivative(s, [0.0], "center"), [[0.0]])
+
+
 def test_parameter_derivative_is_zero_outside_the_support():
     s = Space.gaussians(arr(0.0), arr(1.0), 2.0)
     np.testing.assert_array_equal(derivative(s, [-2.5, 2.5], "sigma"), [[0.0, 0.0]])

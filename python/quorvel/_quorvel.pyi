@@ -1457,8 +1457,11 @@ def covariance_matrix(
     ``K[i, j] = variance · Π_d Cov_d(i, j) / (I_d(i) I_d(j))``: for each dimension ``d`` the
     double integral of the two atoms' elements against the correlation function, divided by
     the integrals ``I`` of the two elements, so an atom made of boxes is the covariance of bin
-    averages (not integrals) and a delta is a point value. See `quorvel.covariance` for the
-    ``dims`` descriptor and the atoms.
+    averages (not integrals) and a delta is a point value. An element whose (weighted) integral
+    is exactly 0 has no average: the factor is multiplied by 0 instead of divided by 0, as
+    `measure` does with a row whose normaliser is 0, so every entry of that atom is 0 (in
+    `covariance_diagonal` and `covariance_length_derivatives` too). See `quorvel.covariance`
+    for the ``dims`` descriptor and the atoms.
 
     Parameters
     ----------

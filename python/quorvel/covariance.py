@@ -53,7 +53,9 @@ element ``i`` of each), and ``weights`` one entry per dimension, ``None`` or a f
 
 so every factor is divided by its own integral: boxes give bin averages, not bin integrals,
 and a line shape gives its weighted average. A delta factor is a point value ``f(x0)`` and
-ignores the weight. To get integrals instead of averages, multiply the covariance by the
+ignores the weight. A factor whose weighted integral is exactly 0 (the derivative of a hat,
+say) has no average; it is multiplied by 0 instead, as `measure` does with a row whose
+normaliser is 0, so all covariances of that atom and their derivatives are 0. To get integrals instead of averages, multiply the covariance by the
 integrals of the elements (`Space.integrals`) on both sides.
 
 Results

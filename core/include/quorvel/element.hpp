@@ -34,6 +34,9 @@ struct Shape {
     SegmentList segments;
     double center;
     double stretch;
+    // Set on B-splines, which are non-negative: a value that rounds below 0 (next to a support
+    // end, where the true value is within rounding of 0) is taken as 0. Derivatives clear it.
+    bool nonnegative = false;
 };
 struct Profile {
     ProfileKind kind;

@@ -21,4 +21,12 @@ Result<std::size_t> validate_atoms(std::span<const SpacePtr> spaces,
 using Normalisers = std::vector<std::vector<double>>;
 Normalisers atom_normalisers(const AtomSide& side, std::size_t n);
 
+// A per-dimension quantity of atoms i and j divided by their normalisers ni and nj. A factor
+// whose normaliser is exactly 0 (an element of zero weighted integral) has no average: like a
+// measurement row whose normaliser is 0, it is multiplied by 0 instead of divided by 0.
+inline double normalised(double value, double ni, double nj) {
+    if (ni == 0.0 || nj == 0.0) return 0.0;
+    return value / (ni * nj);
+}
+
 } // namespace quorvel

@@ -28,9 +28,11 @@ double covariance_entry(double variance, std::span<const CovarianceDimension> di
             pair_covariance(dims[d], {a.spaces[d]->elements[i], a.weights[d], s},
                             {b.spaces[d]->elements[j], b.weights[d], s}, false, scratch)
                 .value;
-        // Separated atoms: the remaining dimensions cannot change a zero.
-        if (v == 0.0) return 0.0;
-        r = r * (v / (na[d][i] * nb[d][j]));
+        // Separated atoms, or a factor without an average: the remaining dimensions cannot change
+        // a zero.
+        const double q = normalised(v, na[d][i], nb[d][j]);
+        if (q == 0.0) return 0.0;
+        r = r * q;
     }
     return r;
 }

@@ -39,9 +39,9 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
             const CosineWeight w = side.weights[d];
             const Element* s = dim.amplitude();
             const CovarianceValue c = pair_covariance(dim, {phi, w, s}, {psi, w, s}, true, scratch);
-            const double g = norms[d][i] * norms[d][j];
-            q[d] = c.value / g;
-            r[d] = c.derivative / g;
+            const double ni = norms[d][i], nj = norms[d][j];
+            q[d] = normalised(c.value, ni, nj);
+            r[d] = normalised(c.derivative, ni, nj);
             if (!dim.factor) continue;
             // Product rule on s(x) s(y) with s = sum_k c_k b_k.
             const VarianceFactor& factor = *dim.factor;
@@ -55,7 +55,7 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
                     supports_meet(b, psi)
                         ? pair_covariance(dim, {phi, w, s}, {psi, w, &b}, false, scratch).value
                         : 0.0;
-                t[offset + k] = factor.coefficients[k] * (left + right) / g;
+                t[offset + k] = normalised(factor.coefficients[k] * (left + right), ni, nj);
             }
             offset += factor.sources.size();
         }

@@ -4,11 +4,13 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "checks.hpp"
 #include "quorvel/constructors.hpp"
+#include "quorvel/format.hpp"
 
 namespace quorvel {
 
@@ -60,9 +62,10 @@ Wide operator/(Wide x, Wide y) {
     return fast_two_sum(q1, r.hi / y.hi);
 }
 
-// A knot difference a - b, exact.
-Wide difference(double a, double b) {
-    return two_sum(a, -b);
+// A knot difference a - b, exact, times the power of two `unit`.
+Wide difference(double a, double b, double unit) {
+    const Wide d = two_sum(a, -b);
+    return {d.hi * unit, d.lo * unit};
 }
 
 using Polynomial = std::array<Wide, max_degree + 1>;
@@ -70,15 +73,19 @@ using Polynomial = std::array<Wide, max_degree + 1>;
 using IntervalTable = std::array<Polynomial, max_degree + 1>;
 
 // The B-splines of degree d that are non-zero on the knot interval [t[k], t[k+1]), as polynomials
-// in the interval's own variable tau = x - t[k]. The Cox-de Boor recursion
+// in the interval's own variable tau = (x - t[k]) / scale, scale a power of two. The Cox-de Boor
+// recursion
 //   N_{j,p} = (x - t[j]) / (t[j+p] - t[j]) * N_{j,p-1}
 //           + (t[j+p+1] - x) / (t[j+p+1] - t[j+1]) * N_{j+1,p-1}
 // is carried out on coefficients, with x - t[j] = tau + (t[k] - t[j]) and
 // t[j+p+1] - x = (t[j+p+1] - t[k]) - tau. Only knot differences enter, so the coefficients do
 // not depend on where the knots sit on the axis, and a factor that vanishes at t[k] has an
-// exactly zero constant term. On a non-empty interval every denominator met is at least
-// t[k+1] - t[k] > 0.
-IntervalTable interval_polynomials(const std::vector<double>& t, std::size_t k, std::size_t d) {
+// exactly zero constant term; they are measured in units of `scale`, which changes no bit of the
+// result but keeps huge or tiny knot spacings from overflowing or underflowing on the way. On a
+// non-empty interval every denominator met is at least t[k+1] - t[k] > 0.
+IntervalTable interval_polynomials(const std::vector<double>& t, std::size_t k, std::size_t d,
+                                   double scale) {
+    const double unit = 1.0 / scale;
     IntervalTable n{};
     const auto slot = [&](std::size_t j) { return j + d - k; };
     n[d][0] = {1.0, 0.0};
@@ -91,16 +98,16 @@ IntervalTable interval_polynomials(const std::vector<double>& t, std::size_t k, 
         for (std::size_t j = first; j <= k && j + p <= last; ++j) {
             Polynomial v{};
             if (j + p > k) { // N_{j,p-1} is non-zero here
-                const Wide den = difference(t[j + p], t[j]);
-                const Wide c0 = difference(t[k], t[j]) / den;
+                const Wide den = difference(t[j + p], t[j], unit);
+                const Wide c0 = difference(t[k], t[j], unit) / den;
                 const Wide c1 = Wide{1.0, 0.0} / den;
                 const Polynomial& a = n[slot(j)];
                 for (std::size_t q = 0; q <= p; ++q)
                     v[q] = c0 * a[q] + (q > 0 ? c1 * a[q - 1] : Wide{0.0, 0.0});
             }
             if (j + 1 <= k) { // N_{j+1,p-1} is non-zero here
-                const Wide den = difference(t[j + p + 1], t[j + 1]);
-                const Wide c0 = difference(t[j + p + 1], t[k]) / den;
+                const Wide den = difference(t[j + p + 1], t[j + 1], unit);
+                const Wide c0 = difference(t[j + p + 1], t[k], unit) / den;
                 const Wide c1 = -(Wide{1.0, 0.0} / den);
                 const Polynomial& b = n[slot(j + 1)];
                 for (std::size_t q = 0; q <= p; ++q)
@@ -112,10 +119,22 @@ IntervalTable interval_polynomials(const std::vector<double>& t, std::size_t k, 
     return n;
 }
 
-// A double-double coefficient rounded to a double; + 0.0 turns a structural -0 into +0.
-double rounded(Wide w) {
-    return (w.hi + w.lo) + 0.0;
+// A double-double coefficient of tau^p in units of 2^from rounded to a double in units of 2^to;
+// + 0.0 turns a structural -0 into +0.
+double rounded(Wide w, int p, int from, int to) {
+    return std::ldexp(w.hi + w.lo, p * (to - from)) + 0.0;
 }
+
+// The binary exponent of a representation scale.
+int exponent_of(double scale) {
+    return std::ilogb(scale);
+}
+
+// Interval tables with the exponent of the scale they were computed in.
+struct ScaledTable {
+    IntervalTable table;
+    int exponent;
+};
 
 // The B-splines of a knot vector whose degree is already known to be at most 3.
 Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
@@ -129,8 +148,11 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
     }
 
     // B-spline i needs the intervals i ... i + d; interval k's table lives in ring[k % (d + 1)]
-    // from the first B-spline that needs it to the last.
-    std::array<IntervalTable, max_degree + 1> ring{};
+    // from the first B-spline that needs it to the last. A table is computed in units of its
+    // interval's representation scale and a B-spline is stored in units of its span's, so that
+    // spacings near the ends of the double range keep normal coefficients; for ordinary knots
+    // both are 1.
+    std::array<ScaledTable, max_degree + 1> ring{};
     std::size_t next_interval = 0;
 
     Elements out;
@@ -139,23 +161,33 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
         if (t[i + d + 1] <= t[i])
             return invalid_input("B-spline " + std::to_string(i) +
                                  " has empty support (knot multiplicity > degree + 1)");
+        QUORVEL_TRY(check_support_width("B-spline", t[i], t[i + d + 1]));
         for (; next_interval <= i + d; ++next_interval) {
-            if (t[next_interval] < t[next_interval + 1])
-                ring[next_interval % (d + 1)] = interval_polynomials(t, next_interval, d);
+            const double h = t[next_interval + 1] - t[next_interval];
+            if (h > 0.0) {
+                const double scale = representation_scale(h);
+                ring[next_interval % (d + 1)] = {interval_polynomials(t, next_interval, d, scale),
+                                                 exponent_of(scale)};
+            }
         }
-        const double center = (t[i] + t[i + d + 1]) * 0.5;
+        const double center = std::midpoint(t[i], t[i + d + 1]);
+        const double stretch = representation_scale(t[i + d + 1] - t[i]);
+        const int to = exponent_of(stretch);
         std::vector<Segment> segments;
         segments.reserve(d + 1);
         for (std::size_t k = i; k <= i + d; ++k) {
             if (!(t[k] < t[k + 1])) continue;
-            const Polynomial& c = ring[k % (d + 1)][i + d - k];
-            segments.push_back({rounded(c[0]), rounded(c[1]), rounded(c[2]), rounded(c[3]),
-                                t[k] - center, t[k + 1] - center});
+            const ScaledTable& table = ring[k % (d + 1)];
+            const Polynomial& c = table.table[i + d - k];
+            const int from = table.exponent;
+            segments.push_back({rounded(c[0], 0, from, to), rounded(c[1], 1, from, to),
+                                rounded(c[2], 2, from, to), rounded(c[3], 3, from, to),
+                                (t[k] - center) / stretch, (t[k + 1] - center) / stretch});
         }
         QUORVEL_TRY(check_segments(segments));
-        QUORVEL_TRY(check_piecewise_placement(center, 1.0));
-        out.emplace_back(
-            Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)), center, 1.0});
+        QUORVEL_TRY(check_piecewise_placement(center, stretch));
+        out.emplace_back(Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)),
+                               center, stretch, true});
     }
     return out;
 }
@@ -220,6 +252,12 @@ Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree) {
     t.insert(t.end(), b.begin(), b.end());
     for (std::size_t j = 1; j <= d; ++j)
         t.push_back(b[j] + period);
+    // Breakpoints near the ends of the double range can push the period or the extended knots
+    // past it.
+    if (!std::isfinite(t.front()) || !std::isfinite(t.back()))
+        return invalid_input(
+            "periodic B-spline knots extended by the period must be finite, got [" +
+            fmt_fixed(t.front()) + ", " + fmt_fixed(t.back()) + "]");
 
     QUORVEL_TRY_ASSIGN(const Elements splines, bsplines_of(t, d));
 
@@ -231,23 +269,27 @@ Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree) {
         const auto& shape = std::get<Shape>(splines[i]);
         std::vector<Segment> wrapped;
         wrapped.reserve(shape.segments->size());
-        // Pieces left of the period move right by one period, pieces right of it move left.
+        // Pieces left of the period move right by one period, pieces right of it move left. The
+        // wrapped element has center 0 and keeps the spline's stretch (its coefficients are in
+        // units of it), so its segment ends are the wrapped ends divided by the stretch.
+        const double stretch = shape.stretch;
         for (const Segment& seg : *shape.segments) {
-            const double lo = shape.center + seg.a;
-            const double hi = shape.center + seg.b;
+            const double lo = shape.center + stretch * seg.a;
+            const double hi = shape.center + stretch * seg.b;
             double shift = 0.0;
             if (hi <= b[0] + wrap_tolerance)
                 shift = period;
             else if (lo >= b[0] + period - wrap_tolerance)
                 shift = -period;
-            wrapped.push_back({seg.c0, seg.c1, seg.c2, seg.c3, snap(b, lo + shift, snap_tolerance),
-                               snap(b, hi + shift, snap_tolerance)});
+            wrapped.push_back({seg.c0, seg.c1, seg.c2, seg.c3,
+                               snap(b, lo + shift, snap_tolerance) / stretch,
+                               snap(b, hi + shift, snap_tolerance) / stretch});
         }
         std::stable_sort(wrapped.begin(), wrapped.end(),
                          [](const Segment& x, const Segment& y) { return x.a < y.a; });
         QUORVEL_TRY(check_segments(wrapped));
-        out.emplace_back(
-            Shape{std::make_shared<const std::vector<Segment>>(std::move(wrapped)), 0.0, 1.0});
+        out.emplace_back(Shape{std::make_shared<const std::vector<Segment>>(std::move(wrapped)),
+                               0.0, stretch, true});
     }
     return out;
 }

@@ -1,6 +1,7 @@
 // Validation shared by the constructors of the piecewise element kinds.
 #include "checks.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -43,6 +44,19 @@ Status check_strictly_increasing(std::string_view name, std::span<const double> 
         if (values[i - 1] >= values[i]) return invalid_input(n + " must be strictly increasing");
     }
     return {};
+}
+
+Status check_support_width(std::string_view what, double lower, double upper) {
+    if (std::isfinite(upper - lower)) return {};
+    return invalid_input(std::string(what) + " support width must be finite, got [" +
+                         fmt_fixed(lower) + ", " + fmt_fixed(upper) + "]");
+}
+
+double representation_scale(double span) {
+    constexpr double ordinary_lo = 0x1p-64, ordinary_hi = 0x1p64;
+    if (span >= ordinary_lo && span <= ordinary_hi) return 1.0;
+    const int e = std::isfinite(span) && span > 0.0 ? std::ilogb(span) : 1023;
+    return std::ldexp(1.0, std::clamp(e, -1022, 1023));
 }
 
 } // namespace quorvel

@@ -12,6 +12,7 @@ inline constexpr double ln2 = 0.6931471805599453;
 inline constexpr double two_ln2 = 1.3862943611198906;
 inline constexpr double sqrt_2ln2 = 1.1774100225154747; // half width per standard deviation
 inline constexpr double two_over_sqrt_pi = 1.1283791670955126;
+inline constexpr double inv_sqrt_pi = 0.5641895835477563;
 inline constexpr double four_over_sqrt_pi = 2.256758334191025;
 inline constexpr double pi = 3.141592653589793;
 inline constexpr double two_pi = 6.283185307179586;

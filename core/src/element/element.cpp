@@ -2,6 +2,7 @@
 // one dispatch on the kind per call.
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 #include "quorvel/element.hpp"
 #include "quorvel/overloaded.hpp"
@@ -72,7 +73,9 @@ double evaluate(const Element& e, double x) {
                               const Segment* seg = find_segment(*s.segments, u);
                               if (seg == nullptr) return 0.0;
                               const double t = u - seg->a;
-                              return seg->c0 + t * (seg->c1 + t * (seg->c2 + t * seg->c3));
+                              const double v =
+                                  seg->c0 + t * (seg->c1 + t * (seg->c2 + t * seg->c3));
+                              return s.nonnegative && v < 0.0 ? 0.0 : v;
                           },
                           [x](const Profile& p) {
                               if (outside(x, p.lower, p.upper)) return 0.0;
@@ -127,7 +130,7 @@ double slope(const Element& e, double x) {
 double center(const Element& e) {
     return std::visit(Overloaded{
                           [](const Delta& d) { return d.x; },
-                          [](const Box& b) { return (b.a + b.b) * 0.5; },
+                          [](const Box& b) { return std::midpoint(b.a, b.b); },
                           [](const Hat& h) { return h.c; },
                           [](const Shape& s) { return s.center; },
                           [](const Profile& p) { return p.center; },

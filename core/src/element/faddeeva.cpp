@@ -5,7 +5,7 @@
 //                   i / (sqrt(pi) z) once |z| >= 1e8;
 //   |z| < 7, y = 0 or y < 0.15 with |x| >= 2
 //                   Taylor expansion in y about the real axis, where Re w = exp(-x^2);
-//   |z| < 7 else    Weideman's 40-term rational series;
+//   |z| < 7 else    Weideman's 40-term rational series, its slope differentiated term by term;
 //   y < 0           the series formula as it stands (not an approximation there).
 // The series alone has an absolute error near 1e-17, which is a large relative error where Re w
 // is small: next to the real axis beyond |x| ~ 3 and at large |z|.
@@ -63,8 +63,10 @@ const Coefficients& coefficients() {
     return table;
 }
 
-// Weideman's rational series in the Moebius variable Z = (L + iz) / (L - iz).
-ComplexValue weideman(double x, double y) {
+// Weideman's rational series in the Moebius variable Z = (L + iz) / (L - iz), and with `slope`
+// its derivative, differentiated term by term: where |z| is a few units the differential
+// equation below would lose about |z|^2 ulps to cancellation.
+template <bool slope> WithSlope weideman(double x, double y) {
     const Coefficients& a = coefficients();
 
     const double s = y + big_l;
@@ -72,9 +74,14 @@ ComplexValue weideman(double x, double y) {
     const double zr = ((big_l - y) * s - x * x) / e;
     const double zi = (x * s + x * (big_l - y)) / e;
 
-    // Horner evaluation of the polynomial sum_n a_n Z^(n-1).
-    double pr = 0.0, pi_ = 0.0;
+    // Horner evaluation of the polynomial P(Z) = sum_n a_n Z^(n-1), and of P'(Z).
+    double pr = 0.0, pi_ = 0.0, dr = 0.0, di = 0.0;
     for (int n = n_terms; n >= 1; --n) {
+        if constexpr (slope) {
+            const double t = zr * dr - zi * di + pr;
+            di = zr * di + zi * dr + pi_;
+            dr = t;
+        }
         const double r = zr * pr - zi * pi_ + a[static_cast<std::size_t>(n)];
         pi_ = zr * pi_ + zi * pr;
         pr = r;
@@ -85,11 +92,21 @@ ComplexValue weideman(double x, double y) {
     const double q = x / e;
     const double h = p * p - q * q;
     const double g = q * (p + p);
-    return {p * inv_sqrt_pi + 2.0 * (h * pr - g * pi_), q * inv_sqrt_pi + 2.0 * (g * pr + h * pi_)};
+    WithSlope out{
+        {p * inv_sqrt_pi + 2.0 * (h * pr - g * pi_), q * inv_sqrt_pi + 2.0 * (g * pr + h * pi_)},
+        {}};
+    if constexpr (slope) {
+        // With dZ/dz = 2iL / (L - iz)^2:
+        // w' = i / (L - iz)^2 (4 L P' / (L - iz)^2 + 4 P / (L - iz) + 1 / sqrt(pi)).
+        const double br = 4.0 * big_l * (h * dr - g * di) + 4.0 * (p * pr - q * pi_) + inv_sqrt_pi;
+        const double bi = 4.0 * big_l * (g * dr + h * di) + 4.0 * (q * pr + p * pi_);
+        out.slope = {-(g * br + h * bi), h * br - g * bi};
+    }
+    return out;
 }
 
 // The slope from the differential equation w' = -2 z w + 2i / sqrt(pi); it cancels at large |z|
-// and is used only where |z| < 7.
+// and is used only in the lower half plane.
 ComplexValue slope_of(ComplexValue w, double x, double y) {
     return {-2.0 * (x * w.re - y * w.im), two_over_sqrt_pi - 2.0 * (x * w.im + y * w.re)};
 }
@@ -123,7 +140,7 @@ ComplexValue times_i_power(ComplexValue z, int n, double factor) {
 // exponentially small real part on the axis is exact instead of being lost under the series'
 // absolute error.
 template <bool slope> WithSlope near_real_axis(double x, double y) {
-    ComplexValue d0{exp_minus_square(x), weideman(x, 0.0).im};              // w^(n)
+    ComplexValue d0{exp_minus_square(x), weideman<false>(x, 0.0).w.im};     // w^(n)
     ComplexValue d1{-2.0 * x * d0.re, -2.0 * x * d0.im + two_over_sqrt_pi}; // w^(n+1)
     WithSlope sum{d0, d1};
     if (y == 0.0) return sum;
@@ -229,8 +246,7 @@ template <bool slope> WithSlope upper_half_plane(double x, double y) {
     } else if (y == 0.0 || (y < near_axis && ax >= near_axis_from)) {
         out = near_real_axis<slope>(ax, y);
     } else {
-        out.w = weideman(ax, y);
-        if constexpr (slope) out.slope = slope_of(out.w, ax, y);
+        out = weideman<slope>(ax, y);
     }
     if (std::signbit(x)) {
         // w'(-conj z) = -conj w'(z)
@@ -244,14 +260,14 @@ template <bool slope> WithSlope upper_half_plane(double x, double y) {
 
 ComplexValue faddeeva(double x, double y) {
     // The lower half plane keeps the series formula as it is; NaN arguments propagate.
-    if (!(y >= 0.0) || std::isnan(x)) return weideman(x, y);
+    if (!(y >= 0.0) || std::isnan(x)) return weideman<false>(x, y).w;
     if (std::isinf(x) || std::isinf(y)) return {nan, nan};
     return upper_half_plane<false>(x, y).w;
 }
 
 WithSlope faddeeva_with_slope(double x, double y) {
     if (!(y >= 0.0) || std::isnan(x)) {
-        const ComplexValue w = weideman(x, y);
+        const ComplexValue w = weideman<false>(x, y).w;
         return {w, slope_of(w, x, y)};
     }
     if (std::isinf(x) || std::isinf(y)) return {{nan, nan}, {nan, nan}};

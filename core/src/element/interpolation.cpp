@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "checks.hpp"
 #include "quorvel/format.hpp"
 
 namespace quorvel {
@@ -47,10 +48,22 @@ double end_slope(double h0, double h1, double delta0, double delta1) {
     return d;
 }
 
+// The abscissae divided by the table's representation scale (exactly: it is a power of two).
+std::vector<double> scaled(Values xs, double scale) {
+    std::vector<double> out(xs.begin(), xs.end());
+    if (scale != 1.0) {
+        for (double& v : out)
+            v /= scale;
+    }
+    return out;
+}
+
 // One cubic segment per interval with the Hermite slopes d.
-Result<SegmentList> pchip_shape(Values xs, Values ys) {
-    QUORVEL_TRY(check_shape_table(xs, ys));
-    const std::size_t n = xs.size();
+Result<ScaledShape> pchip_shape(Values table_x, Values ys) {
+    QUORVEL_TRY(check_shape_table(table_x, ys));
+    const std::size_t n = table_x.size();
+    const double scale = representation_scale(table_x[n - 1] - table_x[0]);
+    const std::vector<double> xs = scaled(table_x, scale);
     std::vector<double> h(n - 1), delta(n - 1), d(n);
     for (std::size_t k = 0; k + 1 < n; ++k) {
         h[k] = xs[k + 1] - xs[k];
@@ -80,7 +93,7 @@ Result<SegmentList> pchip_shape(Values xs, Values ys) {
     }
     // Coefficients that overflowed to infinity are rejected here.
     QUORVEL_TRY(check_segments(segments));
-    return std::make_shared<const std::vector<Segment>>(std::move(segments));
+    return ScaledShape{std::make_shared<const std::vector<Segment>>(std::move(segments)), scale};
 }
 
 } // namespace
@@ -91,8 +104,10 @@ Result<Interpolation> parse_interpolation(std::string_view text) {
     return invalid_input("interpolation must be 'linear' or 'pchip', got " + fmt_quoted(text));
 }
 
-Result<SegmentList> linear_shape(Values xs, Values ys) {
-    QUORVEL_TRY(check_shape_table(xs, ys));
+Result<ScaledShape> linear_shape(Values table_x, Values ys) {
+    QUORVEL_TRY(check_shape_table(table_x, ys));
+    const double scale = representation_scale(table_x.back() - table_x.front());
+    const std::vector<double> xs = scaled(table_x, scale);
     std::vector<Segment> segments;
     segments.reserve(xs.size() - 1);
     for (std::size_t k = 0; k + 1 < xs.size(); ++k) {
@@ -100,10 +115,10 @@ Result<SegmentList> linear_shape(Values xs, Values ys) {
         segments.push_back(Segment{ys[k], slope, 0.0, 0.0, xs[k], xs[k + 1]});
     }
     QUORVEL_TRY(check_segments(segments));
-    return std::make_shared<const std::vector<Segment>>(std::move(segments));
+    return ScaledShape{std::make_shared<const std::vector<Segment>>(std::move(segments)), scale};
 }
 
-Result<SegmentList> interpolated_shape(Values xs, Values ys, Interpolation interp) {
+Result<ScaledShape> interpolated_shape(Values xs, Values ys, Interpolation interp) {
     return interp == Interpolation::Linear ? linear_shape(xs, ys) : pchip_shape(xs, ys);
 }
 

@@ -57,6 +57,7 @@ Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double 
         if (!std::isfinite(m.lower) || !std::isfinite(m.upper))
             return invalid_input("mapped support must be finite, got [" + fmt_fixed(m.lower) +
                                  ", " + fmt_fixed(m.upper) + "]");
+        QUORVEL_TRY(check_support_width("mapped", m.lower, m.upper));
         out.emplace_back(std::move(m));
     }
     return out;

@@ -20,8 +20,10 @@ Result<Elements> boxes(Values edges) {
     QUORVEL_TRY(check_strictly_increasing("edges", edges));
     Elements out;
     out.reserve(edges.size() - 1);
-    for (std::size_t i = 0; i + 1 < edges.size(); ++i)
+    for (std::size_t i = 0; i + 1 < edges.size(); ++i) {
+        QUORVEL_TRY(check_support_width("box", edges[i], edges[i + 1]));
         out.emplace_back(Box{edges[i], edges[i + 1]});
+    }
     return out;
 }
 
@@ -34,6 +36,7 @@ Result<Elements> hats(Values nodes) {
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t left = i == 0 ? 0 : i - 1;
         const std::size_t right = std::min(i + 1, n - 1);
+        QUORVEL_TRY(check_support_width("hat", nodes[left], nodes[right]));
         out.emplace_back(Hat{nodes[left], nodes[i], nodes[right]});
     }
     return out;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "checks.hpp"
 #include "profile/dispatch.hpp"
 #include "profile/fts.hpp"
 #include "profile/gaussian.hpp"
@@ -64,6 +65,7 @@ Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kin
         if (!std::isfinite(lower) || !std::isfinite(upper))
             return invalid_input("profile support must be finite, got [" + fmt_fixed(lower) + ", " +
                                  fmt_fixed(upper) + "]");
+        QUORVEL_TRY(check_support_width("profile", lower, upper));
         out.emplace_back(Profile{kinds[i], x0, lower, upper, cutoff});
     }
     return out;

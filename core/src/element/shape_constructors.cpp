@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,14 +31,15 @@ Status check_hat(double a, double c, double b) {
 }
 
 // The trapezoid of plateau half width `top` and base half width `bottom`, plateau value 1.
-Result<SegmentList> trapezoid_shape(double top, double bottom) {
+Result<ScaledShape> trapezoid_shape(double top, double bottom) {
     if (!(std::isfinite(top) && top >= 0.0 && std::isfinite(bottom) && top <= bottom &&
           bottom > 0.0))
         return invalid_input("trapezoid needs 0 <= top <= bottom, bottom > 0; got " +
                              fmt_fixed(top) + ", " + fmt_fixed(bottom));
     if (top == bottom)
-        return std::make_shared<const std::vector<Segment>>(
-            std::vector<Segment>{Segment{1.0, 0.0, 0.0, 0.0, -bottom, bottom}});
+        return ScaledShape{std::make_shared<const std::vector<Segment>>(
+                               std::vector<Segment>{Segment{1.0, 0.0, 0.0, 0.0, -bottom, bottom}}),
+                           1.0};
     // A zero plateau leaves the triangle of half base `bottom`.
     if (top == 0.0) {
         const std::array xs{-bottom, -top, bottom};
@@ -60,15 +62,17 @@ double entry(Values values, std::size_t i) {
     return values.size() == 1 ? values[0] : values[i];
 }
 
-// A shape at a finite center with a finite stretch can still reach infinity at its ends when the
-// stretch or the center is huge; an unbounded element could not be integrated.
-Result<Element> placed_shape(const SegmentList& segments, double center, double stretch) {
+// A shape at a finite center with a finite stretch can still reach infinity at its ends, or
+// have ends too far apart for a double, when the stretch or the center is huge; such an element
+// could not be integrated. The stored stretch includes the shape's representation scale.
+Result<Element> placed_shape(const ScaledShape& shape, double center, double stretch) {
     QUORVEL_TRY(check_piecewise_placement(center, stretch));
-    const Element e = Shape{segments, center, stretch};
+    const Element e = Shape{shape.segments, center, stretch * shape.scale};
     const Support s = support(e);
     if (!std::isfinite(s.lower) || !std::isfinite(s.upper))
         return invalid_input("piecewise element support must be finite, got [" +
                              fmt_fixed(s.lower) + ", " + fmt_fixed(s.upper) + "]");
+    QUORVEL_TRY(check_support_width("piecewise element", s.lower, s.upper));
     return e;
 }
 
@@ -84,6 +88,7 @@ Result<Elements> rectangles(Values centers, Values widths) {
         const double a = x0 - w * 0.5;
         const double b = x0 + w * 0.5;
         QUORVEL_TRY(check_box(a, b));
+        QUORVEL_TRY(check_support_width("box", a, b));
         out.emplace_back(Box{a, b});
     }
     return out;
@@ -100,6 +105,7 @@ Result<Elements> triangles(Values centers, Values hwhm) {
         const double a = x0 - h * 2.0;
         const double b = x0 + h * 2.0;
         QUORVEL_TRY(check_hat(a, x0, b));
+        QUORVEL_TRY(check_support_width("hat", a, b));
         out.emplace_back(Hat{a, x0, b});
     }
     return out;
@@ -110,18 +116,18 @@ Result<Elements> trapezoids(Values centers, Values top, Values bottom) {
     QUORVEL_TRY(check_length("top", top.size(), n));
     QUORVEL_TRY(check_length("bottom", bottom.size(), n));
     // One shared pair gives one shared segment list, validated even when there is no center.
-    SegmentList shared;
+    std::optional<ScaledShape> shared;
     if (top.size() == 1 && bottom.size() == 1) {
         QUORVEL_TRY_ASSIGN(shared, trapezoid_shape(top[0], bottom[0]));
     }
     Elements out;
     out.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-        SegmentList segments = shared;
-        if (!segments) {
-            QUORVEL_TRY_ASSIGN(segments, trapezoid_shape(entry(top, i), entry(bottom, i)));
+        std::optional<ScaledShape> shape = shared;
+        if (!shape) {
+            QUORVEL_TRY_ASSIGN(shape, trapezoid_shape(entry(top, i), entry(bottom, i)));
         }
-        QUORVEL_TRY_ASSIGN(Element e, placed_shape(segments, centers[i], 1.0));
+        QUORVEL_TRY_ASSIGN(Element e, placed_shape(*shape, centers[i], 1.0));
         out.push_back(std::move(e));
     }
     return out;
@@ -138,9 +144,9 @@ Result<Elements> tabulated(Values centers, const Tables& x, const Tables& y, Int
     Elements out;
     out.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-        QUORVEL_TRY_ASSIGN(const SegmentList segments,
+        QUORVEL_TRY_ASSIGN(const ScaledShape shape,
                            interpolated_shape(x.row(x.rows == 1 ? 0 : i), y.row(i), interp));
-        QUORVEL_TRY_ASSIGN(Element e, placed_shape(segments, centers[i], 1.0));
+        QUORVEL_TRY_ASSIGN(Element e, placed_shape(shape, centers[i], 1.0));
         out.push_back(std::move(e));
     }
     return out;
@@ -148,12 +154,12 @@ Result<Elements> tabulated(Values centers, const Tables& x, const Tables& y, Int
 
 Result<Elements> shifted(Values shape_x, Values shape_y, Values centers, Values stretch,
                          Interpolation interp) {
-    QUORVEL_TRY_ASSIGN(const SegmentList segments, interpolated_shape(shape_x, shape_y, interp));
+    QUORVEL_TRY_ASSIGN(const ScaledShape shape, interpolated_shape(shape_x, shape_y, interp));
     QUORVEL_TRY(check_length("stretch", stretch.size(), centers.size()));
     Elements out;
     out.reserve(centers.size());
     for (std::size_t i = 0; i < centers.size(); ++i) {
-        QUORVEL_TRY_ASSIGN(Element e, placed_shape(segments, centers[i], entry(stretch, i)));
+        QUORVEL_TRY_ASSIGN(Element e, placed_shape(shape, centers[i], entry(stretch, i)));
         out.push_back(std::move(e));
     }
     return out;

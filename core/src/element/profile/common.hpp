@@ -42,6 +42,26 @@ inline Status check_width(const char* name, double v) {
     return invalid_input(std::string(name) + " must be finite and > 0, got " + fmt_fixed(v));
 }
 
+// u / (1 + u^2), also where u^2 overflows.
+inline double cauchy_ratio(double u) {
+    if (std::abs(u) <= 1.0) return u / (u * u + 1.0);
+    const double r = 1.0 / u;
+    return r / (r * r + 1.0);
+}
+
+// u / (w (1 + u^2)^2), the Lorentzian's slope factor, in an order that neither overflows nor
+// underflows on the way where the result is a normal double (for |u| > 1 it is
+// ((u / (1 + u^2)) / w) (1 / u) (u / (1 + u^2))).
+inline double cauchy_slope(double u, double w) {
+    if (std::abs(u) <= 1.0) {
+        const double l = 1.0 / (u * u + 1.0);
+        return (u * l / w) * l;
+    }
+    const double r = 1.0 / u;
+    const double ul = r / (r * r + 1.0);
+    return ((ul / w) * r) * ul;
+}
+
 inline bool zero_or_positive_finite(double v) {
     return v == 0.0 || (v > 0.0 && v < INFINITY);
 }

@@ -15,13 +15,22 @@ inline Result<ProfileKind> make_fts(double max_opd, const Apodization& apodizati
     return Fts{max_opd, apodization, 1.0 / k0};
 }
 
+// The kernel's argument t (2 pi max_opd); when 2 pi max_opd overflows, t max_opd first (t lies
+// within the support, of the order of 1 / max_opd).
+inline double kernel_argument(const Fts& k, double t) {
+    const double g = k.max_opd * c::two_pi;
+    return g < INFINITY ? t * g : (t * k.max_opd) * c::two_pi;
+}
+
 inline double value(const Fts& k, double t) {
-    return k.inv_peak * apodization_kernel(k.apodization, t * (k.max_opd * c::two_pi));
+    return k.inv_peak * apodization_kernel(k.apodization, kernel_argument(k, t));
 }
 
 inline double slope(const Fts& k, double t) {
     const double g = k.max_opd * c::two_pi;
-    return k.inv_peak * (g * apodization_kernel_slope(k.apodization, t * g));
+    const double kernel_slope = apodization_kernel_slope(k.apodization, kernel_argument(k, t));
+    if (g < INFINITY) return k.inv_peak * (g * kernel_slope);
+    return (k.inv_peak * kernel_slope * k.max_opd) * c::two_pi;
 }
 
 inline double width(const Fts& k) {

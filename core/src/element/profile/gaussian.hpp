@@ -15,10 +15,11 @@ inline double value(const Gaussian& k, double t) {
     return std::exp(u * (u * -0.5));
 }
 
+// The factors u f and u^2 f are bounded, so only a result beyond the double range overflows.
 inline double slope(const Gaussian& k, double t) {
     const double u = t / k.sigma;
     const double f = std::exp(u * (u * -0.5));
-    return f * (-t / (k.sigma * k.sigma));
+    return -(u * f) / k.sigma;
 }
 
 inline double width(const Gaussian& k) {
@@ -37,7 +38,7 @@ inline std::optional<double> parameter_derivative(const Gaussian& k, ParameterKi
     if (p != ParameterKind::Sigma) return std::nullopt;
     const double u = t / k.sigma;
     const double f = std::exp(u * (u * -0.5));
-    return t * t / (k.sigma * (k.sigma * k.sigma)) * f;
+    return (u * u) * f / k.sigma;
 }
 
 inline std::optional<ExtentRates> extent_rates(const Gaussian&, ParameterKind p, double cutoff) {

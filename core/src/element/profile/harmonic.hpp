@@ -10,9 +10,13 @@ inline double value(const Harmonic& k, double t) {
     return std::cos(k.phase + t * (k.wavenumber * c::two_pi) / k.period);
 }
 
+// When 2 pi wavenumber / period overflows (a subnormal period) the argument is formed as in the
+// value and the factor applied last.
 inline double slope(const Harmonic& k, double t) {
     const double g = k.wavenumber * c::two_pi / k.period;
-    return -(g * std::sin(k.phase + t * g));
+    if (g < INFINITY) return -(g * std::sin(k.phase + t * g));
+    const double w = k.wavenumber * c::two_pi;
+    return -(std::sin(k.phase + t * w / k.period) * w) / k.period;
 }
 
 // A quarter wavelength.

@@ -16,9 +16,7 @@ inline double value(const Lorentzian& k, double t) {
 }
 
 inline double slope(const Lorentzian& k, double t) {
-    const double u = t / k.hwhm;
-    const double e = u * u + 1.0;
-    return u * -2.0 / (k.hwhm * (e * e));
+    return -2.0 * cauchy_slope(t / k.hwhm, k.hwhm);
 }
 
 inline double width(const Lorentzian& k) {
@@ -34,12 +32,11 @@ inline Extent extent(const Lorentzian& k, double cutoff) {
     return {e, e};
 }
 
-// The half width is the Gamma parameter.
+// The half width is the Gamma parameter: 2 u^2 / (hwhm (1 + u^2)^2).
 inline std::optional<double> parameter_derivative(const Lorentzian& k, ParameterKind p, double t) {
     if (p != ParameterKind::Gamma) return std::nullopt;
-    const double u = t / k.hwhm;
-    const double e = u * u + 1.0;
-    return u * (u * 2.0) / (k.hwhm * (e * e));
+    const double ul = cauchy_ratio(t / k.hwhm);
+    return 2.0 * ul * (ul / k.hwhm);
 }
 
 inline std::optional<ExtentRates> extent_rates(const Lorentzian&, ParameterKind p, double cutoff) {

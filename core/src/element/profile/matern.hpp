@@ -66,14 +66,16 @@ inline double slope(const Matern& k, double t) {
     case MaternOrder::Half:
         if (std::isnan(t)) return t;
         if (t == 0.0) return 0.0;
-        return -sign(t) * (1.0 / k.length) * std::exp(-std::abs(t) / k.length);
+        return -sign(t) * (std::exp(-std::abs(t) / k.length) / k.length);
+    // The factor g = rate / length is applied last: m exp(-m) is bounded, g^2 need not be.
     case MaternOrder::ThreeHalves: {
         const double g = c::sqrt3 / k.length;
-        return -t * g * g * std::exp(-std::abs(t) * g);
+        return (-t * g * std::exp(-std::abs(t) * g)) * g;
     }
     case MaternOrder::FiveHalves: {
         const double g = c::sqrt5 / k.length;
-        return std::exp(-std::abs(t) * g) * ((std::abs(t) * g + 1.0) * (t * g * g / -3.0));
+        const double m = std::abs(t) * g;
+        return (std::exp(-m) * ((m + 1.0) * (t * g / -3.0))) * g;
     }
     }
     throw InternalError("unknown Matern order");

@@ -18,11 +18,12 @@ inline double value(const PseudoVoigt& k, double t) {
     return k.eta / (u * u + 1.0) + (1.0 - k.eta) * std::exp(u * (u * -c::ln2));
 }
 
+// -2 ((1 - eta) ln 2 u exp(-ln 2 u^2) + eta u / (1 + u^2)^2) / hwhm, formed from bounded
+// factors.
 inline double slope(const PseudoVoigt& k, double t) {
     const double u = t / k.hwhm;
-    const double e = u * u + 1.0;
-    return (1.0 - k.eta) * (u * -c::two_ln2 / k.hwhm) * std::exp(u * (u * -c::ln2)) -
-           k.eta * (u * 2.0 / (k.hwhm * (e * e)));
+    const double g = (1.0 - k.eta) * c::ln2 * (u * std::exp(u * (u * -c::ln2)));
+    return -2.0 * (g / k.hwhm + k.eta * cauchy_slope(u, k.hwhm));
 }
 
 inline double width(const PseudoVoigt& k) {

@@ -40,7 +40,7 @@ inline double slope(const SmoothedBox& k, double t) {
     const double g = 4.0 * std::abs(t) / (s * s);
     const double r = g * k.half_width;
     if (!(r < 1.0))
-        return k.inv_peak * (c::two_over_sqrt_pi / s * (std::exp(-(p * p)) - std::exp(-(q * q))));
+        return k.inv_peak * (c::two_over_sqrt_pi * (std::exp(-(p * p)) - std::exp(-(q * q))) / s);
     const double near = t >= 0.0 ? q : p;
     // expm1(-r) / (-r), which tends to 1 - r / 2
     const double e1 = r < 1e-10 ? 1.0 - 0.5 * r : std::expm1(-r) / -r;
@@ -104,6 +104,12 @@ inline double narrow_parameter_derivative(const SmoothedBox& k, ParameterKind p,
     return -(m * v_m + h * v_h) / k.sigma;
 }
 
+// x exp(-x^2), 0 also for an infinite x (a subnormal sigma puts the edges at infinity).
+inline double times_gaussian(double x) {
+    const double e = std::exp(-(x * x));
+    return e == 0.0 ? 0.0 : x * e;
+}
+
 inline std::optional<double> parameter_derivative(const SmoothedBox& k, ParameterKind p, double t) {
     if (p != ParameterKind::HalfWidth && p != ParameterKind::Sigma) return std::nullopt;
     const double s = k.sigma * c::sqrt2;
@@ -112,20 +118,22 @@ inline std::optional<double> parameter_derivative(const SmoothedBox& k, Paramete
     const double pp = (t + k.half_width) / s;
     const double q = (t - k.half_width) / s;
     const double u = erf_difference(q, pp);
-    double e, d, r;
+    const double j = k.half_width / s;
+    // Quotient rule with the peak normalisation 1 / D(-J, J): the result is
+    // inv_peak (r - inv_peak U d) e with the factor e = 2/sqrt(pi) / s (half width) or
+    // -2/sqrt(pi) / sigma (sigma) applied last, so that a subnormal sigma does not turn the
+    // vanishing bracket far from the edges into inf * 0.
+    double d, r, scale;
     if (p == ParameterKind::HalfWidth) {
-        e = c::two_over_sqrt_pi / s;
-        const double j = k.half_width / s;
         d = 2.0 * std::exp(-(j * j));
-        r = e * (std::exp(-(pp * pp)) + std::exp(-(q * q)));
+        r = std::exp(-(pp * pp)) + std::exp(-(q * q));
+        scale = s;
     } else {
-        const double j = k.half_width / s;
-        e = -c::two_over_sqrt_pi / k.sigma;
-        d = 2.0 * j * std::exp(-(j * j));
-        r = e * (pp * std::exp(-(pp * pp)) - q * std::exp(-(q * q)));
+        d = 2.0 * times_gaussian(j);
+        r = times_gaussian(pp) - times_gaussian(q);
+        scale = -k.sigma;
     }
-    // Quotient rule with the peak normalisation 1 / D(-J, J).
-    return k.inv_peak * r - k.inv_peak * (k.inv_peak * (u * (e * d)));
+    return k.inv_peak * (r - k.inv_peak * (u * d)) * c::two_over_sqrt_pi / scale;
 }
 
 inline std::optional<ExtentRates> extent_rates(const SmoothedBox&, ParameterKind p, double cutoff) {

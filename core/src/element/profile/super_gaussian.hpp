@@ -29,11 +29,11 @@ inline double slope(const SuperGaussian& k, double t) {
     const double w = side_width(k, t);
     const double b = std::abs(t) / w;
     const double f = std::exp(std::pow(b, k.power) * -c::ln2);
-    const double g = sign(t) * (k.power * -c::ln2 * std::pow(b, k.power - 1.0)) / w;
     // Far out on a high power the value underflows to 0 while the power overflows; the product
-    // then is 0, not 0 * inf.
-    if (f == 0.0) return std::copysign(0.0, g);
-    return f * g;
+    // then is 0, not 0 * inf. Otherwise f b^(power - 1) is bounded and only the division by a
+    // tiny w can overflow.
+    if (f == 0.0) return -sign(t) * 0.0;
+    return -sign(t) * ((f * std::pow(b, k.power - 1.0)) * (k.power * c::ln2)) / w;
 }
 
 inline double width(const SuperGaussian& k) {
@@ -63,8 +63,9 @@ inline std::optional<double> parameter_derivative(const SuperGaussian& k, Parame
         const double d = g * -c::ln2 * std::log(b);
         return f == 0.0 ? std::copysign(0.0, d) : f * d;
     }
-    const double rate = f == 0.0 ? 0.0 : k.power * c::ln2 * g / w * f;
-    return (k.hwhm_left + k.hwhm_right) * (t < 0.0 ? -0.5 : 0.5) * rate;
+    const double rate = f == 0.0 ? 0.0 : k.power * c::ln2 * (g * f);
+    const double mean = 0.5 * k.hwhm_left + 0.5 * k.hwhm_right;
+    return (t < 0.0 ? -1.0 : 1.0) * (mean / w) * rate;
 }
 
 // The power leaves the support alone; the asymmetry moves both ends the same way.
