@@ -8,11 +8,10 @@
 #include "quorvel/banded.hpp"
 #include "quorvel/error.hpp"
 #include "quorvel/quadrature.hpp"
+#include "quorvel/space.hpp"
 #include "quorvel/sparse.hpp"
 
 namespace quorvel {
-
-struct Space;
 
 struct Bounds {
     enum class Kind { None, Fixed, Local };
@@ -20,7 +19,14 @@ struct Bounds {
     double lo = 0.0, hi = 0.0;
 };
 
+// What a projection is built from. The spaces are shared, not copied.
+struct ProjectionInputs {
+    SpacePtr src, dst;
+    CosineWeight weight;
+};
+
 struct Projection {
+    ProjectionInputs inputs; // kept so that the projection can be rebuilt elsewhere
     std::size_t n_src = 0, n_dst = 0;
     SparseMatrix gram;             // G, n_dst x n_dst
     BandedMatrix factor;           // Cholesky factor of G
@@ -33,7 +39,7 @@ struct Projection {
     std::vector<double> apply_last_axis(const MatrixView& f, const Bounds& bounds) const;
 };
 
-Result<Projection> make_projection(const Space& src, const Space& dst, CosineWeight weight);
+Result<Projection> make_projection(const ProjectionInputs& inputs);
 
 // Replaces every row of y, (k, n_dst) row-major and holding G^-1 b for the right-hand sides rhs
 // of the rows of f, by the solution that stays within the bounds and keeps the weighted integral.
