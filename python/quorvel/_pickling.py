@@ -1,12 +1,13 @@
 """Pickling of `SingularError` instances.
 
 The class keeps its module name ``_quorvel``, under which it cannot be imported, so pickle cannot
-refer to the class itself; its instances are reduced to `singular_error` instead, with their
-arguments and attributes (such as exception notes). ``Space``, ``Projection`` and ``Fit`` pickle
-through their own ``__reduce__``.
+refer to the class itself. Its instances reduce to `singular_error` instead, with their arguments
+and attributes (such as exception notes). The reduction is the class's own ``__reduce__`` rather
+than a ``copyreg`` entry, so that picklers which replace the ``copyreg`` entries of exception
+classes with their own (as Dask's distributed does, to keep tracebacks) still call it. ``Space``,
+``Projection`` and ``Fit`` pickle through the ``__reduce__`` of the extension module.
 """
 
-import copyreg
 from typing import Any
 
 from ._quorvel import SingularError
@@ -21,4 +22,4 @@ def _reduce_singular_error(error: SingularError) -> tuple[Any, ...]:
     return singular_error, error.args, error.__dict__ or None
 
 
-copyreg.pickle(SingularError, _reduce_singular_error)
+SingularError.__reduce__ = _reduce_singular_error  # type: ignore[assignment,method-assign]
