@@ -154,7 +154,7 @@ def test_singular_error_pickles_as_itself():
     assert copy.deepcopy(error).args == error.args
 
 
-# ---- the reader of untrusted bytes -----------------------------------------------------------------
+# ---- the reader of untrusted bytes --------------------------------------------------------------
 
 
 def load(data):
@@ -229,7 +229,7 @@ def test_reader_survives_a_corpus_of_corrupted_payloads():
             message(data[:n])
 
 
-# ---- other processes -----------------------------------------------------------------------------
+# ---- other processes ----------------------------------------------------------------------------
 
 
 def fit_rows(fit, rows):
