@@ -54,6 +54,7 @@ from ._quorvel import (
     __version__,
     faddeeva_re,
 )
+from . import _pickling  # noqa: F401  (SingularError instances pickle as themselves)
 from ._scipy import from_scipy, to_scipy
 from ._stubdoc import docstrings
 

@@ -88,6 +88,11 @@ class Space:
     the methods that derive a space from a space (`take`, `concatenate`, `derivative`,
     `mapped`).
 
+    Spaces can be pickled (a compact binary form of the elements, read back with every
+    element checked, so results are bitwise those of the original) and copied; `copy.copy`
+    and `copy.deepcopy` return the space itself, since it is immutable. See `quorvel.dask`
+    for running the heavy operations on a cluster.
+
     Notes
     -----
     Families of elements:
@@ -130,6 +135,8 @@ class Space:
     """
 
     def __len__(self) -> int: ...
+    def __copy__(self) -> Space: ...
+    def __deepcopy__(self, memo: object, /) -> Space: ...
     @staticmethod
     def deltas(x: _Float1D) -> Space:
         """Point functionals (deltas) at the positions ``x``.
@@ -989,6 +996,8 @@ class Projection:
     ``G[i, k] = ⟨dst_i, dst_k⟩`` and the cross matrix ``K[i, j] = ⟨dst_i, src_j⟩``.
     ``G`` is factorised once (banded Cholesky) at construction; the object then projects any
     number of coefficient rows. It is immutable and may be used from several threads at once.
+    It can be pickled: the pickle holds ``src``, ``dst`` and ``weight``, and unpickling builds
+    the projection again (at the cost of building it), with bitwise the same results.
 
     Parameters
     ----------
@@ -1026,6 +1035,8 @@ class Projection:
     """
 
     def __new__(cls, src: Space, dst: Space, weight: float | None = None) -> Projection: ...
+    def __copy__(self) -> Projection: ...
+    def __deepcopy__(self, memo: object, /) -> Projection: ...
     @property
     def n_src(self) -> int:
         """The number of source elements, ``len(src)``."""
@@ -1088,7 +1099,9 @@ class Fit:
 
     so the same ``smoothing`` means the same balance whatever the units and the number of
     data. The matrix is factorised once (banded Cholesky); the object then fits any number of
-    data rows. It is immutable and may be used from several threads at once.
+    data rows. It is immutable and may be used from several threads at once. It can be
+    pickled: the pickle holds the arguments, and unpickling builds the fit again (at the cost
+    of building it), with bitwise the same results.
 
     Parameters
     ----------
@@ -1157,6 +1170,8 @@ class Fit:
         order: SupportsIndex,
         weight: float | None = None,
     ) -> Fit: ...
+    def __copy__(self) -> Fit: ...
+    def __deepcopy__(self, memo: object, /) -> Fit: ...
     @property
     def n_data(self) -> int:
         """The number of data values per row, ``len(kernels)``."""

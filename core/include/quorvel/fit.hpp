@@ -12,11 +12,10 @@
 #include "quorvel/error.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/quadrature.hpp"
+#include "quorvel/space.hpp"
 #include "quorvel/sparse.hpp"
 
 namespace quorvel {
-
-struct Space;
 
 struct Penalty {
     enum class Kind { Derivative, Difference };
@@ -26,7 +25,17 @@ struct Penalty {
 
 Result<Penalty::Kind> parse_penalty(std::string_view text);
 
+// What a fit is built from. The spaces are shared, not copied.
+struct FitInputs {
+    SpacePtr kernels, model;
+    Normalization normalization = Normalization::Integral;
+    double smoothing = 0.0;
+    Penalty penalty{Penalty::Kind::Derivative, 0};
+    CosineWeight weight;
+};
+
 struct Fit {
+    FitInputs inputs; // kept so that the fit can be rebuilt elsewhere
     std::size_t n_data = 0, n_model = 0;
     SparseMatrix design;           // W, n_data x n_model
     SparseMatrix design_transpose; // W^T
@@ -38,7 +47,6 @@ struct Fit {
     std::vector<double> apply_last_axis(const MatrixView& data) const;
 };
 
-Result<Fit> make_fit(const Space& kernels, const Space& model, Normalization normalization,
-                     double smoothing, Penalty penalty, CosineWeight weight);
+Result<Fit> make_fit(const FitInputs& inputs);
 
 } // namespace quorvel

@@ -7,11 +7,10 @@
 #include "quorvel/banded.hpp"
 #include "quorvel/error.hpp"
 #include "quorvel/quadrature.hpp"
+#include "quorvel/space.hpp"
 #include "quorvel/sparse.hpp"
 
 namespace quorvel {
-
-struct Space;
 
 struct Bounds {
     enum class Kind { None, Fixed, Local };
@@ -19,7 +18,14 @@ struct Bounds {
     double lo = 0.0, hi = 0.0;
 };
 
+// What a projection is built from. The spaces are shared, not copied.
+struct ProjectionInputs {
+    SpacePtr src, dst;
+    CosineWeight weight;
+};
+
 struct Projection {
+    ProjectionInputs inputs; // kept so that the projection can be rebuilt elsewhere
     std::size_t n_src = 0, n_dst = 0;
     SparseMatrix gram;             // G, n_dst x n_dst
     BandedMatrix factor;           // Cholesky factor of G
@@ -32,6 +38,6 @@ struct Projection {
     std::vector<double> apply_last_axis(const MatrixView& f, const Bounds& bounds) const;
 };
 
-Result<Projection> make_projection(const Space& src, const Space& dst, CosineWeight weight);
+Result<Projection> make_projection(const ProjectionInputs& inputs);
 
 } // namespace quorvel

@@ -14,6 +14,19 @@ Status check_delta(double x) {
     return invalid_input("delta position must be finite");
 }
 
+Status check_box(double a, double b) {
+    if (std::isfinite(a) && std::isfinite(b) && a < b) return {};
+    return invalid_input("box needs finite a < b, got [" + fmt_fixed(a) + ", " + fmt_fixed(b) +
+                         "]");
+}
+
+Status check_hat(double a, double c, double b) {
+    if (std::isfinite(a) && std::isfinite(c) && std::isfinite(b) && a <= c && c <= b && a < b)
+        return {};
+    return invalid_input("hat needs finite a <= c <= b with a < b, got (" + fmt_fixed(a) + ", " +
+                         fmt_fixed(c) + ", " + fmt_fixed(b) + ")");
+}
+
 Status check_segments(std::span<const Segment> segments) {
     if (segments.empty()) return invalid_input("a shape needs at least one segment");
     for (const Segment& s : segments) {

@@ -14,6 +14,7 @@
 #include "profile/smoothed_box.hpp"
 #include "profile/super_gaussian.hpp"
 #include "profile/voigt.hpp"
+#include "profiles.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/format.hpp"
 
@@ -50,7 +51,8 @@ Result<std::vector<ProfileKind>> kinds_of(Values centers, const std::array<Named
     return kinds;
 }
 
-// Profiles of the given kinds at the centers, each with the support for the cutoff.
+} // namespace
+
 Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kinds, double cutoff) {
     internal_assert(kinds.size() == centers.size(), "one profile kind per center");
     Elements out;
@@ -70,6 +72,8 @@ Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kin
     }
     return out;
 }
+
+namespace {
 
 template <std::size_t N, class Make>
 Result<Elements> profiles_of(Values centers, const std::array<NamedValues, N>& params,

@@ -17,19 +17,6 @@ namespace quorvel {
 
 namespace {
 
-Status check_box(double a, double b) {
-    if (std::isfinite(a) && std::isfinite(b) && a < b) return {};
-    return invalid_input("box needs finite a < b, got [" + fmt_fixed(a) + ", " + fmt_fixed(b) +
-                         "]");
-}
-
-Status check_hat(double a, double c, double b) {
-    if (std::isfinite(a) && std::isfinite(c) && std::isfinite(b) && a <= c && c <= b && a < b)
-        return {};
-    return invalid_input("hat needs finite a <= c <= b with a < b, got (" + fmt_fixed(a) + ", " +
-                         fmt_fixed(c) + ", " + fmt_fixed(b) + ")");
-}
-
 // The trapezoid of plateau half width `top` and base half width `bottom`, plateau value 1.
 Result<ScaledShape> trapezoid_shape(double top, double bottom) {
     if (!(std::isfinite(top) && top >= 0.0 && std::isfinite(bottom) && top <= bottom &&

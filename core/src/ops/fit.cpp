@@ -42,15 +42,20 @@ SparseMatrix add_scaled(const SparseMatrix& a, const SparseMatrix& b, double sca
 
 } // namespace
 
-Result<Fit> make_fit(const Space& kernels, const Space& model, Normalization normalization,
-                     double smoothing, Penalty penalty, CosineWeight weight) {
+Result<Fit> make_fit(const FitInputs& inputs) {
+    internal_assert(inputs.kernels != nullptr && inputs.model != nullptr, "fit without spaces");
+    const Space& kernels = *inputs.kernels;
+    const Space& model = *inputs.model;
+    const double smoothing = inputs.smoothing;
+    const Penalty penalty = inputs.penalty;
     if (!(std::isfinite(smoothing) && smoothing >= 0.0))
         return invalid_input("smoothing must be finite and >= 0");
 
     Fit fit;
+    fit.inputs = inputs;
     fit.n_data = kernels.size();
     fit.n_model = model.size();
-    fit.design = measurement_matrix(kernels.elements, model, normalization, weight);
+    fit.design = measurement_matrix(kernels.elements, model, inputs.normalization, inputs.weight);
     SparseMatrix normal = gram(fit.design);
 
     if (smoothing > 0.0) {

@@ -9,8 +9,13 @@
 
 namespace quorvel {
 
-Result<Projection> make_projection(const Space& src, const Space& dst, CosineWeight weight) {
+Result<Projection> make_projection(const ProjectionInputs& inputs) {
+    internal_assert(inputs.src != nullptr && inputs.dst != nullptr, "projection without spaces");
+    const Space& src = *inputs.src;
+    const Space& dst = *inputs.dst;
+    const CosineWeight weight = inputs.weight;
     Projection p;
+    p.inputs = inputs;
     p.n_src = src.size();
     p.n_dst = dst.size();
     p.gram = inner_product_matrix(dst.elements, dst, weight);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "binder.hpp"
+#include "pickle.hpp"
 #include "quorvel/fit.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/quadrature.hpp"
@@ -22,8 +23,8 @@ Result<Fit> make_impl(const SpacePtr& kernels, const SpacePtr& model,
     QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
     QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
     QUORVEL_TRY_ASSIGN(const auto kind, parse_penalty(penalty));
-    return without_gil(
-        [&] { return make_fit(*kernels, *model, norm, smoothing, Penalty{kind, order}, w); });
+    const FitInputs inputs{kernels, model, norm, smoothing, Penalty{kind, order}, w};
+    return without_gil([&] { return make_fit(inputs); });
 }
 
 PyObject* apply_impl(const Fit& self, const ArrayView2& data) {
@@ -64,6 +65,9 @@ constexpr Entry design_entry{"Fit", "design($self)\n--\n\n"};
 PyMethodDef methods[] = {method_def<apply_entry, apply_impl>(),
                          noargs_def<to_dense_entry, to_dense_impl>(),
                          noargs_def<design_entry, design_impl>(),
+                         reduce_method<Fit>(),
+                         copy_method(),
+                         deepcopy_method(),
                          {nullptr, nullptr, 0, nullptr}};
 PyGetSetDef getset[] = {property_def<Fit, n_data>("n_data"),
                         property_def<Fit, n_model>("n_model"),
@@ -87,5 +91,9 @@ const Member members[] = {module_class<fit_class>("Fit")};
 } // namespace
 
 const Members fit_members = members;
+
+PyTypeObject* fit_type() {
+    return class_object_in_call(type_slot, type_spec, "Fit");
+}
 
 } // namespace quorvel::py

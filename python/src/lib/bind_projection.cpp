@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "binder.hpp"
+#include "pickle.hpp"
 #include "quorvel/format.hpp"
 #include "quorvel/projection.hpp"
 #include "quorvel/quadrature.hpp"
@@ -73,7 +74,7 @@ bool parse_bounds(PyObject* obj, Bounds& out) {
 Result<Projection> make_impl(const SpacePtr& src, const SpacePtr& dst,
                              const std::optional<double>& weight) {
     QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
-    return without_gil([&] { return make_projection(*src, *dst, w); });
+    return without_gil([&] { return make_projection(ProjectionInputs{src, dst, w}); });
 }
 
 PyObject* apply_impl(const Projection& self, const ArrayView2& f, const BoundsArgument& given) {
@@ -115,6 +116,9 @@ constexpr Entry cross_entry{"Projection", "cross($self)\n--\n\n"};
 PyMethodDef methods[] = {method_def<apply_entry, apply_impl>(),
                          noargs_def<to_dense_entry, to_dense_impl>(),
                          noargs_def<cross_entry, cross_impl>(),
+                         reduce_method<Projection>(),
+                         copy_method(),
+                         deepcopy_method(),
                          {nullptr, nullptr, 0, nullptr}};
 PyGetSetDef getset[] = {property_def<Projection, n_src>("n_src"),
                         property_def<Projection, n_dst>("n_dst"),
@@ -138,5 +142,9 @@ const Member members[] = {module_class<projection_class>("Projection")};
 } // namespace
 
 const Members projection_members = members;
+
+PyTypeObject* projection_type() {
+    return class_object_in_call(type_slot, type_spec, "Projection");
+}
 
 } // namespace quorvel::py

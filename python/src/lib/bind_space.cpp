@@ -5,6 +5,7 @@
 #include <string>
 
 #include "binder.hpp"
+#include "pickle.hpp"
 #include "quorvel/apodization.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/inner_products.hpp"
@@ -213,6 +214,9 @@ PyMethodDef space_methods[] = {
     noargs_def<upper_entry, upper_impl>(),
     noargs_def<centers_entry, centers_impl>(),
     method_def<integrals_entry, integrals_impl>(),
+    reduce_method<Space>(),
+    copy_method(),
+    deepcopy_method(),
     {nullptr, nullptr, 0, nullptr},
 };
 

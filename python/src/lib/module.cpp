@@ -1,7 +1,8 @@
 // The extension module _quorvel: multi-phase initialisation with one execution step that adds
 // every object, table by table, in registration order.
-#include "registry.hpp"
+#include "pickle.hpp"
 #include "quorvel/profile.hpp"
+#include "registry.hpp"
 
 #ifndef QUORVEL_VERSION
 #error "QUORVEL_VERSION, the version in pyproject.toml, is defined by python/CMakeLists.txt"
@@ -68,6 +69,11 @@ int exec_module(PyObject* module) {
         for (const Members table : tables)
             for (const Member& member : table)
                 if (add_object(module, member.name, member.make(module)) < 0) return -1;
+        // Private attributes are set without entering __all__.
+        for (const Member& member : private_members) {
+            const Ref value = member.make(module);
+            if (!value || PyObject_SetAttrString(module, member.name, value.get()) < 0) return -1;
+        }
         return 0;
     } catch (...) {
         raise_from_current_exception();

@@ -1,0 +1,267 @@
+"""Pickling and copying: spaces, projections and fits round-trip to objects whose results are
+bitwise those of the originals, across processes too; SingularError keeps its class; the reader
+of the binary form turns corrupted data into ValueError."""
+
+import copy
+import multiprocessing
+import pickle
+
+import numpy as np
+import pytest
+
+import quorvel
+from quorvel import Fit, Projection, SingularError, Space
+
+ARR = np.array
+X = np.linspace(0.5, 4.0, 6)
+W = ARR([0.3, 0.2, 0.25, 0.4, 0.1, 0.3])
+HALF = np.full(6, 0.5)
+SHAPE_X, SHAPE_Y = ARR([-1.0, 0.0, 0.5, 1.0]), ARR([0.0, 1.0, 0.3, 0.0])
+
+SPACES = {
+    "deltas": lambda: Space.deltas(ARR([3.0, -0.0, 1.0, 1.0])),
+    "boxes": lambda: Space.boxes(X),
+    "hats": lambda: Space.hats(X),
+    "bsplines": lambda: Space.bsplines(ARR([0.0, 0.0, 1.0, 2.0, 2.0, 3.5, 4.0]), 2),
+    "clamped": lambda: Space.bsplines_clamped(X, 3),
+    "periodic": lambda: Space.bsplines_periodic(X, 2),
+    "harmonics": lambda: Space.harmonics(3, 2.0, -1.0),
+    "gaussians": lambda: Space.gaussians(X, W, 4.0),
+    "lorentzians": lambda: Space.lorentzians(X, W, 6.0),
+    "voigts": lambda: Space.voigts(X, W, ARR([0.5, 0.0, 0.5, 0.5, 0.5, 0.5]), 5.0),
+    "pseudo_voigts": lambda: Space.pseudo_voigts(X, W, HALF, 5.0),
+    "super_gaussians": lambda: Space.super_gaussians(X, W, HALF, np.full(6, 2.5), 3.0),
+    "smoothed_boxes": lambda: Space.smoothed_boxes(X, HALF, W, 4.0),
+    "fts_hann": lambda: Space.fts(X, np.full(6, 2.0), 3.0, "hann"),
+    "fts_triangle": lambda: Space.fts(X, np.full(6, 2.0), 3.0, "triangle"),
+    "fts_polynomial": lambda: Space.fts(X, np.full(6, 2.0), 3.0, polynomial=[0.2, 0.0, 0.8]),
+    "rectangles": lambda: Space.rectangles(X, ARR([0.4])),
+    "triangles": lambda: Space.triangles(X, W),
+    "trapezoids": lambda: Space.trapezoids(X, ARR([0.1]), ARR([0.4])),
+    "shifted": lambda: Space.shifted(SHAPE_X, SHAPE_Y, X, ARR([0.5]), "pchip"),
+    "tabulated": lambda: Space.tabulated(X[:2], SHAPE_X[None, :], np.vstack([SHAPE_Y] * 2),
+                                         "linear"),
+    "mapped": lambda: Space.gaussians(X + 2.0, W, 3.0)
+    .mapped("reciprocal", 1e3, 0.0, True)
+    .mapped("affine", 2.0, -0.5, False)
+    .take([2, 0, 2, 5]),
+    "mapped_deltas": lambda: Space.deltas(X).mapped("affine", 1.0, 3.0, True),
+    "concatenated": lambda: Space.concatenate([Space.hats(X), Space.gaussians(X, W, 2.0)]),
+    "empty": lambda: Space.deltas(np.empty(0)),
+}
+
+PROBE_X = np.linspace(-2.0, 8.0, 97)
+PROBES = Space.boxes(np.linspace(-2.0, 8.0, 11))
+
+
+def same(a, b):
+    """Bitwise equality of arrays, floats, sparse results and nested tuples or lists."""
+    if isinstance(a, (tuple, list)):
+        return type(a) is type(b) and len(a) == len(b) and all(map(same, a, b))
+    if isinstance(a, np.ndarray):
+        return a.dtype == b.dtype and a.shape == b.shape and a.tobytes() == b.tobytes()
+    return type(a) is type(b) and np.array(a).tobytes() == np.array(b).tobytes()
+
+
+def results(space):
+    """What a space computes, for comparing a space with its copy."""
+    out = [len(space), space.lower(), space.upper(), space.centers(),
+           quorvel.evaluate(space, PROBE_X)]
+    if len(space):
+        out += [space.integrals(), quorvel.inner_products(space, space),
+                quorvel.inner_products(PROBES, space, 0.7), quorvel.measure(space, PROBES, "none")]
+    return out
+
+
+def payload(obj):
+    loader, (data,) = obj.__reduce__()
+    assert loader is quorvel._quorvel._from_bytes
+    return data
+
+
+@pytest.mark.parametrize("name", sorted(SPACES))
+def test_space_round_trip_gives_bitwise_the_same_results(name):
+    space = SPACES[name]()
+    back = pickle.loads(pickle.dumps(space))
+    assert type(back) is Space and back is not space
+    assert same(results(back), results(space))
+    assert payload(back) == payload(space)
+
+
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_every_pickle_protocol(protocol):
+    space = SPACES["mapped"]()
+    assert same(results(pickle.loads(pickle.dumps(space, protocol))), results(space))
+
+
+def test_shared_parts_are_stored_once():
+    one = len(payload(Space.shifted(SHAPE_X, SHAPE_Y, X[:1], ARR([0.5]), "pchip")))
+    many = len(payload(Space.shifted(SHAPE_X, SHAPE_Y, np.linspace(0, 1, 101), ARR([0.5]),
+                                     "pchip")))
+    # One table of three segments (3 x 48 bytes); each further element is a reference to it.
+    assert many - one < 100 * 24
+    inner = Space.gaussians(X + 2.0, W, 3.0).mapped("affine", 1.0, 2.0, False)
+    assert len(payload(inner.take([0] * 50))) < len(payload(inner.take(list(range(6)) * 9)))
+
+
+def projection_and_fit():
+    kernels = Space.gaussians(np.linspace(0.2, 9.8, 40), np.full(40, 0.3), 4.0)
+    model = Space.bsplines_clamped(np.linspace(0.0, 10.0, 9), 3)
+    return (Projection(kernels, model, -0.05),
+            Fit(kernels, model, "rowsum", -0.0, "difference", 2, 0.25),
+            Fit(kernels.mapped("affine", 0.0, 1.0, True), model, "integral", 1e-3,
+                "derivative", 2))
+
+
+def test_projection_and_fit_round_trips_give_bitwise_the_same_results():
+    rows = np.random.default_rng(3).normal(size=(7, 40))
+    for op in projection_and_fit():
+        back = pickle.loads(pickle.dumps(op))
+        assert type(back) is type(op)
+        assert same(back.to_dense(), op.to_dense())
+        if isinstance(op, Projection):
+            assert (back.n_src, back.n_dst) == (op.n_src, op.n_dst)
+            assert same(back.cross(), op.cross())
+            for bounds in (None, "local", (-0.5, 0.5)):
+                assert same(back.apply_last_axis(rows, bounds), op.apply_last_axis(rows, bounds))
+        else:
+            assert (back.n_data, back.n_model) == (op.n_data, op.n_model)
+            assert same(back.design(), op.design())
+            assert same(back.apply_last_axis(rows), op.apply_last_axis(rows))
+
+
+def test_copies_of_immutable_objects_are_the_objects():
+    for obj in (SPACES["hats"](), *projection_and_fit()):
+        assert copy.copy(obj) is obj and copy.deepcopy(obj) is obj
+    space = SPACES["hats"]()
+    assert copy.deepcopy({"a": [space]})["a"][0] is space
+
+
+def singular_error():
+    model = Space.bsplines_clamped(np.linspace(0.0, 1.0, 8), 3)
+    with pytest.raises(SingularError) as caught:
+        Fit(Space.deltas(ARR([0.5])), model, "none", 0.0, "derivative", 2)
+    return caught.value
+
+
+def test_singular_error_pickles_as_itself():
+    error = singular_error()
+    error.add_note("while fitting")
+    back = pickle.loads(pickle.dumps(error))
+    assert type(back) is SingularError and isinstance(back, ValueError)
+    assert (SingularError.__module__, SingularError.__name__) == ("_quorvel", "SingularError")
+    assert back.args == error.args and back.__notes__ == ["while fitting"]
+    assert copy.deepcopy(error).args == error.args
+
+
+# ---- the reader of untrusted bytes --------------------------------------------------------------
+
+
+def load(data):
+    return quorvel._quorvel._from_bytes(data)
+
+
+def message(data):
+    with pytest.raises(ValueError) as caught:
+        load(data)
+    assert type(caught.value) is ValueError
+    return str(caught.value)
+
+
+def test_reader_messages():
+    data = payload(Space.boxes(ARR([0.0, 1.0])))
+    assert message(b"") == "not serialized quorvel data"
+    assert message(b"pickle") == "not serialized quorvel data"
+    assert message(data[:2]) == "serialized quorvel data is truncated"
+    assert message(data[:-1]) == "serialized quorvel data is truncated"
+    assert message(data[:2] + b"\x07" + data[3:]) == (
+        "serialized quorvel data has format version 7; this build reads version 1")
+    assert message(data + b"\x00\x00") == (
+        "corrupt serialized quorvel data: 2 bytes after the end of the data")
+    assert message(data[:3] + b"\x09" + data[4:]) == (
+        "corrupt serialized quorvel data: unknown object kind 9")
+    swapped = data[:-16] + data[-8:] + data[-16:-8]  # the box [1, 0]
+    assert message(swapped) == (
+        "corrupt serialized quorvel data: space element 0: box needs finite a < b, got [1, 0]")
+    huge = data[:4] + b"\xff" * 9 + b"\x01"
+    assert message(huge) == ("corrupt serialized quorvel data: 18446744073709551615 segment "
+                             "tables cannot fit in the remaining 0 bytes")
+    assert same(results(load(bytearray(data))), results(load(memoryview(data))))
+    with pytest.raises(TypeError, match="'str' object is not an instance of 'bytes'"):
+        load("QV")
+
+
+def test_reader_survives_a_corpus_of_corrupted_payloads():
+    """Truncations, bit flips and random data are read or rejected with ValueError only."""
+    rng = np.random.default_rng(2024)
+    corpus = [payload(SPACES[n]()) for n in ("clamped", "fts_polynomial", "shifted", "mapped",
+                                              "harmonics", "voigts")]
+    read = rejected = 0
+
+    def attempt(data):
+        nonlocal read, rejected
+        try:
+            space = load(bytes(data))
+        except ValueError:
+            rejected += 1
+            return
+        read += 1
+        # A flipped bit may make a valid but costly element (a huge cutoff): only cheap reads.
+        back = pickle.loads(pickle.dumps(space))
+        assert same([back.lower(), back.upper(), back.centers()],
+                    [space.lower(), space.upper(), space.centers()])
+
+    for data in corpus:
+        for n in range(len(data)):
+            attempt(data[:n])
+        for bit in rng.choice(len(data) * 8, size=400, replace=False):
+            flipped = bytearray(data)
+            flipped[bit // 8] ^= 1 << (bit % 8)
+            attempt(flipped)
+    for _ in range(300):
+        attempt(b"QV\x01" + rng.integers(0, 256, size=rng.integers(1, 80), dtype=np.uint8)
+                .tobytes())
+    assert read > 100 and rejected > 1000
+    # Projections and fits are rebuilt on reading: only rejected data is tried here.
+    for op in projection_and_fit():
+        data = payload(op)
+        for n in rng.choice(len(data), size=50, replace=False):
+            message(data[:n])
+
+
+# ---- other processes ----------------------------------------------------------------------------
+
+
+def fit_rows(fit, rows):
+    return fit.apply_last_axis(rows)
+
+
+def fit_without_smoothing(kernels, model):
+    return Fit(kernels, model, "none", 0.0, "derivative", 2)
+
+
+def test_spawned_pool_computes_bitwise_and_returns_singular_error():
+    _, fit, _ = projection_and_fit()
+    rows = np.random.default_rng(5).normal(size=(9, fit.n_data))
+    with multiprocessing.get_context("spawn").Pool(2) as pool:
+        parts = pool.starmap(fit_rows, [(fit, rows[i:i + 3]) for i in range(0, 9, 3)])
+        model = Space.bsplines_clamped(np.linspace(0.0, 1.0, 8), 3)
+        with pytest.raises(SingularError) as caught:
+            pool.apply(fit_without_smoothing, (Space.deltas(ARR([0.5])), model))
+    assert same(np.vstack(parts), fit.apply_last_axis(rows))
+    assert caught.value.args == singular_error().args
+
+
+def test_joblib_loky_computes_bitwise_and_returns_singular_error():
+    joblib = pytest.importorskip("joblib")
+    space = SPACES["mapped"]()
+    chunks = [PROBE_X[i:i + 20] for i in range(0, len(PROBE_X), 20)]
+    with joblib.parallel_config(backend="loky", n_jobs=2):
+        parts = joblib.Parallel()(joblib.delayed(quorvel.evaluate)(space, x) for x in chunks)
+        model = Space.bsplines_clamped(np.linspace(0.0, 1.0, 8), 3)
+        with pytest.raises(SingularError) as caught:
+            joblib.Parallel()(joblib.delayed(fit_without_smoothing)(Space.deltas(ARR([0.5])),
+                                                                     model) for _ in range(2))
+    expected = [quorvel.evaluate(space, x) for x in chunks]
+    assert same(parts, expected)
+    assert caught.value.args == singular_error().args
