@@ -228,6 +228,48 @@ def test_sequence_of_reals():
     raises_with_note(TypeError, "cosine_sum", S.fts, c, c, 4.0, None, ["a"])
 
 
+class ClaimsLength(list):
+    """A list that reports `length` items, whatever it holds."""
+
+    def __init__(self, items, length):
+        super().__init__(items)
+        self.length = length
+
+    def __len__(self):
+        return self.length
+
+
+HUGE = 2**62
+C1 = np.array([0.0])
+DIMS = [("matern32", 1.0, None, None)]
+
+
+@pytest.mark.parametrize(
+    "name, call",
+    [
+        ("indices", lambda: hats().take(range(HUGE))),
+        ("indices", lambda: hats().take(ClaimsLength([0], HUGE))),
+        ("spaces", lambda: S.concatenate(range(HUGE))),
+        ("cosine_sum", lambda: S.fts(C1, C1 + 1.0, 3.0, None, range(HUGE))),
+        ("polynomial", lambda: S.fts(C1, C1 + 1.0, 3.0, polynomial=ClaimsLength([1.0], HUGE))),
+        ("dims", lambda: q.covariance_diagonal(1.0, range(HUGE), [hats()], [None])),
+        ("a", lambda: q.covariance_diagonal(1.0, DIMS, range(HUGE), [None])),
+        ("wa", lambda: q.covariance_diagonal(1.0, DIMS, [hats()], range(HUGE))),
+        ("wb", lambda: q.covariance_matrix(1.0, DIMS, [hats()], [None], [hats()], range(HUGE))),
+    ],
+)
+def test_length_beyond_memory_is_a_memory_error(name, call):
+    with pytest.raises(MemoryError) as info:
+        call()
+    assert info.value.args == (f"the sequence reports {HUGE} items, more than memory can hold",)
+    assert info.value.__notes__ == [f"while processing '{name}'"]
+
+
+def test_reported_length_does_not_decide_the_items():
+    for length in (0, 1, 10**6):
+        np.testing.assert_array_equal(hats().take(ClaimsLength([3, 0], length)).centers(), [2.0, 0.0])
+
+
 # ---- weight -------------------------------------------------------------------------------------
 
 

@@ -90,11 +90,18 @@ bool from_python(PyObject* obj, SpacePtr& out);
 // Raises the str rejection or the non-sequence TypeError; returns the sequence length hint.
 bool check_sequence(PyObject* obj, Py_ssize_t& length_hint);
 
+// What to reserve for a sequence that reports `length` items of `item_size` bytes. The reported
+// length is not trusted with memory: the reservation is at most a small first block and the list
+// grows as items arrive. A length that more than fills the machine's memory is refused with
+// MemoryError, before iterating towards it.
+bool sequence_capacity(Py_ssize_t length, std::size_t item_size, std::size_t& capacity);
+
 template <class T> bool from_python(PyObject* obj, Sequence<T>& out) {
     Py_ssize_t hint = 0;
-    if (!check_sequence(obj, hint)) return false;
+    std::size_t capacity = 0;
+    if (!check_sequence(obj, hint) || !sequence_capacity(hint, sizeof(T), capacity)) return false;
     out.items.clear();
-    out.items.reserve(static_cast<std::size_t>(hint));
+    out.items.reserve(capacity);
     const Ref it = Ref::steal(PyObject_GetIter(obj));
     if (!it) return false;
     while (const Ref item = Ref::steal(PyIter_Next(it.get()))) {

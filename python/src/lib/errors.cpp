@@ -1,6 +1,7 @@
 #include "errors.hpp"
 
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "ref.hpp"
@@ -40,6 +41,8 @@ void raise_from_current_exception() noexcept {
     try {
         throw;
     } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::length_error&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {
         raise_internal(e.what());
