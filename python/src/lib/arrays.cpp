@@ -1,6 +1,7 @@
 // NumPy arrays in and out. The only file that includes NumPy: its C interface is imported lazily,
 // on the first conversion that needs it, not when the module is imported.
 #include <cstring>
+#include <string>
 
 #include "convert.hpp"
 
@@ -38,6 +39,17 @@ PyArrayObject* float64_array(PyObject* obj, int ndim) {
     }
     raise_not_instance(obj, "ndarray");
     return nullptr;
+}
+
+// A 2-D float64 array that can be read in place: aligned and C or F contiguous.
+PyArrayObject* in_place_array(PyObject* obj) {
+    PyArrayObject* a = float64_array(obj, 2);
+    if (a == nullptr) return nullptr;
+    if (!PyArray_ISALIGNED(a) || !(PyArray_IS_C_CONTIGUOUS(a) || PyArray_IS_F_CONTIGUOUS(a))) {
+        PyErr_SetString(PyExc_TypeError, "The given array is not contiguous or is misaligned.");
+        return nullptr;
+    }
+    return a;
 }
 
 double read_at(const char* p) {
@@ -84,10 +96,31 @@ bool from_python(PyObject* obj, Array2& out) {
 }
 
 bool from_python(PyObject* obj, ArrayView2& out) {
-    PyArrayObject* a = float64_array(obj, 2);
+    PyArrayObject* a = in_place_array(obj);
     if (a == nullptr) return false;
-    if (!PyArray_ISALIGNED(a) || !(PyArray_IS_C_CONTIGUOUS(a) || PyArray_IS_F_CONTIGUOUS(a))) {
-        PyErr_SetString(PyExc_TypeError, "The given array is not contiguous or is misaligned.");
+    out.rows = static_cast<std::size_t>(PyArray_DIM(a, 0));
+    out.cols = static_cast<std::size_t>(PyArray_DIM(a, 1));
+    out.array_ = Ref::borrow(obj);
+    return true;
+}
+
+bool pin_view(const ArrayView2& array, std::string_view name, PinnedView& out) {
+    // The array that owns the data is the last array in the chain of bases. NumPy refuses to
+    // resize an array that has a weak reference, even with refcheck=False, so holding one keeps
+    // the buffer in place while other threads run during the call. Made first: creating it may
+    // collect garbage and so run finalizers; nothing below runs Python code.
+    PyObject* owner = array.object();
+    while (PyArray_Check(owner)) {
+        PyObject* base = PyArray_BASE(reinterpret_cast<PyArrayObject*>(owner));
+        if (base == nullptr || !PyArray_Check(base)) break;
+        owner = base;
+    }
+    out.pin = Ref::steal(PyWeakref_NewRef(owner, nullptr));
+    if (!out.pin) return false;
+
+    PyArrayObject* a = in_place_array(array.object());
+    if (a == nullptr) {
+        add_note_to_pending(("while processing '" + std::string(name) + "'").c_str());
         return false;
     }
     const auto rows = static_cast<std::size_t>(PyArray_DIM(a, 0));
@@ -99,7 +132,6 @@ bool from_python(PyObject* obj, ArrayView2& out) {
         rows > 1 ? PyArray_STRIDE(a, 0) / elem : (c_order ? static_cast<std::ptrdiff_t>(cols) : 1);
     std::ptrdiff_t cs =
         cols > 1 ? PyArray_STRIDE(a, 1) / elem : (c_order ? 1 : static_cast<std::ptrdiff_t>(rows));
-    out.owner_ = Ref::borrow(obj);
     out.view = MatrixView{static_cast<const double*>(PyArray_DATA(a)), rows, cols, rs, cs};
     return true;
 }

@@ -27,15 +27,17 @@ Result<Fit> make_impl(const SpacePtr& kernels, const SpacePtr& model,
 }
 
 PyObject* apply_impl(const Fit& self, const ArrayView2& data) {
-    if (data.view.cols != self.n_data) {
-        PyErr_SetString(PyExc_ValueError, ("data has " + std::to_string(data.view.cols) +
+    PinnedView pinned;
+    if (!pin_view(data, "data", pinned)) return nullptr;
+    if (pinned.view.cols != self.n_data) {
+        PyErr_SetString(PyExc_ValueError, ("data has " + std::to_string(pinned.view.cols) +
                                            " values along the transformed axis, expected " +
                                            std::to_string(self.n_data))
                                               .c_str());
         return nullptr;
     }
-    auto u = without_gil([&] { return self.apply_last_axis(data.view); });
-    return to_python(Dense2{data.view.rows, self.n_model, std::move(u)});
+    auto u = without_gil([&] { return self.apply_last_axis(pinned.view); });
+    return to_python(Dense2{pinned.view.rows, self.n_model, std::move(u)});
 }
 
 Dense2 to_dense_impl(const Fit& self) {

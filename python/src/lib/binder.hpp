@@ -50,6 +50,7 @@
 //        constexpr Entry apply_entry{"Projection",
 //                                    "apply_last_axis($self, f, bounds=None)\n--\n\n..."};
 //        Result<Dense2> apply_impl(const Projection& self, const ArrayView2& f, ...);
+//        // reads f through pin_view (convert.hpp), once every other argument is converted
 //        std::vector<double> to_dense_impl(const Projection& self);        // no arguments
 //        std::uint64_t n_src(const Projection& self) { return self.n_src; }
 //
@@ -195,6 +196,11 @@ template <class Values, class... Args>
 bool bind_and_convert(const Signature& sig, Values& values, Args... args) {
     PyObject* bound[max_parameters] = {};
     if (!bind_arguments(sig, args..., bound)) return false;
+    // Conversions run Python code (__index__, __float__, __iter__, ...), which must not be able to
+    // free an argument not yet converted, as clearing a keyword dict could: hold each one.
+    Ref held[max_parameters];
+    for (std::size_t i = 0; i < sig.count; ++i)
+        held[i] = Ref::borrow(bound[i]);
     return convert_all(sig, bound, values, std::make_index_sequence<std::tuple_size_v<Values>>{});
 }
 

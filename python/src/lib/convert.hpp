@@ -6,8 +6,8 @@
 //
 //   std::vector<double>   1-D float64 array, copied in index order through any stride
 //   Array2                2-D float64 array, copied into a row-major table
-//   ArrayView2            2-D float64 array read in place (aligned, C or F contiguous); holds a
-//                         reference to the array until the converted value is destroyed
+//   ArrayView2            2-D float64 array read in place (aligned, C or F contiguous), through
+//                         pin_view once every argument is converted
 //   std::uint64_t         non-negative integer (index protocol)
 //   double                real (float protocol)
 //   bool                  exactly a bool, or a NumPy boolean scalar
@@ -32,6 +32,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -54,16 +55,33 @@ struct Array2 {
     std::vector<double> data;
 };
 
-// A read-only in-place view of a caller's 2-D array, keeping the array alive.
+// A caller's 2-D float64 array to be read in place (aligned, C or F contiguous). Conversion
+// checks it and keeps a reference; its data are read only through pin_view, after every other
+// argument was converted, since those conversions run Python code that may reshape the array or
+// replace its buffer.
 class ArrayView2 {
   public:
-    MatrixView view;
+    std::size_t rows = 0, cols = 0; // as found by the conversion
+
+    PyObject* object() const noexcept { return array_.get(); }
 
   private:
     friend bool from_python(PyObject* obj, ArrayView2& out);
     // Released with the interpreter lock held: converted values never outlive the call.
-    Ref owner_;
+    Ref array_;
 };
+
+// The view of an ArrayView2 that the core reads, taken when no Python code runs before the
+// core: while it lives, the array's buffer cannot be resized (a weak reference on the array that
+// owns the data), not even by a thread that runs while the interpreter lock is released.
+struct PinnedView {
+    MatrixView view;
+    Ref pin; // released with the interpreter lock held
+};
+
+// Checks the array again, as its conversion did (the same TypeErrors, with the notes naming
+// `name`), and pins its current buffer.
+bool pin_view(const ArrayView2& array, std::string_view name, PinnedView& out);
 
 // A row-major dense result.
 struct Dense2 {
