@@ -225,7 +225,8 @@ def test_data_shape_and_layout_errors():
     assert value_error_message(fit.apply_last_axis, np.zeros((2, 3))) == (
         "data has 3 values along the transformed axis, expected 5"
     )
-    assert raises_with_note(TypeError, "data", fit.apply_last_axis, np.zeros((2, 10))[:, ::2]) == (
+    assert raises_with_note(TypeError, "data", fit.apply_last_axis, np.zeros((2, 10))[:, ::2],
+                            hint="use np.ascontiguousarray(data)") == (
         "The given array is not contiguous or is misaligned."
     )
 
@@ -241,7 +242,8 @@ def test_docstrings():
 def test_argument_errors_name_the_parameter():
     k = Space.deltas(points(5))
     m = bsplines(0.0, 10.0, 1)
-    raises_with_note(OverflowError, "order", Fit, k, m, "none", 0.1, "difference", -1)
+    raises_with_note(OverflowError, "order", Fit, k, m, "none", 0.1, "difference", -1,
+                     hint="order must be >= 0, got -1")
     raises_with_note(TypeError, "smoothing", Fit, k, m, "none", "0.1", "difference", 1)
     assert type_error_message(Fit, k, m, "none", 0.1, "difference") == (
         "Fit.__new__() missing 1 required positional argument: 'order'"

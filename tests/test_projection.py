@@ -298,7 +298,8 @@ def test_shape_is_checked_before_bounds(small):
     [np.zeros((2, 8))[:, ::2], np.zeros((8, 4))[::2], np.zeros((3, 4, 2))[:, :, 0]],
 )
 def test_non_contiguous_input_is_rejected(small, f):
-    assert raises_with_note(TypeError, "f", small.apply_last_axis, f) == (
+    assert raises_with_note(TypeError, "f", small.apply_last_axis, f,
+                            hint="use np.ascontiguousarray(f)") == (
         "The given array is not contiguous or is misaligned."
     )
 
@@ -394,6 +395,7 @@ def test_argument_errors_name_the_parameter():
     assert raises_with_note(TypeError, "dst", Projection, s, "dst") == (
         "'str' object is not an instance of 'Space'"
     )
-    raises_with_note(TypeError, "f", Projection(s, s).apply_last_axis, [[0.0, 1.0]])
+    raises_with_note(TypeError, "f", Projection(s, s).apply_last_axis, [[0.0, 1.0]],
+                     hint="expected a 2-D float64 array, got a list; use np.asarray(f, dtype=np.float64)")
     p = Projection(src=s, dst=s, weight=None)
     np.testing.assert_allclose(p.apply_last_axis(f=np.ones((1, 2)), bounds=(0.0, 2.0)), np.ones((1, 2)))

@@ -126,7 +126,9 @@ class Space:
 
     Array arguments must be one-dimensional NumPy arrays of dtype float64 (any strides): a
     list, an integer array or a float32 array raises `TypeError`. Use
-    ``np.asarray(x, dtype=np.float64)``.
+    ``np.asarray(x, dtype=np.float64)``; the error's notes name the parameter and say what was
+    given and how to convert it (``expected a 1-D float64 array, got int64 with shape (3,);
+    use np.asarray(x, dtype=np.float64)``).
     """
 
     def __len__(self) -> int: ...

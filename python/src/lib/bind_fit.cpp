@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "binder.hpp"
+#include "options.hpp"
 #include "quorvel/fit.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/quadrature.hpp"
@@ -15,13 +16,13 @@ namespace quorvel::py {
 
 namespace {
 
-Result<Fit> make_impl(const SpacePtr& kernels, const SpacePtr& model,
-                      const std::string& normalization, const double& smoothing,
-                      const std::string& penalty, const std::uint64_t& order,
-                      const std::optional<double>& weight) {
-    QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+Outcome<Fit> make_impl(const SpacePtr& kernels, const SpacePtr& model,
+                       const std::string& normalization, const double& smoothing,
+                       const std::string& penalty, const std::uint64_t& order,
+                       const std::optional<double>& weight) {
+    QUORVEL_TRY_ASSIGN(const auto norm, normalization_option(normalization));
     QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
-    QUORVEL_TRY_ASSIGN(const auto kind, parse_penalty(penalty));
+    QUORVEL_TRY_ASSIGN(const auto kind, penalty_option(penalty));
     return without_gil(
         [&] { return make_fit(*kernels, *model, norm, smoothing, Penalty{kind, order}, w); });
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "binder.hpp"
+#include "options.hpp"
 #include "quorvel/apodization.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/inner_products.hpp"
@@ -74,13 +75,18 @@ std::optional<std::vector<double>> items(const std::optional<Sequence<double>>& 
     return s->items;
 }
 
-Result<Space> fts_impl(const Array& centers, const Array& max_opd, const double& cutoff,
-                       const std::optional<std::string>& apodization,
-                       const std::optional<Sequence<double>>& cosine_sum,
-                       const std::optional<Sequence<double>>& polynomial) {
-    QUORVEL_TRY_ASSIGN(const auto window,
-                       choose_apodization(apodization, items(cosine_sum), items(polynomial)));
-    return built(fts(centers, max_opd, cutoff, window));
+Outcome<Space> fts_impl(const Array& centers, const Array& max_opd, const double& cutoff,
+                        const std::optional<std::string>& apodization,
+                        const std::optional<Sequence<double>>& cosine_sum,
+                        const std::optional<Sequence<double>>& polynomial) {
+    auto window = choose_apodization(apodization, items(cosine_sum), items(polynomial));
+    if (!window) {
+        // A name alone can only fail by being unknown.
+        const bool name_alone = apodization && !cosine_sum && !polynomial;
+        return std::unexpected(NotedError{std::move(window).error(),
+                                          name_alone ? apodization_note(*apodization) : ""});
+    }
+    return built(fts(centers, max_opd, cutoff, *window));
 }
 
 Result<Space> rectangles_impl(const Array& centers, const Array& widths) {
@@ -92,9 +98,9 @@ Result<Space> triangles_impl(const Array& centers, const Array& hwhm) {
 Result<Space> trapezoids_impl(const Array& centers, const Array& top, const Array& bottom) {
     return built(trapezoids(centers, top, bottom));
 }
-Result<Space> shifted_impl(const Array& shape_x, const Array& shape_y, const Array& centers,
-                           const Array& stretch, const std::string& interp) {
-    QUORVEL_TRY_ASSIGN(const auto how, parse_interpolation(interp));
+Outcome<Space> shifted_impl(const Array& shape_x, const Array& shape_y, const Array& centers,
+                            const Array& stretch, const std::string& interp) {
+    QUORVEL_TRY_ASSIGN(const auto how, interp_option(interp));
     return built(shifted(shape_x, shape_y, centers, stretch, how));
 }
 
@@ -102,9 +108,9 @@ Tables tables(const Array2& a) {
     return Tables{a.rows, a.cols, a.data};
 }
 
-Result<Space> tabulated_impl(const Array& centers, const Array2& x, const Array2& y,
-                             const std::string& interp) {
-    QUORVEL_TRY_ASSIGN(const auto how, parse_interpolation(interp));
+Outcome<Space> tabulated_impl(const Array& centers, const Array2& x, const Array2& y,
+                              const std::string& interp) {
+    QUORVEL_TRY_ASSIGN(const auto how, interp_option(interp));
     return built(tabulated(centers, tables(x), tables(y), how));
 }
 
@@ -114,9 +120,9 @@ Space concatenate_impl(const Sequence<SpacePtr>& spaces) {
 
 // ---- methods -----------------------------------------------------------------------------------
 
-Result<Space> mapped_impl(const Space& self, const std::string& kind, const double& a,
-                          const double& b, const bool& jacobian) {
-    QUORVEL_TRY_ASSIGN(const auto map, parse_map_kind(kind));
+Outcome<Space> mapped_impl(const Space& self, const std::string& kind, const double& a,
+                           const double& b, const bool& jacobian) {
+    QUORVEL_TRY_ASSIGN(const auto map, map_kind_option(kind));
     return built(mapped(self.elements, map, a, b, jacobian));
 }
 Result<Space> take_impl(const Space& self, const Sequence<std::uint64_t>& indices) {

@@ -8,12 +8,14 @@
 //      reference); it returns a core value or a Result<T> that convert.hpp can turn into Python
 //      (SparseMatrix, std::vector<double>, Dense2, Space, double, std::uint64_t, std::pair, ...).
 //      Options parsed at the boundary (option strings, weight) are validated here, after all
-//      arguments were converted. Heavy calls wrap the core call in `without_gil`:
+//      arguments were converted; options.hpp parses option strings into an Outcome<T>, whose
+//      error carries a note with the accepted names. Heavy calls wrap the core call in
+//      `without_gil`:
 //
-//        Result<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
-//                                          const std::string& normalization,
-//                                          const std::optional<double>& weight) {
-//            QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+//        Outcome<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
+//                                           const std::string& normalization,
+//                                           const std::optional<double>& weight) {
+//            QUORVEL_TRY_ASSIGN(const auto norm, normalization_option(normalization));
 //            QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
 //            return without_gil([&] { return measurement_matrix(...); });
 //        }
@@ -179,12 +181,12 @@ template <const Entry& E, Kind K, class Values> constexpr void check_entry() {
     }
 }
 
-bool note_failure(const Signature& sig, std::size_t i);
-
 template <class T> bool convert_one(const Signature& sig, std::size_t i, PyObject* obj, T& out) {
     if (obj == nullptr) return true; // omitted optional parameter keeps its default
+    const ConversionHint hint;
     if (from_python(obj, out)) return true;
-    return note_failure(sig, i);
+    note_conversion_failure(sig.params[i].name, hint.text());
+    return false;
 }
 
 template <class Tuple, std::size_t... I>

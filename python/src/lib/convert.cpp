@@ -11,9 +11,33 @@
 
 namespace quorvel::py {
 
+namespace {
+
+// The hint of a negative count, degree or index, whose OverflowError from the interpreter reads
+// like an internal overflow.
+void hint_negative(PyObject* index) {
+    const Ref text = Ref::steal(PyObject_Str(index));
+    const char* digits = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    if (digits == nullptr) {
+        PyErr_Clear();
+        return;
+    }
+    ConversionHint::record(std::string("{name} must be >= 0, got ") + digits);
+}
+
+} // namespace
+
 bool from_python(PyObject* obj, std::uint64_t& out) {
     const Ref index = Ref::steal(PyNumber_Index(obj));
     if (!index) return false;
+    int overflow = 0;
+    const long long small = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (overflow == 0 && small >= 0) {
+        out = static_cast<std::uint64_t>(small);
+        return true;
+    }
+    if (overflow < 0 || (overflow == 0 && small < 0)) hint_negative(index.get());
+    // The interpreter's own errors: OverflowError for a negative or too large value.
     const unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
     if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
     out = static_cast<std::uint64_t>(v);

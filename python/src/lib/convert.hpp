@@ -20,7 +20,7 @@
 // pending. Space / SpacePtr, std::vector<double> (1-D float64 array), std::vector<std::uint64_t>
 // (1-D int64 array), Dense2 (2-D array), SparseMatrix (the (indptr, indices, data, (rows, cols))
 // tuple), double, integers, bool, std::pair and std::tuple (tuples), List<T> (list), PyObject*
-// (passed through) and Result<T> (raises the core error).
+// (passed through), Result<T> and Outcome<T> (raise the core error, with its note).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -158,7 +158,7 @@ PyObject* to_python(std::vector<std::uint64_t>&& values);
 template <class... T> PyObject* to_python(std::tuple<T...>&& values);
 template <class A, class B> PyObject* to_python(std::pair<A, B>&& p);
 template <class T> PyObject* to_python(List<T>&& list);
-template <class T> PyObject* to_python(Result<T>&& r);
+template <class T, class E> PyObject* to_python(std::expected<T, E>&& r);
 
 namespace detail {
 
@@ -197,7 +197,7 @@ template <class T> PyObject* to_python(List<T>&& list) {
     return out.release();
 }
 
-template <class T> PyObject* to_python(Result<T>&& r) {
+template <class T, class E> PyObject* to_python(std::expected<T, E>&& r) {
     if (!r) {
         raise_core_error(r.error());
         return nullptr;
