@@ -129,6 +129,9 @@ class Space:
     ``np.asarray(x, dtype=np.float64)``; the error's notes name the parameter and say what was
     given and how to convert it (``expected a 1-D float64 array, got int64 with shape (3,);
     use np.asarray(x, dtype=np.float64)``).
+
+    ``repr(space)`` gives the number of elements, their kinds and the hull of their supports,
+    for example ``Space(5 elements: 3 Gaussian, 2 Hat; support [-1.0, 4.0])``.
     """
 
     def __len__(self) -> int: ...

@@ -56,6 +56,11 @@ std::uint64_t n_model(const Fit& self) {
     return self.n_model;
 }
 
+PyObject* repr(PyObject* self) {
+    const Fit& f = instance_value<Fit>(self);
+    return PyUnicode_FromFormat("Fit(n_data=%zu, n_model=%zu)", f.n_data, f.n_model);
+}
+
 constexpr Entry fit_new{
     "Fit", "Fit(kernels, model, normalization, smoothing, penalty, order, weight=None)\n--\n\n"};
 constexpr Entry apply_entry{"Fit",
@@ -74,6 +79,7 @@ PyGetSetDef getset[] = {property_def<Fit, n_data>("n_data"),
 PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<fit_new, make_impl>)},
                        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Fit>)},
                        {Py_tp_doc, const_cast<char*>(fit_new.doc)},
+                       {Py_tp_repr, reinterpret_cast<void*>(repr)},
                        {Py_tp_methods, methods},
                        {Py_tp_getset, getset},
                        {0, nullptr}};

@@ -109,6 +109,11 @@ std::uint64_t n_dst(const Projection& self) {
     return self.n_dst;
 }
 
+PyObject* repr(PyObject* self) {
+    const Projection& p = instance_value<Projection>(self);
+    return PyUnicode_FromFormat("Projection(n_src=%zu, n_dst=%zu)", p.n_src, p.n_dst);
+}
+
 constexpr Entry projection_new{"Projection", "Projection(src, dst, weight=None)\n--\n\n"};
 constexpr Entry apply_entry{
     "Projection",
@@ -127,6 +132,7 @@ PyGetSetDef getset[] = {property_def<Projection, n_src>("n_src"),
 PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<projection_new, make_impl>)},
                        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Projection>)},
                        {Py_tp_doc, const_cast<char*>(projection_new.doc)},
+                       {Py_tp_repr, reinterpret_cast<void*>(repr)},
                        {Py_tp_methods, methods},
                        {Py_tp_getset, getset},
                        {0, nullptr}};
