@@ -1,6 +1,7 @@
 """Fit: the dense operator against normal equations assembled with NumPy, the penalties, and the
 messages of construction and application."""
 
+import gc
 import math
 
 import numpy as np
@@ -237,6 +238,22 @@ def test_docstrings():
     assert Fit.apply_last_axis.__doc__ == (
         "Fits each row of data, shape (k, n_data), returning coefficients (k, n_model).")
     assert Fit.design.__text_signature__ == "($self)"
+
+
+def test_keyword_values_outlive_a_conversion_that_clears_their_dict():
+    k, m = Space.deltas(points(5)), bsplines(0.0, 10.0, 1)
+
+    class ClearsKeywords:
+        def __float__(self):
+            for referrer in gc.get_referrers(self):
+                if isinstance(referrer, dict) and "penalty" in referrer:
+                    referrer.clear()  # drops the only reference to the penalty string
+            return 0.1
+
+    fit = Fit(k, m, **{"normalization": "none", "smoothing": ClearsKeywords(),
+                       "penalty": "".join(["diff", "erence"]), "order": 1})
+    np.testing.assert_array_equal(fit.to_dense(),
+                                  Fit(k, m, "none", 0.1, "difference", 1).to_dense())
 
 
 def test_argument_errors_name_the_parameter():

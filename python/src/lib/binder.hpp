@@ -198,12 +198,18 @@ template <class Values, class... Args>
 bool bind_and_convert(const Signature& sig, Values& values, Args... args) {
     PyObject* bound[max_parameters] = {};
     if (!bind_arguments(sig, args..., bound)) return false;
-    // Conversions run Python code (__index__, __float__, __iter__, ...), which must not be able to
-    // free an argument not yet converted, as clearing a keyword dict could: hold each one.
-    Ref held[max_parameters];
-    for (std::size_t i = 0; i < sig.count; ++i)
-        held[i] = Ref::borrow(bound[i]);
-    return convert_all(sig, bound, values, std::make_index_sequence<std::tuple_size_v<Values>>{});
+    constexpr auto all = std::make_index_sequence<std::tuple_size_v<Values>>{};
+    // Conversions run Python code (__index__, __float__, __iter__, ...). Fast-call arguments stay
+    // owned by the caller for the whole call, but the keyword dict of a class construction can be
+    // reached from such code (the garbage collector lists it) and cleared: hold its values.
+    if constexpr (sizeof...(Args) == 2) {
+        Ref held[max_parameters];
+        for (std::size_t i = 0; i < sig.count; ++i)
+            held[i] = Ref::borrow(bound[i]);
+        return convert_all(sig, bound, values, all);
+    } else {
+        return convert_all(sig, bound, values, all);
+    }
 }
 
 template <class F> constexpr PyCFunction as_cfunction(F f) {
