@@ -181,9 +181,11 @@ template <const Entry& E, Kind K, class Values> constexpr void check_entry() {
     }
 }
 
-template <class T> bool convert_one(const Signature& sig, std::size_t i, PyObject* obj, T& out) {
+// `hint` collects the hint of the failing conversion: the first failure ends the call.
+template <class T>
+bool convert_one(const Signature& sig, const ConversionHint& hint, std::size_t i, PyObject* obj,
+                 T& out) {
     if (obj == nullptr) return true; // omitted optional parameter keeps its default
-    const ConversionHint hint;
     if (from_python(obj, out)) return true;
     note_conversion_failure(sig.params[i].name, hint.text());
     return false;
@@ -191,7 +193,8 @@ template <class T> bool convert_one(const Signature& sig, std::size_t i, PyObjec
 
 template <class Tuple, std::size_t... I>
 bool convert_all(const Signature& sig, PyObject** bound, Tuple& values, std::index_sequence<I...>) {
-    return (convert_one(sig, I, bound[I], std::get<I>(values)) && ...);
+    const ConversionHint hint;
+    return (convert_one(sig, hint, I, bound[I], std::get<I>(values)) && ...);
 }
 
 template <class Values, class... Args>

@@ -50,10 +50,10 @@ void add_note_to_pending(const char* note);
 void note_conversion_failure(std::string_view name, std::string_view hint);
 
 // The explanation of a failed conversion in terms of the usual mistake behind it ("expected a
-// 1-D float64 array, got int64 with shape (3,); use ..."). The binder opens one around each
-// argument's conversion; the converter that fails records its hint into the innermost one, so a
-// conversion that calls back into the module (through __float__, say) cannot leave its hint to
-// the outer call. Lives on the stack of a call, with the interpreter lock held.
+// 1-D float64 array, got int64 with shape (3,); use ..."). The binder opens one around the
+// conversion of a call's arguments; the converter that fails records its hint into the innermost
+// one, so a conversion that calls back into the module (through __float__, say) cannot leave its
+// hint to the outer call. Lives on the stack of a call, with the interpreter lock held.
 class ConversionHint {
   public:
     ConversionHint() noexcept;
