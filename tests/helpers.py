@@ -210,11 +210,12 @@ def type_error_message(f, *args, **kwargs):
     return str(info.value)
 
 
-def raises_with_note(exc, name, f, *args, **kwargs):
-    """The message of the `exc` that f raises, which must carry the note naming the argument."""
+def raises_with_note(exc, name, f, *args, hint=None, **kwargs):
+    """The message of the `exc` that f raises, which must carry the note naming the argument,
+    followed by the note `hint` when one is given."""
     with pytest.raises(exc) as info:
         f(*args, **kwargs)
-    assert info.value.__notes__ == [f"while processing '{name}'"]
+    assert info.value.__notes__ == [f"while processing '{name}'"] + ([hint] if hint else [])
     return str(info.value)
 
 

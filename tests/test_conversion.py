@@ -18,30 +18,44 @@ def hats():
 # ---- 1-D arrays ---------------------------------------------------------------------------------
 
 
+EXPECTED = "expected a 1-D float64 array, got "
+AS_FLOAT64 = "; use np.asarray(x, dtype=np.float64)"
+NOT_ARRAY = "'ndarray' object is not an instance of 'ndarray'"
+
+
 @pytest.mark.parametrize(
-    "value, message",
+    "value, message, hint",
     [
-        ([0.0, 1.0], "'list' object is not an instance of 'ndarray'"),
-        ((0.0, 1.0), "'tuple' object is not an instance of 'ndarray'"),
-        (1.0, "'float' object is not an instance of 'ndarray'"),
-        (None, "'None' is not an instance of 'ndarray'"),
-        ("01", "'str' object is not an instance of 'ndarray'"),
-        (np.array([0, 1]), "'ndarray' object is not an instance of 'ndarray'"),
-        (np.array([0.0, 1.0], dtype=np.float32), "'ndarray' object is not an instance of 'ndarray'"),
-        (np.array([0.0, 1.0], dtype=">f8"), "'ndarray' object is not an instance of 'ndarray'"),
-        (np.zeros((2, 2)), "'ndarray' object is not an instance of 'ndarray'"),
-        (np.array(1.0), "'ndarray' object is not an instance of 'ndarray'"),
-        (np.array([1.0, None], dtype=object), "'ndarray' object is not an instance of 'ndarray'"),
-        (np.float64(1.0), "'float64' object is not an instance of 'ndarray'"),
+        ([0.0, 1.0], "'list' object is not an instance of 'ndarray'", EXPECTED + "a list" + AS_FLOAT64),
+        ((0.0, 1.0), "'tuple' object is not an instance of 'ndarray'", EXPECTED + "a tuple" + AS_FLOAT64),
+        (1.0, "'float' object is not an instance of 'ndarray'",
+         EXPECTED + "a single number (float); for n equal values use np.full(n, x)"),
+        (None, "'None' is not an instance of 'ndarray'", None),
+        ("01", "'str' object is not an instance of 'ndarray'", None),
+        (np.array([0, 1]), NOT_ARRAY, EXPECTED + "int64 with shape (2,)" + AS_FLOAT64),
+        (np.array([0.0, 1.0], dtype=np.float32), NOT_ARRAY,
+         EXPECTED + "float32 with shape (2,)" + AS_FLOAT64),
+        (np.array([0.0, 1.0], dtype=">f8"), NOT_ARRAY,
+         EXPECTED + "big-endian float64 (>f8) with shape (2,)" + AS_FLOAT64),
+        (np.zeros((2, 2)), NOT_ARRAY,
+         EXPECTED + "float64 with shape (2, 2); pass a 1-D array, e.g. np.ravel(x)"),
+        (np.array(1.0), NOT_ARRAY, EXPECTED + "float64 with shape (); pass a 1-D array, e.g. np.ravel(x)"),
+        (np.array([1.0, None], dtype=object), NOT_ARRAY, EXPECTED + "object with shape (2,)" + AS_FLOAT64),
+        (np.float64(1.0), "'float64' object is not an instance of 'ndarray'",
+         EXPECTED + "a single number (numpy.float64); for n equal values use np.full(n, x)"),
     ],
 )
-def test_one_dimensional_array_rejections(value, message):
-    assert raises_with_note(TypeError, "x", S.deltas, value) == message
+def test_one_dimensional_array_rejections(value, message, hint):
+    assert raises_with_note(TypeError, "x", S.deltas, value, hint=hint) == message
+    if hint is not None and "np.asarray" in hint and np.asarray(value).dtype != object:  # it works
+        np.testing.assert_array_equal(S.deltas(np.asarray(value, dtype=np.float64)).centers(),
+                                      np.asarray(value, dtype=np.float64))
 
 
 def test_failure_names_the_failing_argument():
     c = np.array([0.0, 1.0])
-    assert raises_with_note(TypeError, "sigma", S.gaussians, c, [1.0, 1.0], 3.0)
+    assert raises_with_note(TypeError, "sigma", S.gaussians, c, [1.0, 1.0], 3.0,
+                            hint=EXPECTED + "a list; use np.asarray(sigma, dtype=np.float64)")
     assert raises_with_note(TypeError, "cutoff", S.gaussians, c, c, "3")
     assert raises_with_note(TypeError, "centers", S.gaussians, None, None, None)
 
@@ -112,7 +126,8 @@ def test_non_negative_integer_accepts_index_objects(degree):
      ("2", TypeError), (None, TypeError), (np.float64(2.0), TypeError)],
 )
 def test_non_negative_integer_rejections(degree, exc):
-    raises_with_note(exc, "degree", S.bsplines, KNOTS, degree)
+    hint = f"degree must be >= 0, got {degree}" if degree == -1 else None
+    raises_with_note(exc, "degree", S.bsplines, KNOTS, degree, hint=hint)
 
 
 class FloatLike:
@@ -203,7 +218,8 @@ def test_take_accepts_integer_arrays_and_sequences():
     ],
 )
 def test_sequence_rejections(indices, exc, message):
-    text = raises_with_note(exc, "indices", hats().take, indices)
+    hint = "indices must be >= 0, got -1" if isinstance(indices, list) and indices == [-1] else None
+    text = raises_with_note(exc, "indices", hats().take, indices, hint=hint)
     if message is not None:
         assert text == message
 
@@ -226,6 +242,65 @@ def test_sequence_of_reals():
         "Can't extract `str` to `Vec`"
     )
     raises_with_note(TypeError, "cosine_sum", S.fts, c, c, 4.0, None, ["a"])
+
+
+class ClaimsLength(list):
+    """A list that reports `length` items, whatever it holds."""
+
+    def __init__(self, items, length):
+        super().__init__(items)
+        self.length = length
+
+    def __len__(self):
+        return self.length
+
+
+HUGE = 2**62
+C1 = np.array([0.0])
+DIMS = [("matern32", 1.0, None, None)]
+
+
+@pytest.mark.parametrize(
+    "name, call",
+    [
+        ("indices", lambda: hats().take(range(HUGE))),
+        ("indices", lambda: hats().take(ClaimsLength([0], HUGE))),
+        ("spaces", lambda: S.concatenate(range(HUGE))),
+        ("cosine_sum", lambda: S.fts(C1, C1 + 1.0, 3.0, None, range(HUGE))),
+        ("polynomial", lambda: S.fts(C1, C1 + 1.0, 3.0, polynomial=ClaimsLength([1.0], HUGE))),
+        ("dims", lambda: q.covariance_diagonal(1.0, range(HUGE), [hats()], [None])),
+        ("a", lambda: q.covariance_diagonal(1.0, DIMS, range(HUGE), [None])),
+        ("wa", lambda: q.covariance_diagonal(1.0, DIMS, [hats()], range(HUGE))),
+        ("wb", lambda: q.covariance_matrix(1.0, DIMS, [hats()], [None], [hats()], range(HUGE))),
+    ],
+)
+def test_length_beyond_memory_is_a_memory_error(name, call):
+    with pytest.raises(MemoryError) as info:
+        call()
+    assert info.value.args == (f"the sequence reports {HUGE} items, more than memory can hold",)
+    assert info.value.__notes__ == [f"while processing '{name}'"]
+
+
+def test_reported_length_does_not_decide_the_items():
+    for length in (0, 1, 10**6):
+        np.testing.assert_array_equal(hats().take(ClaimsLength([3, 0], length)).centers(), [2.0, 0.0])
+
+
+@pytest.mark.parametrize(
+    "name, value, call",
+    [
+        ("degree", -1, lambda v: S.bsplines(KNOTS, v)),
+        ("degree", np.int64(-3), lambda v: S.bsplines_clamped(KNOTS, v)),
+        ("n", -2, lambda v: S.harmonics(v, 1.0, 0.0)),
+        ("order", -(10**30), lambda v: hats().derivative(v)),
+        ("order", -1, lambda v: q.Fit(hats(), hats(), "none", 0.1, "difference", v)),
+        ("indices", -4, lambda v: hats().take([0, v])),
+    ],
+)
+def test_negative_count_keeps_its_overflow_error_and_says_why(name, value, call):
+    with pytest.raises(OverflowError) as info:
+        call(value)
+    assert info.value.__notes__ == [f"while processing '{name}'", f"{name} must be >= 0, got {int(value)}"]
 
 
 # ---- weight -------------------------------------------------------------------------------------
@@ -310,9 +385,10 @@ def test_two_dimensional_in_place_rules():
     f = np.arange(12.0).reshape(3, 4)
     np.testing.assert_allclose(p.apply_last_axis(f), f, rtol=1e-13)
     np.testing.assert_allclose(p.apply_last_axis(np.asfortranarray(f)), f, rtol=1e-13)
-    assert raises_with_note(TypeError, "f", p.apply_last_axis, np.arange(24.0).reshape(3, 8)[:, ::2]) == (
+    assert raises_with_note(TypeError, "f", p.apply_last_axis, np.arange(24.0).reshape(3, 8)[:, ::2],
+                            hint="use np.ascontiguousarray(f)") == (
         "The given array is not contiguous or is misaligned."
     )
-    assert raises_with_note(TypeError, "f", p.apply_last_axis, f.ravel()) == (
-        "'ndarray' object is not an instance of 'ndarray'"
-    )
+    assert raises_with_note(TypeError, "f", p.apply_last_axis, f.ravel(), hint=(
+        "expected a 2-D float64 array, got float64 with shape (12,); "
+        "for a single row use np.atleast_2d(f)")) == "'ndarray' object is not an instance of 'ndarray'"

@@ -1,6 +1,7 @@
 """Fit: the dense operator against normal equations assembled with NumPy, the penalties, and the
 messages of construction and application."""
 
+import gc
 import math
 
 import numpy as np
@@ -225,7 +226,8 @@ def test_data_shape_and_layout_errors():
     assert value_error_message(fit.apply_last_axis, np.zeros((2, 3))) == (
         "data has 3 values along the transformed axis, expected 5"
     )
-    assert raises_with_note(TypeError, "data", fit.apply_last_axis, np.zeros((2, 10))[:, ::2]) == (
+    assert raises_with_note(TypeError, "data", fit.apply_last_axis, np.zeros((2, 10))[:, ::2],
+                            hint="use np.ascontiguousarray(data)") == (
         "The given array is not contiguous or is misaligned."
     )
 
@@ -238,10 +240,27 @@ def test_docstrings():
     assert Fit.design.__text_signature__ == "($self)"
 
 
+def test_keyword_values_outlive_a_conversion_that_clears_their_dict():
+    k, m = Space.deltas(points(5)), bsplines(0.0, 10.0, 1)
+
+    class ClearsKeywords:
+        def __float__(self):
+            for referrer in gc.get_referrers(self):
+                if isinstance(referrer, dict) and "penalty" in referrer:
+                    referrer.clear()  # drops the only reference to the penalty string
+            return 0.1
+
+    fit = Fit(k, m, **{"normalization": "none", "smoothing": ClearsKeywords(),
+                       "penalty": "".join(["diff", "erence"]), "order": 1})
+    np.testing.assert_array_equal(fit.to_dense(),
+                                  Fit(k, m, "none", 0.1, "difference", 1).to_dense())
+
+
 def test_argument_errors_name_the_parameter():
     k = Space.deltas(points(5))
     m = bsplines(0.0, 10.0, 1)
-    raises_with_note(OverflowError, "order", Fit, k, m, "none", 0.1, "difference", -1)
+    raises_with_note(OverflowError, "order", Fit, k, m, "none", 0.1, "difference", -1,
+                     hint="order must be >= 0, got -1")
     raises_with_note(TypeError, "smoothing", Fit, k, m, "none", "0.1", "difference", 1)
     assert type_error_message(Fit, k, m, "none", 0.1, "difference") == (
         "Fit.__new__() missing 1 required positional argument: 'order'"

@@ -250,8 +250,12 @@ def test_order_of_boundary_checks():
         q.measure_derivative(k, b, "None", "Sigma", 0.0)
     with pytest.raises(ValueError, match="^bad cosine weight scale 0$"):
         q.measure_derivative(k, b, "none", "Sigma", 0.0)
-    with pytest.raises(ValueError, match='^unknown parameter "Sigma"$'):
+    with pytest.raises(ValueError) as info:
         q.measure_derivative(k, b, "none", "Sigma", 1.0)
+    assert info.value.args == ('unknown parameter "Sigma"',)
+    assert info.value.__notes__ == [
+        "accepted values of parameter: 'center', 'scale', 'sigma', 'gamma', 'eta', 'power', "
+        "'asymmetry', 'half_width'; did you mean 'sigma'? names are matched exactly"]
     # The kernel checks come last.
     with pytest.raises(ValueError, match="^bad cosine weight scale NaN$"):
         q.measure_derivative(k, b, "none", "sigma", float("nan"))

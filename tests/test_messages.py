@@ -31,3 +31,89 @@ def test_weight_message(weight):
     assert value_error_message(quorvel.inner_products, a, a, weight=weight) == (
         "bad cosine weight scale " + positional(weight)
     )
+
+
+# ---- notes on unknown option strings ------------------------------------------------------------
+
+S = quorvel.Space
+H = S.hats(np.array([0.0, 1.0, 2.0]))
+G = S.gaussians(np.array([0.5, 1.5]), np.array([0.2, 0.2]), 4.0)
+X, ONE = np.array([0.0, 1.0]), np.array([1.0])
+NAMES = {
+    "normalization": ["integral", "rowsum", "none"],
+    "parameter": ["center", "scale", "sigma", "gamma", "eta", "power", "asymmetry", "half_width"],
+    "penalty": ["derivative", "difference"],
+    "interp": ["linear", "pchip"],
+    "kind": ["reciprocal", "affine"],
+    "apodization": ["none", "boxcar", "hann", "hanning", "hamming", "happ_genzel", "blackman",
+                    "blackman_harris", "triangle", "norton_beer_weak", "norton_beer_medium",
+                    "norton_beer_strong"],
+    "family": ["squared_exponential", "gaussian", "exponential", "matern12", "matern32",
+               "matern52"],
+}
+CALLS = {
+    "normalization": lambda v: quorvel.measure(G, H, v),
+    "parameter": lambda v: quorvel.measure_derivative(G, H, "none", v),
+    "penalty": lambda v: quorvel.Fit(G, H, "none", 0.1, v, 1),
+    "interp": lambda v: S.shifted(X, ONE + X, X, ONE, v),
+    "kind": lambda v: S.boxes(ONE + X).mapped(v, 1.0, 2.0, False),
+    "apodization": lambda v: S.fts(X, ONE + X, 3.0, v),
+    "family": lambda v: quorvel.covariance_diagonal(1.0, [(v, 1.0, None, None)], [H], [None]),
+}
+
+
+def accepted(option, near=None):
+    heading = "accepted covariance families" if option == "family" else f"accepted values of {option}"
+    note = heading + ": " + ", ".join(f"'{n}'" for n in NAMES[option])
+    return note + (f"; did you mean '{near}'? names are matched exactly" if near else "")
+
+
+@pytest.mark.parametrize(
+    "option, given, message, near",
+    [
+        ("normalization", "Integral",
+         "normalization must be 'integral', 'rowsum' or 'none', got \"Integral\"", "integral"),
+        ("normalization", "sum", "normalization must be 'integral', 'rowsum' or 'none', got \"sum\"",
+         None),
+        ("parameter", "Half-Width", 'unknown parameter "Half-Width"', "half_width"),
+        ("parameter", "width", 'unknown parameter "width"', None),
+        ("penalty", " difference", "penalty must be 'derivative' or 'difference', got \" difference\"",
+         "difference"),
+        ("interp", "cubic", "interpolation must be 'linear' or 'pchip', got \"cubic\"", None),
+        ("interp", "PCHIP", "interpolation must be 'linear' or 'pchip', got \"PCHIP\"", "pchip"),
+        ("kind", "Affine", "map kind must be 'reciprocal' or 'affine', got \"Affine\"", "affine"),
+        ("apodization", "Blackman-Harris", 'unknown apodization "Blackman-Harris"', "blackman_harris"),
+        ("apodization", "kaiser", 'unknown apodization "kaiser"', None),
+        ("family", "rbf", 'unknown covariance family "rbf"', None),
+        ("family", "Matern32", 'unknown covariance family "Matern32"', "matern32"),
+    ],
+)
+def test_unknown_option_lists_the_accepted_names(option, given, message, near):
+    with pytest.raises(ValueError) as info:
+        CALLS[option](given)
+    assert info.value.args == (message,)
+    assert info.value.__notes__ == [accepted(option, near)]
+
+
+@pytest.mark.parametrize("option", NAMES)
+def test_every_listed_name_is_accepted(option):
+    for name in NAMES[option]:
+        try:
+            CALLS[option](name)
+        except ValueError as error:  # a check after the option, such as a kind without the parameter
+            assert "unknown" not in str(error) and " must be '" not in str(error)
+            assert getattr(error, "__notes__", None) is None
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: S.fts(X, ONE + X, 3.0, "hann", [1.0]),  # the name is known: no list
+        lambda: quorvel.covariance_diagonal(1.0, [("matern32", -1.0, None, None)], [H], [None]),
+        lambda: quorvel.measure_derivative(G, H, "none", "gamma"),
+    ],
+)
+def test_other_value_errors_have_no_note(call):
+    with pytest.raises(ValueError) as info:
+        call()
+    assert getattr(info.value, "__notes__", None) is None

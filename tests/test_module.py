@@ -298,3 +298,25 @@ def test_numpy_is_imported_only_by_the_first_array_conversion():
         "assert 'numpy' in sys.modules\n"
     )
     run_python(code)
+
+
+def test_reprs_give_sizes_kinds_and_support():
+    S = q.Space
+    hats = S.hats(np.array([0.0, 0.5, 2.0]))
+    gauss = S.gaussians(np.array([1.0, 3.0]), np.array([0.5, 0.25]), 4.0)
+    boxes = S.boxes(np.array([1.0, 2.0, 4.0])).mapped("affine", 1.0, 0.5, False)
+    assert repr(S.deltas(np.array([]))) == "Space(0 elements)"
+    assert repr(S.deltas(np.array([0.25]))) == "Space(1 element: 1 Delta; support [0.25, 0.25])"
+    assert repr(hats) == "Space(3 elements: 3 Hat; support [0.0, 2.0])"
+    mixed = S.concatenate([gauss, hats, boxes, gauss])
+    lo, hi = float(min(mixed.lower())), float(max(mixed.upper()))
+    assert repr(mixed) == (
+        f"Space(9 elements: 4 Gaussian, 3 Hat, 2 Mapped(affine, Box); support [{lo!r}, {hi!r}])")
+    many = S.concatenate([hats, gauss, boxes, S.deltas(np.array([0.5])), S.boxes(np.array([0.0, 1.0])),
+                          S.bsplines(np.linspace(0.0, 1.0, 5), 1), S.lorentzians(np.array([0.5]), np.array([0.1]), 3.0)])
+    assert repr(many) == ("Space(13 elements: 3 Hat, 2 Gaussian, 2 Mapped(affine, Box), 1 Delta, "
+                          "1 Box, and 2 other kinds; support [-1.0, 4.0])")
+    p = q.Projection(hats, gauss)
+    assert repr(p) == "Projection(n_src=3, n_dst=2)"
+    fit = q.Fit(S.deltas(np.linspace(0.0, 2.0, 7)), hats, "none", 0.1, "difference", 1)
+    assert repr(fit) == "Fit(n_data=7, n_model=3)"

@@ -1,7 +1,9 @@
 """Projection: dense references from inner products, bounded rows certified by the optimality
 conditions of their quadratic program, and the messages of the constructor and apply_last_axis."""
 
+import itertools
 import math
+import threading
 
 import numpy as np
 import pytest
@@ -296,9 +298,75 @@ def test_shape_is_checked_before_bounds(small):
     [np.zeros((2, 8))[:, ::2], np.zeros((8, 4))[::2], np.zeros((3, 4, 2))[:, :, 0]],
 )
 def test_non_contiguous_input_is_rejected(small, f):
-    assert raises_with_note(TypeError, "f", small.apply_last_axis, f) == (
+    assert raises_with_note(TypeError, "f", small.apply_last_axis, f,
+                            hint="use np.ascontiguousarray(f)") == (
         "The given array is not contiguous or is misaligned."
     )
+
+
+class ChangesF:
+    """A bound whose conversion changes the array being projected: resizes it (freeing its
+    buffer) or gives it a new buffer through __setstate__."""
+
+    def __init__(self, f, change, value):
+        self.f, self.change, self.value = f, change, value
+
+    def __float__(self):
+        self.change(self.f)
+        return self.value
+
+
+def resized(shape):
+    def change(f):
+        f.resize(shape, refcheck=False)
+        f[...] = np.arange(f.size, dtype=float).reshape(shape) % 7.0
+    return change
+
+
+def replaced(f):
+    f.__setstate__(np.full((3, 4), 2.5).__reduce__()[2])
+
+
+@pytest.mark.parametrize("change", [resized((500, 4)), resized((1, 4)), replaced])
+def test_f_is_read_as_it_is_after_the_bounds_are_converted(small, change):
+    f = np.ones((2, 4))
+    got = small.apply_last_axis(f, (ChangesF(f, change, -1.0), 9.0))
+    np.testing.assert_array_equal(got, small.apply_last_axis(f.copy(), (-1.0, 9.0)))
+    assert got.shape == (f.shape[0], small.n_dst)
+
+
+def test_f_changed_to_a_wrong_shape_while_the_bounds_are_converted(small):
+    f = np.ones((2, 4))
+    assert value_error_message(small.apply_last_axis, f, (0.0, ChangesF(f, resized((3, 7)), 1.0))) == (
+        "f has 7 values along the transformed axis, expected 4"
+    )
+
+
+def test_f_cannot_be_resized_while_a_call_reads_it():
+    p = Projection(bsplines(0.0, 1.0, 300), boxes(0.0, 1.0, 50))
+    f = np.ones((400, p.n_src))
+    refused, stop = [], threading.Event()
+
+    def resize_repeatedly():
+        for rows in itertools.cycle([400, 800]):
+            if stop.is_set():
+                return
+            try:
+                f.resize((rows, p.n_src), refcheck=False)
+            except ValueError as error:  # NumPy refuses while the call holds the array
+                refused.append(str(error))
+
+    thread = threading.Thread(target=resize_repeatedly)
+    thread.start()
+    try:
+        for _ in range(200):
+            assert p.apply_last_axis(f, (0.0, 1.0)).shape[1] == p.n_dst
+            if refused:
+                break
+    finally:
+        stop.set()
+        thread.join()
+    assert refused and refused[0].startswith("cannot resize an array that references or is referenced")
 
 
 @pytest.mark.parametrize("weight, shown", [(0.0, "0"), (-0.0, "-0"), (math.inf, "inf"), (math.nan, "NaN")])
@@ -327,6 +395,7 @@ def test_argument_errors_name_the_parameter():
     assert raises_with_note(TypeError, "dst", Projection, s, "dst") == (
         "'str' object is not an instance of 'Space'"
     )
-    raises_with_note(TypeError, "f", Projection(s, s).apply_last_axis, [[0.0, 1.0]])
+    raises_with_note(TypeError, "f", Projection(s, s).apply_last_axis, [[0.0, 1.0]],
+                     hint="expected a 2-D float64 array, got a list; use np.asarray(f, dtype=np.float64)")
     p = Projection(src=s, dst=s, weight=None)
     np.testing.assert_allclose(p.apply_last_axis(f=np.ones((1, 2)), bounds=(0.0, 2.0)), np.ones((1, 2)))

@@ -359,9 +359,13 @@ def test_tabulated_order_per_element():
 
 def test_tabulated_conversion_names_the_argument():
     raises_with_note(TypeError, "x", Space.tabulated, arr(0.0), arr(0.0, 1.0),
-                     np.array([[1.0, 1.0]]), "linear")
+                     np.array([[1.0, 1.0]]), "linear", hint=(
+                         "expected a 2-D float64 array, got float64 with shape (2,); "
+                         "for a single row use np.atleast_2d(x)"))
     raises_with_note(TypeError, "y", Space.tabulated, arr(0.0), np.array([[0.0, 1.0]]),
-                     np.array([[1, 1]]), "linear")
+                     np.array([[1, 1]]), "linear", hint=(
+                         "expected a 2-D float64 array, got int64 with shape (1, 2); "
+                         "use np.asarray(y, dtype=np.float64)"))
     raises_with_note(TypeError, "interp", Space.shifted, arr(0.0, 1.0), arr(1.0, 1.0), arr(0.0),
                      arr(1.0), None)
 

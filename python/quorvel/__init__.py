@@ -32,8 +32,9 @@ Line shapes are unit-peak and truncated to a closed support set by their ``cutof
 renormalised. Supports are closed, but the pieces of piecewise polynomials are half-open, so a
 point at the right end of the last piece gets 0 (see `Space`).
 
-Invalid arguments raise `TypeError` (with a note naming the parameter), `OverflowError` for a
-negative count or degree, and `ValueError` with a precise message; a singular linear system
+Invalid arguments raise `TypeError` (with a note naming the parameter and one saying how to
+convert what was given), `OverflowError` for a negative count or degree, and `ValueError` with
+a precise message (an unknown option string gets a note listing the accepted names); a singular linear system
 raises `SingularError`, a subclass of `ValueError`.
 
 The heavy calls release the GIL and compute rows in parallel on one OpenMP worker pool (its

@@ -131,7 +131,12 @@ class Space:
 
     Array arguments must be one-dimensional NumPy arrays of dtype float64 (any strides): a
     list, an integer array or a float32 array raises `TypeError`. Use
-    ``np.asarray(x, dtype=np.float64)``.
+    ``np.asarray(x, dtype=np.float64)``; the error's notes name the parameter and say what was
+    given and how to convert it (``expected a 1-D float64 array, got int64 with shape (3,);
+    use np.asarray(x, dtype=np.float64)``).
+
+    ``repr(space)`` gives the number of elements, their kinds and the hull of their supports,
+    for example ``Space(5 elements: 3 Gaussian, 2 Hat; support [-1.0, 4.0])``.
     """
 
     def __len__(self) -> int: ...

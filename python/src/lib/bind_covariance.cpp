@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "binder.hpp"
+#include "options.hpp"
 #include "quorvel/covariance.hpp"
 #include "quorvel/quadrature.hpp"
 #include "registry.hpp"
@@ -67,12 +68,15 @@ bool from_python(PyObject* obj, WeightItem& out) {
 
 using Weights = Sequence<WeightItem>;
 
-Result<std::vector<CovarianceDimension>> parse_dims(const Sequence<DimsItem>& dims) {
+Outcome<std::vector<CovarianceDimension>> parse_dims(const Sequence<DimsItem>& dims) {
     std::vector<CovarianceDimension> out;
     out.reserve(dims.items.size());
     for (const DimsItem& item : dims.items) {
-        QUORVEL_TRY_ASSIGN(auto dim, parse_dimension(item.entry));
-        out.push_back(std::move(dim));
+        auto dim = parse_dimension(item.entry);
+        if (!dim)
+            return std::unexpected(
+                NotedError{std::move(dim).error(), covariance_family_note(item.entry.family)});
+        out.push_back(*std::move(dim));
     }
     return out;
 }
@@ -86,10 +90,10 @@ Status side_weights(const Weights& given, std::vector<CosineWeight>& out) {
     return {};
 }
 
-Result<Dense2> covariance_matrix_impl(const double& variance, const Sequence<DimsItem>& dims,
-                                      const Sequence<SpacePtr>& a, const Weights& wa,
-                                      const Sequence<SpacePtr>& b, const Weights& wb,
-                                      const bool& symmetric) {
+Outcome<Dense2> covariance_matrix_impl(const double& variance, const Sequence<DimsItem>& dims,
+                                       const Sequence<SpacePtr>& a, const Weights& wa,
+                                       const Sequence<SpacePtr>& b, const Weights& wb,
+                                       const bool& symmetric) {
     QUORVEL_TRY(check_variance(variance));
     QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
     AtomSide side_a{a.items, {}}, side_b{b.items, {}};
@@ -101,10 +105,10 @@ Result<Dense2> covariance_matrix_impl(const double& variance, const Sequence<Dim
     return Dense2{k.rows, k.cols, std::move(k.data)};
 }
 
-Result<std::vector<double>> covariance_diagonal_impl(const double& variance,
-                                                     const Sequence<DimsItem>& dims,
-                                                     const Sequence<SpacePtr>& a,
-                                                     const Weights& wa) {
+Outcome<std::vector<double>> covariance_diagonal_impl(const double& variance,
+                                                      const Sequence<DimsItem>& dims,
+                                                      const Sequence<SpacePtr>& a,
+                                                      const Weights& wa) {
     QUORVEL_TRY(check_variance(variance));
     QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
     AtomSide side{a.items, {}};
@@ -115,10 +119,10 @@ Result<std::vector<double>> covariance_diagonal_impl(const double& variance,
 // K, then L as a list of arrays, then T as a list (per dimension) of lists of arrays.
 using LengthDerivativeArrays = std::tuple<Dense2, List<Dense2>, List<List<Dense2>>>;
 
-Result<LengthDerivativeArrays> covariance_length_derivatives_impl(const double& variance,
-                                                                  const Sequence<DimsItem>& dims,
-                                                                  const Sequence<SpacePtr>& a,
-                                                                  const Weights& wa) {
+Outcome<LengthDerivativeArrays> covariance_length_derivatives_impl(const double& variance,
+                                                                   const Sequence<DimsItem>& dims,
+                                                                   const Sequence<SpacePtr>& a,
+                                                                   const Weights& wa) {
     QUORVEL_TRY(check_variance(variance));
     QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
     AtomSide side{a.items, {}};

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "binder.hpp"
+#include "options.hpp"
 #include "pickle.hpp"
 #include "quorvel/fit.hpp"
 #include "quorvel/measure.hpp"
@@ -16,27 +17,29 @@ namespace quorvel::py {
 
 namespace {
 
-Result<Fit> make_impl(const SpacePtr& kernels, const SpacePtr& model,
-                      const std::string& normalization, const double& smoothing,
-                      const std::string& penalty, const std::uint64_t& order,
-                      const std::optional<double>& weight) {
-    QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+Outcome<Fit> make_impl(const SpacePtr& kernels, const SpacePtr& model,
+                       const std::string& normalization, const double& smoothing,
+                       const std::string& penalty, const std::uint64_t& order,
+                       const std::optional<double>& weight) {
+    QUORVEL_TRY_ASSIGN(const auto norm, normalization_option(normalization));
     QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
-    QUORVEL_TRY_ASSIGN(const auto kind, parse_penalty(penalty));
+    QUORVEL_TRY_ASSIGN(const auto kind, penalty_option(penalty));
     const FitInputs inputs{kernels, model, norm, smoothing, Penalty{kind, order}, w};
     return without_gil([&] { return make_fit(inputs); });
 }
 
 PyObject* apply_impl(const Fit& self, const ArrayView2& data) {
-    if (data.view.cols != self.n_data) {
-        PyErr_SetString(PyExc_ValueError, ("data has " + std::to_string(data.view.cols) +
+    PinnedView pinned;
+    if (!pin_view(data, "data", pinned)) return nullptr;
+    if (pinned.view.cols != self.n_data) {
+        PyErr_SetString(PyExc_ValueError, ("data has " + std::to_string(pinned.view.cols) +
                                            " values along the transformed axis, expected " +
                                            std::to_string(self.n_data))
                                               .c_str());
         return nullptr;
     }
-    auto u = without_gil([&] { return self.apply_last_axis(data.view); });
-    return to_python(Dense2{data.view.rows, self.n_model, std::move(u)});
+    auto u = without_gil([&] { return self.apply_last_axis(pinned.view); });
+    return to_python(Dense2{pinned.view.rows, self.n_model, std::move(u)});
 }
 
 Dense2 to_dense_impl(const Fit& self) {
@@ -52,6 +55,11 @@ std::uint64_t n_data(const Fit& self) {
 }
 std::uint64_t n_model(const Fit& self) {
     return self.n_model;
+}
+
+PyObject* repr(PyObject* self) {
+    const Fit& f = instance_value<Fit>(self);
+    return PyUnicode_FromFormat("Fit(n_data=%zu, n_model=%zu)", f.n_data, f.n_model);
 }
 
 constexpr Entry fit_new{
@@ -75,6 +83,7 @@ PyGetSetDef getset[] = {property_def<Fit, n_data>("n_data"),
 PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<fit_new, make_impl>)},
                        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Fit>)},
                        {Py_tp_doc, const_cast<char*>(fit_new.doc)},
+                       {Py_tp_repr, reinterpret_cast<void*>(repr)},
                        {Py_tp_methods, methods},
                        {Py_tp_getset, getset},
                        {0, nullptr}};

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "binder.hpp"
+#include "options.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/quadrature.hpp"
 #include "registry.hpp"
@@ -12,21 +13,21 @@ namespace quorvel::py {
 
 namespace {
 
-Result<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
-                                  const std::string& normalization,
-                                  const std::optional<double>& weight) {
-    QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+Outcome<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
+                                   const std::string& normalization,
+                                   const std::optional<double>& weight) {
+    QUORVEL_TRY_ASSIGN(const auto norm, normalization_option(normalization));
     QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
     return without_gil([&] { return measurement_matrix(kernels->elements, *basis, norm, w); });
 }
 
-Result<std::pair<SparseMatrix, SparseMatrix>>
+Outcome<std::pair<SparseMatrix, SparseMatrix>>
 measure_derivative_impl(const SpacePtr& kernels, const SpacePtr& basis,
                         const std::string& normalization, const std::string& parameter,
                         const std::optional<double>& weight) {
-    QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+    QUORVEL_TRY_ASSIGN(const auto norm, normalization_option(normalization));
     QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
-    QUORVEL_TRY_ASSIGN(const auto p, parse_parameter(parameter));
+    QUORVEL_TRY_ASSIGN(const auto p, parameter_option(parameter));
     return without_gil(
         [&] { return measurement_derivative(kernels->elements, *basis, norm, p, w); });
 }

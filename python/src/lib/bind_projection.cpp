@@ -19,16 +19,23 @@ namespace {
 // The `bounds` argument as given: converted only after the shape of f has been checked.
 struct BoundsArgument {
     static constexpr bool accepts_none = true; // omitted and None both mean no bounds
-    PyObject* object = nullptr;                // borrowed; the call's own references keep it alive
+    Ref object;
 };
 
 bool from_python(PyObject* obj, BoundsArgument& out) {
-    out.object = obj;
+    out.object = Ref::borrow(obj);
     return true;
 }
 
 void raise_value_error(const std::string& message) {
     PyErr_SetString(PyExc_ValueError, message.c_str());
+}
+
+bool check_columns(std::size_t cols, std::size_t n_src) {
+    if (cols == n_src) return true;
+    raise_value_error("f has " + std::to_string(cols) +
+                      " values along the transformed axis, expected " + std::to_string(n_src));
+    return false;
 }
 
 // None, exactly "local", or a tuple (lo, hi) of reals with lo <= hi.
@@ -78,16 +85,14 @@ Result<Projection> make_impl(const SpacePtr& src, const SpacePtr& dst,
 }
 
 PyObject* apply_impl(const Projection& self, const ArrayView2& f, const BoundsArgument& given) {
-    if (f.view.cols != self.n_src) {
-        raise_value_error("f has " + std::to_string(f.view.cols) +
-                          " values along the transformed axis, expected " +
-                          std::to_string(self.n_src));
-        return nullptr;
-    }
+    if (!check_columns(f.cols, self.n_src)) return nullptr;
     Bounds bounds;
-    if (!parse_bounds(given.object, bounds)) return nullptr;
-    auto y = without_gil([&] { return self.apply_last_axis(f.view, bounds); });
-    return to_python(Dense2{f.view.rows, self.n_dst, std::move(y)});
+    if (!parse_bounds(given.object.get(), bounds)) return nullptr;
+    // Converting the bounds may have run Python code that changed f: read it only now.
+    PinnedView pinned;
+    if (!pin_view(f, "f", pinned) || !check_columns(pinned.view.cols, self.n_src)) return nullptr;
+    auto y = without_gil([&] { return self.apply_last_axis(pinned.view, bounds); });
+    return to_python(Dense2{pinned.view.rows, self.n_dst, std::move(y)});
 }
 
 Dense2 to_dense_impl(const Projection& self) {
@@ -103,6 +108,11 @@ std::uint64_t n_src(const Projection& self) {
 }
 std::uint64_t n_dst(const Projection& self) {
     return self.n_dst;
+}
+
+PyObject* repr(PyObject* self) {
+    const Projection& p = instance_value<Projection>(self);
+    return PyUnicode_FromFormat("Projection(n_src=%zu, n_dst=%zu)", p.n_src, p.n_dst);
 }
 
 constexpr Entry projection_new{"Projection", "Projection(src, dst, weight=None)\n--\n\n"};
@@ -126,6 +136,7 @@ PyGetSetDef getset[] = {property_def<Projection, n_src>("n_src"),
 PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<projection_new, make_impl>)},
                        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Projection>)},
                        {Py_tp_doc, const_cast<char*>(projection_new.doc)},
+                       {Py_tp_repr, reinterpret_cast<void*>(repr)},
                        {Py_tp_methods, methods},
                        {Py_tp_getset, getset},
                        {0, nullptr}};

@@ -1,14 +1,20 @@
 // The Space class: not constructible from Python; instances come from its static constructors
 // and methods. Each owns one shared immutable core Space. Everything here runs with the
 // interpreter lock held, except integrals.
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "binder.hpp"
+#include "options.hpp"
 #include "pickle.hpp"
 #include "quorvel/apodization.hpp"
 #include "quorvel/constructors.hpp"
+#include "quorvel/format.hpp"
 #include "quorvel/inner_products.hpp"
+#include "quorvel/overloaded.hpp"
 #include "quorvel/quadrature.hpp"
 #include "registry.hpp"
 
@@ -75,13 +81,18 @@ std::optional<std::vector<double>> items(const std::optional<Sequence<double>>& 
     return s->items;
 }
 
-Result<Space> fts_impl(const Array& centers, const Array& max_opd, const double& cutoff,
-                       const std::optional<std::string>& apodization,
-                       const std::optional<Sequence<double>>& cosine_sum,
-                       const std::optional<Sequence<double>>& polynomial) {
-    QUORVEL_TRY_ASSIGN(const auto window,
-                       choose_apodization(apodization, items(cosine_sum), items(polynomial)));
-    return built(fts(centers, max_opd, cutoff, window));
+Outcome<Space> fts_impl(const Array& centers, const Array& max_opd, const double& cutoff,
+                        const std::optional<std::string>& apodization,
+                        const std::optional<Sequence<double>>& cosine_sum,
+                        const std::optional<Sequence<double>>& polynomial) {
+    auto window = choose_apodization(apodization, items(cosine_sum), items(polynomial));
+    if (!window) {
+        // A name alone can only fail by being unknown.
+        const bool name_alone = apodization && !cosine_sum && !polynomial;
+        return std::unexpected(NotedError{std::move(window).error(),
+                                          name_alone ? apodization_note(*apodization) : ""});
+    }
+    return built(fts(centers, max_opd, cutoff, *window));
 }
 
 Result<Space> rectangles_impl(const Array& centers, const Array& widths) {
@@ -93,9 +104,9 @@ Result<Space> triangles_impl(const Array& centers, const Array& hwhm) {
 Result<Space> trapezoids_impl(const Array& centers, const Array& top, const Array& bottom) {
     return built(trapezoids(centers, top, bottom));
 }
-Result<Space> shifted_impl(const Array& shape_x, const Array& shape_y, const Array& centers,
-                           const Array& stretch, const std::string& interp) {
-    QUORVEL_TRY_ASSIGN(const auto how, parse_interpolation(interp));
+Outcome<Space> shifted_impl(const Array& shape_x, const Array& shape_y, const Array& centers,
+                            const Array& stretch, const std::string& interp) {
+    QUORVEL_TRY_ASSIGN(const auto how, interp_option(interp));
     return built(shifted(shape_x, shape_y, centers, stretch, how));
 }
 
@@ -103,9 +114,9 @@ Tables tables(const Array2& a) {
     return Tables{a.rows, a.cols, a.data};
 }
 
-Result<Space> tabulated_impl(const Array& centers, const Array2& x, const Array2& y,
-                             const std::string& interp) {
-    QUORVEL_TRY_ASSIGN(const auto how, parse_interpolation(interp));
+Outcome<Space> tabulated_impl(const Array& centers, const Array2& x, const Array2& y,
+                              const std::string& interp) {
+    QUORVEL_TRY_ASSIGN(const auto how, interp_option(interp));
     return built(tabulated(centers, tables(x), tables(y), how));
 }
 
@@ -115,9 +126,9 @@ Space concatenate_impl(const Sequence<SpacePtr>& spaces) {
 
 // ---- methods -----------------------------------------------------------------------------------
 
-Result<Space> mapped_impl(const Space& self, const std::string& kind, const double& a,
-                          const double& b, const bool& jacobian) {
-    QUORVEL_TRY_ASSIGN(const auto map, parse_map_kind(kind));
+Outcome<Space> mapped_impl(const Space& self, const std::string& kind, const double& a,
+                           const double& b, const bool& jacobian) {
+    QUORVEL_TRY_ASSIGN(const auto map, map_kind_option(kind));
     return built(mapped(self.elements, map, a, b, jacobian));
 }
 Result<Space> take_impl(const Space& self, const Sequence<std::uint64_t>& indices) {
@@ -220,6 +231,74 @@ PyMethodDef space_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// ---- repr -------------------------------------------------------------------------------------
+
+std::string kind_name(const ProfileKind& kind) {
+    return std::visit(Overloaded{
+                          [](const Gaussian&) { return "Gaussian"; },
+                          [](const Lorentzian&) { return "Lorentzian"; },
+                          [](const Voigt&) { return "Voigt"; },
+                          [](const PseudoVoigt&) { return "PseudoVoigt"; },
+                          [](const SuperGaussian&) { return "SuperGaussian"; },
+                          [](const SmoothedBox&) { return "SmoothedBox"; },
+                          [](const Fts&) { return "Fts"; },
+                          [](const Matern&) { return "Matern"; },
+                          [](const Harmonic&) { return "Harmonic"; },
+                      },
+                      kind);
+}
+
+// "Hat", "Gaussian" (a profile by its kind), "Mapped(reciprocal, Gaussian)".
+std::string kind_name(const Element& e) {
+    return std::visit(Overloaded{
+                          [](const Delta&) -> std::string { return "Delta"; },
+                          [](const Box&) -> std::string { return "Box"; },
+                          [](const Hat&) -> std::string { return "Hat"; },
+                          [](const Shape&) -> std::string { return "Shape"; },
+                          [](const Profile& p) { return kind_name(p.kind); },
+                          [](const Mapped& m) {
+                              return std::string("Mapped(") +
+                                     (m.map == MapKind::Reciprocal ? "reciprocal, " : "affine, ") +
+                                     kind_name(*m.inner) + ")";
+                          },
+                      },
+                      static_cast<const ElementVariant&>(e));
+}
+
+// "Space(5 elements: 3 Gaussian, 2 Voigt; support [-4.0, 14.5])": the element kinds with their
+// counts in order of first appearance, and the hull of the supports.
+std::string describe(const Space& space) {
+    const std::size_t n = space.size();
+    std::string text = "Space(" + std::to_string(n) + (n == 1 ? " element" : " elements");
+    if (n == 0) return text + ")";
+    std::vector<std::pair<std::string, std::size_t>> kinds;
+    for (const Element& e : space.elements) {
+        std::string name = kind_name(e);
+        const auto same =
+            std::ranges::find(kinds, name, &std::pair<std::string, std::size_t>::first);
+        if (same != kinds.end())
+            ++same->second;
+        else
+            kinds.emplace_back(std::move(name), 1);
+    }
+    constexpr std::size_t shown = 5;
+    text += ": ";
+    for (std::size_t i = 0; i < std::min(kinds.size(), shown); ++i)
+        text += (i > 0 ? ", " : "") + std::to_string(kinds[i].second) + " " + kinds[i].first;
+    if (const std::size_t more = kinds.size() - std::min(kinds.size(), shown); more > 0)
+        text += ", and " + std::to_string(more) + (more == 1 ? " other kind" : " other kinds");
+    const double lo = *std::ranges::min_element(space.lower);
+    const double hi = *std::ranges::max_element(space.upper);
+    return text + "; support [" + fmt_debug(lo) + ", " + fmt_debug(hi) + "])";
+}
+
+PyObject* space_repr(PyObject* self) {
+    return guarded([&]() -> PyObject* {
+        const std::string text = describe(instance_value<Space>(self));
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    });
+}
+
 Py_ssize_t space_length(PyObject* self) {
     return static_cast<Py_ssize_t>(instance_value<Space>(self).size());
 }
@@ -227,6 +306,7 @@ Py_ssize_t space_length(PyObject* self) {
 PyType_Slot space_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_instance<Space>)},
     {Py_sq_length, reinterpret_cast<void*>(space_length)},
+    {Py_tp_repr, reinterpret_cast<void*>(space_repr)},
     {Py_tp_methods, space_methods},
     {0, nullptr},
 };

@@ -102,14 +102,4 @@ bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyOb
     return check_missing(sig, bound);
 }
 
-namespace detail {
-
-bool note_failure(const Signature& sig, std::size_t i) {
-    const std::string note = "while processing '" + std::string(sig.params[i].name) + "'";
-    add_note_to_pending(note.c_str());
-    return false;
-}
-
-} // namespace detail
-
 } // namespace quorvel::py

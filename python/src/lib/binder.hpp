@@ -8,12 +8,14 @@
 //      reference); it returns a core value or a Result<T> that convert.hpp can turn into Python
 //      (SparseMatrix, std::vector<double>, Dense2, Space, double, std::uint64_t, std::pair, ...).
 //      Options parsed at the boundary (option strings, weight) are validated here, after all
-//      arguments were converted. Heavy calls wrap the core call in `without_gil`:
+//      arguments were converted; options.hpp parses option strings into an Outcome<T>, whose
+//      error carries a note with the accepted names. Heavy calls wrap the core call in
+//      `without_gil`:
 //
-//        Result<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
-//                                          const std::string& normalization,
-//                                          const std::optional<double>& weight) {
-//            QUORVEL_TRY_ASSIGN(const auto norm, parse_normalization(normalization));
+//        Outcome<SparseMatrix> measure_impl(const SpacePtr& kernels, const SpacePtr& basis,
+//                                           const std::string& normalization,
+//                                           const std::optional<double>& weight) {
+//            QUORVEL_TRY_ASSIGN(const auto norm, normalization_option(normalization));
 //            QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
 //            return without_gil([&] { return measurement_matrix(...); });
 //        }
@@ -50,6 +52,7 @@
 //        constexpr Entry apply_entry{"Projection",
 //                                    "apply_last_axis($self, f, bounds=None)\n--\n\n..."};
 //        Result<Dense2> apply_impl(const Projection& self, const ArrayView2& f, ...);
+//        // reads f through pin_view (convert.hpp), once every other argument is converted
 //        std::vector<double> to_dense_impl(const Projection& self);        // no arguments
 //        std::uint64_t n_src(const Projection& self) { return self.n_src; }
 //
@@ -178,24 +181,38 @@ template <const Entry& E, Kind K, class Values> constexpr void check_entry() {
     }
 }
 
-bool note_failure(const Signature& sig, std::size_t i);
-
-template <class T> bool convert_one(const Signature& sig, std::size_t i, PyObject* obj, T& out) {
+// `hint` collects the hint of the failing conversion: the first failure ends the call.
+template <class T>
+bool convert_one(const Signature& sig, const ConversionHint& hint, std::size_t i, PyObject* obj,
+                 T& out) {
     if (obj == nullptr) return true; // omitted optional parameter keeps its default
     if (from_python(obj, out)) return true;
-    return note_failure(sig, i);
+    note_conversion_failure(sig.params[i].name, hint.text());
+    return false;
 }
 
 template <class Tuple, std::size_t... I>
 bool convert_all(const Signature& sig, PyObject** bound, Tuple& values, std::index_sequence<I...>) {
-    return (convert_one(sig, I, bound[I], std::get<I>(values)) && ...);
+    const ConversionHint hint;
+    return (convert_one(sig, hint, I, bound[I], std::get<I>(values)) && ...);
 }
 
 template <class Values, class... Args>
 bool bind_and_convert(const Signature& sig, Values& values, Args... args) {
     PyObject* bound[max_parameters] = {};
     if (!bind_arguments(sig, args..., bound)) return false;
-    return convert_all(sig, bound, values, std::make_index_sequence<std::tuple_size_v<Values>>{});
+    constexpr auto all = std::make_index_sequence<std::tuple_size_v<Values>>{};
+    // Conversions run Python code (__index__, __float__, __iter__, ...). Fast-call arguments stay
+    // owned by the caller for the whole call, but the keyword dict of a class construction can be
+    // reached from such code (the garbage collector lists it) and cleared: hold its values.
+    if constexpr (sizeof...(Args) == 2) {
+        Ref held[max_parameters];
+        for (std::size_t i = 0; i < sig.count; ++i)
+            held[i] = Ref::borrow(bound[i]);
+        return convert_all(sig, bound, values, all);
+    } else {
+        return convert_all(sig, bound, values, all);
+    }
 }
 
 template <class F> constexpr PyCFunction as_cfunction(F f) {

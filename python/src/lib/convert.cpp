@@ -1,15 +1,43 @@
 #include "convert.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
+
+#include <unistd.h>
 
 #include "instance.hpp"
 
 namespace quorvel::py {
 
+namespace {
+
+// The hint of a negative count, degree or index, whose OverflowError from the interpreter reads
+// like an internal overflow.
+void hint_negative(PyObject* index) {
+    const Ref text = Ref::steal(PyObject_Str(index));
+    const char* digits = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    if (digits == nullptr) {
+        PyErr_Clear();
+        return;
+    }
+    ConversionHint::record(std::string("{name} must be >= 0, got ") + digits);
+}
+
+} // namespace
+
 bool from_python(PyObject* obj, std::uint64_t& out) {
     const Ref index = Ref::steal(PyNumber_Index(obj));
     if (!index) return false;
+    int overflow = 0;
+    const long long small = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (overflow == 0 && small >= 0) {
+        out = static_cast<std::uint64_t>(small);
+        return true;
+    }
+    if (overflow < 0 || (overflow == 0 && small < 0)) hint_negative(index.get());
+    // The interpreter's own errors: OverflowError for a negative or too large value.
     const unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
     if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
     out = static_cast<std::uint64_t>(v);
@@ -97,6 +125,32 @@ bool check_sequence(PyObject* obj, Py_ssize_t& length_hint) {
         PyErr_Clear();
         length_hint = 0;
     }
+    return true;
+}
+
+namespace {
+
+// Bytes of physical memory, or the largest size when the system does not say.
+std::size_t physical_memory() {
+    const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page <= 0) return std::numeric_limits<std::size_t>::max();
+    const auto p = static_cast<std::size_t>(pages), b = static_cast<std::size_t>(page);
+    return p > std::numeric_limits<std::size_t>::max() / b ? std::numeric_limits<std::size_t>::max()
+                                                           : p * b;
+}
+
+} // namespace
+
+bool sequence_capacity(Py_ssize_t length, std::size_t item_size, std::size_t& capacity) {
+    static const std::size_t memory = physical_memory();
+    const auto n = static_cast<std::size_t>(length);
+    if (n > memory / item_size) {
+        PyErr_Format(PyExc_MemoryError, "the sequence reports %zd items, more than memory can hold",
+                     length);
+        return false;
+    }
+    constexpr std::size_t first_block = std::size_t{1} << 16; // bytes
+    capacity = std::min(n, std::max<std::size_t>(first_block / item_size, 1));
     return true;
 }
 

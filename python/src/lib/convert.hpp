@@ -6,8 +6,8 @@
 //
 //   std::vector<double>   1-D float64 array, copied in index order through any stride
 //   Array2                2-D float64 array, copied into a row-major table
-//   ArrayView2            2-D float64 array read in place (aligned, C or F contiguous); holds a
-//                         reference to the array until the converted value is destroyed
+//   ArrayView2            2-D float64 array read in place (aligned, C or F contiguous), through
+//                         pin_view once every argument is converted
 //   std::uint64_t         non-negative integer (index protocol)
 //   double                real (float protocol)
 //   bool                  exactly a bool, or a NumPy boolean scalar
@@ -20,7 +20,7 @@
 // pending. Space / SpacePtr, std::vector<double> (1-D float64 array), std::vector<std::uint64_t>
 // (1-D int64 array), Dense2 (2-D array), SparseMatrix (the (indptr, indices, data, (rows, cols))
 // tuple), double, integers, bool, std::pair and std::tuple (tuples), List<T> (list), PyObject*
-// (passed through) and Result<T> (raises the core error).
+// (passed through), Result<T> and Outcome<T> (raise the core error, with its note).
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -32,6 +32,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -54,16 +55,33 @@ struct Array2 {
     std::vector<double> data;
 };
 
-// A read-only in-place view of a caller's 2-D array, keeping the array alive.
+// A caller's 2-D float64 array to be read in place (aligned, C or F contiguous). Conversion
+// checks it and keeps a reference; its data are read only through pin_view, after every other
+// argument was converted, since those conversions run Python code that may reshape the array or
+// replace its buffer.
 class ArrayView2 {
   public:
-    MatrixView view;
+    std::size_t rows = 0, cols = 0; // as found by the conversion
+
+    PyObject* object() const noexcept { return array_.get(); }
 
   private:
     friend bool from_python(PyObject* obj, ArrayView2& out);
     // Released with the interpreter lock held: converted values never outlive the call.
-    Ref owner_;
+    Ref array_;
 };
+
+// The view of an ArrayView2 that the core reads, taken when no Python code runs before the
+// core: while it lives, the array's buffer cannot be resized (a weak reference on the array that
+// owns the data), not even by a thread that runs while the interpreter lock is released.
+struct PinnedView {
+    MatrixView view;
+    Ref pin; // released with the interpreter lock held
+};
+
+// Checks the array again, as its conversion did (the same TypeErrors, with the notes naming
+// `name`), and pins its current buffer.
+bool pin_view(const ArrayView2& array, std::string_view name, PinnedView& out);
 
 // A row-major dense result.
 struct Dense2 {
@@ -90,11 +108,18 @@ bool from_python(PyObject* obj, SpacePtr& out);
 // Raises the str rejection or the non-sequence TypeError; returns the sequence length hint.
 bool check_sequence(PyObject* obj, Py_ssize_t& length_hint);
 
+// What to reserve for a sequence that reports `length` items of `item_size` bytes. The reported
+// length is not trusted with memory: the reservation is at most a small first block and the list
+// grows as items arrive. A length that more than fills the machine's memory is refused with
+// MemoryError, before iterating towards it.
+bool sequence_capacity(Py_ssize_t length, std::size_t item_size, std::size_t& capacity);
+
 template <class T> bool from_python(PyObject* obj, Sequence<T>& out) {
     Py_ssize_t hint = 0;
-    if (!check_sequence(obj, hint)) return false;
+    std::size_t capacity = 0;
+    if (!check_sequence(obj, hint) || !sequence_capacity(hint, sizeof(T), capacity)) return false;
     out.items.clear();
-    out.items.reserve(static_cast<std::size_t>(hint));
+    out.items.reserve(capacity);
     const Ref it = Ref::steal(PyObject_GetIter(obj));
     if (!it) return false;
     while (const Ref item = Ref::steal(PyIter_Next(it.get()))) {
@@ -133,7 +158,7 @@ PyObject* to_python(std::vector<std::uint64_t>&& values);
 template <class... T> PyObject* to_python(std::tuple<T...>&& values);
 template <class A, class B> PyObject* to_python(std::pair<A, B>&& p);
 template <class T> PyObject* to_python(List<T>&& list);
-template <class T> PyObject* to_python(Result<T>&& r);
+template <class T, class E> PyObject* to_python(std::expected<T, E>&& r);
 
 namespace detail {
 
@@ -172,7 +197,7 @@ template <class T> PyObject* to_python(List<T>&& list) {
     return out.release();
 }
 
-template <class T> PyObject* to_python(Result<T>&& r) {
+template <class T, class E> PyObject* to_python(std::expected<T, E>&& r) {
     if (!r) {
         raise_core_error(r.error());
         return nullptr;

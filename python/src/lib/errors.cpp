@@ -1,6 +1,7 @@
 #include "errors.hpp"
 
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "ref.hpp"
@@ -32,6 +33,11 @@ void raise_core_error(const CoreError& error) {
     if (message) PyErr_SetObject(type, message.get());
 }
 
+void raise_core_error(const NotedError& error) {
+    raise_core_error(error.error);
+    if (!error.note.empty() && PyErr_Occurred()) add_note_to_pending(error.note.c_str());
+}
+
 void raise_internal(const char* message) {
     PyErr_SetString(PyExc_SystemError, message);
 }
@@ -40,6 +46,8 @@ void raise_from_current_exception() noexcept {
     try {
         throw;
     } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::length_error&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {
         raise_internal(e.what());
@@ -66,6 +74,34 @@ void add_note_to_pending(const char* note) {
     }
     PyErr_Restore(type, value, tb);
 #endif
+}
+
+void note_conversion_failure(std::string_view name, std::string_view hint) {
+    add_note_to_pending(("while processing '" + std::string(name) + "'").c_str());
+    if (hint.empty()) return;
+    std::string note;
+    constexpr std::string_view placeholder = "{name}";
+    for (std::size_t at = hint.find(placeholder); at != std::string_view::npos;
+         at = hint.find(placeholder)) {
+        note.append(hint.substr(0, at)).append(name);
+        hint.remove_prefix(at + placeholder.size());
+    }
+    note.append(hint);
+    add_note_to_pending(note.c_str());
+}
+
+namespace {
+thread_local ConversionHint* innermost_hint = nullptr;
+} // namespace
+
+ConversionHint::ConversionHint() noexcept : outer_(std::exchange(innermost_hint, this)) {}
+
+ConversionHint::~ConversionHint() {
+    innermost_hint = outer_;
+}
+
+void ConversionHint::record(std::string text) {
+    if (innermost_hint != nullptr) innermost_hint->text_ = std::move(text);
 }
 
 void raise_not_instance(PyObject* obj, const char* expected) {
