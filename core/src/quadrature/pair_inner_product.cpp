@@ -26,9 +26,11 @@ double pair_inner_product(const Element& a, const Element& b, CosineWeight weigh
     // The frame starts at the window's lower end.
     const Support fa = frame_support(a, sa, lo);
     const Support fb = frame_support(b, sb, lo);
+    const double from = std::fmax(fa.lower, fb.lower);
+    const double to = std::fmin(fa.upper, fb.upper);
+    if (!(from < to)) return 0.0;
     const Placed factors[] = {{&a, lo}, {&b, lo}};
-    collect_breakpoints(factors, std::fmax(fa.lower, fb.lower), std::fmin(fa.upper, fb.upper),
-                        list);
+    collect_breakpoints(factors, from, to, list);
     return integrate_product(factors, weight, lo, list);
 }
 
