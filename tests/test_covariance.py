@@ -280,3 +280,59 @@ def test_an_atom_whose_normaliser_is_zero_is_multiplied_by_zero():
             assert np.isfinite(m).all()
             np.testing.assert_array_equal([m[0], m[:, 0]], np.zeros((2, 2)))
         assert K[1, 1] > 0
+
+
+# ---- far from 0, tiny lengths, uncountable images ----------------------------------------------
+
+def se_box_pair(l, a, b, c, e):
+    """Squared-exponential covariance of the averages over [a, b] and [c, e] (mpmath)."""
+    import mpmath as mp
+    mp.mp.dps = 30
+
+    def g(d):  # the kernel integrated twice in d
+        d = mp.mpf(d)
+        return (l * l * mp.exp(-d * d / (2 * l * l))
+                + d * l * mp.sqrt(mp.pi / 2) * mp.erf(d / (l * mp.sqrt(2))))
+
+    a, b, c, e = (mp.mpf(float(v)) for v in (a, b, c, e))
+    return float((g(b - c) + g(a - e) - g(b - e) - g(a - c)) / ((b - a) * (e - c)))
+
+
+@pytest.mark.parametrize("X", [0.0, 1e4, 1e6, 1e8])
+def test_bin_averages_far_from_zero(X):
+    edges = X + arr(0.0, 0.5, 1.25)
+    local = edges - X  # exact
+    bins = [S.boxes(edges)]
+    K = cov([("squared_exponential", 0.3, None, None)], bins, [None])
+    ref = [[se_box_pair(0.3, local[i], local[i + 1], local[j], local[j + 1]) for j in range(2)]
+           for i in range(2)]
+    np.testing.assert_allclose(K, ref, rtol=1e-13)
+    # With a variance factor of hats: the same covariances as at the exact offsets from X.
+    nodes = X + arr(0.0, 0.6, 1.25)
+
+    def with_factor(nodes, edges):
+        factor = (S.hats(nodes), [1.0, 2.0, 0.5])
+        return cov([("matern32", 0.3, None, factor)], [S.boxes(edges)], [None])
+    np.testing.assert_allclose(with_factor(nodes, edges), with_factor(nodes - X, local), rtol=1e-13)
+
+
+def test_length_far_below_the_double_spacing():
+    box, point = [S.boxes(arr(1.0, 2.0))], [S.deltas(arr(1.5))]
+    # Against a point the kernel is integrated in the point's frame: sqrt(2 pi) l erf(9 / sqrt 2).
+    l = 1e-17
+    got = cov([("squared_exponential", l, None, None)], point, [None], box, [None])[0, 0]
+    assert got == pytest.approx(math.sqrt(2 * math.pi) * l * math.erf(9 / math.sqrt(2)), rel=1e-13)
+    # Between two boxes the outer walk would need 2e17 steps.
+    assert value_error_message(cov, [("squared_exponential", l, None, None)], box, [None]) == (
+        "quadrature of [1, 2] needs more than 100000000 steps: correlation length "
+        "0.00000000000000001 too small for double precision")
+
+
+@pytest.mark.parametrize("length, period", [(1.0, 1e-300), (1.0, 5e-324), (1.0, 1e-16),
+                                            (1e308, 1.0)])
+@pytest.mark.parametrize("atoms", [S.deltas(arr(0.5)), S.boxes(arr(0.0, 1.0))])
+def test_uncountable_image_ranges_fail(length, period, atoms):
+    message = value_error_message(cov, [("gaussian", length, period, None)], [atoms], [None])
+    fixed = lambda v: np.format_float_positional(v, trim="-")  # noqa: E731
+    assert message == (f"periodic kernel needs more than 100000000 images: period {fixed(period)} "
+                       f"too small for correlation length {fixed(length)}")

@@ -145,3 +145,10 @@ def test_evaluate_equals_inner_products_of_deltas(chunk_size):
         ref = quorvel.inner_products(Space.deltas(chunk), basis)
         assert_canonical(got)
         assert_same_sparse(got, ref)
+
+
+def test_overlap_query_when_the_widest_support_rounds_down():
+    # The first hat's width 1 + 1e-30 rounds to 1: the query from x = 1 must still reach back to
+    # its lower end -1e-30 and find the second hat, which is 1 at its peak.
+    got = quorvel.evaluate(Space.hats(arr(-1e-30, 1.0)), arr(1.0))
+    assert got[1].tolist() == [1] and got[2].tolist() == [1.0]

@@ -9,7 +9,7 @@ import scipy.special
 
 import quorvel
 from quorvel import Space
-from helpers import (arr, bspline_functions, dense, gauss_legendre, hat,
+from helpers import (arr, bspline_functions, dense, gauss_legendre, hat, value_error_message,
                      periodic_bspline_functions)
 
 
@@ -265,3 +265,97 @@ def test_reciprocal_gaussian_with_jacobian_keeps_integral():
     g = Space.gaussians(arr(5.0, 8.0), arr(0.5, 0.2), 4.0)
     mapped = g.mapped("reciprocal", 100.0, 0.0, True)
     np.testing.assert_allclose(mapped.integrals(), g.integrals(), rtol=1e-12)
+
+
+# ---- far from 0: every integral is formed from differences of nearby doubles --------------------
+
+OFFSETS = [0.0, 1e4, 1e6, 1e8]
+
+
+@pytest.mark.parametrize("X", OFFSETS)
+def test_polynomial_products_exact_far_from_zero(X):
+    hats = Space.hats(X + arr(0.0, 0.1, 0.3))
+    wide = Space.boxes(arr(X - 1.0, X + 1.0))
+    np.testing.assert_allclose(dense(quorvel.inner_products(hats, wide))[:, 0],
+                               (hats.upper() - hats.lower()) / 2, rtol=1e-15)
+    # Cubic B-splines and bins on knots X + u: the same functions as on the knots' exact offsets
+    # from X, where SciPy is exact to rounding.
+    knots = X + np.sort(np.random.default_rng(3).uniform(0.0, 1.0, 10))
+    local = knots - X
+    splines, f = Space.bsplines(knots, 3), bspline_functions(local, 3)
+    assert_close_to_rounding(dense(quorvel.inner_products(splines, splines)),
+                             piecewise_gram(f, f, local))
+    edges = [0, 4, 9]
+    bins = [lambda x, a=local[i], b=local[j]: ((x >= a) & (x < b)) * 1.0
+            for i, j in zip(edges, edges[1:])]
+    widths = np.diff(local[edges])[:, None]
+    measured = quorvel.measure(Space.boxes(knots[edges]), splines, "integral")
+    assert_close_to_rounding(dense(measured), piecewise_gram(bins, f, local) / widths)
+
+
+def erf_antiderivative(sigma):
+    return lambda t: sigma * math.sqrt(math.pi / 2) * math.erf(t / (sigma * math.sqrt(2)))
+
+
+def atan_antiderivative(hwhm):
+    return lambda t: hwhm * math.atan(t / hwhm)
+
+
+@pytest.mark.parametrize("X", OFFSETS)
+@pytest.mark.parametrize("make, antiderivative", [
+    (lambda X: Space.gaussians(arr(X + 0.37), arr(0.013), 7.0), erf_antiderivative(0.013)),
+    (lambda X: Space.lorentzians(arr(X + 0.37), arr(0.013), 50.0), atan_antiderivative(0.013)),
+])
+def test_line_shapes_stepped_far_from_zero(X, make, antiderivative):
+    shape = make(X)
+    # The closed form over the stored support, measured from the stored center.
+    c, lo, hi = shape.centers()[0], shape.lower()[0], shape.upper()[0]
+    ref = antiderivative(hi - c) - antiderivative(lo - c)
+    got = dense(quorvel.inner_products(shape, Space.boxes(arr(X - 1.0, X + 2.0))))[0, 0]
+    assert abs(got - ref) <= 1e-13 * ref
+
+
+@pytest.mark.parametrize("X", [0.0, -4229.0, 1e6, -4.2e8])
+def test_tabulated_shape_with_end_jumps_far_from_zero(X):
+    sx, sy = arr(-0.3, 0.0, 0.1, 0.4), arr(0.5, 1.0, 0.2, 0.7)
+    shape = Space.shifted(sx, sy, arr(X), arr(1.0), "linear")
+    wide = Space.boxes(arr(X - 2.0, X + 2.0))
+    l1 = 0.5 * (0.3 * 1.5 + 0.1 * 1.2 + 0.3 * 0.9)
+    assert abs(dense(quorvel.inner_products(shape, wide))[0, 0] - l1) <= 1e-15 * l1
+    # Against a Gaussian: the integral at the exact offset d of the Gaussian's center from X.
+    g = Space.gaussians(arr(X + 0.05), arr(0.2), 10.0)
+    d = g.centers()[0] - X
+    u, w = gauss_legendre(np.sort(np.append(sx, d)), 24)
+    ref = np.sum(w * np.interp(u, sx, sy) * np.exp(-0.5 * ((u - d) / 0.2) ** 2))
+    assert abs(dense(quorvel.inner_products(shape, g))[0, 0] - ref) <= 1e-14 * l1
+
+
+# ---- the stepping walk: steps of at least the double spacing, and a step budget ----------------
+
+@pytest.mark.parametrize("center, width, power", [(0.0, 1e-9, 8.0), (1.0, 1e-9, 8.0),
+                                                  (1e6, 1e-6, 50.0)])
+def test_super_gaussian_whose_steps_fall_below_the_double_spacing(center, width, power):
+    got = Space.super_gaussians(arr(center), arr(width), arr(width), arr(power), 3.0).integrals()
+    # 2 w a^(-1/p) gamma(1/p, a 3^p) / p, a = ln 2: the integral over the support of +-3 w.
+    a, s = math.log(2.0), 1.0 / power
+    ref = 2 * width * a**-s * math.gamma(s) * scipy.special.gammainc(s, a * 3.0**power) / power
+    assert abs(got[0] - ref) <= 1e-13 * ref
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: Space.boxes(arr(1.0, 2.0)).integrals(1e17),
+     "quadrature of [1, 2] needs more than 100000000 steps: cosine weight scale "
+     "100000000000000000 too large for double precision"),
+    (lambda: Space.boxes(arr(0.0, 100.0)).integrals(-1e7),
+     "quadrature of [0, 100] needs more than 100000000 steps: cosine weight scale -10000000 too "
+     "large"),
+    (lambda: Space.gaussians(arr(0.5), arr(2.0 ** -30), 2.0 ** 29).integrals(),
+     "quadrature of [0, 1] needs more than 100000000 steps: line-shape width too small"),
+    # Rows in parallel: the first failing row in row order is reported.
+    (lambda: quorvel.measure(Space.boxes(arr(0.0, 1.0, 2.0)), Space.hats(arr(0.0, 2.0)), "none",
+                             weight=1e17),
+     "quadrature of [0, 1] needs more than 100000000 steps: cosine weight scale "
+     "100000000000000000 too large for double precision"),
+])
+def test_walks_beyond_the_step_budget_fail(call, message):
+    assert value_error_message(call) == message

@@ -984,7 +984,10 @@ class Space:
         Raises
         ------
         ValueError
-            ``bad cosine weight scale 0``.
+            ``bad cosine weight scale 0``; ``quadrature of [0, 100] needs more than 100000000
+            steps: cosine weight scale 10000000 too large`` for an integral whose steps would
+            exceed the step budget (see the guide, *Quadrature far from 0, and its step
+            budget*).
 
         Notes
         -----
@@ -1242,7 +1245,9 @@ def inner_products(a: Space, b: Space, weight: float | None = None) -> _Sparse:
     Raises
     ------
     ValueError
-        ``bad cosine weight scale 0``.
+        ``bad cosine weight scale 0``; ``quadrature of [0, 100] needs more than 100000000
+        steps: cosine weight scale 10000000 too large`` (the step budget, as in
+        `Space.integrals`), for the first such row.
 
     Notes
     -----
@@ -1298,7 +1303,7 @@ def measure(
     ------
     ValueError
         ``normalization must be 'integral', 'rowsum' or 'none', got "Integral"``, ``bad cosine
-        weight scale 0``.
+        weight scale 0``; the step budget of `Space.integrals`, for the first such row.
 
     Notes
     -----
@@ -1381,7 +1386,7 @@ def measure_derivative(
         scale 0``, ``unknown parameter "Sigma"``, ``Sigma applies only to line-shape
         profiles`` (a non-line-shape kernel), ``Lorentzian { hwhm: 1.0 } has no parameter
         Sigma`` (a parameter the kernel's family does not have), ``a delta has no parameter
-        Sigma``.
+        Sigma``; the step budget of `Space.integrals`.
 
     Notes
     -----
@@ -1510,7 +1515,8 @@ def covariance_matrix(
         ``variance must be finite and > 0, got 0``, the ``dims`` messages of
         `quorvel.covariance`, ``bad cosine weight scale 0``, ``atoms need one space and one
         weight per dimension (1), got 2 and 1``, ``every dimension's space must have one
-        element per atom``, ``a symmetric covariance needs the same atoms on both sides``.
+        element per atom``, ``a symmetric covariance needs the same atoms on both sides``; the
+        image count and step budget errors of `quorvel.covariance` for the first such row.
 
     Notes
     -----

@@ -81,6 +81,16 @@ weight scale 0``, ``atoms need one space and one weight per dimension (2), got 1
 needs the same atoms on both sides``. A ``dims`` entry that is not a tuple of the types
 above raises `TypeError` with the note ``while processing 'dims'``.
 
+Two limits hold while the covariances are computed (the first failing row is reported). A
+periodic kernel sums at most 100000000 images: a period far below the window (``1e-16`` for a
+length of 1, a subnormal period) or a length so long that the window is infinite (``1e308``)
+raises ``periodic kernel needs more than 100000000 images: period 0.0000000000000001 too small
+for correlation length 1`` rather than returning a NaN or running for hours. And every
+integral takes at most 100000000 quadrature steps, which a correlation length far below the
+width of an atom exceeds: ``quadrature of [1, 2] needs more than 100000000 steps: correlation
+length 0.00000000000000001 too small for double precision`` (a point atom against a box has
+no outer integral and stays exact for such a length).
+
 Examples
 --------
 Two-dimensional atoms: averages over time bins (boxes) at three points in space (deltas).

@@ -25,9 +25,10 @@ struct VarianceFactor {
     std::vector<double> coefficients;
     Element shape;
 
-    // sum_j c_j b_j(x) at one point. The Shape agrees with it except at single points, such as
-    // the closed right end of the last hat, where a point evaluation must see the sum.
-    double value(double x) const;
+    // sum_j c_j b_j at the point origin + y (evaluate_at). The Shape agrees with it except at
+    // single points, such as the closed right end of the last hat, where a point evaluation must
+    // see the sum.
+    double value(double origin, double y) const;
 };
 
 struct CovarianceDimension {

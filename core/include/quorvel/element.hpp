@@ -62,19 +62,42 @@ struct Support {
 };
 
 Support support(const Element& e);
-double evaluate(const Element& e, double x);
-double slope(const Element& e, double x);
 double center(const Element& e);
 Result<Element> derivative(const Element& e, std::uint64_t order);
 
-// Derivative of the value at x with respect to a parameter of the element: Center and Scale for
-// every kind, the line-shape parameters for profiles (0 outside the support).
-Result<double> parameter_derivative(const Element& e, ParameterKind p, double x);
+// Value and slope (d/dx) at the point origin + y. Every offset from a point that defines the
+// element is formed as (origin - point) + y, so an origin near the element keeps a small offset y
+// exact to rounding however far from 0 the element sits: quadrature evaluates its nodes this way.
+double evaluate_at(const Element& e, double origin, double y);
+double slope_at(const Element& e, double origin, double y);
+
+inline double evaluate(const Element& e, double x) {
+    return evaluate_at(e, x, 0.0);
+}
+inline double slope(const Element& e, double x) {
+    return slope_at(e, x, 0.0);
+}
+
+// Derivative of the value at origin + y with respect to a parameter of the element: Center and
+// Scale for every kind, the line-shape parameters for profiles (0 outside the support).
+Result<double> parameter_derivative_at(const Element& e, ParameterKind p, double origin, double y);
+
+inline Result<double> parameter_derivative(const Element& e, ParameterKind p, double x) {
+    return parameter_derivative_at(e, p, x, 0.0);
+}
 
 // The change of variable of a mapped element: x = forward(u), u = inverse(x), and du/dx at x.
 double mapped_forward(const Mapped& m, double u);
 double mapped_inverse(const Mapped& m, double x);
 double mapped_du_dx(const Mapped& m, double x);
+
+// The inner point of a mapped element at origin + y, as an origin and an offset in u, with du/dx
+// there. An affine map carries the offset over exactly, u = (origin - a) / b + y / b; a
+// reciprocal map has no such split and gives the inner point whole (offset 0).
+struct MappedPoint {
+    double origin, y, du_dx;
+};
+MappedPoint mapped_point(const Mapped& m, double origin, double y);
 
 // Non-empty, finite, a < b in each segment, sorted and non-overlapping.
 Status check_segments(std::span<const Segment> segments);

@@ -39,4 +39,10 @@ Result<double> pair_parameter_derivative(const Element& kernel, const Element& e
                                          std::span<const PointTerm> terms,
                                          std::vector<double>& list);
 
+// The same for a kernel and an element, neither a Delta, placed in one frame (the weight applies
+// in the element's coordinates); the point terms' positions are in the kernel's coordinates.
+Result<double> pair_parameter_derivative(Placed kernel, Placed element, ParameterKind parameter,
+                                         CosineWeight weight, std::span<const PointTerm> terms,
+                                         std::vector<double>& list);
+
 } // namespace quorvel

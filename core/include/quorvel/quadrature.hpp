@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <span>
@@ -45,17 +46,50 @@ inline double weight_step_cap(CosineWeight weight) {
 // Box, Hat, Shape, and affine maps of those.
 bool is_polynomial(const Element& e);
 
-using Factors = std::span<const Element* const>;
+// Integrals are computed in a local frame: every position (window, breakpoints, walk, nodes) is
+// an offset y from a frame origin, a double within the factors' supports (the lower end of the
+// window), and each factor is evaluated at origin + y by evaluate_at. Differences of nearby
+// doubles are exact, so the nodes keep their precision, and an integral its accuracy, however far
+// from 0 the factors sit.
+//
+// A factor in a frame: at frame position y it is `element` at element coordinate origin + y. An
+// element given in absolute coordinates takes the frame origin; one built in frame coordinates
+// (a covariance kernel centered at a node of an outer integral) takes 0.
+struct Placed {
+    const Element* element;
+    double origin;
+};
+using Factors = std::span<const Placed>;
 
-// Sorted, distinct breakpoints of the factors strictly inside [lo, hi], with lo and hi.
+// The support of a placed factor in frame coordinates (a shape's ends formed in its own
+// coordinate, not rounded to doubles first); the second form with e's support at hand.
+Support frame_support(const Placed& f);
+Support frame_support(const Element& e, Support s, double origin);
+
+// Sorted, distinct breakpoints of the factors strictly inside [lo, hi], with lo and hi; all in
+// frame coordinates.
 void collect_breakpoints(Factors factors, double lo, double hi, std::vector<double>& list);
-// The largest step the stepping walk may take at x for this element (may be +inf).
-double step_scale(const Element& e, double x);
 
-// Integral of the product of the factors times the weight between the breakpoints.
-double integrate_product(Factors factors, CosineWeight weight, std::span<const double> breakpoints);
+// The largest step the stepping walk may take at origin + y for this element (may be +inf).
+double step_scale(const Element& e, double origin, double y);
+// An upper bound of step_scale(e, origin, y) over y in [y0, y1] (+inf when there is none).
+double step_scale_bound(const Element& e, double origin, double y0, double y1);
+
+// Integral of the product of the factors times the weight between the breakpoints (frame
+// coordinates; `origin` places frame position 0 for the weight).
+double integrate_product(Factors factors, CosineWeight weight, double origin,
+                         std::span<const double> breakpoints);
 double element_integral(const Element& e, CosineWeight weight, std::vector<double>& list);
 double pair_inner_product(const Element& a, const Element& b, CosineWeight weight,
                           std::vector<double>& list);
+// The integral of the product of two placed factors, neither a Delta, over their common support.
+double pair_integral(Placed a, Placed b, CosineWeight weight, double origin,
+                     std::vector<double>& list);
+
+// A quadrature walk takes at most this many steps, and a periodic covariance kernel sums at most
+// this many images: an integral that needs more (a width or correlation length far below its
+// support or below the double spacing there, a huge cosine weight scale, a tiny period) fails
+// with an InvalidInput CoreFailure naming the quantity, instead of running for hours.
+inline constexpr std::uint64_t max_walk_steps = 100'000'000;
 
 } // namespace quorvel

@@ -2,15 +2,18 @@
 // pieces between breakpoints, one per piece for polynomial integrands, in steps of the
 // integrand's local length scale otherwise.
 //
-// The walks are templates that call their panel consumer inline and allocate nothing. Node
-// positions are formed only in Panel, step lengths only in next_step, and every step of every
-// walk passes through the loop of stepping_walk, so a change to any of the three lands in one
-// place.
+// The walks are templates that call their panel consumer inline and allocate nothing. They run in
+// the frame coordinates of the integral (quadrature.hpp): breakpoints, steps and nodes are offsets
+// from the frame origin. Node positions are formed only in Panel, step lengths only in next_step,
+// and every step of every walk passes through the loop of stepping_walk, so a change to any of the
+// three lands in one place.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <span>
 
 #include "quorvel/element.hpp"
@@ -52,46 +55,94 @@ void for_each_piece(std::span<const double> breakpoints, const QuadratureRule& r
         on_panel(Panel(rule, breakpoints[k], breakpoints[k + 1]));
 }
 
-// What sizes the steps of a walk: the step scales of the factors at the current position, a cap
-// (the weight's, or the outer covariance walk's), and whether every step takes the 8-point rule
-// (three-factor integrands) or only steps longer than 0.05 of the local scale.
+// What bounds the steps of a walk besides its factors, and the input it comes from (named when a
+// walk needs too many steps): a cosine weight (quantity omega) or the correlation length of a
+// covariance (quantity l).
+enum class CapSource { None, Weight, CorrelationLength };
+struct StepCap {
+    double length = std::numeric_limits<double>::infinity();
+    CapSource source = CapSource::None;
+    double quantity = 0.0;
+};
+
+// A quarter of 1 / |omega| with a weight, no cap without one.
+inline StepCap weight_cap(CosineWeight weight) {
+    if (!weight) return {};
+    return {weight_step_cap(weight), CapSource::Weight, *weight};
+}
+
+inline StepCap tighter(StepCap a, StepCap b) {
+    return b.length < a.length ? b : a;
+}
+
+// What sizes the steps of a walk: the step scales of the factors at the current position, a cap,
+// and whether every step takes the 8-point rule (three-factor integrands) or only steps longer
+// than 0.05 of the local scale. `origin` places frame position 0 (for messages).
 struct StepLimits {
     Factors factors;
-    double cap;
+    StepCap cap;
     bool always_eight;
+    double origin = 0.0;
 };
 
 // The local scale lambda at o: the smallest of the cap and the factors' step scales; a NaN scale
 // never wins.
 inline double local_step(const StepLimits& limits, double o) {
-    double lambda = limits.cap;
-    for (const Element* f : limits.factors) {
-        const double s = step_scale(*f, o);
+    double lambda = limits.cap.length;
+    for (const Placed& f : limits.factors) {
+        const double s = step_scale(*f.element, f.origin, o);
         if (s < lambda) lambda = s;
     }
     return lambda;
 }
 
-// The step from o towards the end of its piece: lambda, or the whole rest of the piece when that
-// is at most 5 % longer than lambda, or when lambda is too small to move o at all.
+// The step from o towards the end of its piece: lambda, but at least the distance to the next
+// double so that every step moves o; the whole rest of the piece when that is at most 5 % longer.
 inline double next_step(double o, double end, double lambda) {
-    double h = (o + 1.05 * lambda < end) ? lambda : end - o;
-    if (!(o + h > o)) h = end - o;
-    return h;
+    // The spacing at o is at most 2^-52 |o|: only a step below that needs the exact spacing.
+    double h = lambda;
+    if (!(lambda >= 0x1p-52 * std::fabs(o))) h = std::fmax(lambda, std::nextafter(o, INFINITY) - o);
+    return o + 1.05 * h < end ? h : end - o;
 }
+
+// Checks a walk that has taken `steps` steps and is at o in piece `piece`. Past max_walk_steps it
+// fails; otherwise it bounds the steps still needed from below, by the longest steps the limits
+// allow on each remaining piece, and fails at once if they exceed what is left of the budget.
+// Returns the step count of the next check. Failures are InvalidInput CoreFailures naming the
+// limit that makes the steps short.
+std::uint64_t check_walk_budget(std::span<const double> breakpoints, std::size_t piece, double o,
+                                const StepLimits& limits, std::uint64_t steps);
+
+// The step count of one walk: 1024 steps in, the rest is estimated once, so a hopeless walk
+// fails there instead of running for hours.
+class WalkBudget {
+  public:
+    void step(std::span<const double> breakpoints, std::size_t piece, double o,
+              const StepLimits& limits) {
+        if (++steps_ == next_check_)
+            next_check_ = check_walk_budget(breakpoints, piece, o, limits, steps_);
+    }
+
+  private:
+    std::uint64_t steps_ = 0;
+    std::uint64_t next_check_ = 1024;
+};
 
 // Stepping path: each piece with x_k < x_k+1 is walked from x_k in steps of next_step, each one
 // panel of the 8-point rule, or of the 4-point rule for a short remainder (h <= 0.05 lambda) when
-// the limits allow it. Pieces are visited in breakpoint order, steps in ascending x.
+// the limits allow it. Pieces are visited in breakpoint order, steps in ascending x. A walk that
+// needs more than max_walk_steps steps fails (WalkBudget).
 template <class OnPanel>
 void stepping_walk(std::span<const double> breakpoints, const StepLimits& limits,
                    OnPanel&& on_panel) {
     const QuadratureRule& r4 = gauss4();
     const QuadratureRule& r8 = gauss8();
+    WalkBudget budget;
     for (std::size_t k = 0; k + 1 < breakpoints.size(); ++k) {
         const double end = breakpoints[k + 1];
         double o = breakpoints[k];
         while (o < end) {
+            budget.step(breakpoints, k, o, limits);
             const double lambda = local_step(limits, o);
             const double h = next_step(o, end, lambda);
             const QuadratureRule& rule = (limits.always_eight || h > 0.05 * lambda) ? r8 : r4;
@@ -102,28 +153,31 @@ void stepping_walk(std::span<const double> breakpoints, const StepLimits& limits
     }
 }
 
-// The integral of f(x) times the weight over the pieces between the breakpoints, where f is a
-// product of (values or derivatives of) the factors. Without a weight and with polynomial
-// factors every piece takes one panel, exact for products of two cubics with 4 points and of
-// three with 8; otherwise the factors and the weight limit the steps of the walk.
+// The integral of f(y) times the weight over the pieces between the breakpoints (frame
+// coordinates, frame position 0 at `origin`), where f is a product of (values or derivatives of)
+// the factors. Without a weight and with polynomial factors every piece takes one panel, exact
+// for products of two cubics with 4 points and of three with 8; otherwise the factors and the
+// weight limit the steps of the walk.
 template <class F>
-double integrate_between(Factors factors, CosineWeight weight, std::span<const double> breakpoints,
-                         F&& f) {
+double integrate_between(Factors factors, CosineWeight weight, double origin,
+                         std::span<const double> breakpoints, F&& f) {
     const bool three = factors.size() >= 3;
     double result = 0.0;
     const auto add = [&](Panel p) { result += panel_integral(p, f); };
     if (!weight && std::all_of(factors.begin(), factors.end(),
-                               [](const Element* e) { return is_polynomial(*e); })) {
+                               [](const Placed& p) { return is_polynomial(*p.element); })) {
         for_each_piece(breakpoints, three ? gauss8() : gauss4(), add);
         return result;
     }
-    const StepLimits limits{factors, weight_step_cap(weight), three};
+    const StepLimits limits{factors, weight_cap(weight), three, origin};
     if (!weight) {
         stepping_walk(breakpoints, limits, add);
         return result;
     }
     const double omega = *weight;
-    const auto weighted = [&f, omega](double x) { return f(x) * std::cos(omega * x); };
+    const auto weighted = [&f, omega, origin](double y) {
+        return f(y) * std::cos(omega * (origin + y));
+    };
     stepping_walk(breakpoints, limits, [&](Panel p) { result += panel_integral(p, weighted); });
     return result;
 }

@@ -1,6 +1,7 @@
 // The `dims` descriptor of one dimension: family, correlation length, period, support window and
 // variance factor.
 #include <cmath>
+#include <string>
 #include <string_view>
 
 #include "dimension.hpp"
@@ -71,12 +72,17 @@ ImageRange kernel_images(const CovarianceDimension& dim, double lo, double hi, d
     const double L = dim.window;
     if (!dim.period) {
         const bool meets = lo <= x + L && hi >= x - L;
-        return {0.0, meets ? 0.0 : -1.0, true};
+        return {0.0, meets ? 0.0 : -1.0};
     }
     const double p = *dim.period;
     const double first = std::ceil((lo - L - x) / p);
     const double last = std::floor((hi + L - x) / p);
-    return {first, last, std::isfinite(first) && std::isfinite(last) && !(last - first > 0x1p52)};
+    // A sum too long to take (or an unbounded one) fails instead of running for hours.
+    if (!(last - first < static_cast<double>(max_walk_steps)))
+        throw_invalid_input("periodic kernel needs more than " + std::to_string(max_walk_steps) +
+                            " images: period " + fmt_fixed(p) +
+                            " too small for correlation length " + fmt_fixed(dim.length));
+    return {first, last};
 }
 
 } // namespace quorvel

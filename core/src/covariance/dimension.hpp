@@ -17,19 +17,20 @@ namespace quorvel {
 // The Shape with center 0 and stretch 1 equal to sum_j c_j b_j on the span of the elements.
 Result<VarianceFactor> make_variance_factor(const Space& space, std::span<const double> c);
 
-// An amplitude at one point: 1 when absent, the dimension's linear combination when s is its
-// variance factor, the element's value otherwise.
-double amplitude_value(const CovarianceDimension& dim, const Element* s, double x);
+// An amplitude at the point origin + y: 1 when absent, the dimension's linear combination when s
+// is its variance factor, the element's value otherwise.
+double amplitude_value(const CovarianceDimension& dim, const Element* s, double origin, double y);
 
-// The kernel k(x - v) as a line-shape element with support [v - L, v + L].
+// The kernel k(x - v) as a line-shape element with support [v - L, v + L]. The covariance
+// integrals build it in frame coordinates (v an offset from the frame origin) and place it at 0.
 Element kernel_profile(const CovarianceDimension& dim, double v);
 
 // The images i of the kernel centered at x + i P whose window [x + i P - L, x + i P + L] meets
 // [lo, hi]: i = first ... last in steps of 1, empty when last < first. Without a period only
-// i = 0 can qualify. A range too wide to count (an unbounded window) is not countable.
+// i = 0 can qualify. More than max_walk_steps images (a period far below the window, or an
+// unbounded window) fail with an InvalidInput CoreFailure.
 struct ImageRange {
     double first, last;
-    bool countable;
 };
 ImageRange kernel_images(const CovarianceDimension& dim, double lo, double hi, double x);
 
@@ -54,9 +55,11 @@ struct CovarianceValue {
 };
 
 // Sum over the kernel's images centered at x + i P of the integral of k(y - x) s(y) e(y) w(y),
-// for a factor e that is not a Delta.
-CovarianceValue smoothed_value(const CovarianceDimension& dim, const CovarianceFactor& e, double x,
-                               bool want_derivative, CovarianceScratch& scratch);
+// for a factor e that is not a Delta, in the frame with origin `origin` (x and y frame
+// coordinates; e, s and w absolute).
+CovarianceValue smoothed_value(const CovarianceDimension& dim, const CovarianceFactor& e,
+                               double origin, double x, bool want_derivative,
+                               CovarianceScratch& scratch);
 
 // Double integral of phi w_phi s_phi (x) k(x - y) s_psi w_psi psi (y), and its l d/dl.
 CovarianceValue pair_covariance(const CovarianceDimension& dim, const CovarianceFactor& phi,

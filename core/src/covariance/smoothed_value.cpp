@@ -1,7 +1,6 @@
 // The kernel smoothed by one element: the sum over the kernel's periodic images of the integral
 // of k(y - x) s(y) e(y) w(y), and its derivative with respect to log l.
 #include <cmath>
-#include <limits>
 
 #include "dimension.hpp"
 #include "quorvel/stepping_walk.hpp"
@@ -18,66 +17,67 @@ void must(Status s) {
     if (!s) throw InternalError("a kernel profile has Scale point terms");
 }
 
-// The derivative of the amplitude-weighted integral of the kernel image g against the factor e
-// (whose amplitude is set), over [lo, hi]: the point masses of the moving window ends plus the
-// integral of the stretched kernel.
+// The derivative of the amplitude-weighted integral of the kernel image g (placed at 0 in the
+// frame) against the factor e (whose amplitude is set), over the frame window [lo, hi]: the point
+// masses of the moving window ends plus the integral of the stretched kernel.
 double amplitude_derivative(const CovarianceDimension& dim, const Element& g,
-                            const CovarianceFactor& e, double lo, double hi,
+                            const CovarianceFactor& e, double origin, double lo, double hi,
                             CovarianceScratch& scratch) {
     const Element& s = *e.amplitude;
-    const Support se = support(e.element);
+    const Placed pe{&e.element, origin};
+    const Support se = frame_support(pe);
     must(point_terms(g, ParameterKind::Scale, scratch.terms));
     double result = 0.0;
     for (const PointTerm& t : scratch.terms)
         if (se.lower <= t.x && t.x <= se.upper)
-            result += t.c * evaluate(e.element, t.x) * amplitude_value(dim, &s, t.x) *
-                      weight_value(e.weight, t.x);
+            result += t.c * evaluate_at(e.element, origin, t.x) *
+                      amplitude_value(dim, &s, origin, t.x) * weight_value(e.weight, origin + t.x);
     if (lo >= hi) return result;
 
-    const Element* factors[] = {&g, &e.element, &s};
+    const Placed factors[] = {{&g, 0.0}, pe, {&s, origin}};
     collect_breakpoints(factors, lo, hi, scratch.inner);
-    const auto integrand = [&](double x) {
-        return must(parameter_derivative(g, ParameterKind::Scale, x)) * evaluate(e.element, x) *
-               evaluate(s, x);
+    const auto integrand = [&](double y) {
+        return must(parameter_derivative_at(g, ParameterKind::Scale, 0.0, y)) *
+               evaluate_at(e.element, origin, y) * evaluate_at(s, origin, y);
     };
-    return result + integrate_between(factors, e.weight, scratch.inner, integrand);
+    return result + integrate_between(factors, e.weight, origin, scratch.inner, integrand);
 }
 
 } // namespace
 
-CovarianceValue smoothed_value(const CovarianceDimension& dim, const CovarianceFactor& e, double x,
-                               bool want_derivative, CovarianceScratch& scratch) {
-    const Support se = support(e.element);
+CovarianceValue smoothed_value(const CovarianceDimension& dim, const CovarianceFactor& e,
+                               double origin, double x, bool want_derivative,
+                               CovarianceScratch& scratch) {
+    const Placed pe{&e.element, origin};
+    const Support se = frame_support(pe);
     const ImageRange images = kernel_images(dim, se.lower, se.upper, x);
-    // A range that cannot be counted (an unbounded window) has no finite sum.
-    if (!images.countable) {
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        return {nan, want_derivative ? nan : 0.0};
-    }
 
     CovarianceValue result;
     for (double i = images.first; i <= images.last; i += 1.0) {
         const double v = dim.period ? x + i * *dim.period : x;
         const Element g = kernel_profile(dim, v);
+        const Placed pg{&g, 0.0};
         if (e.amplitude == nullptr) {
-            result.value += pair_inner_product(e.element, g, e.weight, scratch.inner);
+            result.value += pair_integral(pe, pg, e.weight, origin, scratch.inner);
             if (want_derivative) {
                 must(point_terms(g, ParameterKind::Scale, scratch.terms));
                 result.derivative += must(pair_parameter_derivative(
-                    g, e.element, ParameterKind::Scale, e.weight, scratch.terms, scratch.inner));
+                    pg, pe, ParameterKind::Scale, e.weight, scratch.terms, scratch.inner));
             }
             continue;
         }
-        const Support sg = support(g);
-        const Support ss = support(*e.amplitude);
+        const Placed ps{e.amplitude, origin};
+        const Support sg = frame_support(pg);
+        const Support ss = frame_support(ps);
         const double lo = std::fmax(std::fmax(sg.lower, se.lower), ss.lower);
         const double hi = std::fmin(std::fmin(sg.upper, se.upper), ss.upper);
         if (lo < hi) {
-            const Element* factors[] = {&g, &e.element, e.amplitude};
+            const Placed factors[] = {pg, pe, ps};
             collect_breakpoints(factors, lo, hi, scratch.inner);
-            result.value += integrate_product(factors, e.weight, scratch.inner);
+            result.value += integrate_product(factors, e.weight, origin, scratch.inner);
         }
-        if (want_derivative) result.derivative += amplitude_derivative(dim, g, e, lo, hi, scratch);
+        if (want_derivative)
+            result.derivative += amplitude_derivative(dim, g, e, origin, lo, hi, scratch);
     }
     return result;
 }

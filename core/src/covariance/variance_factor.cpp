@@ -20,17 +20,17 @@ void cubic_through_samples(const double y[4], double a[4]) {
 
 } // namespace
 
-double VarianceFactor::value(double x) const {
+double VarianceFactor::value(double origin, double y) const {
     double v = 0.0;
     for (std::size_t j = 0; j < sources.size(); ++j)
-        v += coefficients[j] * evaluate(sources[j], x);
+        v += coefficients[j] * evaluate_at(sources[j], origin, y);
     return v;
 }
 
-double amplitude_value(const CovarianceDimension& dim, const Element* s, double x) {
+double amplitude_value(const CovarianceDimension& dim, const Element* s, double origin, double y) {
     if (s == nullptr) return 1.0;
-    if (dim.factor && s == &dim.factor->shape) return dim.factor->value(x);
-    return evaluate(*s, x);
+    if (dim.factor && s == &dim.factor->shape) return dim.factor->value(origin, y);
+    return evaluate_at(*s, origin, y);
 }
 
 Result<VarianceFactor> make_variance_factor(const Space& space, std::span<const double> c) {
@@ -51,17 +51,19 @@ Result<VarianceFactor> make_variance_factor(const Space& space, std::span<const 
     }
 
     // Every element is a polynomial between consecutive breakpoints of the whole family.
-    std::vector<const Element*> factors;
+    std::vector<Placed> factors;
     factors.reserve(elements.size());
     for (const Element& e : elements)
-        factors.push_back(&e);
+        factors.push_back({&e, 0.0});
     std::vector<double> points;
     collect_breakpoints(factors, lo, hi, points);
 
-    const auto sum = [&](double x) {
+    // Samples at x0 + delta tau, each element evaluated from x0 by evaluate_at: the positions
+    // are then exact to rounding in the segment's own variable, far from 0 as well.
+    const auto sum = [&](double x0, double offset) {
         double v = 0.0;
         for (std::size_t j = 0; j < elements.size(); ++j)
-            v += c[j] * evaluate(elements[j], x);
+            v += c[j] * evaluate_at(elements[j], x0, offset);
         return v;
     };
     constexpr double taus[4] = {0.125, 0.375, 0.625, 0.875};
@@ -72,7 +74,7 @@ Result<VarianceFactor> make_variance_factor(const Space& space, std::span<const 
         const double delta = points[k + 1] - x0;
         double y[4], a[4];
         for (int m = 0; m < 4; ++m)
-            y[m] = sum(x0 + delta * taus[m]);
+            y[m] = sum(x0, delta * taus[m]);
         cubic_through_samples(y, a);
         segments.push_back({a[0], a[1] / delta, a[2] / (delta * delta),
                             a[3] / (delta * delta * delta), x0, points[k + 1]});

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "local_point.hpp"
 #include "quorvel/element.hpp"
 #include "quorvel/overloaded.hpp"
 
@@ -21,8 +22,24 @@ const Segment* find_segment(const std::vector<Segment>& segments, double u) {
     return nullptr;
 }
 
-bool outside(double x, double lower, double upper) {
-    return x < lower || x > upper;
+// The segment of a shape at the point origin + y and the segment's own variable there,
+// t = (x - center) / stretch - a, formed as ((origin - center) - stretch a + y) / stretch so that
+// a shape whose segments sit far from its center (or from 0) keeps t exact to rounding.
+struct ShapePoint {
+    const Segment* segment;
+    double t;
+};
+
+[[gnu::always_inline]] inline ShapePoint shape_point(const Shape& s, double origin, double y) {
+    const double dc = origin - s.center;
+    // Unstretched shapes (every B-spline) need neither the product nor the divisions.
+    if (s.stretch == 1.0) {
+        const Segment* seg = find_segment(*s.segments, dc + y);
+        return {seg, seg == nullptr ? 0.0 : (dc - seg->a) + y};
+    }
+    const Segment* seg = find_segment(*s.segments, (dc + y) / s.stretch);
+    if (seg == nullptr) return {nullptr, 0.0};
+    return {seg, ((dc - s.stretch * seg->a) + y) / s.stretch};
 }
 
 } // namespace
@@ -42,6 +59,12 @@ double mapped_du_dx(const Mapped& m, double x) {
     return 1.0 / m.b;
 }
 
+MappedPoint mapped_point(const Mapped& m, double origin, double y) {
+    if (m.map == MapKind::Affine) return {(origin - m.a) / m.b, y / m.b, 1.0 / m.b};
+    const double x = origin + y;
+    return {m.a / x, 0.0, -m.a / (x * x)};
+}
+
 Support support(const Element& e) {
     return std::visit(Overloaded{
                           [](const Delta& d) { return Support{d.x, d.x}; },
@@ -58,73 +81,80 @@ Support support(const Element& e) {
                       static_cast<const ElementVariant&>(e));
 }
 
-double evaluate(const Element& e, double x) {
-    return std::visit(Overloaded{
-                          [](const Delta&) { return 0.0; },
-                          [x](const Box& b) { return (b.a <= x && x < b.b) ? 1.0 : 0.0; },
-                          [x](const Hat& h) {
-                              if (x < h.a || x > h.b) return 0.0;
-                              if (x == h.c) return 1.0;
-                              if (x < h.c) return (x - h.a) / (h.c - h.a);
-                              return (h.b - x) / (h.b - h.c);
-                          },
-                          [x](const Shape& s) {
-                              const double u = (x - s.center) / s.stretch;
-                              const Segment* seg = find_segment(*s.segments, u);
-                              if (seg == nullptr) return 0.0;
-                              const double t = u - seg->a;
-                              const double v =
-                                  seg->c0 + t * (seg->c1 + t * (seg->c2 + t * seg->c3));
-                              return s.nonnegative && v < 0.0 ? 0.0 : v;
-                          },
-                          [x](const Profile& p) {
-                              if (outside(x, p.lower, p.upper)) return 0.0;
-                              return profile_value(p.kind, x - p.center);
-                          },
-                          [x](const Mapped& m) {
-                              if (outside(x, m.lower, m.upper)) return 0.0;
-                              const double v = evaluate(*m.inner, mapped_inverse(m, x));
-                              return m.jacobian ? v * std::abs(mapped_du_dx(m, x)) : v;
-                          },
-                      },
-                      static_cast<const ElementVariant&>(e));
-}
+// Both functions below take the point as origin + y (LocalPoint); with y = 0 they are the plain
+// point operations.
 
-double slope(const Element& e, double x) {
+double evaluate_at(const Element& e, double origin, double y) {
+    const LocalPoint x{origin, y};
     return std::visit(
         Overloaded{
             [](const Delta&) { return 0.0; },
-            [](const Box&) { return 0.0; },
-            [x](const Hat& h) {
-                if (x < h.a || x > h.b) return 0.0;
-                if (x < h.c) return 1.0 / (h.c - h.a);
-                if (x > h.c) return -1.0 / (h.b - h.c);
-                return 0.0;
+            [&](const Box& b) { return (!x.before(b.a) && x.before(b.b)) ? 1.0 : 0.0; },
+            [&](const Hat& h) {
+                if (x.outside(h.a, h.b)) return 0.0;
+                if (x.at(h.c)) return 1.0;
+                if (x.before(h.c)) return x.from(h.a) / (h.c - h.a);
+                return x.to(h.b) / (h.b - h.c);
             },
-            [x](const Shape& s) {
-                const double u = (x - s.center) / s.stretch;
-                const Segment* seg = find_segment(*s.segments, u);
-                if (seg == nullptr) return 0.0;
-                const double t = u - seg->a;
-                return (seg->c1 + t * (2.0 * seg->c2 + 3.0 * seg->c3 * t)) / s.stretch;
+            [&](const Shape& s) {
+                const ShapePoint p = shape_point(s, origin, y);
+                if (p.segment == nullptr) return 0.0;
+                const Segment& g = *p.segment;
+                const double v = g.c0 + p.t * (g.c1 + p.t * (g.c2 + p.t * g.c3));
+                return s.nonnegative && v < 0.0 ? 0.0 : v;
             },
-            [x](const Profile& p) {
-                if (outside(x, p.lower, p.upper)) return 0.0;
-                return profile_slope(p.kind, x - p.center);
+            [&](const Profile& p) {
+                if (x.outside(p.lower, p.upper)) return 0.0;
+                return profile_value(p.kind, x.from(p.center));
             },
-            [x](const Mapped& m) {
-                if (outside(x, m.lower, m.upper)) return 0.0;
-                const double u = mapped_inverse(m, x);
-                const double s = mapped_du_dx(m, x);
-                const double inner_slope = slope(*m.inner, u);
-                if (!m.jacobian) return s * inner_slope;
-                // d/dx [f(u) |du/dx|] = f'(u) du/dx |du/dx| + sign(du/dx) f(u) d2u/dx2
-                const double r = m.map == MapKind::Reciprocal ? 2.0 * m.a / (x * x * x) : 0.0;
-                const double sign = std::isnan(s) ? s : std::copysign(1.0, s);
-                return s * inner_slope * std::abs(s) + sign * evaluate(*m.inner, u) * r;
+            [&](const Mapped& m) {
+                if (x.outside(m.lower, m.upper)) return 0.0;
+                const MappedPoint u = mapped_point(m, origin, y);
+                const double v = evaluate_at(*m.inner, u.origin, u.y);
+                return m.jacobian ? v * std::abs(u.du_dx) : v;
             },
         },
         static_cast<const ElementVariant&>(e));
+}
+
+double slope_at(const Element& e, double origin, double y) {
+    const LocalPoint x{origin, y};
+    return std::visit(Overloaded{
+                          [](const Delta&) { return 0.0; },
+                          [](const Box&) { return 0.0; },
+                          [&](const Hat& h) {
+                              if (x.outside(h.a, h.b)) return 0.0;
+                              if (x.before(h.c)) return 1.0 / (h.c - h.a);
+                              if (x.after(h.c)) return -1.0 / (h.b - h.c);
+                              return 0.0;
+                          },
+                          [&](const Shape& s) {
+                              const ShapePoint p = shape_point(s, origin, y);
+                              if (p.segment == nullptr) return 0.0;
+                              const Segment& g = *p.segment;
+                              return (g.c1 + p.t * (2.0 * g.c2 + 3.0 * g.c3 * p.t)) / s.stretch;
+                          },
+                          [&](const Profile& p) {
+                              if (x.outside(p.lower, p.upper)) return 0.0;
+                              return profile_slope(p.kind, x.from(p.center));
+                          },
+                          [&](const Mapped& m) {
+                              if (x.outside(m.lower, m.upper)) return 0.0;
+                              const MappedPoint u = mapped_point(m, origin, y);
+                              const double s = u.du_dx;
+                              const double inner_slope = slope_at(*m.inner, u.origin, u.y);
+                              if (!m.jacobian) return s * inner_slope;
+                              // d/dx [f(u) |du/dx|] = f'(u) du/dx |du/dx| + sign(du/dx) f(u)
+                              // d2u/dx2
+                              const double at = origin + y;
+                              const double r =
+                                  m.map == MapKind::Reciprocal ? 2.0 * m.a / (at * at * at) : 0.0;
+                              const double sign = std::isnan(s) ? s : std::copysign(1.0, s);
+                              return s * inner_slope * std::abs(s) +
+                                     sign * evaluate_at(*m.inner, u.origin, u.y) * r;
+                          },
+                      },
+                      static_cast<const ElementVariant&>(e));
 }
 
 double center(const Element& e) {

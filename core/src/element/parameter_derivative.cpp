@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "local_point.hpp"
 #include "profile/dispatch.hpp"
 #include "quorvel/element.hpp"
 
@@ -24,23 +25,25 @@ const Element& innermost(const Element& e) {
 
 } // namespace
 
-Result<double> parameter_derivative(const Element& e, ParameterKind p, double x) {
-    // A parameter that only line shapes have is refused on other kinds wherever x lies.
+Result<double> parameter_derivative_at(const Element& e, ParameterKind p, double origin, double y) {
+    // A parameter that only line shapes have is refused on other kinds wherever the point lies.
     if (!is_placement(p) && !std::holds_alternative<Profile>(innermost(e)))
         return invalid_input(std::string(parameter_name(p)) +
                              " applies only to line-shape profiles");
+    const LocalPoint x{origin, y};
     if (const auto* m = std::get_if<Mapped>(&e)) {
-        if (x < m->lower || x > m->upper) return 0.0;
+        if (x.outside(m->lower, m->upper)) return 0.0;
+        const MappedPoint u = mapped_point(*m, origin, y);
         QUORVEL_TRY_ASSIGN(const double inner,
-                           parameter_derivative(*m->inner, p, mapped_inverse(*m, x)));
-        return m->jacobian ? inner * std::abs(mapped_du_dx(*m, x)) : inner;
+                           parameter_derivative_at(*m->inner, p, u.origin, u.y));
+        return m->jacobian ? inner * std::abs(u.du_dx) : inner;
     }
     if (const auto* pr = std::get_if<Profile>(&e)) {
-        if (x < pr->lower || x > pr->upper) return 0.0;
-        return profile_parameter_derivative(pr->kind, p, x - pr->center);
+        if (x.outside(pr->lower, pr->upper)) return 0.0;
+        return profile_parameter_derivative(pr->kind, p, x.from(pr->center));
     }
-    if (p == ParameterKind::Center) return -slope(e, x);
-    return -(x - center(e)) * slope(e, x);
+    if (p == ParameterKind::Center) return -slope_at(e, origin, y);
+    return -x.from(center(e)) * slope_at(e, origin, y);
 }
 
 } // namespace quorvel

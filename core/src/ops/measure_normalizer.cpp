@@ -39,9 +39,10 @@ Result<RowNormalizer> row_normalizer(const Element& kernel, Normalization normal
     for (const PointTerm& t : terms)
         dn += t.c * weight_value(weight, t.x);
     const Support s = support(kernel);
-    QUORVEL_TRY_ASSIGN(
-        const double integral,
-        integrate_parameter_derivative(kernel, nullptr, parameter, weight, s.lower, s.upper, list));
+    const Support f = frame_support(kernel, s, s.lower);
+    QUORVEL_TRY_ASSIGN(const double integral,
+                       integrate_parameter_derivative({&kernel, s.lower}, nullptr, parameter,
+                                                      weight, s.lower, f.lower, f.upper, list));
     return RowNormalizer{n, dn + integral};
 }
 

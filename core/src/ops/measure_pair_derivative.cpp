@@ -12,27 +12,28 @@
 
 namespace quorvel {
 
-Result<double> integrate_parameter_derivative(const Element& kernel, const Element* element,
+Result<double> integrate_parameter_derivative(Placed kernel, const Placed* element,
                                               ParameterKind parameter, CosineWeight weight,
-                                              double lo, double hi, std::vector<double>& list) {
-    const Element* factors_storage[2] = {&kernel, element};
+                                              double origin, double lo, double hi,
+                                              std::vector<double>& list) {
+    const Placed factors_storage[2] = {kernel, element ? *element : kernel};
     const Factors factors(factors_storage, element ? 2 : 1);
     collect_breakpoints(factors, lo, hi, list);
 
     // The kernel's pair with the parameter was checked by point_terms; a failure here is kept
     // and reported instead of a value.
     std::optional<CoreError> failure;
-    const auto integrand = [&](double x) {
-        auto d = parameter_derivative(kernel, parameter, x);
+    const auto integrand = [&](double y) {
+        auto d = parameter_derivative_at(*kernel.element, parameter, kernel.origin, y);
         if (!d) {
             if (!failure) failure = std::move(d.error());
             return 0.0;
         }
         double v = *d;
-        if (element) v *= evaluate(*element, x);
+        if (element) v *= evaluate_at(*element->element, element->origin, y);
         return v;
     };
-    const double result = integrate_between(factors, weight, list, integrand);
+    const double result = integrate_between(factors, weight, origin, list, integrand);
     if (failure) return std::unexpected(std::move(*failure));
     return result;
 }
@@ -64,19 +65,35 @@ Result<double> pair_parameter_derivative(const Element& kernel, const Element& e
         return d * weight_value(weight, delta->x);
     }
 
-    const Support sk = support(kernel);
-    const Support sb = support(element);
-    double masses = 0.0;
-    for (const PointTerm& t : terms)
-        if (sb.lower <= t.x && t.x <= sb.upper)
-            masses += t.c * evaluate(element, t.x) * weight_value(weight, t.x);
+    // The frame starts at the lower end of the common window (where it is not empty).
+    const double origin = std::fmax(support(kernel).lower, support(element).lower);
+    return pair_parameter_derivative(Placed{&kernel, origin}, Placed{&element, origin}, parameter,
+                                     weight, terms, list);
+}
 
+Result<double> pair_parameter_derivative(Placed kernel, Placed element, ParameterKind parameter,
+                                         CosineWeight weight, std::span<const PointTerm> terms,
+                                         std::vector<double>& list) {
+    // A point term's position in the element's coordinates: the position itself when kernel and
+    // element share their coordinates, else carried over through the frame.
+    const bool shared = kernel.origin == element.origin;
+    const Element& b = *element.element;
+    const Support sb = frame_support(element);
+    double masses = 0.0;
+    for (const PointTerm& t : terms) {
+        const double y = t.x - kernel.origin;
+        if (!(sb.lower <= y && y <= sb.upper)) continue;
+        const double value = shared ? evaluate(b, t.x) : evaluate_at(b, element.origin, y);
+        masses += t.c * value * weight_value(weight, shared ? t.x : element.origin + y);
+    }
+
+    const Support sk = frame_support(kernel);
     const double lo = std::fmax(sk.lower, sb.lower);
     const double hi = std::fmin(sk.upper, sb.upper);
     if (lo >= hi) return masses;
-    QUORVEL_TRY_ASSIGN(
-        const double integral,
-        integrate_parameter_derivative(kernel, &element, parameter, weight, lo, hi, list));
+    QUORVEL_TRY_ASSIGN(const double integral,
+                       integrate_parameter_derivative(kernel, &element, parameter, weight,
+                                                      element.origin, lo, hi, list));
     return masses + integral;
 }
 

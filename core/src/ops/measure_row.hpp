@@ -11,11 +11,13 @@
 
 namespace quorvel {
 
-// Integral over [lo, hi] of d(kernel)/dp times `element` (when not null) times the weight, between
-// the breakpoints of the factors, integrated like the product of the factors themselves.
-Result<double> integrate_parameter_derivative(const Element& kernel, const Element* element,
+// Integral over the frame window [lo, hi] of d(kernel)/dp times `element` (when not null) times
+// the weight (frame position 0 at `origin`), between the breakpoints of the factors, integrated
+// like the product of the factors themselves.
+Result<double> integrate_parameter_derivative(Placed kernel, const Placed* element,
                                               ParameterKind parameter, CosineWeight weight,
-                                              double lo, double hi, std::vector<double>& list);
+                                              double origin, double lo, double hi,
+                                              std::vector<double>& list);
 
 // Normaliser N of one row and dN/dp, from the row's stored values V and derivatives D.
 struct RowNormalizer {

@@ -18,56 +18,64 @@ struct Sink {
     void operator()(double p) const { push(context, p); }
 };
 
-// Inner breakpoints of a map, carried back to x and kept when strictly inside the outer window.
+// Inner breakpoints of a map (absolute inner coordinates), carried back to frame coordinates and
+// kept when strictly inside the outer window.
 struct MappedBack {
     const Mapped* map;
-    double lo, hi;
+    double origin, lo, hi;
     Sink outer;
 };
 
-// Calls sink(p) for each breakpoint p of e with lo < p < hi, in the element's own order.
-void emit_breakpoints(const Element& e, double lo, double hi, Sink sink) {
-    auto inside = [&](double p) {
-        if (lo < p && p < hi) sink(p);
+// Calls sink(y) for each breakpoint p of e with lo < y < hi, y = p - origin its frame position,
+// in the element's own order. A shape's breakpoints are formed from its local coordinate, so
+// they meet its segment ends exactly where it is evaluated.
+void emit_breakpoints(const Element& e, double origin, double lo, double hi, Sink sink) {
+    auto inside = [&](double y) {
+        if (lo < y && y < hi) sink(y);
     };
+    auto at = [&](double p) { inside(p - origin); };
     std::visit(Overloaded{
-                   [&](const Delta& d) { inside(d.x); },
+                   [&](const Delta& d) { at(d.x); },
                    [&](const Box& b) {
-                       inside(b.a);
-                       inside(b.b);
+                       at(b.a);
+                       at(b.b);
                    },
                    [&](const Hat& h) {
-                       inside(h.a);
-                       inside(h.c);
-                       inside(h.b);
+                       at(h.a);
+                       at(h.c);
+                       at(h.b);
                    },
                    [&](const Shape& s) {
+                       const double dc = s.center - origin;
                        for (const Segment& seg : *s.segments) {
-                           inside(s.center + s.stretch * seg.a);
-                           inside(s.center + s.stretch * seg.b);
+                           inside(dc + s.stretch * seg.a);
+                           inside(dc + s.stretch * seg.b);
                        }
                    },
                    [&](const Profile& p) {
-                       inside(p.lower);
-                       inside(p.center);
-                       inside(p.upper);
+                       at(p.lower);
+                       at(p.center);
+                       at(p.upper);
                    },
                    [&](const Mapped& m) {
-                       inside(m.lower);
-                       inside(m.upper);
+                       at(m.lower);
+                       at(m.upper);
                        // The inner element's breakpoints within the clipped window, carried back.
-                       const double v = std::max(lo, m.lower);
-                       const double w = std::min(hi, m.upper);
-                       const double uv = mapped_inverse(m, v);
-                       const double uw = mapped_inverse(m, w);
-                       MappedBack back{&m, lo, hi, sink};
+                       const double v = std::max(lo, m.lower - origin);
+                       const double w = std::min(hi, m.upper - origin);
+                       const double uv = mapped_inverse(m, origin + v);
+                       const double uw = mapped_inverse(m, origin + w);
+                       MappedBack back{&m, origin, lo, hi, sink};
                        const Sink inner{[](void* c, double u) {
                                             const auto& mb = *static_cast<const MappedBack*>(c);
-                                            const double x = mapped_forward(*mb.map, u);
-                                            if (mb.lo < x && x < mb.hi) mb.outer(x);
+                                            const Mapped& map = *mb.map;
+                                            const double y = map.map == MapKind::Affine
+                                                                 ? (map.a - mb.origin) + map.b * u
+                                                                 : map.a / u - mb.origin;
+                                            if (mb.lo < y && y < mb.hi) mb.outer(y);
                                         },
                                         &back};
-                       emit_breakpoints(*m.inner, std::min(uv, uw), std::max(uv, uw), inner);
+                       emit_breakpoints(*m.inner, 0.0, std::min(uv, uw), std::max(uv, uw), inner);
                    },
                },
                static_cast<const ElementVariant&>(e));
@@ -81,8 +89,8 @@ void collect_breakpoints(Factors factors, double lo, double hi, std::vector<doub
     list.push_back(hi);
     const Sink sink{[](void* c, double p) { static_cast<std::vector<double>*>(c)->push_back(p); },
                     &list};
-    for (const Element* f : factors)
-        emit_breakpoints(*f, lo, hi, sink);
+    for (const Placed& f : factors)
+        emit_breakpoints(*f.element, f.origin, lo, hi, sink);
 
     sort_unique(list);
 }

@@ -46,10 +46,12 @@ double element_integral(const Element& e, CosineWeight weight, std::vector<doubl
     if (!weight) {
         if (const auto exact = closed_form_integral(e)) return *exact;
     }
+    // The frame starts at the support's lower end.
     const Support s = support(e);
-    const Element* factors[] = {&e};
-    collect_breakpoints(factors, s.lower, s.upper, list);
-    return integrate_product(factors, weight, list);
+    const Support f = frame_support(e, s, s.lower);
+    const Placed factors[] = {{&e, s.lower}};
+    collect_breakpoints(factors, f.lower, f.upper, list);
+    return integrate_product(factors, weight, s.lower, list);
 }
 
 } // namespace quorvel

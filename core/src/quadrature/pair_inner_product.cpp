@@ -23,9 +23,28 @@ double pair_inner_product(const Element& a, const Element& b, CosineWeight weigh
     const double hi = std::fmin(sa.upper, sb.upper);
     // Supports that only touch carry no area.
     if (lo >= hi) return 0.0;
-    const Element* factors[] = {&a, &b};
+    // The frame starts at the window's lower end.
+    const Support fa = frame_support(a, sa, lo);
+    const Support fb = frame_support(b, sb, lo);
+    const double from = std::fmax(fa.lower, fb.lower);
+    const double to = std::fmin(fa.upper, fb.upper);
+    if (!(from < to)) return 0.0;
+    const Placed factors[] = {{&a, lo}, {&b, lo}};
+    collect_breakpoints(factors, from, to, list);
+    return integrate_product(factors, weight, lo, list);
+}
+
+double pair_integral(Placed a, Placed b, CosineWeight weight, double origin,
+                     std::vector<double>& list) {
+    const Support sa = frame_support(a);
+    const Support sb = frame_support(b);
+    const double lo = std::fmax(sa.lower, sb.lower);
+    const double hi = std::fmin(sa.upper, sb.upper);
+    // Supports that only touch carry no area.
+    if (lo >= hi) return 0.0;
+    const Placed factors[] = {a, b};
     collect_breakpoints(factors, lo, hi, list);
-    return integrate_product(factors, weight, list);
+    return integrate_product(factors, weight, origin, list);
 }
 
 } // namespace quorvel

@@ -18,19 +18,21 @@ double scale_towards_center(const ProfileKind& kind, double d) {
 
 } // namespace
 
-double step_scale(const Element& e, double x) {
+double step_scale(const Element& e, double origin, double y) {
     if (const auto* p = std::get_if<Profile>(&e)) {
-        if (x >= p->center) return profile_scale(p->kind, x - p->center);
-        return scale_towards_center(p->kind, p->center - x);
+        const double d = (origin - p->center) + y;
+        if (d >= 0.0) return profile_scale(p->kind, d);
+        return scale_towards_center(p->kind, -d);
     }
     const auto* m = std::get_if<Mapped>(&e);
     if (!m) return unbounded;
 
+    const double x = origin + y;
     const bool reciprocal = m->map == MapKind::Reciprocal;
     const double u = mapped_inverse(*m, x);
     double hu = unbounded;
     if (std::holds_alternative<Mapped>(*m->inner)) {
-        hu = step_scale(*m->inner, u);
+        hu = step_scale(*m->inner, u, 0.0);
     } else if (const auto* g = std::get_if<Profile>(m->inner.get())) {
         // Either side of the center may lie towards smaller x after a reciprocal map.
         hu = scale_towards_center(g->kind, std::fabs(u - g->center));
@@ -41,6 +43,16 @@ double step_scale(const Element& e, double x) {
     }
     if (reciprocal) h = std::min(h, 0.1 * std::fabs(x));
     return h;
+}
+
+// Every kind's profile_scale grows with the distance from the center, and the scale on the near
+// side of the center is that of a smaller distance: the scale at the farther end bounds both.
+double step_scale_bound(const Element& e, double origin, double y0, double y1) {
+    const auto* p = std::get_if<Profile>(&e);
+    if (!p) return unbounded;
+    const double d0 = std::fabs((origin - p->center) + y0);
+    const double d1 = std::fabs((origin - p->center) + y1);
+    return profile_scale(p->kind, std::fmax(d0, d1));
 }
 
 } // namespace quorvel

@@ -45,6 +45,8 @@ void raise_internal(const char* message) {
 void raise_from_current_exception() noexcept {
     try {
         throw;
+    } catch (const CoreFailure& failure) {
+        raise_core_error(failure.error);
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {
