@@ -1,6 +1,7 @@
 // The row assembler and the thread helper: results in row order and identical for any number of
 // threads, several value arrays per entry, the first failing row in row order deciding the error,
-// empty matrices and rows, loops of many tiny blocks, and the block partition itself.
+// empty matrices and rows, loops of many tiny blocks, the block partition itself, and loops stopped
+// by their cancel flag.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -322,6 +323,44 @@ void test_runs_in_parallel() {
     quorvel::set_row_threads(0);
 }
 
+void test_cancel() {
+    // A flag set by one row stops the loop on every thread: Cancelled reaches the caller, no row
+    // far beyond the one that set it runs, and the next loop on the same pool runs completely.
+    for (std::size_t threads : {1, 2, 4}) {
+        quorvel::set_row_threads(threads);
+        quorvel::CancelFlag flag{false};
+        std::atomic<std::size_t> rows_run{0};
+        bool cancelled = false;
+        try {
+            const quorvel::CancelScope scope(&flag);
+            quorvel::assemble_rows<quorvel::NoScratch>(
+                100000, 3, [&](std::size_t i, quorvel::NoScratch&, RowSink<1>& sink) {
+                    ++rows_run;
+                    if (i == 5000) flag.store(true);
+                    sink.push(i % 3, 1.0);
+                });
+        } catch (const quorvel::Cancelled&) {
+            cancelled = true;
+        }
+        CHECK(cancelled);
+        CHECK(rows_run.load() < 20000);
+        CHECK(quorvel::current_cancel_flag() == nullptr);
+
+        cancelled = false;
+        try {
+            const quorvel::CancelScope scope(&flag);
+            quorvel::parallel_rows(10, [](std::size_t) {});
+        } catch (const quorvel::Cancelled&) {
+            cancelled = true;
+        }
+        CHECK(cancelled);
+
+        auto [m] = assemble_pattern<1>(20011, 300, 1);
+        CHECK(same(m, reference(20011, 300, 0)));
+    }
+    quorvel::set_row_threads(0);
+}
+
 } // namespace
 
 int main() {
@@ -333,5 +372,6 @@ int main() {
     test_dense_rows();
     test_exceptions();
     test_runs_in_parallel();
+    test_cancel();
     return quorvel::test::failures;
 }

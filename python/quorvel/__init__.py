@@ -36,9 +36,10 @@ Invalid arguments raise `TypeError` (with a note naming the parameter), `Overflo
 negative count or degree, and `ValueError` with a precise message; a singular linear system
 raises `SingularError`, a subclass of `ValueError`.
 
-The heavy calls release the GIL and compute rows in parallel on one OpenMP worker pool (its
-size follows ``OMP_NUM_THREADS``); the results do not depend on the number of threads, and all
-objects are immutable, so any number of Python threads may call the package at once.
+The heavy calls release the GIL and compute rows in parallel on one worker pool (its size
+follows ``OMP_NUM_THREADS``), and Ctrl-C stops them; the results do not depend on the number of
+threads, and all objects are immutable, so any number of Python threads may call the package at
+once.
 """
 
 from collections.abc import Callable

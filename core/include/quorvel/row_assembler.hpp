@@ -185,11 +185,13 @@ detail::AssembledRows<Scratch, K, Body> assemble_rows(std::size_t n_rows, std::s
     detail::RowAssembly assembly(n_rows, n_cols, K, min_block);
     auto work = [&](detail::AssemblyWorker& worker) {
         Scratch scratch{};
+        const CancelFlag* const cancel = current_cancel_flag();
         while (worker.next()) {
             RowSink<K> sink(worker);
             std::uint64_t* const lengths = worker.lengths();
             const std::size_t end = worker.end();
             for (std::size_t i = worker.begin(); i < end; ++i) {
+                poll_cancel(cancel);
                 if constexpr (fallible) {
                     if (Status row = body(i, scratch, sink); !row) {
                         worker.fail(std::move(row).error());

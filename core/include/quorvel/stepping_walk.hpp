@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <span>
 
+#include "quorvel/cancel.hpp"
 #include "quorvel/element.hpp"
 #include "quorvel/quadrature.hpp"
 
@@ -88,10 +89,13 @@ void stepping_walk(std::span<const double> breakpoints, const StepLimits& limits
                    OnPanel&& on_panel) {
     const QuadratureRule& r4 = gauss4();
     const QuadratureRule& r8 = gauss8();
+    std::size_t steps = 0;
     for (std::size_t k = 0; k + 1 < breakpoints.size(); ++k) {
         const double end = breakpoints[k + 1];
         double o = breakpoints[k];
         while (o < end) {
+            // A long walk can be stopped from outside.
+            if (++steps % 4096 == 0) poll_cancel();
             const double lambda = local_step(limits, o);
             const double h = next_step(o, end, lambda);
             const QuadratureRule& rule = (limits.always_eight || h > 0.05 * lambda) ? r8 : r4;

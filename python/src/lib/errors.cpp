@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "interrupt.hpp"
 #include "ref.hpp"
 
 namespace quorvel::py {
@@ -39,6 +40,8 @@ void raise_internal(const char* message) {
 void raise_from_current_exception() noexcept {
     try {
         throw;
+    } catch (const PythonErrorPending&) {
+        // The Python exception is already set.
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {

@@ -21,7 +21,8 @@ void raise_core_error(const CoreError& error);
 void raise_internal(const char* message);
 
 // Translates the C++ exception currently being handled into a Python exception:
-// std::bad_alloc -> MemoryError, anything else -> SystemError with its message.
+// std::bad_alloc -> MemoryError, PythonErrorPending -> the pending one, anything else ->
+// SystemError with its message.
 void raise_from_current_exception() noexcept;
 
 // Appends `note` to the notes of the pending Python exception (BaseException.add_note).

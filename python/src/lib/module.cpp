@@ -1,7 +1,9 @@
 // The extension module _quorvel: multi-phase initialisation with one execution step that adds
 // every object, table by table, in registration order.
-#include "registry.hpp"
+#include "interrupt.hpp"
+#include "quorvel/parallel.hpp"
 #include "quorvel/profile.hpp"
+#include "registry.hpp"
 
 #ifndef QUORVEL_VERSION
 #error "QUORVEL_VERSION, the version in pyproject.toml, is defined by python/CMakeLists.txt"
@@ -60,6 +62,9 @@ int exec_module(PyObject* module) {
                          Py_TYPE(module)->tp_name);
             return -1;
         }
+        // Before anything can fork or be interrupted.
+        watch_forks();
+        if (!note_main_thread()) return -1;
         const Members tables[] = {
             constants,        space_members,          projection_members,
             fit_members,      inner_products_members, measure_members,
