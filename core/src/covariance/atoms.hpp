@@ -1,6 +1,7 @@
 // Product atoms of one side: validation and the per-dimension normalisers.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -20,5 +21,12 @@ Result<std::size_t> validate_atoms(std::span<const SpacePtr> spaces,
 // normalisers[d][i] of atom i in dimension d.
 using Normalisers = std::vector<std::vector<double>>;
 Normalisers atom_normalisers(const AtomSide& side, std::size_t n);
+
+// value / (a b) for the normalisers a and b of two atoms, divided by one after the other where
+// the product is so small that its reciprocal overflows.
+inline double divide_by_normalisers(double value, double a, double b) {
+    const double g = a * b;
+    return std::isfinite(1.0 / g) ? value / g : value / a / b;
+}
 
 } // namespace quorvel

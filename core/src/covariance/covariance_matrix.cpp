@@ -30,7 +30,7 @@ double covariance_entry(double variance, std::span<const CovarianceDimension> di
                 .value;
         // Separated atoms: the remaining dimensions cannot change a zero.
         if (v == 0.0) return 0.0;
-        r = r * (v / (na[d][i] * nb[d][j]));
+        r = r * divide_by_normalisers(v, na[d][i], nb[d][j]);
     }
     return r;
 }

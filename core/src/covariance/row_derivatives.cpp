@@ -41,9 +41,9 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
             const CosineWeight w = side.weights[d];
             const Element* s = dim.amplitude();
             const CovarianceValue c = pair_covariance(dim, {phi, w, s}, {psi, w, s}, true, scratch);
-            const double g = norms[d][i] * norms[d][j];
-            q[d] = c.value / g;
-            r[d] = c.derivative / g;
+            const double g_i = norms[d][i], g_j = norms[d][j];
+            q[d] = divide_by_normalisers(c.value, g_i, g_j);
+            r[d] = divide_by_normalisers(c.derivative, g_i, g_j);
             if (!dim.factor) continue;
             // Product rule on s(x) s(y) with s = sum_k c_k b_k.
             const VarianceFactor& factor = *dim.factor;
@@ -57,7 +57,8 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
                     supports_meet(b, psi)
                         ? pair_covariance(dim, {phi, w, s}, {psi, w, &b}, false, scratch).value
                         : 0.0;
-                t[offset + k] = factor.coefficients[k] * (left + right) / g;
+                t[offset + k] =
+                    divide_by_normalisers(factor.coefficients[k] * (left + right), g_i, g_j);
             }
             offset += factor.sources.size();
         }

@@ -42,12 +42,12 @@ Status derivative_row(const Element& kernel, const Space& basis, Normalization n
         const RowNormalizer norm,
         row_normalizer(kernel, normalization, parameter, weight, s.terms, w, dw, s.breakpoints));
 
-    // Quotient rule, with a zero normaliser multiplying the row by 0.
-    const double scale = norm.n == 0.0 ? 0.0 : 1.0 / norm.n;
+    // Quotient rule.
+    const RowScale scale(norm.n);
     for (std::size_t k = 0; k < w.size(); ++k) {
-        const double wk = scale * w[k];
+        const double wk = scale(w[k]);
         w[k] = wk;
-        dw[k] = scale * (dw[k] - norm.dn * wk);
+        dw[k] = scale(dw[k] - norm.dn * wk);
     }
     return {};
 }
