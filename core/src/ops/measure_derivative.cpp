@@ -60,6 +60,12 @@ measurement_derivative(std::span<const Element> kernels, const Space& basis,
     auto row = [&](std::size_t i, DerivativeScratch& s, RowSink<2>& sink) {
         return derivative_row(kernels[i], basis, normalization, parameter, weight, s, sink);
     };
+    refuse_oversized_rows<2>(kernels.size(), basis.size(),
+                             [&](std::size_t i, std::vector<std::size_t>& candidates) {
+                                 const Support s = support(kernels[i]);
+                                 overlapping(basis, s.lower, s.upper, candidates);
+                                 return candidates.size();
+                             });
     QUORVEL_TRY_ASSIGN(auto matrices,
                        (assemble_rows<DerivativeScratch, 2>(kernels.size(), basis.size(), row)));
     auto& [w, dw] = matrices;
