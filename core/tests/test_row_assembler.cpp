@@ -301,14 +301,21 @@ void test_exceptions() {
 }
 
 void test_runs_in_parallel() {
-    // The worker of row 0 waits until another worker has run a row: with one thread it would wait
-    // in vain until the deadline.
+    // The caller works alone until it has spent a millisecond on the loop: row 0 keeps it busy for
+    // longer. The worker of row 1 then waits until another thread has run a row: with one thread
+    // it would wait in vain until the deadline.
     quorvel::set_row_threads(2);
     std::atomic<bool> owner_known{false}, other_seen{false};
     std::thread::id owner;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     quorvel::parallel_rows(64, [&](std::size_t i) {
         if (i == 0) {
+            const auto busy = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+            while (std::chrono::steady_clock::now() < busy) {
+            }
+            return;
+        }
+        if (i == 1) {
             owner = std::this_thread::get_id();
             owner_known.store(true);
             while (!other_seen.load() && std::chrono::steady_clock::now() < deadline)

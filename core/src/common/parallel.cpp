@@ -2,27 +2,37 @@
 // rows in row order, beside the calling thread. The only file that knows how workers are made and
 // how rows are grouped.
 //
-// A loop is announced to the pool and the calling thread starts on its blocks at once. Sleeping
-// workers are woken and join while blocks are left; once the caller finds none left, it closes the
-// loop and waits only for the workers that joined, which are then on their last block. So the
-// caller never waits for a worker that the system has not scheduled (on a busy machine the caller
-// simply does more blocks itself, and a short loop is over before a worker wakes), and idle
-// workers sleep instead of spinning against other processes.
+// The calling thread starts on the blocks of a loop at once, alone. Between two of its blocks it
+// looks at the processor time it has spent on the loop: after a millisecond (longer on a busy
+// machine, see worth_help) it opens the loop to the pool, whose sleeping workers are woken and join
+// while blocks are left. When the caller finds no block left, it closes the loop and waits only
+// for the workers that joined, which are then on their last block. So the caller never waits for
+// a worker that the system has not scheduled (on a busy machine the caller simply does more blocks
+// itself); a short loop wakes nothing (a woken thread can cost the caller its processor, and one
+// that the system stops in the middle of a block makes the caller wait a time slice); and idle
+// workers sleep instead of spinning against other processes. A loop whose first block is long
+// gets help only after it.
 #include "quorvel/parallel.hpp"
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <limits>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <pthread.h>
 #include <sched.h>
+#include <time.h>
 
 namespace quorvel {
 
@@ -34,6 +44,8 @@ struct RowLoop {
 
     const RowPartition& partition;
     const CancelFlag* cancel;
+    // The loop's job while it is not open to the pool yet (only the caller takes blocks then).
+    void* job = nullptr;
     std::atomic<std::size_t> next_block{0};
     std::atomic<bool> stopped{false};
 
@@ -56,6 +68,11 @@ struct RowLoop {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// The caller's processor time on a loop after which workers are woken, on a quiet machine.
+constexpr std::chrono::nanoseconds solo_time(1'000'000);
+
 // Set on pool workers, and on a caller while it works on its own loop: a loop started there runs
 // on that thread alone.
 thread_local bool inside_loop = false;
@@ -71,19 +88,77 @@ void take_part(detail::RowLoop& loop, FunctionRef<void(RowBlocks&)> work) {
     }
 }
 
-// A loop announced to the pool.
+// The processor time consumed by the thread of `clock`.
+std::chrono::nanoseconds cpu_time(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+// The processors this process may run on.
+std::size_t processors() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return static_cast<std::size_t>(std::max(CPU_COUNT(&set), 1));
+    return std::max(std::thread::hardware_concurrency(), 1u);
+}
+
+// Whether more threads are ready to run right now than there are processors (the calling one
+// included), from the scheduler's count in /proc/loadavg ("0.50 0.40 0.30 3/210 12345").
+bool machine_busy() {
+    std::ifstream file("/proc/loadavg");
+    std::string field;
+    for (int i = 0; i < 4 && file >> field; ++i) {
+    }
+    std::size_t running = 0;
+    if (!file ||
+        std::from_chars(field.data(), field.data() + field.size(), running).ec != std::errc{})
+        return false;
+    static const std::size_t cores = processors();
+    return running > cores;
+}
+
+// A loop run by its caller, and open to the pool's workers once worth their help.
 struct Job {
     Job(detail::RowLoop& l, FunctionRef<void(RowBlocks&)> w, std::size_t helpers)
-        : loop(l), work(w), seats(helpers) {}
+        : loop(l), work(w), helpers(helpers), seats(helpers) {
+        has_clock = pthread_getcpuclockid(pthread_self(), &caller_clock) == 0;
+        if (has_clock) cpu_started = cpu_time(caller_clock);
+        started = checked = Clock::now();
+    }
+
+    // Whether the caller (the calling thread) has worked alone long enough to want help: a
+    // millisecond of processor time, or ten on a busy machine, where helpers risk being stopped
+    // in the middle of a block for a time slice, so that only a loop with much left is worth
+    // them. The thread's clock is read at most every eighth of solo_time.
+    bool worth_help() {
+        const Clock::time_point now = Clock::now();
+        if (now - started < solo_time || now - checked < solo_time / 8) return false;
+        checked = now;
+        if (!busy_known) {
+            busy = machine_busy();
+            busy_known = true;
+        }
+        const std::chrono::nanoseconds needed = busy ? 10 * solo_time : solo_time;
+        if (!has_clock) return now - started >= needed;
+        return cpu_time(caller_clock) - cpu_started >= needed;
+    }
 
     detail::RowLoop& loop;
     FunctionRef<void(RowBlocks&)> work;
+    std::size_t helpers;    // workers asked to join
     std::size_t seats;      // workers that may still join
     std::size_t active = 0; // workers inside the loop
+    bool opened = false;
+    clockid_t caller_clock{};
+    bool has_clock = false;
+    std::chrono::nanoseconds cpu_started{0};
+    Clock::time_point started, checked;
+    bool busy_known = false, busy = false; // looked at once per loop
     std::condition_variable left;
 };
 
-// The pool: its threads, and the loops open for them to join. Every field is guarded by `mutex`,
+// The pool: its threads and the loops open for them to join. Every field is guarded by `mutex`,
 // which is also held across fork() so that a child inherits a consistent pool.
 struct Pool {
     std::mutex mutex;
@@ -121,22 +196,26 @@ struct Pool {
         }
     }
 
-    void announce(Job& job, std::size_t helpers) {
+    void open_job(Job& job) {
+        bool everyone = false;
         {
             const std::lock_guard<std::mutex> lock(mutex);
-            ensure_threads(helpers);
+            ensure_threads(job.helpers);
             open.push_back(&job);
+            job.opened = true;
+            everyone = job.helpers >= threads;
         }
-        if (helpers >= threads) {
+        if (everyone) {
             wake.notify_all();
         } else {
-            for (std::size_t i = 0; i < helpers; ++i)
+            for (std::size_t i = 0; i < job.helpers; ++i)
                 wake.notify_one();
         }
     }
 
     // No worker joins `job` any more; returns once the ones that joined have left it.
     void close(Job& job) {
+        if (!job.opened) return;
         std::unique_lock<std::mutex> lock(mutex);
         std::erase(open, &job);
         job.left.wait(lock, [&] { return job.active == 0; });
@@ -160,9 +239,7 @@ std::size_t default_threads() {
         if (error == std::errc{} && n > 0 && (end == text.data() + text.size() || *end == ','))
             return n;
     }
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(CPU_COUNT(&set), 1);
-    return std::max(std::thread::hardware_concurrency(), 1u);
+    return processors();
 }
 
 // The number of threads set by set_row_threads, per calling thread (0: the pool's own size).
@@ -210,6 +287,11 @@ RowPartition RowPartition::of(std::size_t n_rows, std::size_t min_block) {
 
 bool RowBlocks::next() {
     poll_cancel(loop_.cancel);
+    // Before the loop is open, only its caller is here. Not for the last block: nobody could help.
+    if (loop_.job != nullptr &&
+        loop_.next_block.load(std::memory_order_relaxed) + 1 < loop_.partition.n_blocks &&
+        static_cast<Job*>(loop_.job)->worth_help())
+        pool.open_job(*static_cast<Job*>(std::exchange(loop_.job, nullptr)));
     // The one place where a loop ends early: no block goes out after a stop.
     if (loop_.stopped.load(std::memory_order_relaxed)) return false;
     const std::size_t b = loop_.next_block.fetch_add(1, std::memory_order_relaxed);
@@ -235,7 +317,7 @@ void run_row_blocks(const RowPartition& partition, FunctionRef<void(RowBlocks&)>
     }
     watch_forks();
     Job job(loop, work, helpers);
-    pool.announce(job, helpers);
+    loop.job = &job;
     inside_loop = true;
     take_part(loop, work);
     inside_loop = false;
