@@ -92,6 +92,22 @@ def test_integral_normalization_divides_by_kernel_integrals():
     np.testing.assert_allclose(got, want, rtol=1e-14, atol=0)
 
 
+@pytest.mark.parametrize("parameter", [None, "center", "sigma"])
+def test_subnormal_rowsum_normalizer(parameter):
+    # The Gaussian's tail over the box is about 6e-311, a subnormal whose reciprocal overflows:
+    # the one stored entry of the row is its own row sum, so W is 1 and dW is 0.
+    kernel = S.gaussians(arr(0.0), arr(1.0), 40.0)
+    box = S.boxes(arr(37.7, 38.7))
+    raw = q.inner_products(kernel, box)[2]
+    assert 0.0 < raw[0] < 1.0 / np.finfo(float).max
+    if parameter is None:
+        np.testing.assert_array_equal(q.measure(kernel, box, "rowsum")[2], [1.0])
+    else:
+        w, dw = q.measure_derivative(kernel, box, "rowsum", parameter)
+        np.testing.assert_array_equal(w[2], [1.0])
+        np.testing.assert_array_equal(dw[2], [0.0])
+
+
 def test_zero_normalizer_row_keeps_its_pattern():
     # The derivative of the hat (3, 4, 5) is +1 then -1: its integral is exactly 0.
     kernels = S.hats(arr(3.0, 4.0, 5.0)).derivative(1)

@@ -1,6 +1,7 @@
 // The row assembler and the thread helper: results in row order and identical for any number of
 // threads, several value arrays per entry, the first failing row in row order deciding the error,
-// empty matrices and rows, loops of many tiny blocks, and the block partition itself.
+// empty matrices and rows, loops of many tiny blocks, the block partition itself, and loops stopped
+// by their cancel flag.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -300,14 +301,21 @@ void test_exceptions() {
 }
 
 void test_runs_in_parallel() {
-    // The worker of row 0 waits until another worker has run a row: with one thread it would wait
-    // in vain until the deadline.
+    // The caller works alone until it has spent a millisecond on the loop: row 0 keeps it busy for
+    // longer. The worker of row 1 then waits until another thread has run a row: with one thread
+    // it would wait in vain until the deadline.
     quorvel::set_row_threads(2);
     std::atomic<bool> owner_known{false}, other_seen{false};
     std::thread::id owner;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     quorvel::parallel_rows(64, [&](std::size_t i) {
         if (i == 0) {
+            const auto busy = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+            while (std::chrono::steady_clock::now() < busy) {
+            }
+            return;
+        }
+        if (i == 1) {
             owner = std::this_thread::get_id();
             owner_known.store(true);
             while (!other_seen.load() && std::chrono::steady_clock::now() < deadline)
@@ -322,6 +330,44 @@ void test_runs_in_parallel() {
     quorvel::set_row_threads(0);
 }
 
+void test_cancel() {
+    // A flag set by one row stops the loop on every thread: Cancelled reaches the caller, no row
+    // far beyond the one that set it runs, and the next loop on the same pool runs completely.
+    for (std::size_t threads : {1, 2, 4}) {
+        quorvel::set_row_threads(threads);
+        quorvel::CancelFlag flag{false};
+        std::atomic<std::size_t> rows_run{0};
+        bool cancelled = false;
+        try {
+            const quorvel::CancelScope scope(&flag);
+            quorvel::assemble_rows<quorvel::NoScratch>(
+                100000, 3, [&](std::size_t i, quorvel::NoScratch&, RowSink<1>& sink) {
+                    ++rows_run;
+                    if (i == 5000) flag.store(true);
+                    sink.push(i % 3, 1.0);
+                });
+        } catch (const quorvel::Cancelled&) {
+            cancelled = true;
+        }
+        CHECK(cancelled);
+        CHECK(rows_run.load() < 20000);
+        CHECK(quorvel::current_cancel_flag() == nullptr);
+
+        cancelled = false;
+        try {
+            const quorvel::CancelScope scope(&flag);
+            quorvel::parallel_rows(10, [](std::size_t) {});
+        } catch (const quorvel::Cancelled&) {
+            cancelled = true;
+        }
+        CHECK(cancelled);
+
+        auto [m] = assemble_pattern<1>(20011, 300, 1);
+        CHECK(same(m, reference(20011, 300, 0)));
+    }
+    quorvel::set_row_threads(0);
+}
+
 } // namespace
 
 int main() {
@@ -333,5 +379,6 @@ int main() {
     test_dense_rows();
     test_exceptions();
     test_runs_in_parallel();
+    test_cancel();
     return quorvel::test::failures;
 }

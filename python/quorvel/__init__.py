@@ -37,9 +37,10 @@ convert what was given), `OverflowError` for a negative count or degree, and `Va
 a precise message (an unknown option string gets a note listing the accepted names); a singular linear system
 raises `SingularError`, a subclass of `ValueError`.
 
-The heavy calls release the GIL and compute rows in parallel on one OpenMP worker pool (its
-size follows ``OMP_NUM_THREADS``); the results do not depend on the number of threads, and all
-objects are immutable, so any number of Python threads may call the package at once.
+The heavy calls release the GIL and compute rows in parallel on one worker pool (its size
+follows ``OMP_NUM_THREADS``), and Ctrl-C stops them; the results do not depend on the number of
+threads, and all objects are immutable, so any number of Python threads may call the package at
+once.
 """
 
 from collections.abc import Callable

@@ -9,6 +9,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "quorvel/cancel.hpp"
+
 namespace quorvel {
 
 // A non-owning reference to a callable, so that template callers can hand their work to compiled
@@ -63,7 +65,7 @@ class RowBlocks {
     explicit RowBlocks(detail::RowLoop& loop) : loop_(loop) {}
 
     // Takes the next block nobody has taken yet (blocks go out in row order); false once all are
-    // taken or the loop was stopped.
+    // taken or the loop was stopped. Throws Cancelled once the loop's cancel flag is set.
     bool next();
     std::size_t index() const { return index_; }
     std::size_t begin() const { return begin_; }
@@ -78,15 +80,24 @@ class RowBlocks {
     std::size_t index_ = 0, begin_ = 0, end_ = 0;
 };
 
-// Runs work(blocks) once per worker; each call takes blocks with blocks.next() until none is left.
-// A loop of one block, a pool of one thread, and the child of a fork (whose copy of the parent's
-// pool cannot run) work on the calling thread. An exception thrown by `work` stops the loop and is
-// rethrown on the calling thread: of several, the one from the earliest block.
+// Runs work(blocks) on the calling thread and, once the caller has spent a millisecond on the
+// loop, on as many pool workers as join while blocks are left; each call takes blocks with
+// blocks.next() until none is left. The calling thread never waits for a worker that has not
+// begun: blocks nobody took are done by the caller. A loop of one
+// block, a pool of one thread, a loop started inside another one, and the child of a fork (whose
+// copy of the parent's pool cannot run) work on the calling thread alone. The workers poll the
+// calling thread's cancel flag. An exception thrown by `work` stops the loop and is rethrown on
+// the calling thread: Cancelled when the flag was set, else the one from the earliest block.
 void run_row_blocks(const RowPartition& partition, FunctionRef<void(RowBlocks&)> work);
 
-// Sets the number of workers of the loops started from the calling thread afterwards (0: the
-// pool's own size; a loop never has more workers than blocks) and returns the previous setting.
+// Sets the number of threads (the caller included) of the loops started from the calling thread
+// afterwards (0: the pool's own size; a loop never has more threads than blocks) and returns the
+// previous setting.
 std::size_t set_row_threads(std::size_t threads);
+
+// Makes sure that a child process forked from now on knows whether it inherited a pool that
+// cannot run. Idempotent; called when the module is loaded, before anything can fork.
+void watch_forks();
 
 struct NoScratch {};
 
@@ -114,10 +125,13 @@ template <class Scratch = NoScratch, class Body>
 void parallel_rows(std::size_t n_rows, Body&& body, std::size_t min_block = 1) {
     auto work = [&](RowBlocks& blocks) {
         [[maybe_unused]] Scratch scratch{};
+        const CancelFlag* const cancel = current_cancel_flag();
         while (blocks.next()) {
             const std::size_t end = blocks.end();
-            for (std::size_t i = blocks.begin(); i < end; ++i)
+            for (std::size_t i = blocks.begin(); i < end; ++i) {
+                poll_cancel(cancel);
                 detail::call_row(body, i, scratch);
+            }
         }
     };
     run_row_blocks(RowPartition::of(n_rows, min_block), work);

@@ -3,6 +3,7 @@
 // function that appends the entries of one row.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -97,7 +98,31 @@ class RowAssembly {
     bool committing_ = false;
 };
 
+// Throws std::bad_alloc when `entries` stored entries of n_values values each (with their
+// columns) would not fit in the memory this process can have.
+void refuse_entries_beyond_memory(double entries, std::size_t n_values);
+
 } // namespace detail
+
+// Refuses, with std::bad_alloc and before any row is built, an assembly of n_rows x n_cols
+// matrices with K values per entry whose entries could not be held in memory. The entries are
+// projected from count(i, list), a cheap upper bound of the entries of row i (the overlap count),
+// on at most 256 rows spread evenly over all of them. Results that cannot be large are not looked
+// at.
+template <std::size_t K, class Count>
+void refuse_oversized_rows(std::size_t n_rows, std::size_t n_cols, Count&& count) {
+    constexpr double small = 1e9; // bytes that no machine running this lacks
+    const double most = static_cast<double>(n_rows) * static_cast<double>(n_cols);
+    if (most * static_cast<double>(8 * (K + 1)) <= small) return;
+    constexpr std::size_t samples = 256;
+    std::vector<std::size_t> list;
+    double counted = 0.0;
+    const std::size_t taken = std::min(n_rows, samples);
+    for (std::size_t s = 0; s < taken; ++s)
+        counted += static_cast<double>(count(s * n_rows / taken, list));
+    detail::refuse_entries_beyond_memory(
+        counted / static_cast<double>(taken) * static_cast<double>(n_rows), K);
+}
 
 // Where a row function appends the entries of its row: a column and K values per entry, columns
 // ascending, exact zeros left out by the caller.
@@ -185,11 +210,13 @@ detail::AssembledRows<Scratch, K, Body> assemble_rows(std::size_t n_rows, std::s
     detail::RowAssembly assembly(n_rows, n_cols, K, min_block);
     auto work = [&](detail::AssemblyWorker& worker) {
         Scratch scratch{};
+        const CancelFlag* const cancel = current_cancel_flag();
         while (worker.next()) {
             RowSink<K> sink(worker);
             std::uint64_t* const lengths = worker.lengths();
             const std::size_t end = worker.end();
             for (std::size_t i = worker.begin(); i < end; ++i) {
+                poll_cancel(cancel);
                 if constexpr (fallible) {
                     if (Status row = body(i, scratch, sink); !row) {
                         worker.fail(std::move(row).error());

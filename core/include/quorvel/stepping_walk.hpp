@@ -16,6 +16,7 @@
 #include <limits>
 #include <span>
 
+#include "quorvel/cancel.hpp"
 #include "quorvel/element.hpp"
 #include "quorvel/quadrature.hpp"
 
@@ -114,13 +115,15 @@ std::uint64_t check_walk_budget(std::span<const double> breakpoints, std::size_t
                                 const StepLimits& limits, std::uint64_t steps);
 
 // The step count of one walk: 1024 steps in, the rest is estimated once, so a hopeless walk
-// fails there instead of running for hours.
+// fails there instead of running for hours; every 4096 steps a long walk can be stopped from
+// outside (poll_cancel).
 class WalkBudget {
   public:
     void step(std::span<const double> breakpoints, std::size_t piece, double o,
               const StepLimits& limits) {
         if (++steps_ == next_check_)
             next_check_ = check_walk_budget(breakpoints, piece, o, limits, steps_);
+        if (steps_ % 4096 == 0) poll_cancel();
     }
 
   private:

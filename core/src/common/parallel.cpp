@@ -1,14 +1,38 @@
-// The worker pool behind every row-parallel loop: OpenMP threads that take consecutive blocks of
-// rows in row order. The only file that knows how workers are made and how rows are grouped.
+// The worker pool behind every row-parallel loop: a few threads that take consecutive blocks of
+// rows in row order, beside the calling thread. The only file that knows how workers are made and
+// how rows are grouped.
+//
+// The calling thread starts on the blocks of a loop at once, alone. Between two of its blocks it
+// looks at the processor time it has spent on the loop: after a millisecond (longer on a busy
+// machine, see worth_help) it opens the loop to the pool, whose sleeping workers are woken and join
+// while blocks are left. When the caller finds no block left, it closes the loop and waits only
+// for the workers that joined, which are then on their last block. So the caller never waits for
+// a worker that the system has not scheduled (on a busy machine the caller simply does more blocks
+// itself); a short loop wakes nothing (a woken thread can cost the caller its processor, and one
+// that the system stops in the middle of a block makes the caller wait a time slice); and idle
+// workers sleep instead of spinning against other processes. A loop whose first block is long
+// gets help only after it.
 #include "quorvel/parallel.hpp"
 
-#include <atomic>
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <limits>
 #include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
 
-#include <omp.h>
 #include <pthread.h>
+#include <sched.h>
+#include <time.h>
 
 namespace quorvel {
 
@@ -16,9 +40,12 @@ namespace detail {
 
 // The shared state of one running loop.
 struct RowLoop {
-    explicit RowLoop(const RowPartition& p) : partition(p) {}
+    RowLoop(const RowPartition& p, const CancelFlag* c) : partition(p), cancel(c) {}
 
     const RowPartition& partition;
+    const CancelFlag* cancel;
+    // The loop's job while it is not open to the pool yet (only the caller takes blocks then).
+    void* job = nullptr;
     std::atomic<std::size_t> next_block{0};
     std::atomic<bool> stopped{false};
 
@@ -41,30 +68,206 @@ struct RowLoop {
 
 namespace {
 
-// Set in the child of a fork: the OpenMP pool of the parent does not survive a fork, and a child
-// that entered a parallel region would wait for it forever, so the child computes serially.
-std::atomic<bool> forked_child{false};
+using Clock = std::chrono::steady_clock;
 
-bool pool_usable() {
-    static const bool registered =
-        pthread_atfork(nullptr, nullptr, [] { forked_child.store(true); }) == 0;
-    return registered && !forked_child.load();
+// The caller's processor time on a loop after which workers are woken, on a quiet machine.
+constexpr std::chrono::nanoseconds solo_time(1'000'000);
+
+// Set on pool workers, and on a caller while it works on its own loop: a loop started there runs
+// on that thread alone.
+thread_local bool inside_loop = false;
+
+// Runs the worker side of `loop` on the calling thread, keeping its failure in the loop.
+void take_part(detail::RowLoop& loop, FunctionRef<void(RowBlocks&)> work) {
+    const CancelScope scope(loop.cancel);
+    RowBlocks blocks(loop);
+    try {
+        work(blocks);
+    } catch (...) {
+        loop.fail(blocks.index(), std::current_exception());
+    }
 }
 
-// The number of workers set by set_row_threads, per calling thread (0: the pool's own size).
+// The processor time consumed by the thread of `clock`.
+std::chrono::nanoseconds cpu_time(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+// The processors this process may run on.
+std::size_t processors() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return static_cast<std::size_t>(std::max(CPU_COUNT(&set), 1));
+    return std::max(std::thread::hardware_concurrency(), 1u);
+}
+
+// Whether more threads are ready to run right now than there are processors (the calling one
+// included), from the scheduler's count in /proc/loadavg ("0.50 0.40 0.30 3/210 12345").
+bool machine_busy() {
+    std::ifstream file("/proc/loadavg");
+    std::string field;
+    for (int i = 0; i < 4 && file >> field; ++i) {
+    }
+    std::size_t running = 0;
+    if (!file ||
+        std::from_chars(field.data(), field.data() + field.size(), running).ec != std::errc{})
+        return false;
+    static const std::size_t cores = processors();
+    return running > cores;
+}
+
+// A loop run by its caller, and open to the pool's workers once worth their help.
+struct Job {
+    Job(detail::RowLoop& l, FunctionRef<void(RowBlocks&)> w, std::size_t helpers)
+        : loop(l), work(w), helpers(helpers), seats(helpers) {
+        has_clock = pthread_getcpuclockid(pthread_self(), &caller_clock) == 0;
+        if (has_clock) cpu_started = cpu_time(caller_clock);
+        started = checked = Clock::now();
+    }
+
+    // Whether the caller (the calling thread) has worked alone long enough to want help: a
+    // millisecond of processor time, or ten on a busy machine, where helpers risk being stopped
+    // in the middle of a block for a time slice, so that only a loop with much left is worth
+    // them. The thread's clock is read at most every eighth of solo_time.
+    bool worth_help() {
+        const Clock::time_point now = Clock::now();
+        if (now - started < solo_time || now - checked < solo_time / 8) return false;
+        checked = now;
+        if (!busy_known) {
+            busy = machine_busy();
+            busy_known = true;
+        }
+        const std::chrono::nanoseconds needed = busy ? 10 * solo_time : solo_time;
+        if (!has_clock) return now - started >= needed;
+        return cpu_time(caller_clock) - cpu_started >= needed;
+    }
+
+    detail::RowLoop& loop;
+    FunctionRef<void(RowBlocks&)> work;
+    std::size_t helpers;    // workers asked to join
+    std::size_t seats;      // workers that may still join
+    std::size_t active = 0; // workers inside the loop
+    bool opened = false;
+    clockid_t caller_clock{};
+    bool has_clock = false;
+    std::chrono::nanoseconds cpu_started{0};
+    Clock::time_point started, checked;
+    bool busy_known = false, busy = false; // looked at once per loop
+    std::condition_variable left;
+};
+
+// The pool: its threads and the loops open for them to join. Every field is guarded by `mutex`,
+// which is also held across fork() so that a child inherits a consistent pool.
+struct Pool {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<Job*> open;
+    std::size_t threads = 0;
+
+    // Joins the oldest open loop whenever there is one; sleeps otherwise.
+    void serve() {
+        inside_loop = true;
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [&] { return !open.empty(); });
+            Job& job = *open.front();
+            ++job.active;
+            if (--job.seats == 0) open.erase(open.begin());
+            lock.unlock();
+            take_part(job.loop, job.work);
+            lock.lock();
+            // Notified under the lock: the caller cannot return (and free the job) before the
+            // lock is released, and the job is not touched after that.
+            if (--job.active == 0) job.left.notify_one();
+        }
+    }
+
+    // Starts threads until there are `n`; a thread that cannot be made leaves fewer.
+    void ensure_threads(std::size_t n) {
+        while (threads < n) {
+            try {
+                std::thread([this] { serve(); }).detach();
+            } catch (const std::system_error&) {
+                return;
+            }
+            ++threads;
+        }
+    }
+
+    void open_job(Job& job) {
+        bool everyone = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            ensure_threads(job.helpers);
+            open.push_back(&job);
+            job.opened = true;
+            everyone = job.helpers >= threads;
+        }
+        if (everyone) {
+            wake.notify_all();
+        } else {
+            for (std::size_t i = 0; i < job.helpers; ++i)
+                wake.notify_one();
+        }
+    }
+
+    // No worker joins `job` any more; returns once the ones that joined have left it.
+    void close(Job& job) {
+        if (!job.opened) return;
+        std::unique_lock<std::mutex> lock(mutex);
+        std::erase(open, &job);
+        job.left.wait(lock, [&] { return job.active == 0; });
+    }
+};
+
+// Never destroyed: detached threads may wait on it until the process ends.
+Pool& pool = *new Pool;
+
+// Set in the child of a fork of a process whose pool had threads: they do not exist in the child,
+// which therefore computes on the calling thread.
+std::atomic<bool> forked_child{false};
+
+// The pool's size by default: OMP_NUM_THREADS (its first entry), the convention that thread pools
+// of numerical libraries follow, else the processors this process may run on.
+std::size_t default_threads() {
+    if (const char* env = std::getenv("OMP_NUM_THREADS")) {
+        const std::string_view text(env);
+        std::size_t n = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+        if (error == std::errc{} && n > 0 && (end == text.data() + text.size() || *end == ','))
+            return n;
+    }
+    return processors();
+}
+
+// The number of threads set by set_row_threads, per calling thread (0: the pool's own size).
 thread_local std::size_t requested_threads = 0;
 
-// Workers worth starting for a loop; 1 means the calling thread does the work alone.
-std::size_t worker_count(const RowPartition& partition) {
-    if (partition.n_blocks <= 1 || !pool_usable()) return 1;
-    const std::size_t threads = requested_threads != 0
-                                    ? requested_threads
-                                    : static_cast<std::size_t>(std::max(omp_get_max_threads(), 1));
-    return std::min(
-        {threads, partition.n_blocks, static_cast<std::size_t>(std::numeric_limits<int>::max())});
+// The threads to announce a loop to besides the caller; 0 means the caller works alone.
+std::size_t helper_count(const RowPartition& partition) {
+    if (partition.n_blocks <= 1 || inside_loop || forked_child.load()) return 0;
+    static const std::size_t own = default_threads();
+    const std::size_t threads = requested_threads != 0 ? requested_threads : own;
+    // A generous bound on the threads one loop may ask for.
+    constexpr std::size_t most = 256;
+    return std::min({threads, partition.n_blocks, most}) - 1;
 }
 
 } // namespace
+
+void watch_forks() {
+    static const bool registered = [] {
+        pthread_atfork([] { pool.mutex.lock(); }, [] { pool.mutex.unlock(); },
+                       [] {
+                           if (pool.threads > 0) forked_child.store(true);
+                           pool.mutex.unlock();
+                       });
+        return true;
+    }();
+    (void)registered;
+}
 
 RowPartition RowPartition::of(std::size_t n_rows, std::size_t min_block) {
     // Blocks of at most `longest` rows: about 1024 of them (of 1 to 1024 rows), enough for an even
@@ -83,6 +286,12 @@ RowPartition RowPartition::of(std::size_t n_rows, std::size_t min_block) {
 }
 
 bool RowBlocks::next() {
+    poll_cancel(loop_.cancel);
+    // Before the loop is open, only its caller is here. Not for the last block: nobody could help.
+    if (loop_.job != nullptr &&
+        loop_.next_block.load(std::memory_order_relaxed) + 1 < loop_.partition.n_blocks &&
+        static_cast<Job*>(loop_.job)->worth_help())
+        pool.open_job(*static_cast<Job*>(std::exchange(loop_.job, nullptr)));
     // The one place where a loop ends early: no block goes out after a stop.
     if (loop_.stopped.load(std::memory_order_relaxed)) return false;
     const std::size_t b = loop_.next_block.fetch_add(1, std::memory_order_relaxed);
@@ -99,22 +308,21 @@ void RowBlocks::stop() {
 
 void run_row_blocks(const RowPartition& partition, FunctionRef<void(RowBlocks&)> work) {
     if (partition.n_blocks == 0) return;
-    detail::RowLoop loop(partition);
-    const std::size_t workers = worker_count(partition);
-    if (workers == 1) {
+    detail::RowLoop loop(partition, current_cancel_flag());
+    const std::size_t helpers = helper_count(partition);
+    if (helpers == 0) {
         RowBlocks blocks(loop);
         work(blocks);
         return;
     }
-#pragma omp parallel num_threads(static_cast<int>(workers))
-    {
-        RowBlocks blocks(loop);
-        try {
-            work(blocks);
-        } catch (...) {
-            loop.fail(blocks.index(), std::current_exception());
-        }
-    }
+    watch_forks();
+    Job job(loop, work, helpers);
+    loop.job = &job;
+    inside_loop = true;
+    take_part(loop, work);
+    inside_loop = false;
+    pool.close(job);
+    if (cancel_requested(loop.cancel)) throw Cancelled{};
     if (loop.failure) std::rethrow_exception(loop.failure);
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "atoms.hpp"
+#include "quorvel/cancel.hpp"
 #include "quorvel/covariance.hpp"
 
 namespace quorvel {
@@ -33,9 +34,12 @@ Result<std::size_t> validate_atoms(std::span<const SpacePtr> spaces,
 Normalisers atom_normalisers(const AtomSide& side, std::size_t n) {
     Normalisers out(side.spaces.size(), std::vector<double>(n));
     std::vector<double> list;
+    const CancelFlag* const cancel = current_cancel_flag();
     for (std::size_t d = 0; d < side.spaces.size(); ++d)
-        for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t i = 0; i < n; ++i) {
+            poll_cancel(cancel);
             out[d][i] = atom_normaliser(side.spaces[d]->elements[i], side.weights[d], list);
+        }
     return out;
 }
 

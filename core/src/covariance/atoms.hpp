@@ -1,6 +1,7 @@
 // Product atoms of one side: validation and the per-dimension normalisers.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -23,10 +24,13 @@ Normalisers atom_normalisers(const AtomSide& side, std::size_t n);
 
 // A per-dimension quantity of atoms i and j divided by their normalisers ni and nj. A factor
 // whose normaliser is exactly 0 (an element of zero weighted integral) has no average: like a
-// measurement row whose normaliser is 0, it is multiplied by 0 instead of divided by 0.
+// measurement row whose normaliser is 0, it is multiplied by 0 instead of divided by 0. Where the
+// product of the normalisers is so small that its reciprocal overflows, they divide one after the
+// other.
 inline double normalised(double value, double ni, double nj) {
     if (ni == 0.0 || nj == 0.0) return 0.0;
-    return value / (ni * nj);
+    const double g = ni * nj;
+    return std::isfinite(1.0 / g) ? value / g : value / ni / nj;
 }
 
 } // namespace quorvel

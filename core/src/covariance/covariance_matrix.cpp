@@ -50,8 +50,12 @@ Result<DenseMatrix> covariance_matrix(double variance, std::span<const Covarianc
     const Normalisers nb = atom_normalisers(b, n_b);
     DenseMatrix k{n_a, n_b, std::vector<double>(n_a * n_b, 0.0)};
     parallel_rows<CovarianceScratch>(n_a, [&](std::size_t i, CovarianceScratch& scratch) {
-        for (std::size_t j = symmetric ? i : 0; j < n_b; ++j)
+        // An entry can take long (a walk per dimension), a row many times that.
+        const CancelFlag* const cancel = current_cancel_flag();
+        for (std::size_t j = symmetric ? i : 0; j < n_b; ++j) {
+            poll_cancel(cancel);
             k.data[i * k.cols + j] = covariance_entry(variance, dims, a, na, i, b, nb, j, scratch);
+        }
     });
     if (symmetric) {
         for (std::size_t i = 0; i < k.rows; ++i)

@@ -30,7 +30,9 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
         if (dim.factor) n_coefficients += dim.factor->coefficients.size();
     t.resize(n_coefficients);
 
+    const CancelFlag* const cancel = current_cancel_flag();
     for (std::size_t j = i; j < n; ++j) {
+        poll_cancel(cancel);
         std::size_t offset = 0;
         for (std::size_t d = 0; d < n_dims; ++d) {
             const CovarianceDimension& dim = dims[d];

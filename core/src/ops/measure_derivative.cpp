@@ -42,12 +42,12 @@ Status derivative_row(const Element& kernel, const Space& basis, Normalization n
         const RowNormalizer norm,
         row_normalizer(kernel, normalization, parameter, weight, s.terms, w, dw, s.breakpoints));
 
-    // Quotient rule, with a zero normaliser multiplying the row by 0.
-    const double scale = norm.n == 0.0 ? 0.0 : 1.0 / norm.n;
+    // Quotient rule.
+    const RowScale scale(norm.n);
     for (std::size_t k = 0; k < w.size(); ++k) {
-        const double wk = scale * w[k];
+        const double wk = scale(w[k]);
         w[k] = wk;
-        dw[k] = scale * (dw[k] - norm.dn * wk);
+        dw[k] = scale(dw[k] - norm.dn * wk);
     }
     return {};
 }
@@ -60,6 +60,12 @@ measurement_derivative(std::span<const Element> kernels, const Space& basis,
     auto row = [&](std::size_t i, DerivativeScratch& s, RowSink<2>& sink) {
         return derivative_row(kernels[i], basis, normalization, parameter, weight, s, sink);
     };
+    refuse_oversized_rows<2>(kernels.size(), basis.size(),
+                             [&](std::size_t i, std::vector<std::size_t>& candidates) {
+                                 const Support s = support(kernels[i]);
+                                 overlapping(basis, s.lower, s.upper, candidates);
+                                 return candidates.size();
+                             });
     QUORVEL_TRY_ASSIGN(auto matrices,
                        (assemble_rows<DerivativeScratch, 2>(kernels.size(), basis.size(), row)));
     auto& [w, dw] = matrices;

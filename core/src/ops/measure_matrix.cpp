@@ -1,6 +1,7 @@
 // The measurement matrix: inner products of kernels with a basis, normalised per row.
 #include <vector>
 
+#include "measure_row.hpp"
 #include "quorvel/inner_products.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/parallel.hpp"
@@ -31,9 +32,9 @@ SparseMatrix measurement_matrix(std::span<const Element> kernels, const Space& b
 
     // A row whose normaliser is exactly 0 is multiplied by 0; its pattern stays.
     for (std::size_t i = 0; i < w.n_rows; ++i) {
-        const double n = normalizers[i];
-        const double s = n == 0.0 ? 0.0 : 1.0 / n;
-        for (std::uint64_t k = w.indptr[i]; k < w.indptr[i + 1]; ++k) w.data[k] *= s;
+        const RowScale scale(normalizers[i]);
+        for (std::uint64_t k = w.indptr[i]; k < w.indptr[i + 1]; ++k)
+            w.data[k] = scale(w.data[k]);
     }
     return w;
 }

@@ -1,6 +1,7 @@
 // Pieces of one row of a measurement derivative, shared by the files of this folder.
 #pragma once
 
+#include <cmath>
 #include <span>
 #include <vector>
 
@@ -29,5 +30,18 @@ Result<RowNormalizer> row_normalizer(const Element& kernel, Normalization normal
                                      std::span<const double> values,
                                      std::span<const double> derivatives,
                                      std::vector<double>& list);
+
+// Division of a row by its normaliser n: a multiplication by 1/n, or a division where 1/n
+// overflows (n subnormal). A row whose normaliser is exactly 0 is multiplied by 0.
+class RowScale {
+  public:
+    explicit RowScale(double n)
+        : n_(n), reciprocal_(n == 0.0 ? 0.0 : 1.0 / n), divide_(!std::isfinite(reciprocal_)) {}
+    double operator()(double v) const { return divide_ ? v / n_ : v * reciprocal_; }
+
+  private:
+    double n_, reciprocal_;
+    bool divide_;
+};
 
 } // namespace quorvel

@@ -20,6 +20,11 @@ Result<SparseMatrix> evaluate_points(const Space& basis, std::span<const double>
     // Each row pairs a Delta at its point with the elements whose closed support contains the
     // point, as inner_product_matrix would, without materialising one element per point.
     const PointIndex index(basis, x.size());
+    refuse_oversized_rows<1>(x.size(), basis.size(),
+                             [&](std::size_t i, std::vector<std::size_t>& candidates) {
+                                 index.candidates(x[i], candidates);
+                                 return candidates.size();
+                             });
     auto point_row = [&](std::size_t i, std::vector<std::size_t>& candidates, RowSink<1>& sink) {
         const double p = x[i];
         index.candidates(p, candidates);

@@ -32,6 +32,12 @@ SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& co
             if (v != 0.0) sink.push(j, v);
         }
     };
+    refuse_oversized_rows<1>(rows.size(), cols.size(),
+                             [&](std::size_t i, std::vector<std::size_t>& candidates) {
+                                 const Support s = support(rows[i]);
+                                 overlapping(cols, s.lower, s.upper, candidates);
+                                 return candidates.size();
+                             });
     auto [m] = assemble_rows<InnerProductScratch>(rows.size(), cols.size(), inner_product_row,
                                                   inner_product_min_block);
     return std::move(m);

@@ -3,11 +3,44 @@
 #include "quorvel/row_assembler.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <limits>
 #include <memory>
+#include <new>
+#include <string>
+
+#include <sys/resource.h>
+#include <sys/sysinfo.h>
+#include <unistd.h>
 
 namespace quorvel::detail {
 
 namespace {
+
+// The most memory this process could have, in bytes: the machine's memory and swap, the address
+// space left under RLIMIT_AS, and a control group's limit, whichever is smallest.
+double memory_available() {
+    double bytes = std::numeric_limits<double>::infinity();
+    struct sysinfo info{};
+    if (sysinfo(&info) == 0)
+        bytes = (static_cast<double>(info.totalram) + static_cast<double>(info.totalswap)) *
+                static_cast<double>(info.mem_unit);
+    struct rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        double used = 0.0;
+        std::ifstream statm("/proc/self/statm");
+        if (statm >> used) used *= static_cast<double>(sysconf(_SC_PAGESIZE));
+        bytes = std::min(bytes, static_cast<double>(limit.rlim_cur) - used);
+    }
+    std::ifstream cgroup("/sys/fs/cgroup/memory.max");
+    std::string text;
+    double cap = 0.0;
+    if (cgroup >> text &&
+        std::from_chars(text.data(), text.data() + text.size(), cap).ec == std::errc{})
+        bytes = std::min(bytes, cap);
+    return bytes;
+}
 
 // Storage for `capacity` entries of n_values value arrays each.
 EntryBuffer make_buffer(std::size_t capacity, std::size_t n_values) {
@@ -96,10 +129,18 @@ void RowAssembly::append(std::size_t first, std::size_t last) {
             const auto expected =
                 static_cast<std::size_t>(per_row * 1.1 * static_cast<double>(partition_.n_rows)) +
                 16;
-            const std::size_t target = std::max({need, expected, 2 * indices_.capacity()});
-            indices_.reserve(target);
-            for (std::vector<double>& d : data_)
-                d.reserve(target);
+            const auto reserve = [&](std::size_t n) {
+                indices_.reserve(n);
+                for (std::vector<double>& d : data_)
+                    d.reserve(n);
+            };
+            try {
+                reserve(std::max({need, expected, 2 * indices_.capacity()}));
+            } catch (const std::bad_alloc&) {
+                // More than memory allows, maybe only because the rows so far are denser than
+                // the rest: grow by less.
+                reserve(std::max(need, indices_.capacity() + indices_.capacity() / 2));
+            }
         }
         indices_.insert(indices_.end(), block.cols.get(), block.cols.get() + block.size);
         for (std::size_t k = 0; k < n_values_; ++k) {
@@ -108,6 +149,11 @@ void RowAssembly::append(std::size_t first, std::size_t last) {
         }
         blocks_[b] = Block{};
     }
+}
+
+void refuse_entries_beyond_memory(double entries, std::size_t n_values) {
+    const double bytes = entries * static_cast<double>(8 * (n_values + 1));
+    if (bytes > memory_available()) throw std::bad_alloc();
 }
 
 Status RowAssembly::status() const {

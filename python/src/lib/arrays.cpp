@@ -129,11 +129,26 @@ double read_at(const char* p) {
     return v;
 }
 
-PyObject* new_array(int ndim, npy_intp* dims, int type, const void* data, std::size_t bytes) {
+// A writeable array over the memory of `values`, which it takes over: a capsule that owns the
+// vector is the array's base and frees it with the array. Results are not copied at the boundary.
+template <class T> PyObject* adopt(std::vector<T>&& values, int ndim, npy_intp* dims, int type) {
     if (!numpy_ready()) return nullptr;
-    PyObject* a = PyArray_SimpleNew(ndim, dims, type);
+    if (values.empty()) return PyArray_SimpleNew(ndim, dims, type);
+    auto* owned = new std::vector<T>(std::move(values));
+    Ref capsule = Ref::steal(PyCapsule_New(owned, nullptr, [](PyObject* c) {
+        delete static_cast<std::vector<T>*>(PyCapsule_GetPointer(c, nullptr));
+    }));
+    if (!capsule) {
+        delete owned;
+        return nullptr;
+    }
+    PyObject* a = PyArray_SimpleNewFromData(ndim, dims, type, owned->data());
     if (a == nullptr) return nullptr;
-    if (bytes != 0) std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(a)), data, bytes);
+    // Steals the capsule's reference, also on failure.
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(a), capsule.release()) < 0) {
+        Py_DECREF(a);
+        return nullptr;
+    }
     return a;
 }
 
@@ -210,20 +225,21 @@ bool pin_view(const ArrayView2& array, std::string_view name, PinnedView& out) {
 
 PyObject* to_python(std::vector<double>&& values) {
     npy_intp n = static_cast<npy_intp>(values.size());
-    return new_array(1, &n, NPY_DOUBLE, values.data(), values.size() * sizeof(double));
+    return adopt(std::move(values), 1, &n, NPY_DOUBLE);
 }
 
 PyObject* to_python(Dense2&& values) {
     npy_intp dims[2] = {static_cast<npy_intp>(values.rows), static_cast<npy_intp>(values.cols)};
     internal_assert(values.data.size() == values.rows * values.cols,
                     "dense result has the wrong size");
-    return new_array(2, dims, NPY_DOUBLE, values.data.data(), values.data.size() * sizeof(double));
+    return adopt(std::move(values.data), 2, dims, NPY_DOUBLE);
 }
 
+// Counts and column indices, all below 2^63, read as int64 in place.
 PyObject* to_python(std::vector<std::uint64_t>&& values) {
     npy_intp n = static_cast<npy_intp>(values.size());
     static_assert(sizeof(std::uint64_t) == sizeof(npy_int64));
-    return new_array(1, &n, NPY_INT64, values.data(), values.size() * sizeof(std::uint64_t));
+    return adopt(std::move(values), 1, &n, NPY_INT64);
 }
 
 PyObject* to_python(SparseMatrix&& m) {

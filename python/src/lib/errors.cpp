@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "interrupt.hpp"
 #include "ref.hpp"
 
 namespace quorvel::py {
@@ -47,6 +48,8 @@ void raise_from_current_exception() noexcept {
         throw;
     } catch (const CoreFailure& failure) {
         raise_core_error(failure.error);
+    } catch (const PythonErrorPending&) {
+        // The Python exception is already set.
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {

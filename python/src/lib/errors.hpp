@@ -38,8 +38,9 @@ void raise_core_error(const NotedError& error);
 void raise_internal(const char* message);
 
 // Translates the C++ exception currently being handled into a Python exception: CoreFailure ->
-// its CoreError (ValueError or SingularError), std::bad_alloc and std::length_error (a size no
-// container can hold) -> MemoryError, anything else -> SystemError with its message.
+// its CoreError (ValueError or SingularError), PythonErrorPending -> the pending one,
+// std::bad_alloc and std::length_error (a size no container can hold) -> MemoryError, anything
+// else -> SystemError with its message.
 void raise_from_current_exception() noexcept;
 
 // Appends `note` to the notes of the pending Python exception (BaseException.add_note).

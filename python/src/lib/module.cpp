@@ -1,6 +1,8 @@
 // The extension module _quorvel: multi-phase initialisation with one execution step that adds
 // every object, table by table, in registration order.
+#include "interrupt.hpp"
 #include "pickle.hpp"
+#include "quorvel/parallel.hpp"
 #include "quorvel/profile.hpp"
 #include "registry.hpp"
 
@@ -61,6 +63,9 @@ int exec_module(PyObject* module) {
                          Py_TYPE(module)->tp_name);
             return -1;
         }
+        // Before anything can fork or be interrupted.
+        watch_forks();
+        if (!note_main_thread()) return -1;
         const Members tables[] = {
             constants,        space_members,          projection_members,
             fit_members,      inner_products_members, measure_members,

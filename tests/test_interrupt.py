@@ -1,0 +1,102 @@
+"""Ctrl-C stops long calls promptly, and only calls of the main thread; nothing of a stopped call
+remains (the next call gives the same bits as a fresh process)."""
+
+import json
+
+import pytest
+
+from helpers import run_python
+
+# Each long call takes minutes; SIGINT is sent 0.5 s into it.
+LONG_CALLS = {
+    "measure": """
+basis = q.Space.bsplines(np.linspace(0.0, 1.0, 1001), 3)
+kernels = q.Space.gaussians(np.linspace(0.01, 0.99, 2000), np.full(2000, 1e-3), 5.0)
+call = lambda: q.measure(kernels, basis, "integral", weight=1e6)
+""",
+    "weighted integrals": """
+boxes = q.Space.boxes(np.linspace(0.0, 20.0, 21))
+call = lambda: boxes.integrals(weight=1e7)
+""",
+    "covariance_matrix": """
+x = np.linspace(0.0, 100.0, 3000)
+atoms = [q.Space.gaussians(x, np.full(3000, 0.5), 5.0)]
+call = lambda: q.covariance_matrix(1.0, [("matern32", 5.0, None, None)], atoms, [None], atoms,
+                                   [None], symmetric=True)
+""",
+}
+
+PRELUDE = """
+import json, os, signal, threading, time
+import numpy as np, quorvel as q
+
+def small():
+    s = q.Space.gaussians(np.linspace(0.0, 5.0, 40), np.full(40, 0.3), 6.0)
+    b = q.Space.bsplines(np.linspace(-1.0, 6.0, 300), 3)
+    w = q.measure(s, b, "integral", weight=2.0)
+    atoms = [s]
+    k = q.covariance_matrix(1.0, [("matern32", 1.0, None, None)], atoms, [None], atoms, [None])
+    return (w[2].tobytes() + k.tobytes() + s.integrals(weight=3.0).tobytes()).hex()
+
+def medium():
+    # About a second of walks with steps capped by the weight.
+    basis = q.Space.bsplines(np.linspace(0.0, 1.0, 1001), 3)
+    kernels = q.Space.gaussians(np.linspace(0.01, 0.99, 6), np.full(6, 1e-3), 5.0)
+    return q.measure(kernels, basis, "integral", weight=1e6)[2].tobytes().hex()
+
+def interrupt_after(delay, sent):
+    def send():
+        time.sleep(delay)
+        sent.append(time.perf_counter())
+        os.kill(os.getpid(), signal.SIGINT)
+    threading.Thread(target=send, daemon=True).start()
+"""
+
+MAIN_THREAD = PRELUDE + """
+{setup}
+before = small()
+sent = []
+interrupt_after(0.5, sent)
+start = time.perf_counter()
+try:
+    call()
+    outcome, latency = "finished", time.perf_counter() - start
+except KeyboardInterrupt:
+    outcome, latency = "interrupted", time.perf_counter() - sent[0]
+print(json.dumps({{"outcome": outcome, "latency": latency, "same": small() == before}}))
+"""
+
+
+@pytest.mark.parametrize("name", LONG_CALLS)
+def test_ctrl_c_stops_a_long_call(name):
+    out = json.loads(run_python(MAIN_THREAD.format(setup=LONG_CALLS[name]), timeout=300))
+    assert out["outcome"] == "interrupted"
+    # Generous for a loaded machine; typically a few tens of milliseconds.
+    assert out["latency"] < 2.0
+    assert out["same"]
+
+
+# A call of another thread is not interrupted, and neither is one of the main thread whose
+# Python handler for SIGINT raises nothing: both complete, with the same bits.
+NOT_INTERRUPTED = PRELUDE + """
+expected = medium()
+results = []
+worker = threading.Thread(target=lambda: results.append(medium()))
+sent = []
+interrupt_after(0.2, sent)
+try:
+    worker.start()
+    worker.join()
+except KeyboardInterrupt:
+    worker.join()
+seen = []
+signal.signal(signal.SIGINT, lambda *args: seen.append(True))
+interrupt_after(0.2, sent)
+quiet = medium()
+print(json.dumps({"worker": results == [expected], "quiet": quiet == expected, "seen": seen}))
+"""
+
+
+def test_calls_that_ctrl_c_does_not_stop():
+    out = json.loads(run_python(NOT_INTERRUPTED, timeout=300))
+    assert out == {"worker": True, "quiet": True, "seen": [True]}
