@@ -65,37 +65,43 @@ Result<Element> placed_shape(const ScaledShape& shape, double center, double str
 
 } // namespace
 
-Result<Elements> rectangles(Values centers, Values widths) {
-    QUORVEL_TRY(check_length("widths", widths.size(), centers.size()));
+namespace {
+
+// One element per center, made from the center and its entry of a parameter with 1 or
+// len(centers) values, after that parameter's length rule.
+template <class Make>
+Result<Elements> per_center(const char* name, Values centers, Values parameter, Make make) {
+    QUORVEL_TRY(check_length(name, parameter.size(), centers.size()));
     Elements out;
     out.reserve(centers.size());
     for (std::size_t i = 0; i < centers.size(); ++i) {
-        const double x0 = centers[i];
-        const double w = entry(widths, i);
-        const double a = x0 - w * 0.5;
-        const double b = x0 + w * 0.5;
-        QUORVEL_TRY(check_box(a, b));
-        QUORVEL_TRY(check_support_width("box", a, b));
-        out.emplace_back(Box{a, b});
+        QUORVEL_TRY_ASSIGN(Element e, make(centers[i], entry(parameter, i)));
+        out.push_back(std::move(e));
     }
     return out;
 }
 
+} // namespace
+
+Result<Elements> rectangles(Values centers, Values widths) {
+    return per_center("widths", centers, widths, [](double x0, double w) -> Result<Element> {
+        const double a = x0 - w * 0.5;
+        const double b = x0 + w * 0.5;
+        QUORVEL_TRY(check_box(a, b));
+        QUORVEL_TRY(check_support_width("box", a, b));
+        return Box{a, b};
+    });
+}
+
 Result<Elements> triangles(Values centers, Values hwhm) {
-    QUORVEL_TRY(check_length("hwhm", hwhm.size(), centers.size()));
-    Elements out;
-    out.reserve(centers.size());
-    for (std::size_t i = 0; i < centers.size(); ++i) {
-        const double x0 = centers[i];
-        const double h = entry(hwhm, i);
+    return per_center("hwhm", centers, hwhm, [](double x0, double h) -> Result<Element> {
         // Feet at twice the half width at half maximum from the peak.
         const double a = x0 - h * 2.0;
         const double b = x0 + h * 2.0;
         QUORVEL_TRY(check_hat(a, x0, b));
         QUORVEL_TRY(check_support_width("hat", a, b));
-        out.emplace_back(Hat{a, x0, b});
-    }
-    return out;
+        return Hat{a, x0, b};
+    });
 }
 
 Result<Elements> trapezoids(Values centers, Values top, Values bottom) {
@@ -142,14 +148,8 @@ Result<Elements> tabulated(Values centers, const Tables& x, const Tables& y, Int
 Result<Elements> shifted(Values shape_x, Values shape_y, Values centers, Values stretch,
                          Interpolation interp) {
     QUORVEL_TRY_ASSIGN(const ScaledShape shape, interpolated_shape(shape_x, shape_y, interp));
-    QUORVEL_TRY(check_length("stretch", stretch.size(), centers.size()));
-    Elements out;
-    out.reserve(centers.size());
-    for (std::size_t i = 0; i < centers.size(); ++i) {
-        QUORVEL_TRY_ASSIGN(Element e, placed_shape(shape, centers[i], entry(stretch, i)));
-        out.push_back(std::move(e));
-    }
-    return out;
+    return per_center("stretch", centers, stretch,
+                      [&](double center, double s) { return placed_shape(shape, center, s); });
 }
 
 } // namespace quorvel

@@ -105,15 +105,28 @@ Outcome<Dense2> covariance_matrix_impl(const double& variance, const Sequence<Di
     return Dense2{k.rows, k.cols, std::move(k.data)};
 }
 
+// The arguments of the functions of one atom side, checked in their order: the variance, every
+// dims entry, then every weight.
+struct OneSide {
+    std::vector<CovarianceDimension> dims;
+    AtomSide side;
+};
+
+Outcome<OneSide> one_side(const double& variance, const Sequence<DimsItem>& dims,
+                          const Sequence<SpacePtr>& a, const Weights& wa) {
+    QUORVEL_TRY(check_variance(variance));
+    QUORVEL_TRY_ASSIGN(auto parsed, parse_dims(dims));
+    OneSide out{std::move(parsed), AtomSide{a.items, {}}};
+    QUORVEL_TRY(side_weights(wa, out.side.weights));
+    return out;
+}
+
 Outcome<std::vector<double>> covariance_diagonal_impl(const double& variance,
                                                       const Sequence<DimsItem>& dims,
                                                       const Sequence<SpacePtr>& a,
                                                       const Weights& wa) {
-    QUORVEL_TRY(check_variance(variance));
-    QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
-    AtomSide side{a.items, {}};
-    QUORVEL_TRY(side_weights(wa, side.weights));
-    return without_gil([&] { return covariance_diagonal(variance, parsed, side); });
+    QUORVEL_TRY_ASSIGN(const auto args, one_side(variance, dims, a, wa));
+    return without_gil([&] { return covariance_diagonal(variance, args.dims, args.side); });
 }
 
 // K, then L as a list of arrays, then T as a list (per dimension) of lists of arrays.
@@ -123,12 +136,9 @@ Outcome<LengthDerivativeArrays> covariance_length_derivatives_impl(const double&
                                                                    const Sequence<DimsItem>& dims,
                                                                    const Sequence<SpacePtr>& a,
                                                                    const Weights& wa) {
-    QUORVEL_TRY(check_variance(variance));
-    QUORVEL_TRY_ASSIGN(const auto parsed, parse_dims(dims));
-    AtomSide side{a.items, {}};
-    QUORVEL_TRY(side_weights(wa, side.weights));
+    QUORVEL_TRY_ASSIGN(const auto args, one_side(variance, dims, a, wa));
     QUORVEL_TRY_ASSIGN(auto result, without_gil([&] {
-                           return covariance_length_derivatives(variance, parsed, side);
+                           return covariance_length_derivatives(variance, args.dims, args.side);
                        }));
 
     const std::size_t n = result.n;
