@@ -98,7 +98,13 @@ Result<Element> restore_element(const Element& stored) {
                               if (s.segments == nullptr || s.segments->empty())
                                   return invalid_input("a shape needs at least one segment");
                               QUORVEL_TRY(check_piecewise_placement(s.center, s.stretch));
-                              return Element(s);
+                              Element e(s);
+                              const Support sup = support(e);
+                              if (!std::isfinite(sup.lower) || !std::isfinite(sup.upper))
+                                  return invalid_input("piecewise element support must be finite");
+                              QUORVEL_TRY(check_support_width("piecewise element", sup.lower,
+                                                              sup.upper));
+                              return e;
                           },
                           [](const Profile& p) { return restore_profile(p); },
                           [](const Mapped& m) { return restore_mapped(m); },

@@ -170,6 +170,7 @@ void write_element(Writer& w, const Element& e, const SharedParts& parts) {
                        w.count(parts.table_of(s));
                        w.real(s.center);
                        w.real(s.stretch);
+                       w.flag(s.nonnegative);
                    },
                    [&](const Profile& p) {
                        write_kind(w, p.kind);
@@ -397,7 +398,8 @@ Result<Element> read_fields(Reader& r, const Parts& parts, std::size_t& depth) {
     case 3: {
         QUORVEL_TRY_ASSIGN(const std::size_t t, r.index(parts.tables.size(), "segment table"));
         QUORVEL_TRY_ASSIGN(const auto v, r.reals<2>());
-        return Shape{parts.tables[t], v[0], v[1]};
+        QUORVEL_TRY_ASSIGN(const bool nonnegative, r.flag("the non-negative flag"));
+        return Shape{parts.tables[t], v[0], v[1], nonnegative};
     }
     case 4: {
         QUORVEL_TRY_ASSIGN(ProfileKind line_shape, read_kind(r));
