@@ -74,13 +74,19 @@ def exact(t, d, x, nu=0, local=False):
     the magnitude of the polynomial's terms there (the scale of a rounding error in its sum).
 
     With local=True each B-spline is read at the position its evaluation sees: the local
-    coordinate u = x - center and t = u - (t[k] - center) of the piece, rounded as doubles."""
+    coordinate u = x - center and t = u - (t[k] - center) of the piece, rounded as doubles; in the
+    second half of the piece it is read from the piece's end, at s = (t[k+1] - center) - u."""
     out, size = np.zeros((2, len(x), len(t) - d - 1))
     for (i, k), c in pieces(tuple(t), d).items():
         center = (t[i] + t[i + d + 1]) * 0.5
+        a, b = t[k] - center, t[k + 1] - center
         for row in np.flatnonzero((t[k] <= x) & (x < t[k + 1])):
             if local:
-                tau = Fraction((x[row] - center) - (t[k] - center))
+                u = x[row] - center
+                if u - a > 0.5 * (b - a):
+                    tau = Fraction(t[k + 1]) - Fraction(t[k]) - Fraction(b - u)
+                else:
+                    tau = Fraction(u - a)
             else:
                 tau = Fraction(x[row]) - Fraction(t[k])
             value, terms = derivative(c, nu, tau)

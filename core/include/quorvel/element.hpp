@@ -37,6 +37,11 @@ struct Shape {
     // Set on B-splines, which are non-negative: a value that rounds below 0 (next to a support
     // end, where the true value is within rounding of 0) is taken as 0. Derivatives clear it.
     bool nonnegative = false;
+    // Optional (B-splines): the same pieces written from their ends, value
+    // c0 + c1 s + c2 s^2 + c3 s^3 with s = b - u, exact where a piece vanishes at its end.
+    // Points in the second half of a piece are valued from its end, so a value next to a support
+    // end or a knot keeps its relative accuracy instead of cancelling to a few ulp of 0.
+    SegmentList from_end{};
 };
 struct Profile {
     ProfileKind kind;

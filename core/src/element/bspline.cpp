@@ -6,6 +6,7 @@
 #include <limits>
 #include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "checks.hpp"
@@ -73,19 +74,22 @@ using Polynomial = std::array<Wide, max_degree + 1>;
 using IntervalTable = std::array<Polynomial, max_degree + 1>;
 
 // The B-splines of degree d that are non-zero on the knot interval [t[k], t[k+1]), as polynomials
-// in the interval's own variable tau = (x - t[k]) / scale, scale a power of two. The Cox-de Boor
-// recursion
+// in a variable of the interval: tau = (x - t[k]) / scale from its start, or, `from_end`,
+// sigma = (t[k+1] - x) / scale from its end; scale is a power of two. The Cox-de Boor recursion
 //   N_{j,p} = (x - t[j]) / (t[j+p] - t[j]) * N_{j,p-1}
 //           + (t[j+p+1] - x) / (t[j+p+1] - t[j+1]) * N_{j+1,p-1}
-// is carried out on coefficients, with x - t[j] = tau + (t[k] - t[j]) and
-// t[j+p+1] - x = (t[j+p+1] - t[k]) - tau. Only knot differences enter, so the coefficients do
-// not depend on where the knots sit on the axis, and a factor that vanishes at t[k] has an
+// is carried out on coefficients, with x - t[j] = (e - t[j]) + s v and
+// t[j+p+1] - x = (t[j+p+1] - e) - s v, where e is the anchor (t[k] or t[k+1]), v the variable and
+// s its sign (+1 for tau, -1 for sigma). Only knot differences enter, so the coefficients do not
+// depend on where the knots sit on the axis, and a factor that vanishes at the anchor has an
 // exactly zero constant term; they are measured in units of `scale`, which changes no bit of the
 // result but keeps huge or tiny knot spacings from overflowing or underflowing on the way. On a
 // non-empty interval every denominator met is at least t[k+1] - t[k] > 0.
 IntervalTable interval_polynomials(const std::vector<double>& t, std::size_t k, std::size_t d,
-                                   double scale) {
+                                   double scale, bool from_end) {
     const double unit = 1.0 / scale;
+    const double anchor = from_end ? t[k + 1] : t[k];
+    const Wide sign{from_end ? -1.0 : 1.0, 0.0};
     IntervalTable n{};
     const auto slot = [&](std::size_t j) { return j + d - k; };
     n[d][0] = {1.0, 0.0};
@@ -99,16 +103,16 @@ IntervalTable interval_polynomials(const std::vector<double>& t, std::size_t k, 
             Polynomial v{};
             if (j + p > k) { // N_{j,p-1} is non-zero here
                 const Wide den = difference(t[j + p], t[j], unit);
-                const Wide c0 = difference(t[k], t[j], unit) / den;
-                const Wide c1 = Wide{1.0, 0.0} / den;
+                const Wide c0 = difference(anchor, t[j], unit) / den;
+                const Wide c1 = sign / den;
                 const Polynomial& a = n[slot(j)];
                 for (std::size_t q = 0; q <= p; ++q)
                     v[q] = c0 * a[q] + (q > 0 ? c1 * a[q - 1] : Wide{0.0, 0.0});
             }
             if (j + 1 <= k) { // N_{j+1,p-1} is non-zero here
                 const Wide den = difference(t[j + p + 1], t[j + 1], unit);
-                const Wide c0 = difference(t[j + p + 1], t[k], unit) / den;
-                const Wide c1 = -(Wide{1.0, 0.0} / den);
+                const Wide c0 = difference(t[j + p + 1], anchor, unit) / den;
+                const Wide c1 = -(sign / den);
                 const Polynomial& b = n[slot(j + 1)];
                 for (std::size_t q = 0; q <= p; ++q)
                     v[q] = v[q] + c0 * b[q] + (q > 0 ? c1 * b[q - 1] : Wide{0.0, 0.0});
@@ -130,11 +134,18 @@ int exponent_of(double scale) {
     return std::ilogb(scale);
 }
 
-// Interval tables with the exponent of the scale they were computed in.
+// The interval tables from both ends of one interval, with the exponent of the scale they were
+// computed in.
 struct ScaledTable {
-    IntervalTable table;
+    IntervalTable from_start, from_end;
     int exponent;
 };
+
+// Coefficients c0..c3 of one piece from a polynomial of an interval table, in units of 2^to.
+Segment piece(const Polynomial& c, int from, int to, double a, double b) {
+    return {rounded(c[0], 0, from, to), rounded(c[1], 1, from, to), rounded(c[2], 2, from, to),
+            rounded(c[3], 3, from, to), a, b};
+}
 
 // The B-splines of a knot vector whose degree is already known to be at most 3.
 Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
@@ -166,28 +177,30 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
             const double h = t[next_interval + 1] - t[next_interval];
             if (h > 0.0) {
                 const double scale = representation_scale(h);
-                ring[next_interval % (d + 1)] = {interval_polynomials(t, next_interval, d, scale),
-                                                 exponent_of(scale)};
+                ring[next_interval % (d + 1)] = {
+                    interval_polynomials(t, next_interval, d, scale, false),
+                    interval_polynomials(t, next_interval, d, scale, true), exponent_of(scale)};
             }
         }
         const double center = std::midpoint(t[i], t[i + d + 1]);
         const double stretch = representation_scale(t[i + d + 1] - t[i]);
         const int to = exponent_of(stretch);
-        std::vector<Segment> segments;
+        std::vector<Segment> segments, from_end;
         segments.reserve(d + 1);
+        from_end.reserve(d + 1);
         for (std::size_t k = i; k <= i + d; ++k) {
             if (!(t[k] < t[k + 1])) continue;
             const ScaledTable& table = ring[k % (d + 1)];
-            const Polynomial& c = table.table[i + d - k];
-            const int from = table.exponent;
-            segments.push_back({rounded(c[0], 0, from, to), rounded(c[1], 1, from, to),
-                                rounded(c[2], 2, from, to), rounded(c[3], 3, from, to),
-                                (t[k] - center) / stretch, (t[k + 1] - center) / stretch});
+            const double a = (t[k] - center) / stretch, b = (t[k + 1] - center) / stretch;
+            segments.push_back(piece(table.from_start[i + d - k], table.exponent, to, a, b));
+            from_end.push_back(piece(table.from_end[i + d - k], table.exponent, to, a, b));
         }
         QUORVEL_TRY(check_segments(segments));
+        QUORVEL_TRY(check_segments(from_end));
         QUORVEL_TRY(check_piecewise_placement(center, stretch));
         out.emplace_back(Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)),
-                               center, stretch, true});
+                               center, stretch, true,
+                               std::make_shared<const std::vector<Segment>>(std::move(from_end))});
     }
     return out;
 }
@@ -267,13 +280,16 @@ Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree) {
     out.reserve(intervals);
     for (std::size_t i = 0; i < intervals; ++i) {
         const auto& shape = std::get<Shape>(splines[i]);
-        std::vector<Segment> wrapped;
+        // Each piece with its coefficients from the end, sorted together.
+        std::vector<std::pair<Segment, Segment>> wrapped;
         wrapped.reserve(shape.segments->size());
         // Pieces left of the period move right by one period, pieces right of it move left. The
         // wrapped element has center 0 and keeps the spline's stretch (its coefficients are in
         // units of it), so its segment ends are the wrapped ends divided by the stretch.
         const double stretch = shape.stretch;
-        for (const Segment& seg : *shape.segments) {
+        for (std::size_t g = 0; g < shape.segments->size(); ++g) {
+            const Segment& seg = (*shape.segments)[g];
+            const Segment& end = (*shape.from_end)[g];
             const double lo = shape.center + stretch * seg.a;
             const double hi = shape.center + stretch * seg.b;
             double shift = 0.0;
@@ -281,15 +297,23 @@ Result<Elements> bsplines_periodic(Values breakpoints, std::uint64_t degree) {
                 shift = period;
             else if (lo >= b[0] + period - wrap_tolerance)
                 shift = -period;
-            wrapped.push_back({seg.c0, seg.c1, seg.c2, seg.c3,
-                               snap(b, lo + shift, snap_tolerance) / stretch,
-                               snap(b, hi + shift, snap_tolerance) / stretch});
+            const double a = snap(b, lo + shift, snap_tolerance) / stretch;
+            const double z = snap(b, hi + shift, snap_tolerance) / stretch;
+            wrapped.push_back({{seg.c0, seg.c1, seg.c2, seg.c3, a, z},
+                               {end.c0, end.c1, end.c2, end.c3, a, z}});
         }
         std::stable_sort(wrapped.begin(), wrapped.end(),
-                         [](const Segment& x, const Segment& y) { return x.a < y.a; });
-        QUORVEL_TRY(check_segments(wrapped));
-        out.emplace_back(Shape{std::make_shared<const std::vector<Segment>>(std::move(wrapped)),
-                               0.0, stretch, true});
+                         [](const auto& x, const auto& y) { return x.first.a < y.first.a; });
+        std::vector<Segment> segments, from_end;
+        for (const auto& [start_form, end_form] : wrapped) {
+            segments.push_back(start_form);
+            from_end.push_back(end_form);
+        }
+        QUORVEL_TRY(check_segments(segments));
+        QUORVEL_TRY(check_segments(from_end));
+        out.emplace_back(Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)),
+                               0.0, stretch, true,
+                               std::make_shared<const std::vector<Segment>>(std::move(from_end))});
     }
     return out;
 }

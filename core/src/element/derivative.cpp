@@ -54,21 +54,32 @@ Result<Element> derivative(const Element& e, std::uint64_t order) {
             p *= s;
         inv_scale = 1.0 / p;
     }
-    std::vector<Segment> segments(*shape.segments);
-    for (Segment& seg : segments) {
-        for (std::uint64_t k = 0; k < rounds; ++k) {
-            seg = {seg.c1, 2.0 * seg.c2, 3.0 * seg.c3, 0.0, seg.a, seg.b};
+    // In a variable s = b - u that runs against u each round also changes the sign.
+    const auto differentiate = [&](const std::vector<Segment>& pieces, double sign) {
+        std::vector<Segment> out(pieces);
+        for (Segment& seg : out) {
+            for (std::uint64_t k = 0; k < rounds; ++k) {
+                seg = {sign * seg.c1, sign * 2.0 * seg.c2, sign * 3.0 * seg.c3, 0.0, seg.a, seg.b};
+            }
+            // Zero coefficients stay 0 even when the chain-rule factor overflows.
+            for (double* c : {&seg.c0, &seg.c1, &seg.c2, &seg.c3}) {
+                if (*c != 0.0) *c *= inv_scale;
+            }
         }
-        // Zero coefficients stay 0 even when the chain-rule factor overflows.
-        for (double* c : {&seg.c0, &seg.c1, &seg.c2, &seg.c3}) {
-            if (*c != 0.0) *c *= inv_scale;
-        }
-    }
+        return out;
+    };
+    std::vector<Segment> segments = differentiate(*shape.segments, 1.0);
     QUORVEL_TRY(check_piecewise_placement(shape.center, s));
     // A tiny stretch can overflow the scaled coefficients; report it instead of storing inf.
     QUORVEL_TRY(check_segments(segments));
-    return Element{
-        Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)), shape.center, s}};
+    SegmentList from_end;
+    if (shape.from_end) {
+        std::vector<Segment> end_pieces = differentiate(*shape.from_end, -1.0);
+        QUORVEL_TRY(check_segments(end_pieces));
+        from_end = std::make_shared<const std::vector<Segment>>(std::move(end_pieces));
+    }
+    return Element{Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)),
+                         shape.center, s, false, std::move(from_end)}};
 }
 
 } // namespace quorvel

@@ -22,24 +22,29 @@ const Segment* find_segment(const std::vector<Segment>& segments, double u) {
     return nullptr;
 }
 
-// The segment of a shape at the point origin + y and the segment's own variable there,
+// The piece of a shape at the point origin + y and the piece's own variable there:
 // t = (x - center) / stretch - a, formed as ((origin - center) - stretch a + y) / stretch so that
-// a shape whose segments sit far from its center (or from 0) keeps t exact to rounding.
+// a shape whose segments sit far from its center (or from 0) keeps t exact to rounding. In the
+// second half of a piece of a shape written from its ends too, the piece comes from that list and
+// the variable is s = b - (x - center) / stretch instead (`from_end`).
 struct ShapePoint {
     const Segment* segment;
     double t;
+    bool from_end;
 };
 
 [[gnu::always_inline]] inline ShapePoint shape_point(const Shape& s, double origin, double y) {
     const double dc = origin - s.center;
-    // Unstretched shapes (every B-spline) need neither the product nor the divisions.
-    if (s.stretch == 1.0) {
-        const Segment* seg = find_segment(*s.segments, dc + y);
-        return {seg, seg == nullptr ? 0.0 : (dc - seg->a) + y};
+    // Unstretched shapes (most B-splines) need neither the products nor the divisions.
+    const bool unit = s.stretch == 1.0;
+    const Segment* seg = find_segment(*s.segments, unit ? dc + y : (dc + y) / s.stretch);
+    if (seg == nullptr) return {nullptr, 0.0, false};
+    const double t = unit ? (dc - seg->a) + y : ((dc - s.stretch * seg->a) + y) / s.stretch;
+    if (s.from_end && t > 0.5 * (seg->b - seg->a)) {
+        const Segment* end = s.from_end->data() + (seg - s.segments->data());
+        return {end, unit ? (seg->b - dc) - y : ((s.stretch * seg->b - dc) - y) / s.stretch, true};
     }
-    const Segment* seg = find_segment(*s.segments, (dc + y) / s.stretch);
-    if (seg == nullptr) return {nullptr, 0.0};
-    return {seg, ((dc - s.stretch * seg->a) + y) / s.stretch};
+    return {seg, t, false};
 }
 
 } // namespace
@@ -132,7 +137,8 @@ double slope_at(const Element& e, double origin, double y) {
                               const ShapePoint p = shape_point(s, origin, y);
                               if (p.segment == nullptr) return 0.0;
                               const Segment& g = *p.segment;
-                              return (g.c1 + p.t * (2.0 * g.c2 + 3.0 * g.c3 * p.t)) / s.stretch;
+                              const double d = g.c1 + p.t * (2.0 * g.c2 + 3.0 * g.c3 * p.t);
+                              return (p.from_end ? -d : d) / s.stretch;
                           },
                           [&](const Profile& p) {
                               if (x.outside(p.lower, p.upper)) return 0.0;

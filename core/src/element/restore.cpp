@@ -98,6 +98,18 @@ Result<Element> restore_element(const Element& stored) {
                               if (s.segments == nullptr || s.segments->empty())
                                   return invalid_input("a shape needs at least one segment");
                               QUORVEL_TRY(check_piecewise_placement(s.center, s.stretch));
+                              // The end forms are the same pieces, one for one.
+                              if (s.from_end) {
+                                  const auto& a = *s.segments;
+                                  const auto& b = *s.from_end;
+                                  if (a.size() != b.size())
+                                      return invalid_input(
+                                          "a shape's end forms must match its pieces");
+                                  for (std::size_t k = 0; k < a.size(); ++k)
+                                      if (a[k].a != b[k].a || a[k].b != b[k].b)
+                                          return invalid_input(
+                                              "a shape's end forms must match its pieces");
+                              }
                               Element e(s);
                               const Support sup = support(e);
                               if (!std::isfinite(sup.lower) || !std::isfinite(sup.upper))

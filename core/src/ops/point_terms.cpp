@@ -21,15 +21,18 @@ double segment_value(const Segment& s, double t) {
 void shape_jumps(const Shape& shape, std::vector<PointTerm>& out) {
     const std::vector<Segment>& segments = *shape.segments;
     const auto at = [&](double u) { return shape.center + shape.stretch * u; };
+    // A segment's value at its end: exact from the end-anchored form when the shape has one.
+    const auto end_value = [&](std::size_t k) {
+        const Segment& s = segments[k];
+        return shape.from_end ? (*shape.from_end)[k].c0 : segment_value(s, s.b - s.a);
+    };
     for (std::size_t k = 0; k < segments.size(); ++k) {
         const Segment& s = segments[k];
-        double before = 0.0;
-        if (k > 0 && segments[k - 1].b == s.a)
-            before = segment_value(segments[k - 1], segments[k - 1].b - segments[k - 1].a);
+        const double before = k > 0 && segments[k - 1].b == s.a ? end_value(k - 1) : 0.0;
         const double start = s.c0 - before;
         if (start != 0.0) out.push_back({at(s.a), start});
         if (k + 1 == segments.size() || segments[k + 1].a != s.b) {
-            const double end = -segment_value(s, s.b - s.a);
+            const double end = -end_value(k);
             if (end != 0.0) out.push_back({at(s.b), end});
         }
     }

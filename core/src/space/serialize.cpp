@@ -88,7 +88,7 @@ class SharedParts {
         visit(e);
         return {};
     }
-    std::size_t table_of(const Shape& s) const { return table_index_.at(s.segments.get()); }
+    std::size_t table_of(const std::vector<Segment>& t) const { return table_index_.at(&t); }
     std::size_t inner_of(const Mapped& m) const { return inner_index_.at(m.inner.get()); }
     const std::vector<const std::vector<Segment>*>& tables() const { return tables_; }
     const std::vector<const Element*>& inner() const { return inner_; }
@@ -96,8 +96,8 @@ class SharedParts {
   private:
     void visit(const Element& e) {
         if (const auto* s = std::get_if<Shape>(&e)) {
-            if (table_index_.emplace(s->segments.get(), tables_.size()).second)
-                tables_.push_back(s->segments.get());
+            add_table(s->segments.get());
+            if (s->from_end) add_table(s->from_end.get());
         } else if (const auto* m = std::get_if<Mapped>(&e)) {
             const Element* inner = m->inner.get();
             if (inner_index_.contains(inner)) return;
@@ -105,6 +105,10 @@ class SharedParts {
             inner_index_.emplace(inner, inner_.size());
             inner_.push_back(inner);
         }
+    }
+
+    void add_table(const std::vector<Segment>* table) {
+        if (table_index_.emplace(table, tables_.size()).second) tables_.push_back(table);
     }
 
     std::unordered_map<const std::vector<Segment>*, std::size_t> table_index_;
@@ -167,10 +171,12 @@ void write_element(Writer& w, const Element& e, const SharedParts& parts) {
                        w.real(h.b);
                    },
                    [&](const Shape& s) {
-                       w.count(parts.table_of(s));
+                       w.count(parts.table_of(*s.segments));
                        w.real(s.center);
                        w.real(s.stretch);
                        w.flag(s.nonnegative);
+                       w.flag(s.from_end != nullptr);
+                       if (s.from_end) w.count(parts.table_of(*s.from_end));
                    },
                    [&](const Profile& p) {
                        write_kind(w, p.kind);
@@ -399,7 +405,13 @@ Result<Element> read_fields(Reader& r, const Parts& parts, std::size_t& depth) {
         QUORVEL_TRY_ASSIGN(const std::size_t t, r.index(parts.tables.size(), "segment table"));
         QUORVEL_TRY_ASSIGN(const auto v, r.reals<2>());
         QUORVEL_TRY_ASSIGN(const bool nonnegative, r.flag("the non-negative flag"));
-        return Shape{parts.tables[t], v[0], v[1], nonnegative};
+        QUORVEL_TRY_ASSIGN(const bool has_end, r.flag("the end-form flag"));
+        SegmentList from_end;
+        if (has_end) {
+            QUORVEL_TRY_ASSIGN(const std::size_t e, r.index(parts.tables.size(), "segment table"));
+            from_end = parts.tables[e];
+        }
+        return Shape{parts.tables[t], v[0], v[1], nonnegative, std::move(from_end)};
     }
     case 4: {
         QUORVEL_TRY_ASSIGN(ProfileKind line_shape, read_kind(r));
