@@ -152,3 +152,130 @@ def test_overlap_query_when_the_widest_support_rounds_down():
     # its lower end -1e-30 and find the second hat, which is 1 at its peak.
     got = quorvel.evaluate(Space.hats(arr(-1e-30, 1.0)), arr(1.0))
     assert got[1].tolist() == [1] and got[2].tolist() == [1.0]
+
+
+# ---- many points against the general path ---------------------------------------------------------
+
+
+def _bases():
+    rng = np.random.default_rng(5)
+
+    def knots(n, start, step):
+        return start + step * (np.arange(n) + 0.4 * rng.random(n))
+
+    def spread(n, lo, hi):
+        return np.sort(rng.uniform(lo, hi, n))
+
+    bases = {}
+    for offset in (0.0, 1e4, 1e6):
+        cubic = Space.bsplines(knots(40, offset, 1e-3), 3)
+        for order in range(4):
+            bases[f"bsplines3-d{order}@{offset:g}"] = cubic.derivative(order)
+        bases[f"clamped@{offset:g}"] = Space.bsplines_clamped(knots(30, -offset, 1e-3), 3)
+        bases[f"hats@{offset:g}"] = Space.hats(knots(30, offset, 1e-3))
+        bases[f"boxes@{offset:g}"] = Space.boxes(knots(30, offset, 1e-3))
+        widths = rng.uniform(2e-3, 6e-3, 12)
+        centers = knots(12, offset, 2e-3)
+        bases[f"gaussians@{offset:g}"] = Space.gaussians(centers, widths, 6.0)
+        bases[f"lorentzians@{offset:g}"] = Space.lorentzians(centers, widths, 20.0)
+        bases[f"voigts@{offset:g}"] = Space.voigts(centers, widths, widths[::-1], 10.0)
+    for degree in range(3):
+        bases[f"bsplines{degree}"] = Space.bsplines(spread(30, -3.0, 5.0), degree)
+    bases["periodic"] = Space.bsplines_periodic(spread(20, 1e4, 1e4 + 2.0), 3)
+    repeated = arr(0, 0, 0, 0, 0.3, 0.3, 0.5, 0.7, 0.7, 0.7, 1, 1, 1, 1, 1.5, 2, 2.5)
+    bases["repeated-knots"] = Space.bsplines(repeated, 3)
+    bases["repeated-knots-d2"] = Space.bsplines(repeated, 3).derivative(2)
+    bases["hats-d1"] = Space.hats(spread(20, -2.0, 2.0)).derivative(1)
+    bases["deltas"] = Space.deltas(np.repeat(spread(15, -1.0, 1.0), 2))
+    shape_x, shape_y = arr(-1.0, -0.3, 0.2, 1.0), arr(0.0, 1.0, 0.5, 2.0)
+    for interp in ("linear", "pchip"):
+        bases[f"shifted-{interp}"] = Space.shifted(
+            shape_x, shape_y, spread(20, -2.0, 2.0), arr(0.37), interp
+        )
+    widths = rng.uniform(0.05, 0.4, 12)
+    # Wide Lorentzian parts, where the far expansion serves the whole line, and narrow Gaussian
+    # parts with a huge cutoff, where it serves the far points.
+    bases["voigts-wide"] = Space.voigts(spread(12, -2, 2), widths, rng.uniform(4, 9, 12), 3.0)
+    bases["voigts-far"] = Space.voigts(spread(12, -2, 2), rng.uniform(1e-10, 2e-10, 12), widths, 1e9)
+    bases["pseudo-voigts"] = Space.pseudo_voigts(spread(12, -2, 2), widths, widths, 6.0)
+    inner = Space.bsplines(spread(12, 1.0, 3.0), 3)
+    bases["mapped"] = inner.mapped("reciprocal", 2.0, 0.0, True)
+    mixed = [b.take(np.arange(0, len(b), 3)) for k, b in bases.items() if k != "voigts-far"]
+    bases["mixed"] = Space.concatenate(mixed)
+    return bases
+
+
+_BASES = _bases()
+
+
+def _probe_points(basis, rng):
+    ends = np.concatenate([basis.lower(), basis.upper()])
+    lo, hi = ends.min(), ends.max()
+    span = hi - lo
+    x = np.concatenate(
+        [
+            ends,
+            np.nextafter(ends, np.inf),
+            np.nextafter(ends, -np.inf),
+            rng.uniform(lo - 0.1 * span, hi + 0.1 * span, 1500),
+            lo + 1e-3 * span * np.arange(1000),
+        ]
+    )
+    return np.sort(x), rng.permutation(x)
+
+
+def _general_rows(basis, x, weight=None):
+    # Delta rows mixed with one other element take the general pairing of every row with every
+    # candidate; the last row is that element's.
+    rows = Space.concatenate([Space.deltas(x), Space.boxes(arr(1e300, 2e300))])
+    indptr, indices, data, (n, m) = quorvel.inner_products(rows, basis, weight)
+    end = indptr[-2]
+    return indptr[:-1], indices[:end], data[:end], (n - 1, m)
+
+
+def _assert_bitwise(got, want):
+    assert_same_sparse(got, want)
+    np.testing.assert_array_equal(got[2].view(np.uint64), want[2].view(np.uint64))
+
+
+@pytest.mark.parametrize("name", sorted(_BASES))
+def test_many_points_equal_the_general_pairing_bitwise(name):
+    basis = _BASES[name]
+    rng = np.random.default_rng(len(name))
+    for x in _probe_points(basis, rng):
+        got = quorvel.evaluate(basis, x)
+        assert_canonical(got)
+        _assert_bitwise(got, _general_rows(basis, x))
+        # One point at a time is looked up without the cell table.
+        assert len(basis) >= 8
+        some = x[:: max(1, len(x) // 300)]
+        one_by_one = [quorvel.evaluate(basis, some[i : i + 1]) for i in range(len(some))]
+        picked = quorvel.evaluate(basis, some)
+        for i, row in enumerate(one_by_one):
+            start, stop = picked[0][i], picked[0][i + 1]
+            np.testing.assert_array_equal(picked[1][start:stop], row[1])
+            np.testing.assert_array_equal(
+                picked[2][start:stop].view(np.uint64), row[2].view(np.uint64)
+            )
+        for weight in (None, 0.7):
+            _assert_bitwise(
+                quorvel.inner_products(Space.deltas(x), basis, weight),
+                _general_rows(basis, x, weight),
+            )
+
+
+@pytest.mark.parametrize("offset", [0.0, 1e4, 1e6])
+@pytest.mark.parametrize("order", [0, 1, 2, 3])
+def test_many_points_on_cubic_bsplines_match_scipy(offset, order):
+    rng = np.random.default_rng(2)
+    t = offset + 1e-3 * np.cumsum(0.5 + rng.random(40))
+    x = rng.uniform(t[3], t[-4], 4000)
+    got = dense(quorvel.evaluate(Space.bsplines(t, 3).derivative(order), x))
+    n = len(t) - 4
+    want = np.stack(
+        [BSpline(t, np.eye(n)[j], 3, extrapolate=False).derivative(order)(x) for j in range(n)],
+        axis=1,
+    )
+    want = np.nan_to_num(want)
+    scale = np.abs(want).max()
+    np.testing.assert_allclose(got, want, rtol=0, atol=1e-14 * scale)

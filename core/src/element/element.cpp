@@ -5,49 +5,11 @@
 #include <numeric>
 
 #include "local_point.hpp"
+#include "piecewise_value.hpp"
 #include "quorvel/element.hpp"
 #include "quorvel/overloaded.hpp"
 
 namespace quorvel {
-
-namespace {
-
-// Index of the segment that holds local coordinate u, or none for a gap or a point outside.
-const Segment* find_segment(const std::vector<Segment>& segments, double u) {
-    const auto it = std::upper_bound(segments.begin(), segments.end(), u,
-                                     [](double v, const Segment& s) { return v < s.a; });
-    if (it == segments.begin()) return nullptr;
-    const Segment& s = *(it - 1);
-    if (u < s.b) return &s;
-    return nullptr;
-}
-
-// The piece of a shape at the point origin + y and the piece's own variable there:
-// t = (x - center) / stretch - a, formed as ((origin - center) - stretch a + y) / stretch so that
-// a shape whose segments sit far from its center (or from 0) keeps t exact to rounding. In the
-// second half of a piece of a shape written from its ends too, the piece comes from that list and
-// the variable is s = b - (x - center) / stretch instead (`from_end`).
-struct ShapePoint {
-    const Segment* segment;
-    double t;
-    bool from_end;
-};
-
-[[gnu::always_inline]] inline ShapePoint shape_point(const Shape& s, double origin, double y) {
-    const double dc = origin - s.center;
-    // Unstretched shapes (most B-splines) need neither the products nor the divisions.
-    const bool unit = s.stretch == 1.0;
-    const Segment* seg = find_segment(*s.segments, unit ? dc + y : (dc + y) / s.stretch);
-    if (seg == nullptr) return {nullptr, 0.0, false};
-    const double t = unit ? (dc - seg->a) + y : ((dc - s.stretch * seg->a) + y) / s.stretch;
-    if (s.from_end && t > 0.5 * (seg->b - seg->a)) {
-        const Segment* end = s.from_end->data() + (seg - s.segments->data());
-        return {end, unit ? (seg->b - dc) - y : ((s.stretch * seg->b - dc) - y) / s.stretch, true};
-    }
-    return {seg, t, false};
-}
-
-} // namespace
 
 double mapped_forward(const Mapped& m, double u) {
     if (m.map == MapKind::Reciprocal) return m.a / u;
@@ -91,35 +53,23 @@ Support support(const Element& e) {
 
 double evaluate_at(const Element& e, double origin, double y) {
     const LocalPoint x{origin, y};
-    return std::visit(
-        Overloaded{
-            [](const Delta&) { return 0.0; },
-            [&](const Box& b) { return (!x.before(b.a) && x.before(b.b)) ? 1.0 : 0.0; },
-            [&](const Hat& h) {
-                if (x.outside(h.a, h.b)) return 0.0;
-                if (x.at(h.c)) return 1.0;
-                if (x.before(h.c)) return x.from(h.a) / (h.c - h.a);
-                return x.to(h.b) / (h.b - h.c);
-            },
-            [&](const Shape& s) {
-                const ShapePoint p = shape_point(s, origin, y);
-                if (p.segment == nullptr) return 0.0;
-                const Segment& g = *p.segment;
-                const double v = g.c0 + p.t * (g.c1 + p.t * (g.c2 + p.t * g.c3));
-                return s.nonnegative && v < 0.0 ? 0.0 : v;
-            },
-            [&](const Profile& p) {
-                if (x.outside(p.lower, p.upper)) return 0.0;
-                return profile_value(p.kind, x.from(p.center));
-            },
-            [&](const Mapped& m) {
-                if (x.outside(m.lower, m.upper)) return 0.0;
-                const MappedPoint u = mapped_point(m, origin, y);
-                const double v = evaluate_at(*m.inner, u.origin, u.y);
-                return m.jacobian ? v * std::abs(u.du_dx) : v;
-            },
-        },
-        static_cast<const ElementVariant&>(e));
+    return std::visit(Overloaded{
+                          [](const Delta&) { return 0.0; },
+                          [&](const Box& b) { return box_value(b, x); },
+                          [&](const Hat& h) { return hat_value(h, x); },
+                          [&](const Shape& s) { return shape_value(shape_view(s), origin, y); },
+                          [&](const Profile& p) {
+                              if (x.outside(p.lower, p.upper)) return 0.0;
+                              return profile_value(p.kind, x.from(p.center));
+                          },
+                          [&](const Mapped& m) {
+                              if (x.outside(m.lower, m.upper)) return 0.0;
+                              const MappedPoint u = mapped_point(m, origin, y);
+                              const double v = evaluate_at(*m.inner, u.origin, u.y);
+                              return m.jacobian ? v * std::abs(u.du_dx) : v;
+                          },
+                      },
+                      static_cast<const ElementVariant&>(e));
 }
 
 double slope_at(const Element& e, double origin, double y) {
@@ -134,7 +84,7 @@ double slope_at(const Element& e, double origin, double y) {
                               return 0.0;
                           },
                           [&](const Shape& s) {
-                              const ShapePoint p = shape_point(s, origin, y);
+                              const ShapePoint p = shape_point(shape_view(s), origin, y);
                               if (p.segment == nullptr) return 0.0;
                               const Segment& g = *p.segment;
                               const double d = g.c1 + p.t * (2.0 * g.c2 + 3.0 * g.c3 * p.t);

@@ -1,6 +1,9 @@
 // Sparse matrix of inner products between row elements and the elements of a column space.
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
+#include "point_rows.hpp"
 #include "quorvel/inner_products.hpp"
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
@@ -21,6 +24,16 @@ struct InnerProductScratch {
 
 SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& cols,
                                   CosineWeight weight) {
+    // Point functionals pair by evaluation: rows that are all Delta are point rows.
+    if (!rows.empty() && std::all_of(rows.begin(), rows.end(), [](const Element& e) {
+            const auto* d = std::get_if<Delta>(&e);
+            return d != nullptr && std::isfinite(d->x);
+        })) {
+        std::vector<double> points(rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            points[i] = std::get<Delta>(rows[i]).x;
+        return point_rows(cols, points, true, weight);
+    }
     // Row i: the non-zero inner products of rows[i] with the column elements whose supports meet
     // its support, columns ascending.
     auto inner_product_row = [&](std::size_t i, InnerProductScratch& scratch, RowSink<1>& sink) {
