@@ -1,10 +1,11 @@
 // The cells of the point table list exactly the overlap query's candidates, and the values from
-// the digested forms equal the element values bitwise, on spaces of every kind: B-splines with
-// their end forms and their derivatives, shapes with unit and other stretches, gaps and repeated
-// knots, hats, boxes, deltas, line shapes (Voigt profiles also where their far expansion serves),
-// mapped elements and mixtures, far from 0 as well, at random points, at every support and
-// segment end and next to them, queried in ascending and in random order. The point evaluation
-// matrix and the inner products of Delta rows equal the same pairings gathered row by row.
+// the digested forms equal the element values bitwise, one point at a time and several points
+// together, on spaces of every kind: B-splines with their end forms and their derivatives,
+// shapes with unit and other stretches, gaps and repeated knots, hats, boxes, deltas, line
+// shapes (Voigt profiles also where their far expansion serves), mapped elements and mixtures,
+// far from 0 as well, at random points, at every support and segment end and next to them,
+// queried in ascending and in random order. The point evaluation matrix and the inner products
+// of Delta rows equal the same pairings gathered row by row.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -120,6 +121,26 @@ void compare(const quorvel::Space& space, std::mt19937_64& rng) {
                 CHECK(cell[k].column == expected[k]);
                 CHECK(same_bits(values[k], pairing(space.elements[expected[k]], x)));
             }
+        }
+        // Several points at a time, in runs of every length up to 40.
+        quorvel::PointScratch scratch;
+        std::uniform_int_distribution<std::size_t> run(1, 40);
+        for (std::size_t i = 0; i < list->size();) {
+            const std::size_t n = std::min(run(rng), list->size() - i);
+            std::vector<quorvel::PointQuery> queries;
+            std::size_t total = 0;
+            for (std::size_t r = 0; r < n; ++r) {
+                const double x = (*list)[i + r];
+                queries.push_back({x, table->entries_at(x, cursor)});
+                total += queries.back().entries.size();
+            }
+            std::vector<double> out(total + 1, -1.0);
+            quorvel::point_values(table->forms(), table->kind(), queries, out.data(), scratch);
+            std::size_t k = 0;
+            for (const quorvel::PointQuery& q : queries)
+                for (const quorvel::PointEntry& e : q.entries)
+                    CHECK(same_bits(out[k++], pairing(space.elements[e.column], q.x)));
+            i += n;
         }
     }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "quorvel/element.hpp"
 
@@ -61,5 +62,23 @@ struct PointEntry {
 // `kind` is common_kind(forms) or Mixed. A wrong guess only costs the search.
 void point_values(std::span<const PointForm> forms, PointKind kind,
                   std::span<const PointEntry> entries, double x, double* out);
+
+// A point and the elements to value there.
+struct PointQuery {
+    double x;
+    std::span<const PointEntry> entries;
+};
+
+// Lists reused from one call of the several-point point_values to the next.
+struct PointScratch {
+    std::vector<const Voigt*> voigts;
+    std::vector<std::size_t> at;
+    std::vector<double> u, v, re;
+};
+
+// point_values for several points, their values one after the other in out. The Faddeeva
+// functions of Voigt profiles are evaluated for all the points together, several side by side.
+void point_values(std::span<const PointForm> forms, PointKind kind,
+                  std::span<const PointQuery> queries, double* out, PointScratch& scratch);
 
 } // namespace quorvel

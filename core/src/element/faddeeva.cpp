@@ -65,44 +65,55 @@ const Coefficients& coefficients() {
 
 // Weideman's rational series in the Moebius variable Z = (L + iz) / (L - iz), and with `slope`
 // its derivative, differentiated term by term: where |z| is a few units the differential
-// equation below would lose about |z|^2 ulps to cancellation.
-template <bool slope> WithSlope weideman(double x, double y) {
+// equation below would lose about |z|^2 ulps to cancellation. Written for any arithmetic type T,
+// double or a vector of doubles whose lanes each take the scalar operations, so that points
+// evaluated side by side give the scalar results bit for bit.
+template <class T> struct SeriesParts {
+    T wr, wi, sr, si; // w and w'
+};
+
+template <bool slope, class T> SeriesParts<T> weideman_series(T x, T y) {
     const Coefficients& a = coefficients();
 
-    const double s = y + big_l;
-    const double e = x * x + s * s;
-    const double zr = ((big_l - y) * s - x * x) / e;
-    const double zi = (x * s + x * (big_l - y)) / e;
+    const T s = y + big_l;
+    const T e = x * x + s * s;
+    const T zr = ((big_l - y) * s - x * x) / e;
+    const T zi = (x * s + x * (big_l - y)) / e;
 
     // Horner evaluation of the polynomial P(Z) = sum_n a_n Z^(n-1), and of P'(Z).
-    double pr = 0.0, pi_ = 0.0, dr = 0.0, di = 0.0;
+    T pr{}, pi_{}, dr{}, di{};
     for (int n = n_terms; n >= 1; --n) {
         if constexpr (slope) {
-            const double t = zr * dr - zi * di + pr;
+            const T t = zr * dr - zi * di + pr;
             di = zr * di + zi * dr + pi_;
             dr = t;
         }
-        const double r = zr * pr - zi * pi_ + a[static_cast<std::size_t>(n)];
+        const T r = zr * pr - zi * pi_ + a[static_cast<std::size_t>(n)];
         pi_ = zr * pi_ + zi * pr;
         pr = r;
     }
 
     // w = 2 P / (L - iz)^2 + 1 / (sqrt(pi) (L - iz)), with 1 / (L - iz) = p + iq.
-    const double p = s / e;
-    const double q = x / e;
-    const double h = p * p - q * q;
-    const double g = q * (p + p);
-    WithSlope out{
-        {p * inv_sqrt_pi + 2.0 * (h * pr - g * pi_), q * inv_sqrt_pi + 2.0 * (g * pr + h * pi_)},
-        {}};
+    const T p = s / e;
+    const T q = x / e;
+    const T h = p * p - q * q;
+    const T g = q * (p + p);
+    SeriesParts<T> out{p * inv_sqrt_pi + 2.0 * (h * pr - g * pi_),
+                       q * inv_sqrt_pi + 2.0 * (g * pr + h * pi_), T{}, T{}};
     if constexpr (slope) {
         // With dZ/dz = 2iL / (L - iz)^2:
         // w' = i / (L - iz)^2 (4 L P' / (L - iz)^2 + 4 P / (L - iz) + 1 / sqrt(pi)).
-        const double br = 4.0 * big_l * (h * dr - g * di) + 4.0 * (p * pr - q * pi_) + inv_sqrt_pi;
-        const double bi = 4.0 * big_l * (g * dr + h * di) + 4.0 * (q * pr + p * pi_);
-        out.slope = {-(g * br + h * bi), h * br - g * bi};
+        const T br = 4.0 * big_l * (h * dr - g * di) + 4.0 * (p * pr - q * pi_) + inv_sqrt_pi;
+        const T bi = 4.0 * big_l * (g * dr + h * di) + 4.0 * (q * pr + p * pi_);
+        out.sr = -(g * br + h * bi);
+        out.si = h * br - g * bi;
     }
     return out;
+}
+
+template <bool slope> WithSlope weideman(double x, double y) {
+    const SeriesParts<double> w = weideman_series<slope>(x, y);
+    return {{w.wr, w.wi}, {w.sr, w.si}};
 }
 
 // The slope from the differential equation w' = -2 z w + 2i / sqrt(pi); it cancels at large |z|
@@ -181,32 +192,22 @@ int fraction_depth(double r2) {
     return 2;
 }
 
-// |z| >= 7, x >= 0: w(z) = (i / sqrt(pi)) / T with T = z - (1/2) / T1, T1 = z - 1 / (z - (3/2) /
-// (z - ...)), the Laplace continued fraction, evaluated from the bottom. Its imaginary parts only
-// add, so Re w keeps full relative accuracy however close z is to the real axis. The slope
-// -2 z w + 2i / sqrt(pi) = -(i / sqrt(pi)) / (T T1) follows without cancellation. Next to the
-// axis the fraction misses the part exp(-z^2) that Re w(x) = exp(-x^2) consists of; it is added
-// back for y < 1 while it is not negligible. Beyond |z| = 1e8 the fraction is i / (sqrt(pi) z)
-// to rounding, taken in scaled form so that no square overflows up to the largest double.
-template <bool slope> WithSlope far_from_origin(double x, double y) {
-    if (x >= reciprocal_radius || y >= reciprocal_radius) {
-        const double m = x > y ? x : y;
-        const double xs = x / m, ys = y / m;
-        const double d = (xs * xs + ys * ys) * m;
-        const double a = xs / d, b = ys / d; // 1 / z = a - ib
-        WithSlope out{{b * inv_sqrt_pi, a * inv_sqrt_pi}, {}};
-        if constexpr (slope)
-            out.slope = {-2.0 * a * b * inv_sqrt_pi, (b * b - a * a) * inv_sqrt_pi};
-        return out;
-    }
-    const double r2 = x * x + y * y;
-    double tr = x, ti = y, t1r = x, t1i = y;
-    for (int k = fraction_depth(r2); k >= 1; --k) {
+// The Laplace fraction of far_from_origin to `depth` levels from the bottom: tr + i ti = T and
+// t1r + i t1i = T1. Written for doubles and for vectors of doubles, as weideman_series.
+template <class T> void laplace_fraction(T x, T y, int depth, T& tr, T& ti, T& t1r, T& t1i) {
+    tr = x, ti = y, t1r = x, t1i = y;
+    for (int k = depth; k >= 1; --k) {
         t1r = tr, t1i = ti;
-        const double f = 0.5 * k / (tr * tr + ti * ti);
+        const T f = 0.5 * k / (tr * tr + ti * ti);
         tr = x - f * tr;
         ti = y + f * ti;
     }
+}
+
+// w from the fraction's T and T1 at z = x + iy, with exp(-z^2) added back next to the real axis,
+// and the slope when asked for.
+template <bool slope>
+WithSlope from_fraction(double x, double y, double tr, double ti, double t1r, double t1i) {
     const double d = inv_sqrt_pi / (tr * tr + ti * ti);
     WithSlope out{{ti * d, tr * d}, {}};
     if constexpr (slope) {
@@ -234,6 +235,29 @@ template <bool slope> WithSlope far_from_origin(double x, double y) {
         }
     }
     return out;
+}
+
+// |z| >= 7, x >= 0: w(z) = (i / sqrt(pi)) / T with T = z - (1/2) / T1, T1 = z - 1 / (z - (3/2) /
+// (z - ...)), the Laplace continued fraction, evaluated from the bottom. Its imaginary parts only
+// add, so Re w keeps full relative accuracy however close z is to the real axis. The slope
+// -2 z w + 2i / sqrt(pi) = -(i / sqrt(pi)) / (T T1) follows without cancellation. Next to the
+// axis the fraction misses the part exp(-z^2) that Re w(x) = exp(-x^2) consists of; it is added
+// back for y < 1 while it is not negligible. Beyond |z| = 1e8 the fraction is i / (sqrt(pi) z)
+// to rounding, taken in scaled form so that no square overflows up to the largest double.
+template <bool slope> WithSlope far_from_origin(double x, double y) {
+    if (x >= reciprocal_radius || y >= reciprocal_radius) {
+        const double m = x > y ? x : y;
+        const double xs = x / m, ys = y / m;
+        const double d = (xs * xs + ys * ys) * m;
+        const double a = xs / d, b = ys / d; // 1 / z = a - ib
+        WithSlope out{{b * inv_sqrt_pi, a * inv_sqrt_pi}, {}};
+        if constexpr (slope)
+            out.slope = {-2.0 * a * b * inv_sqrt_pi, (b * b - a * a) * inv_sqrt_pi};
+        return out;
+    }
+    double tr, ti, t1r, t1i;
+    laplace_fraction(x, y, fraction_depth(x * x + y * y), tr, ti, t1r, t1i);
+    return from_fraction<slope>(x, y, tr, ti, t1r, t1i);
 }
 
 // w, and its slope when asked for, for y >= 0 and finite arguments, by region.
@@ -272,6 +296,88 @@ WithSlope faddeeva_with_slope(double x, double y) {
     }
     if (std::isinf(x) || std::isinf(y)) return {{nan, nan}, {nan, nan}};
     return upper_half_plane<true>(x, y);
+}
+
+namespace {
+
+// Four points evaluated together, one per lane; without AVX the compiler splits each operation
+// into two SSE2 ones, which is still lane by lane.
+constexpr std::size_t lanes = 4;
+using Lanes = double __attribute__((vector_size(8 * lanes)));
+
+// Points waiting for their group: those of the series, or those of the fraction to one depth.
+struct Group {
+    std::array<double, lanes> x{}, y{};
+    std::array<std::size_t, lanes> at{};
+    std::size_t size = 0;
+
+    // Adds a point; true when the group is full.
+    bool add(double px, double py, std::size_t k) {
+        x[size] = px;
+        y[size] = py;
+        at[size] = k;
+        return ++size == lanes;
+    }
+    // The points as lanes, free lanes holding copies of the first point.
+    void load(Lanes& lx, Lanes& ly) const {
+        for (std::size_t l = 0; l < lanes; ++l) {
+            lx[l] = x[l < size ? l : 0];
+            ly[l] = y[l < size ? l : 0];
+        }
+    }
+};
+
+void run_series(Group& g, double* re) {
+    Lanes x, y;
+    g.load(x, y);
+    const SeriesParts<Lanes> w = weideman_series<false>(x, y);
+    for (std::size_t l = 0; l < g.size; ++l)
+        re[g.at[l]] = w.wr[l];
+    g.size = 0;
+}
+
+void run_fraction(Group& g, int depth, double* re) {
+    Lanes x, y, tr, ti, t1r, t1i;
+    g.load(x, y);
+    laplace_fraction(x, y, depth, tr, ti, t1r, t1i);
+    for (std::size_t l = 0; l < g.size; ++l)
+        re[g.at[l]] = from_fraction<false>(g.x[l], g.y[l], tr[l], ti[l], t1r[l], t1i[l]).w.re;
+    g.size = 0;
+}
+
+} // namespace
+
+void faddeeva_re_many(std::span<const double> x, std::span<const double> y, double* re) {
+    // Each point goes to the region faddeeva takes it to. Those of the series, and those of the
+    // fraction with one depth, are evaluated four at a time, so that the long dependent chains of
+    // the two methods run side by side; the other regions are valued one by one.
+    Group series;
+    std::array<Group, 19> fractions; // by depth
+    for (std::size_t k = 0; k < x.size(); ++k) {
+        const double xv = x[k], yv = y[k];
+        if (!(yv >= 0.0) || !std::isfinite(xv) || !std::isfinite(yv)) {
+            re[k] = faddeeva(xv, yv).re;
+            continue;
+        }
+        // Re w(-x + iy) = Re w(x + iy).
+        const double ax = std::abs(xv);
+        if (ax >= far_radius || yv >= far_radius || ax * ax + yv * yv >= far_radius * far_radius) {
+            if (ax >= reciprocal_radius || yv >= reciprocal_radius) {
+                re[k] = faddeeva(xv, yv).re;
+                continue;
+            }
+            const int depth = fraction_depth(ax * ax + yv * yv);
+            Group& g = fractions[static_cast<std::size_t>(depth)];
+            if (g.add(ax, yv, k)) run_fraction(g, depth, re);
+        } else if (yv == 0.0 || (yv < near_axis && ax >= near_axis_from)) {
+            re[k] = faddeeva(xv, yv).re;
+        } else if (series.add(ax, yv, k)) {
+            run_series(series, re);
+        }
+    }
+    if (series.size > 0) run_series(series, re);
+    for (std::size_t depth = 0; depth < fractions.size(); ++depth)
+        if (fractions[depth].size > 0) run_fraction(fractions[depth], static_cast<int>(depth), re);
 }
 
 } // namespace quorvel

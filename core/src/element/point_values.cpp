@@ -7,6 +7,7 @@
 #include "profile/gaussian.hpp"
 #include "profile/lorentzian.hpp"
 #include "profile/voigt.hpp"
+#include "quorvel/faddeeva.hpp"
 #include "quorvel/overloaded.hpp"
 
 namespace quorvel {
@@ -174,6 +175,50 @@ void point_values(std::span<const PointForm> forms, PointKind kind,
     }
     for (std::size_t k = 0; k < entries.size(); ++k)
         out[k] = mixed_value(forms[entries[k].column], entries[k].hint, x);
+}
+
+void point_values(std::span<const PointForm> forms, PointKind kind,
+                  std::span<const PointQuery> queries, double* out, PointScratch& scratch) {
+    if (kind != PointKind::Voigt && kind != PointKind::Mixed) {
+        for (const PointQuery& q : queries) {
+            point_values(forms, kind, q.entries, q.x, out);
+            out += q.entries.size();
+        }
+        return;
+    }
+    // Voigt profiles that take the Faddeeva function at the point keep its argument, as their
+    // value would form it; every other value is taken at once.
+    scratch.voigts.clear();
+    scratch.at.clear();
+    scratch.u.clear();
+    scratch.v.clear();
+    std::size_t k = 0;
+    for (const PointQuery& q : queries) {
+        const LocalPoint p = at(q.x);
+        for (const PointEntry& e : q.entries) {
+            const PointForm& f = forms[e.column];
+            double u = 0.0, v = 0.0;
+            if (f.kind != PointKind::Voigt) {
+                out[k] = mixed_value(f, e.hint, q.x);
+            } else if (p.outside(f.lower, f.upper)) {
+                out[k] = 0.0;
+            } else if (const Voigt& voigt = *static_cast<const Voigt*>(f.data);
+                       !line_shape::voigt::near_argument(voigt, p.from(f.center), u, v)) {
+                out[k] = line_shape::voigt::far_value(voigt, p.from(f.center));
+            } else {
+                scratch.voigts.push_back(&voigt);
+                scratch.at.push_back(k);
+                scratch.u.push_back(u);
+                scratch.v.push_back(v);
+            }
+            ++k;
+        }
+    }
+    const std::size_t n = scratch.u.size();
+    scratch.re.resize(n);
+    faddeeva_re_many(scratch.u, scratch.v, scratch.re.data());
+    for (std::size_t i = 0; i < n; ++i)
+        out[scratch.at[i]] = scratch.voigts[i]->inv_peak * scratch.re[i];
 }
 
 } // namespace quorvel

@@ -1,4 +1,5 @@
 // Point evaluation matrix: the inner products of Delta elements at the points with a basis.
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -27,15 +28,15 @@ struct RowWeight {
 };
 
 // Stores the non-zero values of one point's candidates.
-void store_row(const PointTable& table, RowWeight w, double x, std::span<const PointEntry> cell,
-               double* values, RowSink<1>& sink) {
+void store_row(const PointTable& table, RowWeight w, const PointQuery& q, double* values,
+               RowSink<1>& sink) {
     if (w.weighted) {
-        const double f = weight_value(w.weight, x);
-        for (std::size_t k = 0; k < cell.size(); ++k)
-            if (table.forms()[cell[k].column].kind != PointKind::Delta) values[k] *= f;
+        const double f = weight_value(w.weight, q.x);
+        for (std::size_t k = 0; k < q.entries.size(); ++k)
+            if (table.forms()[q.entries[k].column].kind != PointKind::Delta) values[k] *= f;
     }
-    for (std::size_t k = 0; k < cell.size(); ++k)
-        if (values[k] != 0.0) sink.push(cell[k].column, values[k]);
+    for (std::size_t k = 0; k < q.entries.size(); ++k)
+        if (values[k] != 0.0) sink.push(q.entries[k].column, values[k]);
 }
 
 // Candidates of each point from the table's cells, values from the digested forms.
@@ -46,12 +47,49 @@ SparseMatrix table_rows(const PointTable& table, std::size_t n_cols, std::span<c
         std::vector<double> values;
     };
     auto point_row = [&](std::size_t i, Scratch& scratch, RowSink<1>& sink) {
-        const double p = x[i];
-        const std::span<const PointEntry> cell = table.entries_at(p, scratch.cursor);
-        if (cell.empty()) return;
-        if (scratch.values.size() < cell.size()) scratch.values.resize(table.widest());
-        point_values(table.forms(), table.kind(), cell, p, scratch.values.data());
-        store_row(table, w, p, cell, scratch.values.data(), sink);
+        const PointQuery q{x[i], table.entries_at(x[i], scratch.cursor)};
+        if (q.entries.empty()) return;
+        if (scratch.values.size() < q.entries.size()) scratch.values.resize(table.widest());
+        point_values(table.forms(), table.kind(), q.entries, q.x, scratch.values.data());
+        store_row(table, w, q, scratch.values.data(), sink);
+    };
+    auto [m] = assemble_rows<Scratch>(x.size(), n_cols, point_row, evaluate_min_block);
+    return std::move(m);
+}
+
+// With Voigt profiles among the columns the values of a run of consecutive points are computed
+// before the first of them is stored, so that their Faddeeva functions are evaluated side by
+// side.
+constexpr std::size_t batch_rows = 32;
+
+SparseMatrix batched_rows(const PointTable& table, std::size_t n_cols, std::span<const double> x,
+                          RowWeight w) {
+    struct Scratch {
+        std::size_t cursor = 0;
+        std::size_t first = 0, count = 0; // the rows whose values are ready
+        std::vector<PointQuery> queries;
+        std::vector<std::size_t> offsets; // where each ready row's values start
+        std::vector<double> values;
+        PointScratch point;
+    };
+    const auto prepare = [&](std::size_t i, Scratch& s) {
+        s.first = i;
+        s.count = std::min(batch_rows, x.size() - i);
+        s.queries.resize(s.count);
+        s.offsets.resize(s.count);
+        std::size_t total = 0;
+        for (std::size_t r = 0; r < s.count; ++r) {
+            const double p = x[i + r];
+            s.queries[r] = {p, table.entries_at(p, s.cursor)};
+            s.offsets[r] = total;
+            total += s.queries[r].entries.size();
+        }
+        s.values.resize(total);
+        point_values(table.forms(), table.kind(), s.queries, s.values.data(), s.point);
+    };
+    auto point_row = [&](std::size_t i, Scratch& s, RowSink<1>& sink) {
+        if (i < s.first || i >= s.first + s.count) prepare(i, s);
+        store_row(table, w, s.queries[i - s.first], s.values.data() + s.offsets[i - s.first], sink);
     };
     auto [m] = assemble_rows<Scratch>(x.size(), n_cols, point_row, evaluate_min_block);
     return std::move(m);
@@ -86,6 +124,7 @@ SparseMatrix point_rows(const Space& cols, std::span<const double> x, bool weigh
                                      std::size_t cursor = 0;
                                      return table->entries_at(x[i], cursor).size();
                                  });
+        if (table->has_voigt()) return batched_rows(*table, cols.size(), x, w);
         return table_rows(*table, cols.size(), x, w);
     }
     const PointIndex index(cols, x.size());

@@ -49,8 +49,10 @@ std::optional<PointTable> PointTable::build(const Space& space, std::size_t quer
 
     PointTable t;
     t.forms_.reserve(n);
-    for (const Element& e : space.elements)
+    for (const Element& e : space.elements) {
         t.forms_.push_back(point_form(e));
+        t.has_voigt_ = t.has_voigt_ || t.forms_.back().kind == PointKind::Voigt;
+    }
     t.kind_ = common_kind(t.forms_);
     t.cuts_ = cuts_of(space);
     if (std::isnan(t.cuts_.back())) return std::nullopt;

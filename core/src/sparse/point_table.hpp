@@ -34,6 +34,8 @@ class PointTable {
     PointKind kind() const { return kind_; }
     // The most entries of any cell.
     std::size_t widest() const { return widest_; }
+    // Whether any form is a Voigt profile.
+    bool has_voigt() const { return has_voigt_; }
 
   private:
     PointTable() = default;
@@ -77,6 +79,7 @@ class PointTable {
 
     std::vector<PointForm> forms_;
     PointKind kind_ = PointKind::Mixed;
+    bool has_voigt_ = false;
     std::vector<double> cuts_; // ascending, distinct
     // Cell 2k is the open interval (cuts_[k - 1], cuts_[k]), cell 2k + 1 the point cuts_[k]; its
     // entries are entries_[cell_start_[cell] ... cell_start_[cell + 1]).

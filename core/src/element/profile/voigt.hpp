@@ -127,12 +127,32 @@ inline double far_scale(const Voigt& k, const Far& f, double s) {
 
 } // namespace voigt
 
-inline double value(const Voigt& k, double t) {
+namespace voigt {
+
+// The Faddeeva argument u + iv of the value at offset t, where the value is inv_peak Re w(u + iv);
+// false at a point of the expansion.
+inline bool near_argument(const Voigt& k, double t, double& u, double& v) {
     const double s = k.sigma * c::sqrt2;
-    if (!voigt::far_point(k, t, s)) return k.inv_peak * faddeeva(t / s, k.gamma / s).re;
-    const voigt::Far f = voigt::far_field(k, t);
-    if (voigt::whole_line(k, s)) return f.b * (f.re_f / voigt::peak_sums(k).s.re);
-    return voigt::far_scale(k, f, s) * f.re_f;
+    if (far_point(k, t, s)) return false;
+    u = t / s;
+    v = k.gamma / s;
+    return true;
+}
+
+// The value at a point of the expansion.
+inline double far_value(const Voigt& k, double t) {
+    const double s = k.sigma * c::sqrt2;
+    const Far f = far_field(k, t);
+    if (whole_line(k, s)) return f.b * (f.re_f / peak_sums(k).s.re);
+    return far_scale(k, f, s) * f.re_f;
+}
+
+} // namespace voigt
+
+inline double value(const Voigt& k, double t) {
+    double u, v;
+    if (voigt::near_argument(k, t, u, v)) return k.inv_peak * faddeeva(u, v).re;
+    return voigt::far_value(k, t);
 }
 
 inline double slope(const Voigt& k, double t) {
