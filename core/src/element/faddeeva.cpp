@@ -72,7 +72,8 @@ template <class T> struct SeriesParts {
     T wr, wi, sr, si; // w and w'
 };
 
-template <bool slope, class T> SeriesParts<T> weideman_series(T x, T y) {
+template <bool slope, class T>
+[[gnu::always_inline]] inline SeriesParts<T> weideman_series(T x, T y) {
     const Coefficients& a = coefficients();
 
     const T s = y + big_l;
@@ -194,7 +195,9 @@ int fraction_depth(double r2) {
 
 // The Laplace fraction of far_from_origin to `depth` levels from the bottom: tr + i ti = T and
 // t1r + i t1i = T1. Written for doubles and for vectors of doubles, as weideman_series.
-template <class T> void laplace_fraction(T x, T y, int depth, T& tr, T& ti, T& t1r, T& t1i) {
+template <class T>
+[[gnu::always_inline]] inline void laplace_fraction(T x, T y, int depth, T& tr, T& ti, T& t1r,
+                                                    T& t1i) {
     tr = x, ti = y, t1r = x, t1i = y;
     for (int k = depth; k >= 1; --k) {
         t1r = tr, t1i = ti;
@@ -300,10 +303,36 @@ WithSlope faddeeva_with_slope(double x, double y) {
 
 namespace {
 
-// Four points evaluated together, one per lane; without AVX the compiler splits each operation
-// into two SSE2 ones, which is still lane by lane.
-constexpr std::size_t lanes = 4;
-using Lanes = double __attribute__((vector_size(8 * lanes)));
+// Eight points evaluated together, one per lane: the dependent chains of the series and of the
+// fraction are long, and several of them side by side keep the arithmetic units busy. The points
+// are held as two vectors of four; the compiler splits each vector operation into as many as the
+// instruction set needs, which is still lane by lane. The lane kernels are compiled once for the
+// baseline set and once for AVX, taken where the processor has it.
+constexpr std::size_t half = 4, lanes = 2 * half;
+using Half = double __attribute__((vector_size(8 * half)));
+
+// Two vectors of four lanes that take the arithmetic of the series and the fraction.
+struct Lanes {
+    Half lo, hi;
+
+    double operator[](std::size_t l) const { return l < half ? lo[l] : hi[l - half]; }
+};
+
+#define QUORVEL_LANES_OPERATOR(op)                                                                 \
+    [[gnu::always_inline]] inline Lanes operator op(Lanes a, Lanes b) {                            \
+        return {a.lo op b.lo, a.hi op b.hi};                                                       \
+    }                                                                                              \
+    [[gnu::always_inline]] inline Lanes operator op(Lanes a, double b) {                           \
+        return {a.lo op b, a.hi op b};                                                             \
+    }                                                                                              \
+    [[gnu::always_inline]] inline Lanes operator op(double a, Lanes b) {                           \
+        return {a op b.lo, a op b.hi};                                                             \
+    }
+QUORVEL_LANES_OPERATOR(+)
+QUORVEL_LANES_OPERATOR(-)
+QUORVEL_LANES_OPERATOR(*)
+QUORVEL_LANES_OPERATOR(/)
+#undef QUORVEL_LANES_OPERATOR
 
 // Points waiting for their group: those of the series, or those of the fraction to one depth.
 struct Group {
@@ -318,36 +347,84 @@ struct Group {
         at[size] = k;
         return ++size == lanes;
     }
-    // The points as lanes, free lanes holding copies of the first point.
-    void load(Lanes& lx, Lanes& ly) const {
-        for (std::size_t l = 0; l < lanes; ++l) {
-            lx[l] = x[l < size ? l : 0];
-            ly[l] = y[l < size ? l : 0];
-        }
-    }
 };
 
-void run_series(Group& g, double* re) {
+// The points of a group as lanes, free lanes holding copies of the first point.
+[[gnu::always_inline]] inline void load(const Group& g, Lanes& lx, Lanes& ly) {
+    for (std::size_t l = 0; l < half; ++l) {
+        lx.lo[l] = g.x[l < g.size ? l : 0];
+        ly.lo[l] = g.y[l < g.size ? l : 0];
+        lx.hi[l] = g.x[half + l < g.size ? half + l : 0];
+        ly.hi[l] = g.y[half + l < g.size ? half + l : 0];
+    }
+}
+
+[[gnu::always_inline]] inline void series_lanes(const Group& g, double* re) {
     Lanes x, y;
-    g.load(x, y);
+    load(g, x, y);
     const SeriesParts<Lanes> w = weideman_series<false>(x, y);
     for (std::size_t l = 0; l < g.size; ++l)
         re[g.at[l]] = w.wr[l];
+}
+
+// The fraction's T and T1 of every lane, in `out` as tr, ti, t1r, t1i one lane set after the
+// other.
+[[gnu::always_inline]] inline void fraction_lanes(const Group& g, int depth, double* out) {
+    Lanes x, y, tr, ti, t1r, t1i;
+    load(g, x, y);
+    laplace_fraction(x, y, depth, tr, ti, t1r, t1i);
+    for (std::size_t l = 0; l < lanes; ++l) {
+        out[l] = tr[l];
+        out[lanes + l] = ti[l];
+        out[2 * lanes + l] = t1r[l];
+        out[3 * lanes + l] = t1i[l];
+    }
+}
+
+void series_baseline(const Group& g, double* re) {
+    series_lanes(g, re);
+}
+[[gnu::target("avx")]] void series_avx(const Group& g, double* re) {
+    series_lanes(g, re);
+}
+void fraction_baseline(const Group& g, int depth, double* out) {
+    fraction_lanes(g, depth, out);
+}
+[[gnu::target("avx")]] void fraction_avx(const Group& g, int depth, double* out) {
+    fraction_lanes(g, depth, out);
+}
+
+bool use_avx(LaneSet set) {
+    static const bool avx = __builtin_cpu_supports("avx");
+    return avx && set == LaneSet::Best;
+}
+
+void run_series(Group& g, bool avx, double* re) {
+    if (avx)
+        series_avx(g, re);
+    else
+        series_baseline(g, re);
     g.size = 0;
 }
 
-void run_fraction(Group& g, int depth, double* re) {
-    Lanes x, y, tr, ti, t1r, t1i;
-    g.load(x, y);
-    laplace_fraction(x, y, depth, tr, ti, t1r, t1i);
+void run_fraction(Group& g, int depth, bool avx, double* re) {
+    std::array<double, 4 * lanes> t;
+    if (avx)
+        fraction_avx(g, depth, t.data());
+    else
+        fraction_baseline(g, depth, t.data());
     for (std::size_t l = 0; l < g.size; ++l)
-        re[g.at[l]] = from_fraction<false>(g.x[l], g.y[l], tr[l], ti[l], t1r[l], t1i[l]).w.re;
+        re[g.at[l]] = from_fraction<false>(g.x[l], g.y[l], t[l], t[lanes + l], t[2 * lanes + l],
+                                           t[3 * lanes + l])
+                          .w.re;
     g.size = 0;
 }
 
 } // namespace
 
-void faddeeva_re_many(std::span<const double> x, std::span<const double> y, double* re) {
+void faddeeva_re_many(std::span<const double> x, std::span<const double> y, double* re,
+                      LaneSet set) {
+    const bool avx = use_avx(set);
     // Each point goes to the region faddeeva takes it to. Those of the series, and those of the
     // fraction with one depth, are evaluated four at a time, so that the long dependent chains of
     // the two methods run side by side; the other regions are valued one by one.
@@ -368,16 +445,17 @@ void faddeeva_re_many(std::span<const double> x, std::span<const double> y, doub
             }
             const int depth = fraction_depth(ax * ax + yv * yv);
             Group& g = fractions[static_cast<std::size_t>(depth)];
-            if (g.add(ax, yv, k)) run_fraction(g, depth, re);
+            if (g.add(ax, yv, k)) run_fraction(g, depth, avx, re);
         } else if (yv == 0.0 || (yv < near_axis && ax >= near_axis_from)) {
             re[k] = faddeeva(xv, yv).re;
         } else if (series.add(ax, yv, k)) {
-            run_series(series, re);
+            run_series(series, avx, re);
         }
     }
-    if (series.size > 0) run_series(series, re);
+    if (series.size > 0) run_series(series, avx, re);
     for (std::size_t depth = 0; depth < fractions.size(); ++depth)
-        if (fractions[depth].size > 0) run_fraction(fractions[depth], static_cast<int>(depth), re);
+        if (fractions[depth].size > 0)
+            run_fraction(fractions[depth], static_cast<int>(depth), avx, re);
 }
 
 } // namespace quorvel

@@ -60,7 +60,7 @@ SparseMatrix table_rows(const PointTable& table, std::size_t n_cols, std::span<c
 // With Voigt profiles among the columns the values of a run of consecutive points are computed
 // before the first of them is stored, so that their Faddeeva functions are evaluated side by
 // side.
-constexpr std::size_t batch_rows = 32;
+constexpr std::size_t batch_rows = 64;
 
 SparseMatrix batched_rows(const PointTable& table, std::size_t n_cols, std::span<const double> x,
                           RowWeight w) {
