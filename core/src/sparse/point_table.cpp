@@ -4,22 +4,28 @@
 #include <algorithm>
 #include <cmath>
 
+#include "quorvel/cancel.hpp"
+
 namespace quorvel {
 
 namespace {
 
-// Every point where the set of candidate elements, or a shape's segment, can change.
+// Every point where the set of candidate elements, or a shape's segment, can change: the support
+// ends, and the inner segment ends of shapes as support() places them (a segment's end is
+// usually the next one's start, listed once).
 std::vector<double> cuts_of(const Space& space) {
     std::vector<double> cuts;
     cuts.reserve(2 * space.size());
+    const CancelFlag* const cancel = current_cancel_flag();
     for (std::size_t j = 0; j < space.size(); ++j) {
+        poll_cancel(cancel);
         cuts.push_back(space.lower[j]);
         cuts.push_back(space.upper[j]);
         if (const auto* s = std::get_if<Shape>(&space.elements[j])) {
-            // The segment ends as support() places them.
-            for (const Segment& g : *s->segments) {
-                cuts.push_back(s->center + s->stretch * g.a);
-                cuts.push_back(s->center + s->stretch * g.b);
+            const std::vector<Segment>& g = *s->segments;
+            for (std::size_t k = 0; k + 1 < g.size(); ++k) {
+                if (g[k].b != g[k + 1].a) cuts.push_back(s->center + s->stretch * g[k].b);
+                cuts.push_back(s->center + s->stretch * g[k + 1].a);
             }
         }
     }
@@ -88,7 +94,9 @@ std::optional<PointTable> PointTable::build(const Space& space, std::size_t quer
     }
     t.entries_.resize(total);
     std::vector<std::size_t> fill(t.cell_start_.begin(), t.cell_start_.end() - 1);
+    const CancelFlag* const cancel = current_cancel_flag();
     for (std::size_t j = 0; j < n; ++j) {
+        poll_cancel(cancel);
         const PointForm& form = t.forms_[j];
         for (std::size_t c = first[j]; c <= last[j]; ++c) {
             const std::uint32_t hint = segment_hint(form, cell_point(cuts, c));
