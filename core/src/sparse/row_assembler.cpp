@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
@@ -40,6 +41,20 @@ double memory_available() {
         std::from_chars(text.data(), text.data() + text.size(), cap).ec == std::errc{})
         bytes = std::min(bytes, cap);
     return bytes;
+}
+
+// Asks for transparent huge pages under the storage of a large result array: its first touch
+// then takes one page fault per 2 MiB instead of one per 4 KiB. Only a hint; nothing changes
+// where the system declines.
+template <class T> void advise_huge_pages(const std::vector<T>& v) {
+    constexpr std::size_t huge = std::size_t{2} << 20;
+    const std::size_t bytes = v.capacity() * sizeof(T);
+    if (bytes < 2 * huge) return;
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(v.data());
+    const std::uintptr_t first = (start + page - 1) / page * page;
+    const std::uintptr_t last = (start + bytes) / page * page;
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 // Storage for `capacity` entries of n_values value arrays each.
@@ -131,8 +146,11 @@ void RowAssembly::append(std::size_t first, std::size_t last) {
                 16;
             const auto reserve = [&](std::size_t n) {
                 indices_.reserve(n);
-                for (std::vector<double>& d : data_)
+                advise_huge_pages(indices_);
+                for (std::vector<double>& d : data_) {
                     d.reserve(n);
+                    advise_huge_pages(d);
+                }
             };
             try {
                 reserve(std::max({need, expected, 2 * indices_.capacity()}));
