@@ -74,6 +74,8 @@ class RowBlocks {
     // Hands out no further blocks. Called when the held block failed: every block before it is
     // already taken and runs to its end, and no later row can be the first failure.
     void stop();
+    // Whether the loop was stopped (a block failed or was interrupted).
+    bool stopped() const;
 
   private:
     detail::RowLoop& loop_;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -85,6 +86,8 @@ class RowAssembly {
 
     void commit(std::size_t block);
     void append(std::size_t first, std::size_t last);
+    // Returns once few enough finished blocks wait for an earlier one (or the loop stopped).
+    void wait_for_room(const RowBlocks& blocks);
 
     RowPartition partition_;
     std::size_t n_cols_, n_values_;
@@ -94,7 +97,9 @@ class RowAssembly {
     std::vector<std::vector<double>> data_;
 
     std::mutex commit_mutex_;
+    std::condition_variable room_;
     std::size_t next_commit_ = 0;
+    std::size_t waiting_blocks_ = 0; // finished, not yet in the result
     bool committing_ = false;
 };
 

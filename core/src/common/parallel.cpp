@@ -306,6 +306,10 @@ void RowBlocks::stop() {
     loop_.stopped.store(true, std::memory_order_relaxed);
 }
 
+bool RowBlocks::stopped() const {
+    return loop_.stopped.load(std::memory_order_relaxed);
+}
+
 void run_row_blocks(const RowPartition& partition, FunctionRef<void(RowBlocks&)> work) {
     if (partition.n_blocks == 0) return;
     detail::RowLoop loop(partition, current_cancel_flag());

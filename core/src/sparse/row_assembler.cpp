@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -72,6 +73,7 @@ AssemblyWorker::AssemblyWorker(RowAssembly& assembly, RowBlocks& blocks)
     : assembly_(assembly), blocks_(blocks), lengths_(assembly.indptr_.data()) {}
 
 bool AssemblyWorker::next() {
+    assembly_.wait_for_room(blocks_);
     if (!blocks_.next()) return false;
     buffer_ = &assembly_.blocks_[blocks_.index()].entries;
     if (hint_ > 0) *buffer_ = make_buffer(hint_, assembly_.n_values_);
@@ -117,6 +119,7 @@ void RowAssembly::run(FunctionRef<void(AssemblyWorker&)> work) {
 void RowAssembly::commit(std::size_t block) {
     std::unique_lock<std::mutex> lock(commit_mutex_);
     done_[block] = 1;
+    ++waiting_blocks_;
     if (committing_) return;
     committing_ = true;
     for (;;) {
@@ -128,9 +131,27 @@ void RowAssembly::commit(std::size_t block) {
         lock.unlock();
         append(first, last);
         lock.lock();
+        waiting_blocks_ -= last - first;
         next_commit_ = last;
+        room_.notify_all();
     }
     committing_ = false;
+}
+
+// A block finished while an earlier one is still being computed waits, with its entries, until
+// that one is in. Should the worker of the earlier block be stopped by the system for a while,
+// the others would pile up the rest of the result beside it; so a worker that finds more than
+// one block in sixteen waiting sleeps until the result has caught up. The wait is checked every
+// millisecond against a stopped loop (a failed or interrupted block is never committed).
+void RowAssembly::wait_for_room(const RowBlocks& blocks) {
+    const std::size_t most = std::max<std::size_t>(8, partition_.n_blocks / 16);
+    std::unique_lock<std::mutex> lock(commit_mutex_);
+    while (waiting_blocks_ > most && !blocks.stopped()) {
+        room_.wait_for(lock, std::chrono::milliseconds(1));
+        lock.unlock();
+        poll_cancel(current_cancel_flag());
+        lock.lock();
+    }
 }
 
 void RowAssembly::append(std::size_t first, std::size_t last) {
