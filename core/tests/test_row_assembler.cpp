@@ -206,6 +206,42 @@ void test_first_failing_row_wins() {
     quorvel::set_row_threads(0);
 }
 
+std::atomic<std::uint64_t> spin_sink{0};
+
+// While one worker sleeps in its block, the others finish at most a sixteenth of the blocks
+// beyond it (plus the ones in their hands) before they wait for it: the rest of the result is
+// not piled up beside the stalled block. The result is the same as without the stall. (The
+// stall comes late: a caller works alone on its first millisecond of processor time.)
+void test_stalled_block_bounds_the_look_ahead() {
+    const std::size_t n_rows = 102400, n_cols = 50, slow = 30050; // 1024 blocks of 100 rows
+    for (std::size_t threads : {2, 4}) {
+        quorvel::set_row_threads(threads);
+        std::atomic<bool> sleeping{false};
+        std::atomic<std::size_t> ahead{0};
+        auto row = [&](std::size_t i, CountedScratch& s, RowSink<1>& sink) {
+            if (i == slow) {
+                sleeping = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                sleeping = false;
+            } else if (i >= slow + 50 && sleeping) {
+                ++ahead;
+            }
+            // Some work per row, so that the pool is open well before the slow row.
+            std::uint64_t h = i;
+            for (int r = 0; r < 200; ++r)
+                h = mix(h, r);
+            spin_sink += h;
+            s.cols = pattern_row(i, n_cols);
+            for (std::uint64_t j : s.cols)
+                sink.push(j, value(i, j, 0));
+        };
+        auto [m] = quorvel::assemble_rows<CountedScratch>(n_rows, n_cols, row);
+        CHECK(same(m, reference(n_rows, n_cols, 0)));
+        CHECK(ahead.load() <= (1024 / 16 + threads + 1) * 100);
+    }
+    quorvel::set_row_threads(0);
+}
+
 void test_empty() {
     for (std::size_t threads : {1, 4}) {
         quorvel::set_row_threads(threads);
@@ -375,6 +411,7 @@ int main() {
     test_independent_of_threads();
     test_several_value_arrays();
     test_first_failing_row_wins();
+    test_stalled_block_bounds_the_look_ahead();
     test_empty();
     test_dense_rows();
     test_exceptions();
