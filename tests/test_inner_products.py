@@ -197,6 +197,31 @@ def test_hat_integrals_are_half_widths():
     np.testing.assert_allclose(Space.hats(nodes).integrals(), expected, rtol=1e-15)
 
 
+@pytest.mark.parametrize("name", ["hats", "bsplines", "deltas", "boxes", "knots at 1e4",
+                                  "knots at 1e6", "repeated knots", "periodic", "stretched"])
+def test_kept_integrals_equal_those_computed_per_element(name):
+    # A space whose elements all have closed-form integrals keeps them; beside a Gaussian, which
+    # has none, the same elements are integrated one by one. A pickled space computes them again.
+    import pickle
+
+    s = GRAM_SPACES[name]()
+    mixed = Space.concatenate([s, SPACES["gaussians"]()])
+    kept = s.integrals()
+    assert kept.tobytes() == mixed.integrals()[: len(s)].tobytes()
+    assert pickle.loads(pickle.dumps(s)).integrals().tobytes() == kept.tobytes()
+    kept[:] = np.nan  # the result is the caller's: the space keeps its own
+    assert s.integrals().tobytes() == mixed.integrals()[: len(s)].tobytes()
+
+
+@pytest.mark.parametrize("x0", [0.0, 1e4, 1e6])
+def test_cubic_bspline_integrals_are_a_quarter_of_their_knot_span(x0):
+    t = jittered_knots(np.random.default_rng(18), 200, x0, 1e-3)
+    got = Space.bsplines(t, 3).integrals()
+    # Differences of nearby knots are exact.
+    expected = (t[4:] - t[:-4]) / 4.0
+    np.testing.assert_allclose(got, expected, rtol=1e-12 if x0 == 0 else 1e-9, atol=0)
+
+
 def test_integrals_of_empty_space():
     got = Space.deltas(arr()).integrals()
     assert got.dtype == np.float64 and got.shape == (0,)

@@ -18,6 +18,8 @@ struct Space {
     std::vector<std::uint64_t> order; // element indices sorted stably by lower bound
     std::vector<double> sorted_lower;
     double max_width = 0.0; // largest upper - lower, never below the exact difference
+    // The unweighted integrals of the elements when every element has a closed form, else empty.
+    std::vector<double> closed_integrals;
 
     std::size_t size() const { return elements.size(); }
 };

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "quorvel/quadrature.hpp"
 #include "quorvel/sorting.hpp"
 #include "quorvel/space.hpp"
 
@@ -48,6 +49,17 @@ Space build_space(std::vector<Element> elements) {
     for (std::size_t i = 0; i < n; ++i) {
         const double w = width_at_least(s.lower[i], s.upper[i]);
         if (!std::isnan(w)) s.max_width = std::max(s.max_width, w);
+    }
+    // Computed once here (and so again for a space restored from a pickle), so that integrals
+    // without a weight are a copy.
+    s.closed_integrals.reserve(n);
+    for (const Element& e : s.elements) {
+        const std::optional<double> v = closed_form_integral(e);
+        if (!v) {
+            s.closed_integrals = {};
+            break;
+        }
+        s.closed_integrals.push_back(*v);
     }
     return s;
 }
