@@ -192,7 +192,11 @@ double shape_pair_integral(const Shape& a, const Shape& b, std::vector<double>& 
         const double y[4] = {p.node(0), p.node(1), p.node(2), p.node(3)};
         double fa[4], fb[4];
         va(y, fa);
-        vb(y, fb);
+        // A shape paired with itself (the diagonal of a Gram matrix) has the same values twice.
+        if (&a == &b)
+            std::copy(fa, fa + 4, fb);
+        else
+            vb(y, fb);
         double s = 0.0;
         for (std::size_t j = 0; j < 4; ++j)
             s += p.weight(j) * (fa[j] * fb[j]);

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "../quadrature/shape_pair.hpp"
+#include "point_index.hpp"
 #include "quorvel/inner_products.hpp"
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
@@ -29,15 +30,18 @@ SparseMatrix product_rows(std::span<const Element> rows, const Space& cols, Cosi
         const auto* s = std::get_if<Shape>(&e);
         return !weight && s && ordered_segments(*s) ? s : nullptr;
     };
+    // With the same elements on both sides (a Gram matrix) a row's shape is a column's.
+    const bool same = rows.data() == cols.elements.data() && rows.size() <= cols.size();
     std::vector<const Shape*> col_shapes(cols.size());
     for (std::size_t j = 0; j < cols.size(); ++j)
         col_shapes[j] = pairable(cols.elements[j]);
+    const PointIndex index(cols, rows.size());
     auto inner_product_row = [&](std::size_t i, InnerProductScratch& scratch, RowSink<1>& sink) {
         const Element& r = rows[i];
         const Support s = support(r);
-        overlapping(cols, s.lower, s.upper, scratch.candidates);
+        index.overlapping(s.lower, s.upper, scratch.candidates);
         const std::size_t from = first(i);
-        const Shape* const shape = pairable(r);
+        const Shape* const shape = same ? col_shapes[i] : pairable(r);
         for (std::size_t j : scratch.candidates) {
             if (j < from) continue;
             const double v =
