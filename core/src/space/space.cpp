@@ -25,6 +25,11 @@ double width_at_least(double lower, double upper) {
 
 } // namespace
 
+bool is_point_space(const Space& space) {
+    return std::all_of(space.elements.begin(), space.elements.end(),
+                       [](const Element& e) { return std::holds_alternative<Delta>(e); });
+}
+
 Space build_space(std::vector<Element> elements) {
     Space s;
     const std::size_t n = elements.size();
@@ -51,7 +56,9 @@ Space build_space(std::vector<Element> elements) {
         if (!std::isnan(w)) s.max_width = std::max(s.max_width, w);
     }
     // Computed once here (and so again for a space restored from a pickle), so that integrals
-    // without a weight are a copy.
+    // without a weight are a copy. Spaces of point functionals, whose integrals are all 1, keep
+    // none: they are built often and in large numbers as the data of a fit.
+    if (is_point_space(s)) return s;
     s.closed_integrals.reserve(n);
     for (const Element& e : s.elements) {
         const std::optional<double> v = closed_form_integral(e);

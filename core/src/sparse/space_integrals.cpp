@@ -19,6 +19,7 @@ std::vector<double> space_integrals(std::span<const Element> elements, CosineWei
 
 std::vector<double> space_integrals(const Space& space, CosineWeight weight) {
     if (!weight && space.closed_integrals.size() == space.size()) return space.closed_integrals;
+    if (!weight && is_point_space(space)) return std::vector<double>(space.size(), 1.0);
     return space_integrals(space.elements, weight);
 }
 
