@@ -125,9 +125,15 @@ class ShapeCursor {
         return current_ < count_ && segments_[current_].a <= u && u < segments_[current_].b;
     }
 
-    // Moves the cursor to the segment of u by bisection, as evaluate_at finds it (the last
-    // segment starting at or before u); false where no segment holds u.
+    // Moves the cursor to the segment of u as evaluate_at's bisection finds it (the last segment
+    // starting at or before u); false where no segment holds u. Points ascend, so the next
+    // segment is tried first.
     bool seat(double u) {
+        if (current_ + 1 < count_ && segments_[current_ + 1].a <= u &&
+            u < segments_[current_ + 1].b) {
+            ++current_;
+            return true;
+        }
         const Segment* end = segments_ + count_;
         const Segment* it =
             std::upper_bound(segments_, end, u, [](double v, const Segment& g) { return v < g.a; });
@@ -148,16 +154,21 @@ class ShapeCursor {
 double shape_pair_integral(const Shape& a, const Shape& b, std::vector<double>& list) {
     const std::vector<Segment>& ga = *a.segments;
     const std::vector<Segment>& gb = *b.segments;
-    // The window and its frame, as for any pair: the frame starts at the window's lower end.
+    // The window and its frame, as for any pair: the frame starts at the window's lower end. The
+    // ends are finite (finite centers, stretches and segment ends), so the larger and the smaller
+    // need none of fmax's and fmin's NaN rules; which zero a tie of -0 and +0 keeps changes no
+    // value, since zeros enter the nodes and the sums only beside non-zero terms.
+    const auto larger = [](double x, double y) { return x < y ? y : x; };
+    const auto smaller = [](double x, double y) { return y < x ? y : x; };
     const double lo =
-        std::fmax(a.center + a.stretch * ga.front().a, b.center + b.stretch * gb.front().a);
+        larger(a.center + a.stretch * ga.front().a, b.center + b.stretch * gb.front().a);
     const double hi =
-        std::fmin(a.center + a.stretch * ga.back().b, b.center + b.stretch * gb.back().b);
+        smaller(a.center + a.stretch * ga.back().b, b.center + b.stretch * gb.back().b);
     // Supports that only touch carry no area.
     if (lo >= hi) return 0.0;
     const double dca = a.center - lo, dcb = b.center - lo;
-    const double from = std::fmax(dca + a.stretch * ga.front().a, dcb + b.stretch * gb.front().a);
-    const double to = std::fmin(dca + a.stretch * ga.back().b, dcb + b.stretch * gb.back().b);
+    const double from = larger(dca + a.stretch * ga.front().a, dcb + b.stretch * gb.front().a);
+    const double to = smaller(dca + a.stretch * ga.back().b, dcb + b.stretch * gb.back().b);
     if (!(from < to)) return 0.0;
 
     // The sorted, distinct breakpoints: the two ascending sequences of segment ends merged.

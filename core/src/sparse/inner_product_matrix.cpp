@@ -4,6 +4,7 @@
 #include "../quadrature/shape_pair.hpp"
 #include "point_index.hpp"
 #include "quorvel/inner_products.hpp"
+#include "quorvel/parallel.hpp"
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
 
@@ -33,8 +34,8 @@ SparseMatrix product_rows(std::span<const Element> rows, const Space& cols, Cosi
     // With the same elements on both sides (a Gram matrix) a row's shape is a column's.
     const bool same = rows.data() == cols.elements.data() && rows.size() <= cols.size();
     std::vector<const Shape*> col_shapes(cols.size());
-    for (std::size_t j = 0; j < cols.size(); ++j)
-        col_shapes[j] = pairable(cols.elements[j]);
+    parallel_rows(
+        cols.size(), [&](std::size_t j) { col_shapes[j] = pairable(cols.elements[j]); }, 4096);
     const PointIndex index(cols, rows.size());
     auto inner_product_row = [&](std::size_t i, InnerProductScratch& scratch, RowSink<1>& sink) {
         const Element& r = rows[i];
