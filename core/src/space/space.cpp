@@ -44,9 +44,12 @@ Space build_space(std::vector<Element> elements) {
     // Stable in the IEEE total order, so -0 comes before +0 and equal keys keep index order.
     s.order.resize(n);
     std::iota(s.order.begin(), s.order.end(), std::uint64_t{0});
-    std::stable_sort(s.order.begin(), s.order.end(), [&s](std::uint64_t a, std::uint64_t b) {
+    // Elements given in order of their lower ends (the usual case) keep the identity.
+    const auto by_lower = [&s](std::uint64_t a, std::uint64_t b) {
         return total_less(s.lower[a], s.lower[b]);
-    });
+    };
+    if (!std::is_sorted(s.order.begin(), s.order.end(), by_lower))
+        std::stable_sort(s.order.begin(), s.order.end(), by_lower);
     s.sorted_lower.resize(n);
     for (std::size_t p = 0; p < n; ++p)
         s.sorted_lower[p] = s.lower[s.order[p]];
