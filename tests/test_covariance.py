@@ -336,3 +336,46 @@ def test_uncountable_image_ranges_fail(length, period, atoms):
     fixed = lambda v: np.format_float_positional(v, trim="-")  # noqa: E731
     assert message == (f"periodic kernel needs more than 100000000 images: period {fixed(period)} "
                        f"too small for correlation length {fixed(length)}")
+
+
+# ---- point atoms ---------------------------------------------------------------------------------
+
+def close_points(rng, n, x0, h=1e-3):
+    return x0 + np.cumsum(h * rng.uniform(0.0, 2.0, n))
+
+
+@pytest.mark.parametrize("family", list(FAMILIES))
+@pytest.mark.parametrize("x0", [0.0, 1e4, 1e6])
+@pytest.mark.parametrize("weights", [[None], [2.0], [None, 3.0]])
+@pytest.mark.parametrize("sides", ["other", "same", "symmetric"])
+def test_point_atoms_equal_the_general_path_bitwise(family, x0, weights, sides):
+    # Point atoms on both sides pair as the kernel at their distance. A box beside them takes every
+    # entry through the element-pair integrals instead; the point entries come out the same, also
+    # where the same atoms on both sides let the entries below the diagonal be mirrored.
+    rng = np.random.default_rng(int(x0) % 89 + len(weights))
+    n = 60
+    dims = [(family, 0.004, None, None), ("matern52", 0.01, None, None)][:len(weights)]
+    a = [S.deltas(close_points(rng, n, x0)) for _ in weights]
+    b = [S.deltas(close_points(rng, n + 7, x0)) for _ in weights] if sides == "other" else a
+    box = S.boxes(arr(x0 - 1.0, x0 - 0.5))
+    a_box = [S.concatenate([s, box]) for s in a]
+    symmetric = sides == "symmetric"
+    fast = cov(dims, a, weights, b, weights, variance=1.7, symmetric=symmetric)
+    general = cov(dims, a_box, weights, a_box if symmetric else b, weights, variance=1.7,
+                  symmetric=symmetric)
+    assert fast.tobytes() == general[:n, :fast.shape[1]].copy().tobytes()
+    assert (fast != 0).sum() > fast.size // 4
+
+
+@pytest.mark.parametrize("family, nu", [("matern32", 1.5), ("squared_exponential", math.inf),
+                                        ("matern52", 2.5), ("exponential", 0.5)])
+@pytest.mark.parametrize("symmetric", [False, True])
+def test_point_atoms_match_scikit_learn(family, nu, symmetric):
+    from sklearn.gaussian_process.kernels import RBF, Matern
+
+    x = np.sort(np.random.default_rng(3).uniform(-2.0, 2.0, 300))
+    length = 0.7
+    kernel = RBF(length) if math.isinf(nu) else Matern(length, nu=nu)
+    got = cov([(family, length, None, None)], [S.deltas(x)], [None], variance=2.0,
+              symmetric=symmetric)
+    np.testing.assert_allclose(got, 2.0 * kernel(x[:, None]), rtol=1e-13, atol=1e-300)

@@ -267,3 +267,18 @@ def test_argument_errors_name_the_parameter():
     )
     fit = Fit(kernels=k, model=m, normalization="none", smoothing=0.1, penalty="difference", order=1)
     assert fit.n_model == len(m)
+
+
+@pytest.mark.parametrize("x0", [0.0, 1e4, 1e6])
+@pytest.mark.parametrize("smoothing", [0.0, 1e-3])
+def test_normal_equations_of_close_knots_far_from_zero(x0, smoothing):
+    # Knots 1e-3 apart at x0, many points per knot interval: the operator equals the solution of
+    # the normal equations assembled densely from the design.
+    rng = np.random.default_rng(int(x0) % 97 + 3)
+    knots = x0 + np.concatenate([[0.0], np.cumsum(1e-3 * rng.uniform(0.5, 1.5, 24))])
+    model = Space.bsplines(knots, 3)
+    x = np.sort(rng.uniform(knots[3], knots[-4], 600))
+    fit = Fit(Space.deltas(x), model, "none", smoothing, "difference", 2)
+    expected = reference_operator(fit, model, smoothing, "difference", 2)
+    np.testing.assert_allclose(fit.to_dense(), expected, rtol=1e-7,
+                               atol=1e-9 * np.abs(expected).max())

@@ -126,10 +126,100 @@ def test_gram_structure_and_symmetry(name):
     np.testing.assert_allclose(g, g.T, rtol=1e-13, atol=0)
 
 
+def jittered_knots(rng, n, x0, h):
+    """n distinct knots from x0 on, spaced h times a factor in [0.5, 1.5)."""
+    return x0 + np.concatenate([[0.0], np.cumsum(h * rng.uniform(0.5, 1.5, n - 1))])
+
+
+GRAM_SPACES = {
+    **SPACES,
+    "mixed": lambda: Space.concatenate([SPACES[k]() for k in SPACES]),
+    "random knots": lambda: Space.bsplines(
+        np.sort(np.random.default_rng(11).uniform(-3.0, 5.0, 40)), 3),
+    "knots at 1e4": lambda: Space.bsplines(jittered_knots(np.random.default_rng(12), 40, 1e4,
+                                                          1e-3), 3),
+    "knots at 1e6": lambda: Space.bsplines(jittered_knots(np.random.default_rng(13), 40, 1e6,
+                                                          1e-3), 3),
+    "repeated knots": lambda: Space.bsplines(
+        arr(0, 0, 0, 0, 0.3, 0.3, 0.5, 0.7, 0.7, 0.7, 1, 1, 1, 1), 3),
+    "periodic": lambda: Space.bsplines_periodic(
+        np.sort(np.random.default_rng(14).uniform(-1.0, 1.0, 14)), 3),
+    "stretched": lambda: Space.shifted(
+        np.linspace(-1.0, 1.0, 9), np.sin(np.linspace(0.0, 3.0, 9)) + 1.0,
+        np.sort(np.random.default_rng(15).uniform(-3.0, 5.0, 20)),
+        np.random.default_rng(16).uniform(0.2, 3.0, 20), "pchip"),
+}
+
+
+def assert_same_bits(a, b):
+    """Two sparse results with the same shape, pattern and value bits."""
+    assert a[3] == b[3]
+    for x, y in zip(a[:3], b[:3]):
+        assert x.dtype == y.dtype and x.tobytes() == y.tobytes()
+
+
+@pytest.mark.parametrize("weight", [None, 1.7])
+@pytest.mark.parametrize("name", list(GRAM_SPACES))
+def test_gram_equals_rows_computed_in_full_bitwise(name, weight):
+    # With the same space on both sides the pairs below the diagonal are mirrored; a copy of the
+    # space on one side makes every pair its own integral, in the order of its row.
+    s = GRAM_SPACES[name]()
+    copy = s.take(list(range(len(s))))
+    assert_same_bits(quorvel.inner_products(s, s, weight), quorvel.inner_products(s, copy, weight))
+    assert_same_bits(quorvel.inner_products(s, s, weight), quorvel.inner_products(copy, s, weight))
+
+
+@pytest.mark.parametrize("x0", [0.0, 1e4])
+def test_bspline_gram_matches_scipy(x0):
+    # Gauss-Legendre with 4 points per knot interval integrates products of cubics exactly.
+    from scipy.interpolate import BSpline
+
+    t = jittered_knots(np.random.default_rng(17), 30, x0, 1e-2) - x0
+    n = len(t) - 4
+    nodes, weights = np.polynomial.legendre.leggauss(4)
+    a, b = t[:-1], t[1:]
+    keep = b > a
+    x = ((a + b)[keep, None] / 2 + (b - a)[keep, None] / 2 * nodes).ravel()
+    w = ((b - a)[keep, None] / 2 * weights).ravel()
+    design = np.nan_to_num(np.stack(
+        [BSpline.basis_element(t[j:j + 5], extrapolate=False)(x) for j in range(n)], axis=1))
+    expected = design.T @ (w[:, None] * design)
+    s = Space.bsplines(t + x0, 3)
+    got = dense(quorvel.inner_products(s, s))
+    scale = np.abs(expected).max()
+    np.testing.assert_allclose(got, expected, rtol=0, atol=scale * (1e-12 if x0 == 0 else 1e-9))
+    assert got.shape == (n, n)
+
+
 def test_hat_integrals_are_half_widths():
     nodes = arr(-1.0, 0.5, 0.75, 4.0)
     expected = [(0.5 - -1.0) / 2, (0.75 - -1.0) / 2, (4.0 - 0.5) / 2, (4.0 - 0.75) / 2]
     np.testing.assert_allclose(Space.hats(nodes).integrals(), expected, rtol=1e-15)
+
+
+@pytest.mark.parametrize("name", ["hats", "bsplines", "deltas", "boxes", "knots at 1e4",
+                                  "knots at 1e6", "repeated knots", "periodic", "stretched"])
+def test_kept_integrals_equal_those_computed_per_element(name):
+    # A space whose elements all have closed-form integrals keeps them; beside a Gaussian, which
+    # has none, the same elements are integrated one by one. A pickled space computes them again.
+    import pickle
+
+    s = GRAM_SPACES[name]()
+    mixed = Space.concatenate([s, SPACES["gaussians"]()])
+    kept = s.integrals()
+    assert kept.tobytes() == mixed.integrals()[: len(s)].tobytes()
+    assert pickle.loads(pickle.dumps(s)).integrals().tobytes() == kept.tobytes()
+    kept[:] = np.nan  # the result is the caller's: the space keeps its own
+    assert s.integrals().tobytes() == mixed.integrals()[: len(s)].tobytes()
+
+
+@pytest.mark.parametrize("x0", [0.0, 1e4, 1e6])
+def test_cubic_bspline_integrals_are_a_quarter_of_their_knot_span(x0):
+    t = jittered_knots(np.random.default_rng(18), 200, x0, 1e-3)
+    got = Space.bsplines(t, 3).integrals()
+    # Differences of nearby knots are exact.
+    expected = (t[4:] - t[:-4]) / 4.0
+    np.testing.assert_allclose(got, expected, rtol=1e-12 if x0 == 0 else 1e-9, atol=0)
 
 
 def test_integrals_of_empty_space():

@@ -37,8 +37,18 @@ fitted = quorvel.Fit(kernels, splines, "rowsum", 1e-3, "derivative", 2).apply_la
     rng.normal(size=(20, len(kernels))))
 atoms = [Space.boxes(np.linspace(0.0, 40.0, 121))]
 cov = quorvel.covariance_matrix(1.0, [("matern32", 2.0, None, None)], atoms, [None], atoms, [0.5])
+points = [Space.deltas(rng.uniform(0.0, 40.0, 900)), Space.deltas(rng.uniform(0.0, 9.0, 900))]
+point_dims = [("matern32", 2.0, None, None), ("squared_exponential", 0.7, None, None)]
+pcov = quorvel.covariance_matrix(1.0, point_dims, points, [None, 0.4], points, [None, 0.4])
+stretched = Space.shifted(np.linspace(-1.0, 1.0, 9), np.sin(np.linspace(0.0, 3.0, 9)) + 1.0,
+                          np.sort(rng.uniform(0.0, 50.0, 3000)), rng.uniform(0.2, 3.0, 3000),
+                          "pchip")
+sgram = quorvel.inner_products(stretched, stretched)
+pfit = quorvel.Fit(Space.deltas(np.sort(rng.uniform(0.0, 50.0, 5_000))), splines, "none", 1e-3,
+                   "difference", 2).to_dense()
 print(digest(*ev[:3]), digest(*ip[:3]), digest(*gram[:3]), ev[3], ip[3],
-      digest(*w[:3], *dw[:3]), digest(local), digest(fitted), digest(cov))
+      digest(*w[:3], *dw[:3]), digest(local), digest(fitted), digest(cov), digest(pcov),
+      digest(*sgram[:3]), digest(pfit))
 """
 
 

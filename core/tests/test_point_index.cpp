@@ -1,6 +1,8 @@
-// The bucketed point lookup returns exactly the overlap query's candidates, on spaces whose
-// supports are wide, narrow, repeated, touching, and far from 0.
+// The bucketed point and interval lookups return exactly the overlap query's candidates, on spaces
+// whose supports are wide, narrow, repeated, touching, and far from 0.
+#include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "../src/sparse/point_index.hpp"
@@ -18,6 +20,24 @@ void compare_with_overlap(const quorvel::Space& space, const std::vector<double>
     for (double x : points) {
         quorvel::overlapping(space, x, x, expected);
         index.candidates(x, got);
+        CHECK(got == expected);
+        index.overlapping(x, x, got);
+        CHECK(got == expected);
+    }
+    // Intervals between two of the points, in either order (an empty interval when lo > hi), and
+    // with an infinite or NaN end.
+    std::vector<std::pair<double, double>> intervals;
+    for (std::size_t k = 0; k + 1 < points.size(); ++k)
+        intervals.emplace_back(points[k], points[(k * 7919 + 13) % points.size()]);
+    for (double x : {0.0, points.empty() ? 1.0 : points.front()}) {
+        intervals.emplace_back(-INFINITY, x);
+        intervals.emplace_back(x, INFINITY);
+        intervals.emplace_back(NAN, x);
+        intervals.emplace_back(x, NAN);
+    }
+    for (auto [lo, hi] : intervals) {
+        quorvel::overlapping(space, lo, hi, expected);
+        index.overlapping(lo, hi, got);
         CHECK(got == expected);
     }
 }

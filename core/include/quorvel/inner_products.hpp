@@ -17,5 +17,7 @@ SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& co
                                   CosineWeight weight);
 
 std::vector<double> space_integrals(std::span<const Element> elements, CosineWeight weight);
+// The same for the elements of a space, a copy of the integrals it keeps when there is no weight.
+std::vector<double> space_integrals(const Space& space, CosineWeight weight);
 
 } // namespace quorvel

@@ -2,6 +2,7 @@
 // parameter, and the kind operations the rest of the core calls.
 #pragma once
 
+#include <span>
 #include <string_view>
 #include <variant>
 
@@ -63,6 +64,8 @@ std::string_view parameter_name(ParameterKind p);
 // Value and t-derivative of a kind at offset t = x - center, ignoring the support.
 double profile_value(const ProfileKind& kind, double t);
 double profile_slope(const ProfileKind& kind, double t);
+// out[k] = profile_value(kind, t[k]) for every k, with one dispatch on the kind.
+void profile_values(const ProfileKind& kind, std::span<const double> t, double* out);
 
 // Quadrature panel width at distance d >= 0 from the center.
 double profile_scale(const ProfileKind& kind, double d);

@@ -80,6 +80,9 @@ double step_scale_bound(const Element& e, double origin, double y0, double y1);
 double integrate_product(Factors factors, CosineWeight weight, double origin,
                          std::span<const double> breakpoints);
 double element_integral(const Element& e, CosineWeight weight, std::vector<double>& list);
+// The exact unweighted integral over the whole support, for the kinds that have one: Delta, Box,
+// Hat, Shape and affine maps of those. element_integral without a weight returns it.
+std::optional<double> closed_form_integral(const Element& e);
 double pair_inner_product(const Element& a, const Element& b, CosineWeight weight,
                           std::vector<double>& list);
 // The integral of the product of two placed factors, neither a Delta, over their common support.

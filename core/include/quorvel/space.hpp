@@ -18,6 +18,9 @@ struct Space {
     std::vector<std::uint64_t> order; // element indices sorted stably by lower bound
     std::vector<double> sorted_lower;
     double max_width = 0.0; // largest upper - lower, never below the exact difference
+    // The unweighted integrals of the elements when every element has a closed form, else empty;
+    // empty too when every element is a Delta (each integrates to 1).
+    std::vector<double> closed_integrals;
 
     std::size_t size() const { return elements.size(); }
 };
@@ -26,6 +29,9 @@ using SpacePtr = std::shared_ptr<const Space>;
 
 // Takes the elements and builds the support index; cannot fail.
 Space build_space(std::vector<Element> elements);
+
+// Whether every element is a Delta.
+bool is_point_space(const Space& space);
 
 // Fills `out` with the ascending indices of the elements whose closed support meets [lo, hi].
 void overlapping(const Space& space, double lo, double hi, std::vector<std::size_t>& out);

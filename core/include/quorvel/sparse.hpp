@@ -34,6 +34,8 @@ struct MatrixView {
 std::vector<double> to_dense(const SparseMatrix& m);
 SparseMatrix transpose(const SparseMatrix& m);
 SparseMatrix gram(const SparseMatrix& m);
+// The same product from m and its transpose mt, rows in parallel.
+SparseMatrix gram(const SparseMatrix& m, const SparseMatrix& mt);
 double trace(const SparseMatrix& m);
 
 // B = x M^T for a (k, n_cols) view x: a new row-major (k, n_rows) array, rows in parallel.

@@ -9,9 +9,9 @@
 namespace quorvel {
 namespace {
 
-// Two point evaluations: the kernel and its log-l derivative summed over the images within the
-// window.
-CovarianceValue delta_pair(const CovarianceDimension& dim, double d) {
+// Two point evaluations: the kernel and (when wanted) its log-l derivative summed over the images
+// within the window.
+CovarianceValue delta_pair(const CovarianceDimension& dim, double d, bool want) {
     const double L = dim.window;
     const ImageRange images = kernel_images(dim, d, d, 0.0);
     CovarianceValue r;
@@ -19,7 +19,7 @@ CovarianceValue delta_pair(const CovarianceDimension& dim, double d) {
         const double t = dim.period ? d - i * *dim.period : d;
         if (std::fabs(t) <= L) {
             r.value += profile_value(dim.kind, t);
-            r.derivative += -t * profile_slope(dim.kind, t);
+            if (want) r.derivative += -t * profile_slope(dim.kind, t);
         }
     }
     return r;
@@ -93,7 +93,7 @@ CovarianceValue pair_covariance(const CovarianceDimension& dim, const Covariance
         const double scale = amplitude_value(dim, phi.amplitude, dphi->x, 0.0) *
                              amplitude_value(dim, psi.amplitude, dpsi->x, 0.0);
         if (scale == 0.0) return {};
-        const CovarianceValue k = delta_pair(dim, dphi->x - dpsi->x);
+        const CovarianceValue k = delta_pair(dim, dphi->x - dpsi->x, want_derivative);
         return {scale * k.value, scale * k.derivative};
     }
     // A point factor evaluates the other side's smoothed kernel there (the frame origin, so the

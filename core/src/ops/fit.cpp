@@ -56,7 +56,8 @@ Result<Fit> make_fit(const FitInputs& inputs) {
     fit.n_data = kernels.size();
     fit.n_model = model.size();
     fit.design = measurement_matrix(kernels.elements, model, inputs.normalization, inputs.weight);
-    SparseMatrix normal = gram(fit.design);
+    fit.design_transpose = transpose(fit.design);
+    SparseMatrix normal = gram(fit.design, fit.design_transpose);
 
     if (smoothing > 0.0) {
         QUORVEL_TRY_ASSIGN(const std::optional<SparseMatrix> p, penalty_matrix(model, penalty));
@@ -78,7 +79,6 @@ Result<Fit> make_fit(const FitInputs& inputs) {
         return std::unexpected(std::move(e));
     }
     fit.factor = std::move(*factor);
-    fit.design_transpose = transpose(fit.design);
     return fit;
 }
 

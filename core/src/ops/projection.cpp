@@ -21,7 +21,7 @@ Result<Projection> make_projection(const ProjectionInputs& inputs) {
     p.gram = inner_product_matrix(dst.elements, dst, weight);
     QUORVEL_TRY_ASSIGN(p.factor, banded_cholesky(p.gram));
     p.cross = inner_product_matrix(dst.elements, src, weight);
-    p.integrals = space_integrals(dst.elements, weight);
+    p.integrals = space_integrals(dst, weight);
     return p;
 }
 

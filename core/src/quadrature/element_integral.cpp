@@ -8,9 +8,7 @@
 #include "quorvel/quadrature.hpp"
 
 namespace quorvel {
-namespace {
 
-// The exact integral over the whole support, for the kinds that have one.
 std::optional<double> closed_form_integral(const Element& e) {
     return std::visit(Overloaded{
                           [](const Delta&) -> std::optional<double> { return 1.0; },
@@ -37,8 +35,6 @@ std::optional<double> closed_form_integral(const Element& e) {
                       },
                       static_cast<const ElementVariant&>(e));
 }
-
-} // namespace
 
 double element_integral(const Element& e, CosineWeight weight, std::vector<double>& list) {
     // A point functional integrates to the weight at its position.

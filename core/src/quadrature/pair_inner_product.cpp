@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "quorvel/quadrature.hpp"
+#include "shape_pair.hpp"
 
 namespace quorvel {
 
@@ -15,6 +16,14 @@ double pair_inner_product(const Element& a, const Element& b, CosineWeight weigh
         const double x = da ? da->x : db->x;
         const double v = evaluate(da ? b : a, x);
         return v * weight_value(weight, x);
+    }
+
+    // Two shapes, the pair of most Gram and cross matrices, take a path of their own.
+    if (!weight) {
+        const auto* ta = std::get_if<Shape>(&a);
+        const auto* tb = std::get_if<Shape>(&b);
+        if (ta && tb && ordered_segments(*ta) && ordered_segments(*tb))
+            return shape_pair_integral(*ta, *tb, list);
     }
 
     const Support sa = support(a);

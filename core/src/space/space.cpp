@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "quorvel/quadrature.hpp"
 #include "quorvel/sorting.hpp"
 #include "quorvel/space.hpp"
 
@@ -24,6 +25,11 @@ double width_at_least(double lower, double upper) {
 
 } // namespace
 
+bool is_point_space(const Space& space) {
+    return std::all_of(space.elements.begin(), space.elements.end(),
+                       [](const Element& e) { return std::holds_alternative<Delta>(e); });
+}
+
 Space build_space(std::vector<Element> elements) {
     Space s;
     const std::size_t n = elements.size();
@@ -38,9 +44,12 @@ Space build_space(std::vector<Element> elements) {
     // Stable in the IEEE total order, so -0 comes before +0 and equal keys keep index order.
     s.order.resize(n);
     std::iota(s.order.begin(), s.order.end(), std::uint64_t{0});
-    std::stable_sort(s.order.begin(), s.order.end(), [&s](std::uint64_t a, std::uint64_t b) {
+    // Elements given in order of their lower ends (the usual case) keep the identity.
+    const auto by_lower = [&s](std::uint64_t a, std::uint64_t b) {
         return total_less(s.lower[a], s.lower[b]);
-    });
+    };
+    if (!std::is_sorted(s.order.begin(), s.order.end(), by_lower))
+        std::stable_sort(s.order.begin(), s.order.end(), by_lower);
     s.sorted_lower.resize(n);
     for (std::size_t p = 0; p < n; ++p)
         s.sorted_lower[p] = s.lower[s.order[p]];
@@ -48,6 +57,19 @@ Space build_space(std::vector<Element> elements) {
     for (std::size_t i = 0; i < n; ++i) {
         const double w = width_at_least(s.lower[i], s.upper[i]);
         if (!std::isnan(w)) s.max_width = std::max(s.max_width, w);
+    }
+    // Computed once here (and so again for a space restored from a pickle), so that integrals
+    // without a weight are a copy. Spaces of point functionals, whose integrals are all 1, keep
+    // none: they are built often and in large numbers as the data of a fit.
+    if (is_point_space(s)) return s;
+    s.closed_integrals.reserve(n);
+    for (const Element& e : s.elements) {
+        const std::optional<double> v = closed_form_integral(e);
+        if (!v) {
+            s.closed_integrals = {};
+            break;
+        }
+        s.closed_integrals.push_back(*v);
     }
     return s;
 }

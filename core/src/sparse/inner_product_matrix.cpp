@@ -3,8 +3,11 @@
 #include <cmath>
 #include <vector>
 
+#include "../quadrature/shape_pair.hpp"
+#include "point_index.hpp"
 #include "point_rows.hpp"
 #include "quorvel/inner_products.hpp"
+#include "quorvel/parallel.hpp"
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
 
@@ -20,6 +23,82 @@ struct InnerProductScratch {
     std::vector<double> breakpoints;
 };
 
+// Row i: the non-zero inner products of rows[i] with the column elements j >= first(i) whose
+// supports meet its support, columns ascending.
+template <class First>
+SparseMatrix product_rows(std::span<const Element> rows, const Space& cols, CosineWeight weight,
+                          First first) {
+    // The shapes that pair by shape_pair_integral (as pair_inner_product would pair them), found
+    // once per call instead of once per pair.
+    const auto pairable = [&weight](const Element& e) -> const Shape* {
+        const auto* s = std::get_if<Shape>(&e);
+        return !weight && s && ordered_segments(*s) ? s : nullptr;
+    };
+    // With the same elements on both sides (a Gram matrix) a row's shape is a column's.
+    const bool same = rows.data() == cols.elements.data() && rows.size() <= cols.size();
+    std::vector<const Shape*> col_shapes(cols.size());
+    parallel_rows(
+        cols.size(), [&](std::size_t j) { col_shapes[j] = pairable(cols.elements[j]); }, 4096);
+    const PointIndex index(cols, rows.size());
+    auto inner_product_row = [&](std::size_t i, InnerProductScratch& scratch, RowSink<1>& sink) {
+        const Element& r = rows[i];
+        const Support s = support(r);
+        index.overlapping(s.lower, s.upper, scratch.candidates);
+        const std::size_t from = first(i);
+        const Shape* const shape = same ? col_shapes[i] : pairable(r);
+        for (std::size_t j : scratch.candidates) {
+            if (j < from) continue;
+            const double v =
+                shape && col_shapes[j]
+                    ? shape_pair_integral(*shape, *col_shapes[j], scratch.breakpoints)
+                    : pair_inner_product(r, cols.elements[j], weight, scratch.breakpoints);
+            if (v != 0.0) sink.push(j, v);
+        }
+    };
+    auto [m] = assemble_rows<InnerProductScratch>(rows.size(), cols.size(), inner_product_row,
+                                                  inner_product_min_block);
+    return std::move(m);
+}
+
+// The full square matrix from its rows on and above the diagonal: row i takes, left of the
+// diagonal, the entries (j, i) of the rows j < i, in ascending j, then its own.
+SparseMatrix mirror_upper_rows(const SparseMatrix& upper) {
+    const std::size_t n = upper.n_rows;
+    SparseMatrix m;
+    m.n_rows = n;
+    m.n_cols = upper.n_cols;
+    // Entries left of the diagonal per row, counted from the columns of the upper rows.
+    std::vector<std::uint64_t> lower(n + 1, 0);
+    for (std::size_t j = 0; j < n; ++j)
+        for (std::uint64_t k = upper.indptr[j]; k < upper.indptr[j + 1]; ++k)
+            if (upper.indices[k] != j) ++lower[upper.indices[k]];
+    m.indptr.assign(n + 1, 0);
+    for (std::size_t i = 0; i < n; ++i)
+        m.indptr[i + 1] = m.indptr[i] + lower[i] + (upper.indptr[i + 1] - upper.indptr[i]);
+    const std::uint64_t nnz = m.indptr[n];
+    m.indices.resize(nnz);
+    m.data.resize(nnz);
+    // lower[i] becomes the next free slot left of the diagonal in row i.
+    for (std::size_t i = 0; i < n; ++i)
+        lower[i] = m.indptr[i];
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::uint64_t begin = upper.indptr[j], end = upper.indptr[j + 1];
+        std::uint64_t own = m.indptr[j + 1] - (end - begin);
+        for (std::uint64_t k = begin; k < end; ++k) {
+            const std::uint64_t c = upper.indices[k];
+            const double v = upper.data[k];
+            m.indices[own] = c;
+            m.data[own++] = v;
+            if (c != j) {
+                const std::uint64_t at = lower[c]++;
+                m.indices[at] = j;
+                m.data[at] = v;
+            }
+        }
+    }
+    return m;
+}
+
 } // namespace
 
 SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& cols,
@@ -34,26 +113,22 @@ SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& co
             points[i] = std::get<Delta>(rows[i]).x;
         return point_rows(cols, points, true, weight);
     }
-    // Row i: the non-zero inner products of rows[i] with the column elements whose supports meet
-    // its support, columns ascending.
-    auto inner_product_row = [&](std::size_t i, InnerProductScratch& scratch, RowSink<1>& sink) {
-        const Element& r = rows[i];
-        const Support s = support(r);
-        overlapping(cols, s.lower, s.upper, scratch.candidates);
-        for (std::size_t j : scratch.candidates) {
-            const double v = pair_inner_product(r, cols.elements[j], weight, scratch.breakpoints);
-            if (v != 0.0) sink.push(j, v);
-        }
-    };
     refuse_oversized_rows<1>(rows.size(), cols.size(),
                              [&](std::size_t i, std::vector<std::size_t>& candidates) {
                                  const Support s = support(rows[i]);
                                  overlapping(cols, s.lower, s.upper, candidates);
                                  return candidates.size();
                              });
-    auto [m] = assemble_rows<InnerProductScratch>(rows.size(), cols.size(), inner_product_row,
-                                                  inner_product_min_block);
-    return std::move(m);
+    // The Gram matrix of one space. pair_inner_product is symmetric bitwise in its two elements:
+    // the window and its breakpoints do not depend on the order of the factors (up to the sign of
+    // a zero, which changes no node), and a product of two values commutes. So the pairs on and
+    // above the diagonal are integrated once and mirrored. A failing pair fails in both orders, so
+    // the first failure in row order lies on or above the diagonal, where it is met as before.
+    if (rows.data() == cols.elements.data() && rows.size() == cols.size()) {
+        return mirror_upper_rows(product_rows(rows, cols, weight, [](std::size_t i) { return i; }));
+    }
+    // Row i: every column element whose support meets that of rows[i].
+    return product_rows(rows, cols, weight, [](std::size_t) { return std::size_t{0}; });
 }
 
 } // namespace quorvel

@@ -32,12 +32,8 @@ PointIndex::PointIndex(const Space& space, std::size_t queries) : space_(space) 
     }
 }
 
-std::size_t PointIndex::count_at_most(double v) const {
-    const std::vector<double>& sorted = space_.sorted_lower;
-    auto before = [v](double s) { return s <= v; };
-    std::size_t lo = 0, hi = sorted.size();
-    if (hi == 0 || v < sorted.front()) return 0;
-    if (v >= sorted.back()) return hi;
+std::pair<std::size_t, std::size_t> PointIndex::range_of(double v) const {
+    std::size_t lo = 0, hi = space_.sorted_lower.size();
     if (!edges_.empty()) {
         const double position = (v - origin_) * inv_step_;
         const std::size_t last = edges_.size() - 2;
@@ -46,13 +42,21 @@ std::size_t PointIndex::count_at_most(double v) const {
             k = last;
         else if (position > 0.0)
             k = static_cast<std::size_t>(position);
-        // Every end below the bucket's start is <= v and every end from the next bucket's start
-        // on is not; the rounding of the bucket position is checked, not trusted.
+        // Every end below the bucket's start is < v and every end from the next bucket's start
+        // on is > v; the rounding of the bucket position is checked, not trusted.
         if (edges_[k] < v && v < edges_[k + 1]) {
             lo = start_[k];
             hi = start_[k + 1];
         }
     }
+    return {lo, hi};
+}
+
+// The first position in [lo, hi) of the sorted lower ends where `before` no longer holds; it holds
+// for every end below lo and for none from hi on.
+template <class Before>
+std::size_t PointIndex::partition(std::size_t lo, std::size_t hi, Before before) const {
+    const std::vector<double>& sorted = space_.sorted_lower;
     while (hi - lo > 8) {
         const std::size_t mid = lo + (hi - lo) / 2;
         if (before(sorted[mid]))
@@ -63,6 +67,36 @@ std::size_t PointIndex::count_at_most(double v) const {
     while (lo < hi && before(sorted[lo]))
         ++lo;
     return lo;
+}
+
+std::size_t PointIndex::count_at_most(double v) const {
+    const std::vector<double>& sorted = space_.sorted_lower;
+    if (sorted.empty() || v < sorted.front()) return 0;
+    // No end compares greater than NaN either: all count, as for std::upper_bound.
+    if (v >= sorted.back() || std::isnan(v)) return sorted.size();
+    const auto [lo, hi] = range_of(v);
+    return partition(lo, hi, [v](double s) { return s <= v; });
+}
+
+std::size_t PointIndex::count_below(double v) const {
+    const std::vector<double>& sorted = space_.sorted_lower;
+    // No end compares less than NaN: none count, as for std::lower_bound.
+    if (sorted.empty() || !(v > sorted.front())) return 0;
+    if (v > sorted.back()) return sorted.size();
+    const auto [lo, hi] = range_of(v);
+    return partition(lo, hi, [v](double s) { return s < v; });
+}
+
+void PointIndex::overlapping(double lo, double hi, std::vector<std::size_t>& out) const {
+    out.clear();
+    // As the overlap query: any element reaching lo starts at or after lo - max_width.
+    const std::size_t first = count_below(lo - space_.max_width);
+    const std::size_t last = count_at_most(hi);
+    for (std::size_t p = first; p < last; ++p) {
+        const auto j = static_cast<std::size_t>(space_.order[p]);
+        if (lo <= space_.upper[j]) out.push_back(j);
+    }
+    sort_small(std::span<std::size_t>(out));
 }
 
 void PointIndex::candidates(double x, std::vector<std::size_t>& out) const {

@@ -1,8 +1,9 @@
-// Candidate elements of a space at single points, for queries by the million.
+// Candidate elements of a space at single points or on intervals, for queries by the million.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "quorvel/space.hpp"
@@ -16,10 +17,17 @@ class PointIndex {
   public:
     PointIndex(const Space& space, std::size_t queries);
     void candidates(double x, std::vector<std::size_t>& out) const;
+    // The same as overlapping(space, lo, hi, out).
+    void overlapping(double lo, double hi, std::vector<std::size_t>& out) const;
 
   private:
-    // Number of sorted lower ends <= v.
+    // Number of sorted lower ends <= v, or < v.
     std::size_t count_at_most(double v) const;
+    std::size_t count_below(double v) const;
+    // [lo, hi) of the sorted lower ends that holds the count for v, narrowed by the buckets.
+    std::pair<std::size_t, std::size_t> range_of(double v) const;
+    template <class Before>
+    std::size_t partition(std::size_t lo, std::size_t hi, Before before) const;
 
     const Space& space_;
     double origin_ = 0.0, inv_step_ = 0.0;

@@ -1,6 +1,7 @@
 // Integrals of the elements of a space, optionally weighted by cos(omega x).
 #include "quorvel/cancel.hpp"
 #include "quorvel/inner_products.hpp"
+#include "quorvel/space.hpp"
 
 namespace quorvel {
 
@@ -14,6 +15,12 @@ std::vector<double> space_integrals(std::span<const Element> elements, CosineWei
         out.push_back(element_integral(e, weight, breakpoints));
     }
     return out;
+}
+
+std::vector<double> space_integrals(const Space& space, CosineWeight weight) {
+    if (!weight && space.closed_integrals.size() == space.size()) return space.closed_integrals;
+    if (!weight && is_point_space(space)) return std::vector<double>(space.size(), 1.0);
+    return space_integrals(space.elements, weight);
 }
 
 } // namespace quorvel

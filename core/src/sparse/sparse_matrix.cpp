@@ -38,20 +38,27 @@ SparseMatrix transpose(const SparseMatrix& m) {
     internal_assert(m.indptr.size() == m.n_rows + 1 && nnz == m.indices.size() &&
                         nnz == m.data.size(),
                     "sparse matrix arrays are inconsistent");
-    for (std::uint64_t c : m.indices) {
-        internal_assert(c < m.n_cols, "sparse column index out of range");
-        ++t.indptr[c + 1];
+    const std::uint64_t* const cols = m.indices.data();
+    std::uint64_t* const counts = t.indptr.data() + 1;
+    bool in_range = true;
+    for (std::size_t k = 0; k < nnz; ++k) {
+        const std::uint64_t c = cols[k];
+        in_range = in_range && c < m.n_cols;
+        if (in_range) ++counts[c];
     }
+    internal_assert(in_range, "sparse column index out of range");
     for (std::size_t j = 0; j < m.n_cols; ++j)
         t.indptr[j + 1] += t.indptr[j];
     t.indices.resize(nnz);
     t.data.resize(nnz);
     std::vector<std::uint64_t> next(t.indptr.begin(), t.indptr.end() - 1);
+    std::uint64_t* const at = next.data();
+    const double* const values = m.data.data();
     for (std::size_t i = 0; i < m.n_rows; ++i) {
-        for (std::size_t k = m.indptr[i]; k < m.indptr[i + 1]; ++k) {
-            const std::uint64_t at = next[m.indices[k]]++;
-            t.indices[at] = i;
-            t.data[at] = m.data[k];
+        for (std::uint64_t k = m.indptr[i]; k < m.indptr[i + 1]; ++k) {
+            const std::uint64_t p = at[cols[k]]++;
+            t.indices[p] = i;
+            t.data[p] = values[k];
         }
     }
     return t;

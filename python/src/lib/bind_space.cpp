@@ -149,7 +149,7 @@ std::vector<double> centers_impl(const Space& self) {
 
 Result<std::vector<double>> integrals_impl(const Space& self, const std::optional<double>& weight) {
     QUORVEL_TRY_ASSIGN(const auto w, check_weight(weight));
-    return without_gil([&] { return space_integrals(self.elements, w); });
+    return without_gil([&] { return space_integrals(self, w); });
 }
 
 constexpr Entry deltas_entry{"Space", "deltas(x)\n--\n\n"};

@@ -55,6 +55,15 @@ double profile_value(const ProfileKind& kind, double t) {
     return std::visit([t](const auto& k) { return line_shape::value(k, t); }, kind);
 }
 
+void profile_values(const ProfileKind& kind, std::span<const double> t, double* out) {
+    std::visit(
+        [t, out](const auto& k) {
+            for (std::size_t i = 0; i < t.size(); ++i)
+                out[i] = line_shape::value(k, t[i]);
+        },
+        kind);
+}
+
 double profile_slope(const ProfileKind& kind, double t) {
     return std::visit([t](const auto& k) { return line_shape::slope(k, t); }, kind);
 }
