@@ -1,5 +1,6 @@
 // Sparse matrix of inner products between row elements and the elements of a column space.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <vector>
 
@@ -26,8 +27,8 @@ struct InnerProductScratch {
 // Row i: the non-zero inner products of rows[i] with the column elements j >= first(i) whose
 // supports meet its support, columns ascending.
 template <class First>
-SparseMatrix product_rows(std::span<const Element> rows, const Space& cols, CosineWeight weight,
-                          First first) {
+SparseMatrix product_rows(std::span<const Element> rows, const Space& cols, const PointIndex& index,
+                          CosineWeight weight, First first) {
     // The shapes that pair by shape_pair_integral (as pair_inner_product would pair them), found
     // once per call instead of once per pair.
     const auto pairable = [&weight](const Element& e) -> const Shape* {
@@ -39,7 +40,6 @@ SparseMatrix product_rows(std::span<const Element> rows, const Space& cols, Cosi
     std::vector<const Shape*> col_shapes(cols.size());
     parallel_rows(
         cols.size(), [&](std::size_t j) { col_shapes[j] = pairable(cols.elements[j]); }, 4096);
-    const PointIndex index(cols, rows.size());
     auto inner_product_row = [&](std::size_t i, InnerProductScratch& scratch, RowSink<1>& sink) {
         const Element& r = rows[i];
         const Support s = support(r);
@@ -60,8 +60,8 @@ SparseMatrix product_rows(std::span<const Element> rows, const Space& cols, Cosi
     return std::move(m);
 }
 
-// The full square matrix from its rows on and above the diagonal: row i takes, left of the
-// diagonal, the entries (j, i) of the rows j < i, in ascending j, then its own.
+// The full square matrix from its rows on and above the diagonal, serially: row i takes, left of
+// the diagonal, the entries (j, i) of the rows j < i, in ascending j, then its own.
 SparseMatrix mirror_upper_rows(const SparseMatrix& upper) {
     const std::size_t n = upper.n_rows;
     SparseMatrix m;
@@ -99,6 +99,46 @@ SparseMatrix mirror_upper_rows(const SparseMatrix& upper) {
     return m;
 }
 
+// The same matrix with its rows in parallel: the rows j < i that hold an entry (j, i) are among
+// the elements whose supports meet that of element i, each looked up in row j by bisection. The
+// entries found are counted; should an overlap query ever miss a pair that the other direction
+// found, the serial mirror is taken instead.
+SparseMatrix mirror_upper_rows(const SparseMatrix& upper, std::span<const Element> elements,
+                               const PointIndex& index) {
+    const std::size_t n = upper.n_rows;
+    std::atomic<std::uint64_t> found{0};
+    auto row = [&](std::size_t i, std::vector<std::size_t>& candidates, RowSink<1>& sink) {
+        const Support s = support(elements[i]);
+        index.overlapping(s.lower, s.upper, candidates);
+        std::uint64_t here = 0;
+        for (std::size_t j : candidates) {
+            if (j >= i) break;
+            const auto* const begin = upper.indices.data() + upper.indptr[j];
+            const auto* const end = upper.indices.data() + upper.indptr[j + 1];
+            const auto* const at = std::lower_bound(begin, end, std::uint64_t{i});
+            if (at != end && *at == i) {
+                sink.push(j, upper.data[static_cast<std::size_t>(at - upper.indices.data())]);
+                ++here;
+            }
+        }
+        for (std::uint64_t k = upper.indptr[i]; k < upper.indptr[i + 1]; ++k)
+            sink.push(upper.indices[k], upper.data[k]);
+        found.fetch_add(here, std::memory_order_relaxed);
+    };
+    auto [m] =
+        assemble_rows<std::vector<std::size_t>>(n, upper.n_cols, row, inner_product_min_block);
+    std::uint64_t off_diagonal = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        off_diagonal += upper.indptr[i + 1] - upper.indptr[i];
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto* const begin = upper.indices.data() + upper.indptr[i];
+        const auto* const end = upper.indices.data() + upper.indptr[i + 1];
+        if (begin != end && *begin == i) --off_diagonal;
+    }
+    if (found.load() != off_diagonal) return mirror_upper_rows(upper);
+    return std::move(m);
+}
+
 } // namespace
 
 SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& cols,
@@ -124,11 +164,14 @@ SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& co
     // a zero, which changes no node), and a product of two values commutes. So the pairs on and
     // above the diagonal are integrated once and mirrored. A failing pair fails in both orders, so
     // the first failure in row order lies on or above the diagonal, where it is met as before.
+    const PointIndex index(cols, rows.size());
     if (rows.data() == cols.elements.data() && rows.size() == cols.size()) {
-        return mirror_upper_rows(product_rows(rows, cols, weight, [](std::size_t i) { return i; }));
+        const SparseMatrix upper =
+            product_rows(rows, cols, index, weight, [](std::size_t i) { return i; });
+        return mirror_upper_rows(upper, rows, index);
     }
     // Row i: every column element whose support meets that of rows[i].
-    return product_rows(rows, cols, weight, [](std::size_t) { return std::size_t{0}; });
+    return product_rows(rows, cols, index, weight, [](std::size_t) { return std::size_t{0}; });
 }
 
 } // namespace quorvel
