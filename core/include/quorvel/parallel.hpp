@@ -82,8 +82,8 @@ class RowBlocks {
     std::size_t index_ = 0, begin_ = 0, end_ = 0;
 };
 
-// Runs work(blocks) on the calling thread and, once the caller has spent a millisecond on the
-// loop, on as many pool workers as join while blocks are left; each call takes blocks with
+// Runs work(blocks) on the calling thread and, once the caller has spent a quarter of a millisecond
+// on the loop, on as many pool workers as join while blocks are left; each call takes blocks with
 // blocks.next() until none is left. The calling thread never waits for a worker that has not
 // begun: blocks nobody took are done by the caller. A loop of one
 // block, a pool of one thread, a loop started inside another one, and the child of a fork (whose

@@ -3,13 +3,13 @@
 // how rows are grouped.
 //
 // The calling thread starts on the blocks of a loop at once, alone. Between two of its blocks it
-// looks at the processor time it has spent on the loop: after a millisecond (longer on a busy
-// machine, see worth_help) it opens the loop to the pool, whose sleeping workers are woken and join
-// while blocks are left. When the caller finds no block left, it closes the loop and waits only
-// for the workers that joined, which are then on their last block. So the caller never waits for
-// a worker that the system has not scheduled (on a busy machine the caller simply does more blocks
-// itself); a short loop wakes nothing (a woken thread can cost the caller its processor, and one
-// that the system stops in the middle of a block makes the caller wait a time slice); and idle
+// looks at the processor time it has spent on the loop: after a quarter of a millisecond (longer on
+// a busy machine, see worth_help) it opens the loop to the pool, whose sleeping workers are woken
+// and join while blocks are left. When the caller finds no block left, it closes the loop and waits
+// only for the workers that joined, which are then on their last block. So the caller never waits
+// for a worker that the system has not scheduled (on a busy machine the caller simply does more
+// blocks itself); a short loop wakes nothing (a woken thread can cost the caller its processor, and
+// one that the system stops in the middle of a block makes the caller wait a time slice); and idle
 // workers sleep instead of spinning against other processes. A loop whose first block is long
 // gets help only after it.
 #include "quorvel/parallel.hpp"
@@ -71,7 +71,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The caller's processor time on a loop after which workers are woken, on a quiet machine.
-constexpr std::chrono::nanoseconds solo_time(1'000'000);
+constexpr std::chrono::nanoseconds solo_time(250'000);
+// The same on a busy machine.
+constexpr std::chrono::nanoseconds busy_solo_time(10'000'000);
 
 // Set on pool workers, and on a caller while it works on its own loop: a loop started there runs
 // on that thread alone.
@@ -128,9 +130,9 @@ struct Job {
     }
 
     // Whether the caller (the calling thread) has worked alone long enough to want help: a
-    // millisecond of processor time, or ten on a busy machine, where helpers risk being stopped
-    // in the middle of a block for a time slice, so that only a loop with much left is worth
-    // them. The thread's clock is read at most every eighth of solo_time.
+    // quarter of a millisecond of processor time, or ten milliseconds on a busy machine, where
+    // helpers risk being stopped in the middle of a block for a time slice, so that only a loop
+    // with much left is worth them. The thread's clock is read at most every eighth of solo_time.
     bool worth_help() {
         const Clock::time_point now = Clock::now();
         if (now - started < solo_time || now - checked < solo_time / 8) return false;
@@ -139,7 +141,7 @@ struct Job {
             busy = machine_busy();
             busy_known = true;
         }
-        const std::chrono::nanoseconds needed = busy ? 10 * solo_time : solo_time;
+        const std::chrono::nanoseconds needed = busy ? busy_solo_time : solo_time;
         if (!has_clock) return now - started >= needed;
         return cpu_time(caller_clock) - cpu_started >= needed;
     }
