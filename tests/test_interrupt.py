@@ -41,7 +41,7 @@ def small():
 def medium():
     # About a second of walks with steps capped by the weight.
     basis = q.Space.bsplines(np.linspace(0.0, 1.0, 1001), 3)
-    kernels = q.Space.gaussians(np.linspace(0.01, 0.99, 6), np.full(6, 1e-3), 5.0)
+    kernels = q.Space.gaussians(np.linspace(0.01, 0.99, 20), np.full(20, 1e-3), 5.0)
     return q.measure(kernels, basis, "integral", weight=1e6)[2].tobytes().hex()
 
 def interrupt_after(delay, sent):
@@ -83,7 +83,7 @@ expected = medium()
 results = []
 worker = threading.Thread(target=lambda: results.append(medium()))
 sent = []
-interrupt_after(0.2, sent)
+interrupt_after(0.1, sent)
 try:
     worker.start()
     worker.join()
@@ -91,8 +91,12 @@ except KeyboardInterrupt:
     worker.join()
 seen = []
 signal.signal(signal.SIGINT, lambda *args: seen.append(True))
-interrupt_after(0.2, sent)
+interrupt_after(0.1, sent)
 quiet = medium()
+# Should the call have been quicker than the signal, let the handler run before reporting.
+deadline = time.perf_counter() + 5.0
+while not seen and time.perf_counter() < deadline:
+    time.sleep(0.01)
 print(json.dumps({"worker": results == [expected], "quiet": quiet == expected, "seen": seen}))
 """
 
