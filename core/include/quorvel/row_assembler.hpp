@@ -85,7 +85,8 @@ class RowAssembly {
     };
 
     void commit(std::size_t block);
-    void append(std::size_t first, std::size_t last);
+    // Appends the finished blocks [first, last) and returns their number of entries.
+    std::size_t append(std::size_t first, std::size_t last);
     // Returns once few enough finished blocks wait for an earlier one (or the loop stopped).
     void wait_for_room(const RowBlocks& blocks);
 
@@ -99,7 +100,8 @@ class RowAssembly {
     std::mutex commit_mutex_;
     std::condition_variable room_;
     std::size_t next_commit_ = 0;
-    std::size_t waiting_blocks_ = 0; // finished, not yet in the result
+    std::size_t waiting_blocks_ = 0;  // finished, not yet in the result
+    std::size_t waiting_entries_ = 0; // their entries
     bool committing_ = false;
 };
 

@@ -120,6 +120,7 @@ void RowAssembly::commit(std::size_t block) {
     std::unique_lock<std::mutex> lock(commit_mutex_);
     done_[block] = 1;
     ++waiting_blocks_;
+    waiting_entries_ += blocks_[block].entries.size;
     if (committing_) return;
     committing_ = true;
     for (;;) {
@@ -129,9 +130,10 @@ void RowAssembly::commit(std::size_t block) {
         if (last == next_commit_) break;
         const std::size_t first = next_commit_;
         lock.unlock();
-        append(first, last);
+        const std::size_t entries = append(first, last);
         lock.lock();
         waiting_blocks_ -= last - first;
+        waiting_entries_ -= entries;
         next_commit_ = last;
         room_.notify_all();
     }
@@ -141,12 +143,16 @@ void RowAssembly::commit(std::size_t block) {
 // A block finished while an earlier one is still being computed waits, with its entries, until
 // that one is in. Should the worker of the earlier block be stopped by the system for a while,
 // the others would pile up the rest of the result beside it; so a worker that finds more than
-// one block in sixteen waiting sleeps until the result has caught up. The wait is checked every
-// millisecond against a stopped loop (a failed or interrupted block is never committed).
+// one block in sixteen waiting, holding more than a few megabytes, sleeps until the result has
+// caught up (a small pile is not worth a sleep, which on a busy machine can cost a time slice).
+// The wait is checked every millisecond against a stopped loop (a failed or interrupted block is
+// never committed).
 void RowAssembly::wait_for_room(const RowBlocks& blocks) {
     const std::size_t most = std::max<std::size_t>(8, partition_.n_blocks / 16);
+    constexpr std::size_t small = std::size_t{4} << 20; // bytes
+    const std::size_t entry_bytes = 8 * (n_values_ + 1);
     std::unique_lock<std::mutex> lock(commit_mutex_);
-    while (waiting_blocks_ > most && !blocks.stopped()) {
+    while (waiting_blocks_ > most && waiting_entries_ * entry_bytes > small && !blocks.stopped()) {
         room_.wait_for(lock, std::chrono::milliseconds(1));
         lock.unlock();
         poll_cancel(current_cancel_flag());
@@ -154,9 +160,11 @@ void RowAssembly::wait_for_room(const RowBlocks& blocks) {
     }
 }
 
-void RowAssembly::append(std::size_t first, std::size_t last) {
+std::size_t RowAssembly::append(std::size_t first, std::size_t last) {
+    std::size_t entries = 0;
     for (std::size_t b = first; b < last; ++b) {
         const EntryBuffer& block = blocks_[b].entries;
+        entries += block.size;
         const std::size_t need = indices_.size() + block.size;
         if (need > indices_.capacity()) {
             // Reserve for all rows at the density seen so far, at least doubling.
@@ -188,6 +196,7 @@ void RowAssembly::append(std::size_t first, std::size_t last) {
         }
         blocks_[b] = Block{};
     }
+    return entries;
 }
 
 void refuse_entries_beyond_memory(double entries, std::size_t n_values) {
