@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -46,6 +47,18 @@ template <class F> [[gnu::noinline]] double panel_integral(Panel p, F&& f) {
     for (std::size_t j = 0; j < p.size(); ++j)
         s += p.weight(j) * f(p.node(j));
     return p.half * s;
+}
+
+// The same for two integrands over the same nodes: f(y) returns both values, and each sum is
+// formed exactly as panel_integral forms it alone.
+template <class F> [[gnu::noinline]] std::array<double, 2> panel_integral_2(Panel p, F&& f) {
+    double s0 = 0.0, s1 = 0.0;
+    for (std::size_t j = 0; j < p.size(); ++j) {
+        const std::array<double, 2> v = f(p.node(j));
+        s0 += p.weight(j) * v[0];
+        s1 += p.weight(j) * v[1];
+    }
+    return {p.half * s0, p.half * s1};
 }
 
 // Fixed path: one panel of `rule` on every piece between consecutive breakpoints.
@@ -182,6 +195,39 @@ double integrate_between(Factors factors, CosineWeight weight, double origin,
         return f(y) * std::cos(omega * (origin + y));
     };
     stepping_walk(breakpoints, limits, [&](Panel p) { result += panel_integral(p, weighted); });
+    return result;
+}
+
+// Two integrals of integrate_between over the same factors, weight and breakpoints in one pass:
+// f(y) returns both integrands at y. Their panels are the same, so each result is bitwise the
+// one integrate_between gives for its integrand alone.
+template <class F>
+std::array<double, 2> integrate_between_2(Factors factors, CosineWeight weight, double origin,
+                                          std::span<const double> breakpoints, F&& f) {
+    const bool three = factors.size() >= 3;
+    std::array<double, 2> result{0.0, 0.0};
+    const auto add = [&result](const std::array<double, 2>& panel) {
+        result[0] += panel[0];
+        result[1] += panel[1];
+    };
+    if (!weight && std::all_of(factors.begin(), factors.end(),
+                               [](const Placed& p) { return is_polynomial(*p.element); })) {
+        for_each_piece(breakpoints, three ? gauss8() : gauss4(),
+                       [&](Panel p) { add(panel_integral_2(p, f)); });
+        return result;
+    }
+    const StepLimits limits{factors, weight_cap(weight), three, origin};
+    if (!weight) {
+        stepping_walk(breakpoints, limits, [&](Panel p) { add(panel_integral_2(p, f)); });
+        return result;
+    }
+    const double omega = *weight;
+    const auto weighted = [&f, omega, origin](double y) {
+        const std::array<double, 2> v = f(y);
+        const double c = std::cos(omega * (origin + y));
+        return std::array<double, 2>{v[0] * c, v[1] * c};
+    };
+    stepping_walk(breakpoints, limits, [&](Panel p) { add(panel_integral_2(p, weighted)); });
     return result;
 }
 

@@ -30,9 +30,9 @@ Status derivative_row(const Element& kernel, const Space& basis, Normalization n
     overlapping(basis, sk.lower, sk.upper, s.candidates);
     for (std::size_t j : s.candidates) {
         const Element& b = basis.elements[j];
-        const double v = pair_inner_product(kernel, b, weight, s.breakpoints);
-        QUORVEL_TRY_ASSIGN(const double d, pair_parameter_derivative(kernel, b, parameter, weight,
-                                                                     s.terms, s.breakpoints));
+        QUORVEL_TRY_ASSIGN(const auto vd, pair_value_and_derivative(kernel, b, parameter, weight,
+                                                                    s.terms, s.breakpoints));
+        const auto [v, d] = vd;
         if (v == 0.0 && d == 0.0) continue;
         sink.push(j, v, d);
     }

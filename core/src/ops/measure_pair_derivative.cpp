@@ -1,6 +1,7 @@
 // One entry of a measurement derivative: d/dp of the integral of kernel * element * weight, the
 // kernel differentiated as the truncated function that it is (pointwise derivative plus the
 // point masses of its moving jumps).
+#include <array>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -71,9 +72,11 @@ Result<double> pair_parameter_derivative(const Element& kernel, const Element& e
                                      weight, terms, list);
 }
 
-Result<double> pair_parameter_derivative(Placed kernel, Placed element, ParameterKind parameter,
-                                         CosineWeight weight, std::span<const PointTerm> terms,
-                                         std::vector<double>& list) {
+namespace {
+
+// The point masses of the kernel's moving jumps, weighed by the element and the weight.
+double point_masses(Placed kernel, Placed element, CosineWeight weight,
+                    std::span<const PointTerm> terms) {
     // A point term's position in the element's coordinates: the position itself when kernel and
     // element share their coordinates, else carried over through the frame.
     const bool shared = kernel.origin == element.origin;
@@ -86,7 +89,16 @@ Result<double> pair_parameter_derivative(Placed kernel, Placed element, Paramete
         const double value = shared ? evaluate(b, t.x) : evaluate_at(b, element.origin, y);
         masses += t.c * value * weight_value(weight, shared ? t.x : element.origin + y);
     }
+    return masses;
+}
 
+} // namespace
+
+Result<double> pair_parameter_derivative(Placed kernel, Placed element, ParameterKind parameter,
+                                         CosineWeight weight, std::span<const PointTerm> terms,
+                                         std::vector<double>& list) {
+    const double masses = point_masses(kernel, element, weight, terms);
+    const Support sb = frame_support(element);
     const Support sk = frame_support(kernel);
     const double lo = std::fmax(sk.lower, sb.lower);
     const double hi = std::fmin(sk.upper, sb.upper);
@@ -95,6 +107,53 @@ Result<double> pair_parameter_derivative(Placed kernel, Placed element, Paramete
                        integrate_parameter_derivative(kernel, &element, parameter, weight,
                                                       element.origin, lo, hi, list));
     return masses + integral;
+}
+
+Result<std::array<double, 2>>
+pair_value_and_derivative(const Element& kernel, const Element& element, ParameterKind parameter,
+                          CosineWeight weight, std::span<const PointTerm> terms,
+                          std::vector<double>& list) {
+    const auto apart = [&]() -> Result<std::array<double, 2>> {
+        const double v = pair_inner_product(kernel, element, weight, list);
+        QUORVEL_TRY_ASSIGN(const double d, pair_parameter_derivative(kernel, element, parameter,
+                                                                     weight, terms, list));
+        return std::array<double, 2>{v, d};
+    };
+    if (std::holds_alternative<Delta>(kernel) || std::holds_alternative<Delta>(element))
+        return apart();
+    // The window, frame and breakpoints of pair_inner_product, which are also those of the
+    // derivative's integral (its frame starts at the same lower end).
+    const Support sa = support(kernel);
+    const Support sb = support(element);
+    const double lo = std::fmax(sa.lower, sb.lower);
+    const double hi = std::fmin(sa.upper, sb.upper);
+    if (lo >= hi) return apart();
+    const Support fa = frame_support(kernel, sa, lo);
+    const Support fb = frame_support(element, sb, lo);
+    const double from = std::fmax(fa.lower, fb.lower);
+    const double to = std::fmin(fa.upper, fb.upper);
+    if (!(from < to)) return apart();
+
+    const Placed k{&kernel, lo}, e{&element, lo};
+    const double masses = point_masses(k, e, weight, terms);
+    const Placed factors[] = {k, e};
+    collect_breakpoints(factors, from, to, list);
+    std::optional<CoreError> failure;
+    const auto both = [&](double y) {
+        const double b = evaluate_at(element, lo, y);
+        const double value = evaluate_at(kernel, lo, y) * b;
+        auto d = parameter_derivative_at(kernel, parameter, lo, y);
+        if (!d) {
+            if (!failure) failure = std::move(d.error());
+            return std::array<double, 2>{value, 0.0};
+        }
+        double slope = *d;
+        slope *= b;
+        return std::array<double, 2>{value, slope};
+    };
+    const std::array<double, 2> r = integrate_between_2(factors, weight, lo, list, both);
+    if (failure) return std::unexpected(std::move(*failure));
+    return std::array<double, 2>{r[0], masses + r[1]};
 }
 
 } // namespace quorvel

@@ -1,6 +1,7 @@
 // Pieces of one row of a measurement derivative, shared by the files of this folder.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <span>
 #include <vector>
@@ -19,6 +20,14 @@ Result<double> integrate_parameter_derivative(Placed kernel, const Placed* eleme
                                               ParameterKind parameter, CosineWeight weight,
                                               double origin, double lo, double hi,
                                               std::vector<double>& list);
+
+// The inner product of kernel and element and its derivative with respect to `parameter`, bitwise
+// pair_inner_product and pair_parameter_derivative, computed in one walk where both integrate
+// over the same window.
+Result<std::array<double, 2>>
+pair_value_and_derivative(const Element& kernel, const Element& element, ParameterKind parameter,
+                          CosineWeight weight, std::span<const PointTerm> terms,
+                          std::vector<double>& list);
 
 // Normaliser N of one row and dN/dp, from the row's stored values V and derivatives D.
 struct RowNormalizer {
