@@ -29,29 +29,25 @@ struct InnerProductScratch {
 template <class First>
 SparseMatrix product_rows(std::span<const Element> rows, const Space& cols, const PointIndex& index,
                           CosineWeight weight, First first) {
-    // The shapes that pair by shape_pair_integral (as pair_inner_product would pair them), found
-    // once per call instead of once per pair.
+    // The shapes that pair by shape_pair_integral (as pair_inner_product would pair them). Checked
+    // where a pair meets them: their segments are read by the pair integral right after, so the
+    // check finds them in cache, where a pass of its own over all columns would not.
     const auto pairable = [&weight](const Element& e) -> const Shape* {
         const auto* s = std::get_if<Shape>(&e);
         return !weight && s && ordered_segments(*s) ? s : nullptr;
     };
-    // With the same elements on both sides (a Gram matrix) a row's shape is a column's.
-    const bool same = rows.data() == cols.elements.data() && rows.size() <= cols.size();
-    std::vector<const Shape*> col_shapes(cols.size());
-    parallel_rows(
-        cols.size(), [&](std::size_t j) { col_shapes[j] = pairable(cols.elements[j]); }, 4096);
     auto inner_product_row = [&](std::size_t i, InnerProductScratch& scratch, RowSink<1>& sink) {
         const Element& r = rows[i];
         const Support s = support(r);
         index.overlapping(s.lower, s.upper, scratch.candidates);
         const std::size_t from = first(i);
-        const Shape* const shape = same ? col_shapes[i] : pairable(r);
+        const Shape* const shape = pairable(r);
         for (std::size_t j : scratch.candidates) {
             if (j < from) continue;
-            const double v =
-                shape && col_shapes[j]
-                    ? shape_pair_integral(*shape, *col_shapes[j], scratch.breakpoints)
-                    : pair_inner_product(r, cols.elements[j], weight, scratch.breakpoints);
+            const Element& c = cols.elements[j];
+            const Shape* const other = shape ? pairable(c) : nullptr;
+            const double v = other ? shape_pair_integral(*shape, *other, scratch.breakpoints)
+                                   : pair_inner_product(r, c, weight, scratch.breakpoints);
             if (v != 0.0) sink.push(j, v);
         }
     };
