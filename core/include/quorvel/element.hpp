@@ -1,6 +1,7 @@
 // The element model: one real function of one real variable with a closed, bounded support.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -86,6 +87,11 @@ inline double slope(const Element& e, double x) {
 // Derivative of the value at origin + y with respect to a parameter of the element: Center and
 // Scale for every kind, the line-shape parameters for profiles (0 outside the support).
 Result<double> parameter_derivative_at(const Element& e, ParameterKind p, double origin, double y);
+
+// {evaluate_at(e, origin, y), parameter_derivative_at(e, p, origin, y)} for a profile and a
+// placement parameter (Center or Scale), bitwise, with the shape's costly factor computed once.
+std::array<double, 2> value_and_placement_derivative_at(const Profile& e, ParameterKind p,
+                                                        double origin, double y);
 
 inline Result<double> parameter_derivative(const Element& e, ParameterKind p, double x) {
     return parameter_derivative_at(e, p, x, 0.0);

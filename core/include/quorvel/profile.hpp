@@ -2,6 +2,7 @@
 // parameter, and the kind operations the rest of the core calls.
 #pragma once
 
+#include <array>
 #include <span>
 #include <string_view>
 #include <variant>
@@ -64,6 +65,8 @@ std::string_view parameter_name(ParameterKind p);
 // Value and t-derivative of a kind at offset t = x - center, ignoring the support.
 double profile_value(const ProfileKind& kind, double t);
 double profile_slope(const ProfileKind& kind, double t);
+// {profile_value(kind, t), profile_slope(kind, t)}, bitwise, computed together.
+std::array<double, 2> profile_value_and_slope(const ProfileKind& kind, double t);
 // out[k] = profile_value(kind, t[k]) for every k, with one dispatch on the kind.
 void profile_values(const ProfileKind& kind, std::span<const double> t, double* out);
 

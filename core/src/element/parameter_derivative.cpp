@@ -46,4 +46,13 @@ Result<double> parameter_derivative_at(const Element& e, ParameterKind p, double
     return -x.from(center(e)) * slope_at(e, origin, y);
 }
 
+std::array<double, 2> value_and_placement_derivative_at(const Profile& e, ParameterKind p,
+                                                        double origin, double y) {
+    const LocalPoint x{origin, y};
+    if (x.outside(e.lower, e.upper)) return {0.0, 0.0};
+    const double t = x.from(e.center);
+    const auto [value, slope] = profile_value_and_slope(e.kind, t);
+    return {value, p == ParameterKind::Center ? -slope : -t * slope};
+}
+
 } // namespace quorvel

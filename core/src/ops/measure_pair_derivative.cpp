@@ -138,6 +138,18 @@ pair_value_and_derivative(const Element& kernel, const Element& element, Paramet
     const double masses = point_masses(k, e, weight, terms);
     const Placed factors[] = {k, e};
     collect_breakpoints(factors, from, to, list);
+    // A profile moved or stretched: its value and derivative share the costly factor.
+    const auto* profile = std::get_if<Profile>(&kernel);
+    if (profile && (parameter == ParameterKind::Center || parameter == ParameterKind::Scale)) {
+        const auto both = [&](double y) {
+            const double b = evaluate_at(element, lo, y);
+            const auto [value, slope] =
+                value_and_placement_derivative_at(*profile, parameter, lo, y);
+            return std::array<double, 2>{value * b, slope * b};
+        };
+        const std::array<double, 2> r = integrate_between_2(factors, weight, lo, list, both);
+        return std::array<double, 2>{r[0], masses + r[1]};
+    }
     std::optional<CoreError> failure;
     const auto both = [&](double y) {
         const double b = evaluate_at(element, lo, y);

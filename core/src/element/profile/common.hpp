@@ -1,6 +1,7 @@
 // The vocabulary every line-shape kind file uses. Each kind file defines, for its parameter
 // record K, in namespace line_shape:
 //   value(k, t), slope(k, t)           the shape and its t-derivative at t = x - center
+//   value_and_slope(k, t)              optional: both, bitwise the two above, sharing their work
 //   width(k)                           half width at half maximum, or a width of that role
 //   step_scale(k, d)                   quadrature panel width at distance d >= 0 from the center
 //   extent(k, cutoff)                  left and right extents of the support for a cutoff
@@ -14,6 +15,7 @@
 // the visit.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <optional>
 #include <string>

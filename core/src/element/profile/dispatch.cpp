@@ -68,6 +68,17 @@ double profile_slope(const ProfileKind& kind, double t) {
     return std::visit([t](const auto& k) { return line_shape::slope(k, t); }, kind);
 }
 
+std::array<double, 2> profile_value_and_slope(const ProfileKind& kind, double t) {
+    return std::visit(
+        [t](const auto& k) -> std::array<double, 2> {
+            if constexpr (requires { line_shape::value_and_slope(k, t); })
+                return line_shape::value_and_slope(k, t);
+            else
+                return {line_shape::value(k, t), line_shape::slope(k, t)};
+        },
+        kind);
+}
+
 double profile_scale(const ProfileKind& kind, double d) {
     return std::visit([d](const auto& k) { return line_shape::step_scale(k, d); }, kind);
 }

@@ -22,6 +22,13 @@ inline double slope(const Gaussian& k, double t) {
     return -(u * f) / k.sigma;
 }
 
+// The exponential once for both.
+inline std::array<double, 2> value_and_slope(const Gaussian& k, double t) {
+    const double u = t / k.sigma;
+    const double f = std::exp(u * (u * -0.5));
+    return {f, -(u * f) / k.sigma};
+}
+
 inline double width(const Gaussian& k) {
     return k.sigma * c::sqrt_2ln2;
 }
