@@ -3,7 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <variant>
 
@@ -81,5 +84,41 @@ struct ExtentRates {
 
 // Fails with "{kind} has no parameter {parameter}" for a pair the kind does not have.
 Result<ExtentRates> profile_extent_rates(const ProfileKind& kind, ParameterKind p, double cutoff);
+
+// The variant name of a kind ("Gaussian"), and the kind with its fields for messages
+// ("Gaussian { sigma: 0.5 }").
+std::string_view kind_name(const ProfileKind& kind);
+std::string render_kind(const ProfileKind& kind);
+
+// The kind rebuilt from its free fields through the checks of the constructor that makes it, so
+// that every derived field (peak factors) is computed again by the same code.
+Result<ProfileKind> remake_kind(const ProfileKind& kind);
+
+// Where the free fields of a kind go to and come from in a serialized form, field by field.
+class KindFieldWriter {
+  public:
+    virtual void real(double v) = 0;
+    virtual void window(const Apodization& a) = 0;
+
+  protected:
+    ~KindFieldWriter() = default;
+};
+class KindFieldReader {
+  public:
+    virtual Result<double> real() = 0;
+    virtual Result<Apodization> window() = 0;
+
+  protected:
+    ~KindFieldReader() = default;
+};
+
+// The number of the kind in serialized data; nullopt for a kind that is never an element of a
+// space (Matern).
+std::optional<std::uint8_t> kind_wire(const ProfileKind& kind);
+// The free fields of the kind, in order; an internal error for a kind without a wire number.
+void write_kind_fields(const ProfileKind& kind, KindFieldWriter& out);
+// The kind with that wire number, its free fields read in order and its derived fields 0 (for
+// remake_kind); nullopt when no kind has that number.
+std::optional<Result<ProfileKind>> read_kind_fields(std::uint8_t wire, KindFieldReader& in);
 
 } // namespace quorvel

@@ -15,6 +15,7 @@
 #include "quorvel/format.hpp"
 #include "quorvel/inner_products.hpp"
 #include "quorvel/overloaded.hpp"
+#include "quorvel/profile.hpp"
 #include "quorvel/quadrature.hpp"
 #include "registry.hpp"
 
@@ -233,33 +234,18 @@ PyMethodDef space_methods[] = {
 
 // ---- repr -------------------------------------------------------------------------------------
 
-std::string kind_name(const ProfileKind& kind) {
-    return std::visit(Overloaded{
-                          [](const Gaussian&) { return "Gaussian"; },
-                          [](const Lorentzian&) { return "Lorentzian"; },
-                          [](const Voigt&) { return "Voigt"; },
-                          [](const PseudoVoigt&) { return "PseudoVoigt"; },
-                          [](const SuperGaussian&) { return "SuperGaussian"; },
-                          [](const SmoothedBox&) { return "SmoothedBox"; },
-                          [](const Fts&) { return "Fts"; },
-                          [](const Matern&) { return "Matern"; },
-                          [](const Harmonic&) { return "Harmonic"; },
-                      },
-                      kind);
-}
-
 // "Hat", "Gaussian" (a profile by its kind), "Mapped(reciprocal, Gaussian)".
-std::string kind_name(const Element& e) {
+std::string element_kind_name(const Element& e) {
     return std::visit(Overloaded{
                           [](const Delta&) -> std::string { return "Delta"; },
                           [](const Box&) -> std::string { return "Box"; },
                           [](const Hat&) -> std::string { return "Hat"; },
                           [](const Shape&) -> std::string { return "Shape"; },
-                          [](const Profile& p) { return kind_name(p.kind); },
+                          [](const Profile& p) { return std::string(kind_name(p.kind)); },
                           [](const Mapped& m) {
                               return std::string("Mapped(") +
                                      (m.map == MapKind::Reciprocal ? "reciprocal, " : "affine, ") +
-                                     kind_name(*m.inner) + ")";
+                                     element_kind_name(*m.inner) + ")";
                           },
                       },
                       static_cast<const ElementVariant&>(e));
@@ -273,7 +259,7 @@ std::string describe(const Space& space) {
     if (n == 0) return text + ")";
     std::vector<std::pair<std::string, std::size_t>> kinds;
     for (const Element& e : space.elements) {
-        std::string name = kind_name(e);
+        std::string name = element_kind_name(e);
         const auto same =
             std::ranges::find(kinds, name, &std::pair<std::string, std::size_t>::first);
         if (same != kinds.end())

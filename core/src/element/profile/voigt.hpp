@@ -262,9 +262,18 @@ inline std::optional<ExtentRates> extent_rates(const Voigt& k, ParameterKind p, 
     return std::nullopt;
 }
 
-inline std::string render(const Voigt& k) {
-    return "Voigt { " + field("sigma", k.sigma) + ", " + field("gamma", k.gamma) + ", " +
-           field("inv_peak", k.inv_peak) + " }";
-}
+template <> struct Descriptor<Voigt> {
+    static constexpr std::string_view name = "Voigt";
+    static constexpr std::optional<std::uint8_t> wire = 2;
+    static constexpr std::tuple fields{free_field("sigma", &Voigt::sigma),
+                                      free_field("gamma", &Voigt::gamma),
+                                      derived_field("inv_peak", &Voigt::inv_peak)};
+    static Result<ProfileKind> remake(const Voigt& k) {
+        // The constructor turns a Voigt with one zero width into another kind.
+        if (!(k.sigma > 0.0 && k.gamma > 0.0))
+            return invalid_input("a Voigt element needs sigma > 0 and gamma > 0");
+        return make_voigt(k.sigma, k.gamma);
+    }
+};
 
 } // namespace quorvel::line_shape
