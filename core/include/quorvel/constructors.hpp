@@ -10,6 +10,7 @@
 #include "quorvel/apodization.hpp"
 #include "quorvel/element.hpp"
 #include "quorvel/error.hpp"
+#include "quorvel/profile.hpp"
 
 namespace quorvel {
 
@@ -59,11 +60,9 @@ Result<MapKind> parse_map_kind(std::string_view text);
 Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double a, double b,
                         bool jacobian);
 
-// An element given by its stored fields (as read back from serialized data), accepted only if
-// the constructor of its kind could have made it: the given fields pass that constructor's
-// checks, and every field it derives (profile peaks and supports, mapped supports) is derived
-// again by the same code. A mapped element keeps its inner element shared. The segment table of
-// a Shape is checked by the caller (check_segments), once per shared table.
-Result<Element> restore_element(const Element& stored);
+// Profiles of the given kinds (one per center) at the centers, each with the support for the
+// cutoff; fails on a non-finite center, a bad cutoff or a support that overflows. Shared by the
+// line-shape constructors and by restoring stored elements.
+Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kinds, double cutoff);
 
 } // namespace quorvel

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "checks.hpp"
+#include "quorvel/element_checks.hpp"
 #include "quorvel/format.hpp"
 
 namespace quorvel {

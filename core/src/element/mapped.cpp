@@ -3,7 +3,7 @@
 #include <cmath>
 #include <memory>
 
-#include "checks.hpp"
+#include "quorvel/element_checks.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/format.hpp"
 

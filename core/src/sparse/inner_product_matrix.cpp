@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "../quadrature/shape_pair.hpp"
+#include "quorvel/shape_pair.hpp"
 #include "point_index.hpp"
 #include "point_rows.hpp"
 #include "quorvel/inner_products.hpp"

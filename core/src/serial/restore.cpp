@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "checks.hpp"
-#include "profiles.hpp"
+#include "restore.hpp"
 #include "quorvel/constructors.hpp"
+#include "quorvel/element_checks.hpp"
 #include "quorvel/overloaded.hpp"
 #include "quorvel/profile.hpp"
 

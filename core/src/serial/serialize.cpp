@@ -14,6 +14,7 @@
 
 #include "quorvel/constructors.hpp"
 #include "quorvel/overloaded.hpp"
+#include "restore.hpp"
 
 namespace quorvel {
 
