@@ -1,6 +1,7 @@
 // Element families: each builds the element list of one Space constructor, validating first.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -11,6 +12,7 @@
 #include "quorvel/element.hpp"
 #include "quorvel/error.hpp"
 #include "quorvel/profile.hpp"
+#include "quorvel/vocabulary.hpp"
 
 namespace quorvel {
 
@@ -37,6 +39,10 @@ Result<Elements> harmonics(std::uint64_t n, double period, double start);
 // Interpolation of tabulated shapes: piecewise linear or monotone cubic (PCHIP) through the
 // points.
 enum class Interpolation { Linear, Pchip };
+inline constexpr std::array<Named<Interpolation>, 2> interpolation_names{{
+    {"linear", Interpolation::Linear},
+    {"pchip", Interpolation::Pchip},
+}};
 Result<Interpolation> parse_interpolation(std::string_view text);
 
 // A table of equal-length rows, row-major: row i is data[i * cols, (i + 1) * cols).
@@ -56,6 +62,10 @@ Result<Elements> shifted(Values shape_x, Values shape_y, Values centers, Values 
 
 // Every element re-expressed through x = a / u (reciprocal) or x = a + b u (affine); deltas are
 // moved, other elements wrapped, optionally times |du/dx|.
+inline constexpr std::array<Named<MapKind>, 2> map_kind_names{{
+    {"reciprocal", MapKind::Reciprocal},
+    {"affine", MapKind::Affine},
+}};
 Result<MapKind> parse_map_kind(std::string_view text);
 Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double a, double b,
                         bool jacobian);

@@ -12,6 +12,7 @@
 
 #include "quorvel/apodization.hpp"
 #include "quorvel/error.hpp"
+#include "quorvel/vocabulary.hpp"
 
 namespace quorvel {
 
@@ -61,6 +62,22 @@ using ProfileKind = std::variant<Gaussian, Lorentzian, Voigt, PseudoVoigt, Super
                                  SmoothedBox, Fts, Matern, Harmonic>;
 
 enum class ParameterKind { Center, Scale, Sigma, Gamma, Eta, Power, Asymmetry, HalfWidth };
+
+// A parameter selector: its option string, its variant name in messages, and its value.
+struct ParameterName {
+    std::string_view name, variant;
+    ParameterKind value;
+};
+inline constexpr std::array<ParameterName, 8> parameter_names{{
+    {"center", "Center", ParameterKind::Center},
+    {"scale", "Scale", ParameterKind::Scale},
+    {"sigma", "Sigma", ParameterKind::Sigma},
+    {"gamma", "Gamma", ParameterKind::Gamma},
+    {"eta", "Eta", ParameterKind::Eta},
+    {"power", "Power", ParameterKind::Power},
+    {"asymmetry", "Asymmetry", ParameterKind::Asymmetry},
+    {"half_width", "HalfWidth", ParameterKind::HalfWidth},
+}};
 
 // Variant name of a parameter selector: "Sigma", "HalfWidth", ...
 std::string_view parameter_name(ParameterKind p);

@@ -31,24 +31,8 @@ std::unexpected<CoreError> no_parameter(const ProfileKind& kind, ParameterKind p
 } // namespace
 
 std::string_view parameter_name(ParameterKind p) {
-    switch (p) {
-    case ParameterKind::Center:
-        return "Center";
-    case ParameterKind::Scale:
-        return "Scale";
-    case ParameterKind::Sigma:
-        return "Sigma";
-    case ParameterKind::Gamma:
-        return "Gamma";
-    case ParameterKind::Eta:
-        return "Eta";
-    case ParameterKind::Power:
-        return "Power";
-    case ParameterKind::Asymmetry:
-        return "Asymmetry";
-    case ParameterKind::HalfWidth:
-        return "HalfWidth";
-    }
+    for (const ParameterName& n : parameter_names)
+        if (n.value == p) return n.variant;
     throw InternalError("unknown parameter kind");
 }
 
