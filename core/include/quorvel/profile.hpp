@@ -11,20 +11,11 @@
 #include <variant>
 
 #include "quorvel/apodization.hpp"
+#include "quorvel/constants.hpp"
 #include "quorvel/error.hpp"
 #include "quorvel/vocabulary.hpp"
 
 namespace quorvel {
-
-namespace constants {
-
-// Full width at half maximum of a Gaussian per standard deviation, 2 sqrt(2 ln 2).
-inline constexpr double fwhm_per_sigma = 2.3548200450309493;
-// sqrt(3) and sqrt(5): the distance scales of the Matern 3/2 and 5/2 correlations per length.
-inline constexpr double sqrt3 = 1.7320508075688772;
-inline constexpr double sqrt5 = 2.23606797749979;
-
-} // namespace constants
 
 struct Gaussian {
     double sigma;

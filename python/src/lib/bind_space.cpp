@@ -32,50 +32,22 @@ Result<Space> built(Result<Elements> elements) {
 
 // ---- static constructors -----------------------------------------------------------------------
 
-Result<Space> deltas_impl(const Array& x) {
-    return built(deltas(x));
-}
-Result<Space> boxes_impl(const Array& edges) {
-    return built(boxes(edges));
-}
-Result<Space> hats_impl(const Array& nodes) {
-    return built(hats(nodes));
-}
-Result<Space> bsplines_impl(const Array& knots, const std::uint64_t& degree) {
-    return built(bsplines(knots, degree));
-}
-Result<Space> harmonics_impl(const std::uint64_t& n, const double& period, const double& start) {
-    return built(harmonics(n, period, start));
-}
-Result<Space> bsplines_periodic_impl(const Array& breakpoints, const std::uint64_t& degree) {
-    return built(bsplines_periodic(breakpoints, degree));
-}
-Result<Space> bsplines_clamped_impl(const Array& breakpoints, const std::uint64_t& degree) {
-    return built(bsplines_clamped(breakpoints, degree));
-}
-Result<Space> gaussians_impl(const Array& centers, const Array& sigma, const double& cutoff) {
-    return built(gaussians(centers, sigma, cutoff));
-}
-Result<Space> lorentzians_impl(const Array& centers, const Array& hwhm, const double& cutoff) {
-    return built(lorentzians(centers, hwhm, cutoff));
-}
-Result<Space> voigts_impl(const Array& centers, const Array& sigma, const Array& gamma,
-                          const double& cutoff) {
-    return built(voigts(centers, sigma, gamma, cutoff));
-}
-Result<Space> pseudo_voigts_impl(const Array& centers, const Array& hwhm, const Array& eta,
-                                 const double& cutoff) {
-    return built(pseudo_voigts(centers, hwhm, eta, cutoff));
-}
-Result<Space> super_gaussians_impl(const Array& centers, const Array& hwhm_left,
-                                   const Array& hwhm_right, const Array& power,
-                                   const double& cutoff) {
-    return built(super_gaussians(centers, hwhm_left, hwhm_right, power, cutoff));
-}
-Result<Space> smoothed_boxes_impl(const Array& centers, const Array& half_width, const Array& sigma,
-                                  const double& cutoff) {
-    return built(smoothed_boxes(centers, half_width, sigma, cutoff));
-}
+// What the binder converts for a parameter of a core constructor: arrays for spans of values.
+template <class T> struct Bound {
+    using type = T;
+};
+template <> struct Bound<Values> {
+    using type = Array;
+};
+
+// The entry point of a core constructor: the converted arguments passed on, the elements built
+// into a Space.
+template <auto Make> struct Constructor;
+template <class... A, Result<Elements> (*Make)(A...)> struct Constructor<Make> {
+    static Result<Space> impl(const typename Bound<A>::type&... args) {
+        return built(Make(args...));
+    }
+};
 
 std::optional<std::vector<double>> items(const std::optional<Sequence<double>>& s) {
     if (!s) return std::nullopt;
@@ -96,15 +68,6 @@ Outcome<Space> fts_impl(const Array& centers, const Array& max_opd, const double
     return built(fts(centers, max_opd, cutoff, *window));
 }
 
-Result<Space> rectangles_impl(const Array& centers, const Array& widths) {
-    return built(rectangles(centers, widths));
-}
-Result<Space> triangles_impl(const Array& centers, const Array& hwhm) {
-    return built(triangles(centers, hwhm));
-}
-Result<Space> trapezoids_impl(const Array& centers, const Array& top, const Array& bottom) {
-    return built(trapezoids(centers, top, bottom));
-}
 Outcome<Space> shifted_impl(const Array& shape_x, const Array& shape_y, const Array& centers,
                             const Array& stretch, const std::string& interp) {
     QUORVEL_TRY_ASSIGN(const auto how, interp_option(interp));
@@ -199,23 +162,23 @@ constexpr Entry integrals_entry{"Space", "integrals($self, weight=None)\n--\n\n"
 
 // The method table in the documented member order.
 PyMethodDef space_methods[] = {
-    static_def<deltas_entry, deltas_impl>(),
-    static_def<boxes_entry, boxes_impl>(),
-    static_def<hats_entry, hats_impl>(),
-    static_def<bsplines_entry, bsplines_impl>(),
-    static_def<harmonics_entry, harmonics_impl>(),
-    static_def<bsplines_periodic_entry, bsplines_periodic_impl>(),
-    static_def<bsplines_clamped_entry, bsplines_clamped_impl>(),
-    static_def<gaussians_entry, gaussians_impl>(),
-    static_def<lorentzians_entry, lorentzians_impl>(),
-    static_def<voigts_entry, voigts_impl>(),
-    static_def<pseudo_voigts_entry, pseudo_voigts_impl>(),
-    static_def<super_gaussians_entry, super_gaussians_impl>(),
-    static_def<smoothed_boxes_entry, smoothed_boxes_impl>(),
+    static_def<deltas_entry, &Constructor<deltas>::impl>(),
+    static_def<boxes_entry, &Constructor<boxes>::impl>(),
+    static_def<hats_entry, &Constructor<hats>::impl>(),
+    static_def<bsplines_entry, &Constructor<bsplines>::impl>(),
+    static_def<harmonics_entry, &Constructor<harmonics>::impl>(),
+    static_def<bsplines_periodic_entry, &Constructor<bsplines_periodic>::impl>(),
+    static_def<bsplines_clamped_entry, &Constructor<bsplines_clamped>::impl>(),
+    static_def<gaussians_entry, &Constructor<gaussians>::impl>(),
+    static_def<lorentzians_entry, &Constructor<lorentzians>::impl>(),
+    static_def<voigts_entry, &Constructor<voigts>::impl>(),
+    static_def<pseudo_voigts_entry, &Constructor<pseudo_voigts>::impl>(),
+    static_def<super_gaussians_entry, &Constructor<super_gaussians>::impl>(),
+    static_def<smoothed_boxes_entry, &Constructor<smoothed_boxes>::impl>(),
     static_def<fts_entry, fts_impl>(),
-    static_def<rectangles_entry, rectangles_impl>(),
-    static_def<triangles_entry, triangles_impl>(),
-    static_def<trapezoids_entry, trapezoids_impl>(),
+    static_def<rectangles_entry, &Constructor<rectangles>::impl>(),
+    static_def<triangles_entry, &Constructor<triangles>::impl>(),
+    static_def<trapezoids_entry, &Constructor<trapezoids>::impl>(),
     static_def<shifted_entry, shifted_impl>(),
     static_def<tabulated_entry, tabulated_impl>(),
     method_def<mapped_entry, mapped_impl>(),

@@ -24,7 +24,7 @@
 #include <string_view>
 #include <tuple>
 
-#include "../constants.hpp"
+#include "quorvel/constants.hpp"
 #include "quorvel/error.hpp"
 #include "quorvel/format.hpp"
 #include "quorvel/profile.hpp"
