@@ -260,27 +260,19 @@ PyType_Slot space_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec space_spec = {
-    "quorvel._quorvel.Space",
-    sizeof(Instance<Space>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
-    space_slots,
+ClassDefinition space_class{
+    "Space",
+    {"quorvel._quorvel.Space", sizeof(Instance<Space>), 0,
+     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+     space_slots},
 };
 
-PyTypeObject* space_class = nullptr;
-
-// At module execution a failure to create the class fails the import with that failure.
-PyTypeObject* space_class_at_import() {
-    return class_object(space_class, space_spec);
-}
-
-const Member members[] = {module_class<space_class_at_import>("Space")};
+const Member members[] = {module_class<space_class>()};
 
 } // namespace
 
 PyTypeObject* space_type() {
-    return class_object_in_call(space_class, space_spec, "Space");
+    return space_class.in_call();
 }
 
 const Members space_members = members;
