@@ -14,6 +14,15 @@ Support frame_support(const Element& e, Support s, double origin) {
     return {s.lower - origin, s.upper - origin};
 }
 
+double pair_frame_origin(const Element& a, const Element& b, double lo, double hi) {
+    for (const Element* e : {&a, &b}) {
+        if (const auto* p = std::get_if<Profile>(e)) {
+            if (lo < p->center && p->center < hi) return p->center;
+        }
+    }
+    return lo;
+}
+
 Support frame_support(const Placed& f) {
     return frame_support(*f.element, support(*f.element), f.origin);
 }
