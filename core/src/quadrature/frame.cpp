@@ -1,4 +1,6 @@
 // The support of an element placed in the frame of an integral.
+#include <cmath>
+
 #include "quorvel/quadrature.hpp"
 
 namespace quorvel {
@@ -17,7 +19,7 @@ Support frame_support(const Element& e, Support s, double origin) {
 double pair_frame_origin(const Element& a, const Element& b, double lo, double hi) {
     for (const Element* e : {&a, &b}) {
         if (const auto* p = std::get_if<Profile>(e)) {
-            if (lo < p->center && p->center < hi) return p->center;
+            return std::fmin(std::fmax(p->center, lo), hi);
         }
     }
     return lo;
