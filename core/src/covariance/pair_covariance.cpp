@@ -61,14 +61,14 @@ void outer_breakpoints(const CovarianceDimension& dim, const CovarianceFactor& p
     if (keep_kinks) sort_unique(kinks);
 }
 
-// Whether no sorted kink lies within the window half width L of the piece [a, b]: the kernel
-// windows centered on the piece then each stay within one piece of psi.
+// Whether no sorted kink k has its window (k - L, k + L) meet the piece (a, b): the kernel
+// windows centered on the piece then each stay within one piece of psi. The window ends are
+// formed as outer_breakpoints forms them, so a piece that ends at one is seen to end there.
 bool clear_of_kinks(std::span<const double> kinks, double a, double b, double L) {
-    const double mid = 0.5 * (a + b);
-    const auto it = std::lower_bound(kinks.begin(), kinks.end(), mid);
-    const double reach = 0.5 * (b - a) + L;
-    if (it != kinks.end() && *it - mid < reach) return false;
-    if (it != kinks.begin() && mid - *(it - 1) < reach) return false;
+    for (auto it = std::lower_bound(kinks.begin(), kinks.end(), a - 2.0 * L);
+         it != kinks.end() && *it - L < b; ++it) {
+        if (*it + L > a) return false;
+    }
     return true;
 }
 
