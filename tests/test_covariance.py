@@ -410,3 +410,12 @@ def test_long_bins_with_short_lengths_against_closed_forms(family, length):
     dims = [(family, length, None, None)]
     assert cov(dims, box, [None])[0, 0] == pytest.approx(float(pair), rel=1e-13)
     assert cov(dims, dot, [None], box, [None])[0, 0] == pytest.approx(float(point), rel=1e-13)
+
+
+def test_one_budget_counts_the_outer_and_inner_steps_of_a_pair():
+    # Weighted bins keep the outer walk: 2e7 outer steps, each with inner walks of 17 steps or
+    # more, fail before any is taken, although each walk alone would be within the budget.
+    box = [S.boxes(arr(0.0, 10.0))]
+    assert value_error_message(cov, [("squared_exponential", 1e-6, None, None)], box, [1.0]) == (
+        "quadrature of [0, 10] needs more than 100000000 steps: correlation length 0.000001 too "
+        "small")

@@ -127,6 +127,12 @@ inline double next_step(double o, double end, double lambda) {
 std::uint64_t check_walk_budget(std::span<const double> breakpoints, std::size_t piece, double o,
                                 const StepLimits& limits, std::uint64_t steps);
 
+// A lower bound of the steps a walk over the breakpoints needs; and the failure of a walk over
+// them that needs more than max_walk_steps (for walks whose steps carry inner walks, whose
+// caller counts the steps of both).
+double walk_steps_needed(std::span<const double> breakpoints, const StepLimits& limits);
+[[noreturn]] void fail_walk_budget(std::span<const double> breakpoints, const StepLimits& limits);
+
 // The step count of one walk: 1024 steps in, the rest is estimated once, so a hopeless walk
 // fails there instead of running for hours; every 4096 steps a long walk can be stopped from
 // outside (poll_cancel).

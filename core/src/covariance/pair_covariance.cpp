@@ -115,26 +115,50 @@ CovarianceValue smooth_pair(const CovarianceDimension& dim, const CovarianceFact
             r.derivative += inner.derivative * f * p.half * p.weight(j);
         }
     };
-    if (!polynomial) {
-        stepping_walk(scratch.outer, limits, add);
-        return r;
-    }
-    // Pieces clear of the kinks take one panel; runs of the others are walked.
+    // Pieces clear of the kinks take one panel (`on_clear`); runs of the others are walked
+    // (`on_run`); without the polynomial sides every piece is walked.
     const std::span<const double> outer = scratch.outer;
-    std::size_t k = 0;
-    while (k + 1 < outer.size()) {
-        if (clear_of_kinks(scratch.kinks, outer[k], outer[k + 1], dim.window)) {
-            if (outer[k] < outer[k + 1]) add(Panel(gauss8(), outer[k], outer[k + 1]));
-            ++k;
-            continue;
+    const auto for_each_run = [&](auto&& on_clear, auto&& on_run) {
+        if (!polynomial) return on_run(outer);
+        std::size_t k = 0;
+        while (k + 1 < outer.size()) {
+            if (clear_of_kinks(scratch.kinks, outer[k], outer[k + 1], dim.window)) {
+                if (outer[k] < outer[k + 1]) on_clear(outer[k], outer[k + 1]);
+                ++k;
+                continue;
+            }
+            std::size_t end = k + 1;
+            while (end + 1 < outer.size() &&
+                   !clear_of_kinks(scratch.kinks, outer[end], outer[end + 1], dim.window))
+                ++end;
+            on_run(outer.subspan(k, end - k + 1));
+            k = end;
         }
-        std::size_t end = k + 1;
-        while (end + 1 < outer.size() &&
-               !clear_of_kinks(scratch.kinks, outer[end], outer[end + 1], dim.window))
-            ++end;
-        stepping_walk(outer.subspan(k, end - k + 1), limits, add);
-        k = end;
-    }
+    };
+
+    // One budget for the whole double integral: every outer step whose kernel window meets psi
+    // carries eight inner walks over that window (or psi's support where that is shorter), so
+    // the outer steps the runs need there, times eight times the inner steps, must stay within
+    // it, or the call fails before any step is taken. Without a period the windows meet psi only
+    // on the outer pieces within L of its support, whose ends are outer breakpoints.
+    const Support sq = frame_support(Placed{&psi.element, origin});
+    const double inner_step = std::fmin(profile_scale_bound(dim.kind, dim.window),
+                                        weight_step_cap(psi.weight));
+    const double inner_steps =
+        std::fmax(1.0, std::fmin(2.0 * dim.window, sq.upper - sq.lower) / (1.05 * inner_step));
+    const double near_lo = dim.period ? -INFINITY : sq.lower - dim.window;
+    const double near_hi = dim.period ? INFINITY : sq.upper + dim.window;
+    double outer_steps = 0.0;
+    for_each_run([](double, double) {}, [&](std::span<const double> run) {
+        for (std::size_t k = 0; k + 1 < run.size(); ++k)
+            if (run[k] < near_hi && run[k + 1] > near_lo)
+                outer_steps += walk_steps_needed(run.subspan(k, 2), limits);
+    });
+    if (outer_steps * 8.0 * inner_steps > static_cast<double>(max_walk_steps))
+        fail_walk_budget(outer, limits);
+
+    for_each_run([&](double a, double b) { add(Panel(gauss8(), a, b)); },
+                 [&](std::span<const double> run) { stepping_walk(run, limits, add); });
     return r;
 }
 
