@@ -34,15 +34,15 @@ inline double width(const Gaussian& k) {
     return k.sigma * c::sqrt_2ln2;
 }
 
-// One sigma near the center. In the tail the Gaussian falls by about e^(d h / sigma^2) over a
-// step h at distance d: a step of 3 sigma^2 / d keeps that fall within e^3, which the 8-point
-// rule integrates to rounding.
+// One sigma near the center. In the tail the Gaussian falls by e^((2 d h + h^2) / (2 sigma^2))
+// over a step h from distance d: a step of 2.5 sigma^2 / d keeps that fall within e^3, which the
+// 8-point rule integrates to rounding.
 inline double step_bound(const Gaussian& k, double) {
     return k.sigma;
 }
 
 inline double step_scale(const Gaussian& k, double d) {
-    return std::fmin(k.sigma, 3.0 * k.sigma * (k.sigma / d));
+    return std::fmin(k.sigma, 2.5 * k.sigma * (k.sigma / d));
 }
 
 // The integral over offsets [a, b]: sigma sqrt(pi / 2) (erf(b / (sigma sqrt 2)) - erf(...)).

@@ -36,7 +36,7 @@ inline double step_bound(const PseudoVoigt& k, double d) {
     return std::fmax(g * 0.5, k.hwhm * 0.3 + std::fmax(d + g * -6.0, 0.0) * 0.3);
 }
 
-// While the Gaussian part is not negligible against the Lorentzian part, at most 3 g^2 / d, the
+// While the Gaussian part is not negligible against the Lorentzian part, at most 2.5 g^2 / d, the
 // Gaussian's tail step.
 inline double step_scale(const PseudoVoigt& k, double d) {
     const double g = k.hwhm / c::sqrt_2ln2;
@@ -44,7 +44,7 @@ inline double step_scale(const PseudoVoigt& k, double d) {
     const double u = d / k.hwhm;
     const double gauss = (1.0 - k.eta) * std::exp(u * (u * -c::ln2));
     if (!(gauss > 1e-17 * (k.eta / (u * u + 1.0)))) return step;
-    return std::fmin(step, 3.0 * g * (g / d));
+    return std::fmin(step, 2.5 * g * (g / d));
 }
 
 // The integral over offsets [a, b]: the Lorentzian part's arctangents and the Gaussian part's

@@ -46,13 +46,13 @@ inline double step_bound(const SuperGaussian& k, double d) {
 }
 
 // In the tail the value exp(-e), e = ln 2 (d / f)^power, falls at the rate power e / d: while it
-// is not below the doubles, a step of at most 3 / rate keeps the fall over one step within e^3,
-// which the 8-point rule integrates to rounding.
+// is not below the doubles, a step of at most 2.5 / rate keeps the fall over one step within
+// about e^3, which the 8-point rule integrates to rounding.
 inline double step_scale(const SuperGaussian& k, double d) {
     const double step = step_bound(k, d);
     const double e = c::ln2 * std::pow(d / std::fmin(k.hwhm_left, k.hwhm_right), k.power);
     if (!(e < 746.0)) return step;
-    return std::fmin(step, 3.0 * d / (k.power * e));
+    return std::fmin(step, 2.5 * d / (k.power * e));
 }
 
 inline Extent extent(const SuperGaussian& k, double cutoff) {
