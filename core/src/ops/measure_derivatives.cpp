@@ -20,6 +20,7 @@
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
 #include "quorvel/stepping_walk.hpp"
+#include "quorvel/voigt_point.hpp"
 
 namespace quorvel {
 
@@ -78,6 +79,23 @@ bool is_placement(ParameterKind p) {
     return p == ParameterKind::Center || p == ParameterKind::Scale;
 }
 
+bool is_voigt_parameter(ParameterKind p) {
+    return is_placement(p) || p == ParameterKind::Sigma || p == ParameterKind::Gamma;
+}
+
+double voigt_derivative(const VoigtPointValues& v, ParameterKind p) {
+    switch (p) {
+    case ParameterKind::Center:
+        return v.center;
+    case ParameterKind::Scale:
+        return v.scale;
+    case ParameterKind::Sigma:
+        return v.sigma;
+    default:
+        return v.gamma;
+    }
+}
+
 // {V, D_1, ..., D_M} of one kernel-element pair: the inner product and its derivative with
 // respect to each parameter, as pair_value_and_derivative gives them one parameter at a time.
 template <std::size_t M>
@@ -114,9 +132,28 @@ pair_value_and_derivatives(const Element& kernel, const Element& element,
     const Placed factors[] = {k, e};
     collect_breakpoints(factors, from, to, list);
 
+    const auto* profile = std::get_if<Profile>(&kernel);
+    // A Voigt line by its placement and widths: all values of a node from one evaluation.
+    const auto* voigt = profile ? std::get_if<Voigt>(&profile->kind) : nullptr;
+    if (voigt && std::all_of(parameters.begin(), parameters.end(), is_voigt_parameter)) {
+        const double peak_slope = voigt_peak_slope(*voigt);
+        const auto all = [&](double y) {
+            const double b = evaluate_at(element, lo, y);
+            const VoigtPointValues p = voigt_point_at(*profile, *voigt, peak_slope, lo, y);
+            Values v;
+            v[0] = p.value * b;
+            for (std::size_t m = 0; m < M; ++m)
+                v[m + 1] = voigt_derivative(p, parameters[m]) * b;
+            return v;
+        };
+        Values r = integrate_between_k<M + 1>(factors, weight, lo, list, all);
+        for (std::size_t m = 0; m < M; ++m)
+            r[m + 1] = point_masses(k, e, weight, terms[m]) + r[m + 1];
+        return r;
+    }
+
     // A moved or stretched profile gives its value with the derivative; the other parameters
     // take the pointwise derivative (a failure is kept and reported instead of a value).
-    const auto* profile = std::get_if<Profile>(&kernel);
     std::optional<CoreError> failure;
     const auto all = [&](double y) {
         Values v;
