@@ -14,7 +14,11 @@ S = quorvel.Space
 
 KERNELS = {
     "voigt": (lambda: S.voigts(np.array([0.1, 1.3, 2.2]), np.array([0.2, 0.3, 0.1]),
-                               np.array([0.1, 0.05, 0.3]), 12.0), ["center", "sigma", "gamma"]),
+                               np.array([0.1, 0.05, 0.3]), 12.0),
+              ["center", "sigma", "gamma", "scale"]),
+    # gamma >= 7 sigma sqrt 2: the asymptotic expansion serves the whole line.
+    "voigt_wide": (lambda: S.voigts(np.array([0.5]), np.array([0.01]), np.array([0.2]), 10.0),
+                   ["gamma", "center", "sigma"]),
     "gaussian": (lambda: S.gaussians(np.array([0.4, 1.7]), np.array([0.3, 0.2]), 5.0),
                  ["sigma", "scale", "center"]),
     "pseudo_voigt": (lambda: S.pseudo_voigts(np.array([0.5, 1.5]), np.array([0.2, 0.4]),

@@ -97,7 +97,20 @@ covariance_diagonal = _forward(_quorvel.covariance_diagonal)
 covariance_length_derivatives = _forward(_quorvel.covariance_length_derivatives)
 
 from . import covariance  # noqa: E402  (documents the names defined above)
-from .lines import LineFit, LineModel, fit_lines  # noqa: E402
+
+# The job modules import NumPy and SciPy: they load on first use of one of their names, so that
+# importing the package does not.
+_LAZY = {"LineModel": "lines", "LineFit": "lines", "fit_lines": "lines"}
+
+
+def __getattr__(name: str) -> Any:
+    module = _LAZY.get(name)
+    if module is None:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    from importlib import import_module
+
+    return getattr(import_module(f".{module}", __name__), name)
+
 
 __all__ = [
     "__version__",
@@ -114,9 +127,9 @@ __all__ = [
     "covariance_matrix",
     "covariance_diagonal",
     "covariance_length_derivatives",
+    "measure_derivatives",
     "to_scipy",
     "from_scipy",
-    "measure_derivatives",
     "LineModel",
     "LineFit",
     "fit_lines",
