@@ -5,7 +5,7 @@ import pytest
 from scipy.special import erf, voigt_profile
 
 import quorvel
-from helpers import dense
+from helpers import dense, run_python
 
 S = quorvel.Space
 
@@ -50,6 +50,21 @@ def test_derivatives_are_bitwise_those_of_single_calls(kernels, basis, normaliza
         # Exact equality of every entry (a stored zero equals an absent entry).
         assert np.array_equal(dense(result[0]), dense(w))
         assert np.array_equal(dense(got), dense(dw))
+
+
+THREAD_SCRIPT = """
+import hashlib, numpy as np, quorvel
+S = quorvel.Space
+k = S.voigts(np.linspace(0.0, 3.0, 16), np.full(16, 0.05), np.full(16, 0.03), 20.0)
+b = S.fts(np.linspace(-1.0, 4.0, 120), np.full(120, 20.0), 8.0, apodization="hann")
+out = quorvel.measure_derivatives(k, b, "integral", ["center", "sigma", "gamma"])
+print(hashlib.sha256(b"".join(a.tobytes() for m in out for a in m[:3])).hexdigest())
+"""
+
+
+def test_derivatives_do_not_depend_on_the_thread_count():
+    one = run_python(THREAD_SCRIPT, OMP_NUM_THREADS=1)
+    assert run_python(THREAD_SCRIPT, OMP_NUM_THREADS=3) == one
 
 
 def test_no_parameters_give_measure():
