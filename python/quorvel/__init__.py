@@ -47,7 +47,7 @@ once.
 """
 
 from collections.abc import Callable
-from typing import Any, TypeVar
+from typing import TYPE_CHECKING, Any, TypeVar
 
 from . import _quorvel
 from ._quorvel import (
@@ -101,6 +101,9 @@ from . import covariance  # noqa: E402  (documents the names defined above)
 # The job modules import NumPy and SciPy: they load on first use of one of their names, so that
 # importing the package does not.
 _LAZY = {"LineModel": "lines", "LineFit": "lines", "fit_lines": "lines"}
+
+if TYPE_CHECKING:
+    from .lines import LineFit, LineModel, fit_lines
 
 
 def __getattr__(name: str) -> Any:

@@ -146,7 +146,7 @@ class LineModel:
             if name not in self.parameter_names:
                 raise ValueError(f"unknown parameter {name!r} in {what} for {self.kind} lines; "
                                  f"expected {_quoted(self.parameter_names)}")
-        values = {}
+        values: dict[str, np.ndarray] = {}
         for name in self.parameter_names:
             if name not in params:
                 raise ValueError(f"{what} has no {name!r}; {self.kind} lines need "
@@ -185,7 +185,7 @@ class LineModel:
     # ---- evaluation ---------------------------------------------------------------------------
 
     def _measure(self, p: dict[str, np.ndarray], derivatives: bool) -> tuple:
-        names = ("center", *self._derivatives) if derivatives else ()
+        names: Any = ("center", *self._derivatives) if derivatives else ()
         return _quorvel.measure_derivatives(self._lines(p), self.instrument, "none", names)
 
     def _check_reach(self, p: dict[str, np.ndarray], indptr: np.ndarray) -> None:
@@ -198,8 +198,8 @@ class LineModel:
     def _predict(self, p: dict[str, np.ndarray], c: np.ndarray, matrices: tuple) -> np.ndarray:
         indptr, indices, data, _ = matrices[0]
         rows = np.repeat(np.arange(len(indptr) - 1), np.diff(indptr))
-        y = np.bincount(indices, weights=p["amplitude"][rows] * data, minlength=self.n_samples)
-        y *= self._scale
+        y = self._scale * np.bincount(indices, weights=p["amplitude"][rows] * data,
+                                      minlength=self.n_samples)
         if self._baseline_matrix is not None:
             y += self._baseline_matrix @ c
         return y
@@ -367,7 +367,7 @@ class LineFit:
             for name in m.parameter_names:
                 rows.append((f"{name}[{i}]", self.params[name][i], self.stderr[name][i],
                              self.init[name][i], f"{name}[{i}]" in self.free_names))
-        if self.baseline is not None:
+        if self.baseline is not None and self.baseline_stderr is not None:
             for k, (v, e) in enumerate(zip(self.baseline, self.baseline_stderr)):
                 rows.append((f"baseline[{k}]", v, e, None, True))
         width = max(len(r[0]) for r in rows) + 1
@@ -390,8 +390,8 @@ class LineFit:
                     pairs.append((abs(c), self.free_names[a], self.free_names[b], c))
         if pairs:
             out.append(f"[[Correlations]] (unreported correlations are < {min_correl:.3f})")
-            for _, a, b, c in sorted(pairs, key=lambda t: -t[0]):
-                out.append(f"    C({a}, {b}) = {c:+.4f}")
+            for _, first, second, value in sorted(pairs, key=lambda t: -t[0]):
+                out.append(f"    C({first}, {second}) = {value:+.4f}")
         if not self.scaled:
             out.append("    (standard errors from the given sigma, not rescaled by chi-square)")
         return "\n".join(out)
@@ -466,7 +466,7 @@ def fit_lines(model: LineModel, data: Any, p0: Any, sigma: Any = None, bounds: A
     >>> bool(abs(res.params["sigma"][0] - 0.3) < 4 * res.stderr["sigma"][0])
     True
     """
-    from scipy.optimize import least_squares
+    from scipy.optimize import least_squares  # type: ignore[import-untyped]
 
     if not isinstance(model, LineModel):
         raise TypeError(f"model must be a LineModel, got {type(model).__name__}")
