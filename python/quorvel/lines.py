@@ -494,7 +494,6 @@ def fit_lines(model: LineModel, data: Any, p0: Any, sigma: Any = None, bounds: A
         name = model.parameter_names[k]
         raise ValueError(f"p0[{name!r}][{i}] = {x_all[outside[0]]} is outside its bounds "
                          f"[{lower[outside[0]]}, {upper[outside[0]]}]")
-    model._check_reach(p, model._measure(p, derivatives=False)[0][0])
 
     n_base = model.n_baseline
     lo = np.concatenate([lower[free], np.full(n_base, -np.inf)])
@@ -527,6 +526,8 @@ def fit_lines(model: LineModel, data: Any, p0: Any, sigma: Any = None, bounds: A
         return model._jacobian(q, free, matrices) * weight[:, None]
 
     x0 = np.concatenate([x_all[free], c0])
+    # The start's evaluation is checked here and reused by the solver's first step.
+    model._check_reach(p, evaluate(x0)[2][0][0])
     settings = {"method": "trf", "x_scale": "jac"}
     settings.update(options)
     ls = least_squares(residuals, x0, jac=jacobian, bounds=(lo, hi), **settings)
