@@ -538,10 +538,11 @@ def fit_lines(model: LineModel, data: Any, p0: Any, sigma: Any = None, bounds: A
     chisqr = float(ls.fun @ ls.fun)
     dof = max(ndata - nfree, 1)
     redchi = chisqr / dof
-    # Covariance from the Jacobian at the solution, through its SVD (zero singular values
+    # Covariance from the exact Jacobian at the solution, through its SVD (zero singular values
     # dropped, as curve_fit does).
-    _, sv, vt = np.linalg.svd(ls.jac, full_matrices=False)
-    keep = sv > np.finfo(float).eps * max(ls.jac.shape) * (sv[0] if sv.size else 0.0)
+    jac = jacobian(ls.x)
+    _, sv, vt = np.linalg.svd(jac, full_matrices=False)
+    keep = sv > np.finfo(float).eps * max(jac.shape) * (sv[0] if sv.size else 0.0)
     vt = vt[keep]
     cov = (vt.T / sv[keep] ** 2) @ vt
     if sigma is None:
