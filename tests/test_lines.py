@@ -252,6 +252,8 @@ def test_model_errors():
         model({"amplitude": [1.0], "center": [0.5]})
     with pytest.raises(ValueError, match=r"params\['sigma'\] has 2 values"):
         model({**good, "sigma": [0.1, 0.2]})
+    with pytest.raises(ValueError, match=r"params\['sigma'\] must be > 0 \(a width\)"):
+        model({**good, "sigma": [0.0]})
     with pytest.raises(ValueError, match="line 0 .* meets no instrument element"):
         model({**good, "center": [3.0]})
     with pytest.raises(ValueError, match=r"p0\['sigma'\]\[0\] = 0.1 is outside its bounds"):

@@ -36,6 +36,7 @@ _KINDS: dict[str, tuple[tuple[str, ...], str, tuple[str, ...]]] = {
     "pseudo_voigt": (("hwhm", "eta"), "pseudo_voigts", ("scale", "eta")),
 }
 _SAMPLES = ("average", "integral")
+_WIDTHS = ("sigma", "gamma", "hwhm")
 _DEFAULT_BOUNDS = {"sigma": (0.0, np.inf), "gamma": (0.0, np.inf), "hwhm": (0.0, np.inf),
                    "eta": (0.0, 1.0)}
 
@@ -161,6 +162,8 @@ class LineModel:
                                  f"has {values[first].size}: give one value per line for each")
             if not np.all(np.isfinite(v)):
                 raise ValueError(f"{what}[{name!r}] must be finite, got {v.tolist()}")
+            if name in _WIDTHS and not np.all(v > 0.0):
+                raise ValueError(f"{what}[{name!r}] must be > 0 (a width), got {v.tolist()}")
             values[name] = v
         return values
 
