@@ -74,9 +74,6 @@ Result<double> pair_parameter_derivative(const Element& kernel, const Element& e
                                      weight, terms, list);
 }
 
-namespace {
-
-// The point masses of the kernel's moving jumps, weighed by the element and the weight.
 double point_masses(Placed kernel, Placed element, CosineWeight weight,
                     std::span<const PointTerm> terms) {
     // A point term's position in the element's coordinates: the position itself when kernel and
@@ -93,8 +90,6 @@ double point_masses(Placed kernel, Placed element, CosineWeight weight,
     }
     return masses;
 }
-
-} // namespace
 
 Result<double> pair_parameter_derivative(Placed kernel, Placed element, ParameterKind parameter,
                                          CosineWeight weight, std::span<const PointTerm> terms,
