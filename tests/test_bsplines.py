@@ -215,7 +215,8 @@ def test_periodic_ends_keep_closely_spaced_breakpoints(degree):
 def _families(seed):
     rng = np.random.default_rng(seed)
     t = np.sort(rng.uniform(-3.0, 7.0, 12))
-    yield from ((f"plain {d}", Space.bsplines(t, d), t[:len(t) - d - 1], t[d + 1:]) for d in range(4))
+    for d in range(4):
+        yield f"plain {d}", Space.bsplines(t, d), t[:len(t) - d - 1], t[d + 1:]
     for d in range(4):
         k = np.r_[[t[0]] * d, t, [t[-1]] * d]
         yield f"clamped {d}", Space.bsplines_clamped(t, d), k[:len(k) - d - 1], k[d + 1:]

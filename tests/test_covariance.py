@@ -385,14 +385,15 @@ def test_point_atoms_match_scikit_learn(family, nu, symmetric):
     np.testing.assert_allclose(got, 2.0 * kernel(x[:, None]), rtol=1e-13, atol=1e-300)
 
 
-# ---- long bins, short lengths ---------------------------------------------------------------------
+# ---- long bins, short lengths --------------------------------------------------------------
 
 def _mp_kernel(mp, family, l):
     r3, r5 = mp.sqrt(3), mp.sqrt(5)
     return {"squared_exponential": lambda r: mp.exp(-r * r / (2 * l * l)),
             "exponential": lambda r: mp.exp(-r / l),
             "matern32": lambda r: (1 + r3 * r / l) * mp.exp(-r3 * r / l),
-            "matern52": lambda r: (1 + r5 * r / l + 5 * r * r / (3 * l * l)) * mp.exp(-r5 * r / l)}[family]
+            "matern52": lambda r: ((1 + r5 * r / l + 5 * r * r / (3 * l * l))
+                                   * mp.exp(-r5 * r / l))}[family]
 
 
 @pytest.mark.parametrize("family", list(FAMILIES))

@@ -362,7 +362,7 @@ def test_walks_beyond_the_step_budget_fail(call, message):
     assert value_error_message(call) == message
 
 
-# ---- closed forms and tails against mpmath --------------------------------------------------------
+# ---- closed forms and tails against mpmath ---------------------------------------------------
 
 def _mp():
     import mpmath
@@ -407,7 +407,8 @@ def test_gaussian_tails_against_boxes(space):
 
 
 def _cosine_integral(mp, coefficients, a, b, omega):
-    """int_a^b p(x) cos(omega x) dx for p = sum c_k x^k, by parts: e^(iwx) sum (-1)^k p^(k) / (iw)^(k+1)."""
+    """int_a^b p(x) cos(omega x) dx for p = sum c_k x^k, by parts:
+    e^(iwx) sum (-1)^k p^(k) / (iw)^(k+1)."""
     def antiderivative(x):
         p = [mp.mpf(c) for c in coefficients]
         total, sign = 0, 1

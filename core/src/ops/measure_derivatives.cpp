@@ -83,7 +83,8 @@ std::array<double, K> integrate_between_k(Factors factors, CosineWeight weight, 
                 const Panel p(gauss8(), a, b);
                 std::array<double, K> panel;
                 for (std::size_t m = 0; m < K; ++m)
-                    panel[m] = cosine_panel(p, [&f, m](double y) { return f(y)[m]; }, omega, origin);
+                    panel[m] = cosine_panel(
+                        p, [&f, m](double y) { return f(y)[m]; }, omega, origin);
                 add(panel);
             } else {
                 stepping_walk(breakpoints.subspan(k, 2), limits, add_weighted);

@@ -86,8 +86,9 @@ class ShapeCursor {
     }
 
     // The values at four ascending points. Their offsets from a segment end ascend too, so when
-    // the first and the last lie in one segment all four do (the usual case: the points of a panel lie
-    // between breakpoints, which include every segment end); they are then valued two by two.
+    // the first and the last lie in one segment all four do (the usual case: the points of a
+    // panel lie between breakpoints, which include every segment end); they are then valued two
+    // by two.
     void operator()(const double (&y)[4], double (&out)[4]) {
         if (!(holds(y[0]) && holds(y[3])) && !(seat(y[0]) && holds(y[3]))) {
             for (std::size_t j = 0; j < 4; ++j)
