@@ -25,6 +25,7 @@ REGISTRATION_ORDER = [
     "covariance_matrix",
     "covariance_diagonal",
     "covariance_length_derivatives",
+    "selected_inverse",
 ]
 
 SPACE_MEMBERS = [

@@ -25,6 +25,7 @@ FORWARDED = [
     "covariance_matrix",
     "covariance_diagonal",
     "covariance_length_derivatives",
+    "selected_inverse",
 ]
 
 

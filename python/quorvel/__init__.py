@@ -14,6 +14,8 @@ functions of this package move data between spaces:
 - `covariance_matrix`, `covariance_diagonal`, `covariance_length_derivatives`: Gaussian-process
   covariances of averages over elements (see `quorvel.covariance`);
 - `faddeeva_re`: the real part of the Faddeeva function;
+- `selected_inverse`: a banded Cholesky factor and the band of the matrix inverse;
+- `smoothing_spline`: smoothing splines with the smoothing chosen by GCV or REML;
 - `to_scipy` and `from_scipy`: sparse results as SciPy sparse arrays and back.
 
 Conventions
@@ -91,8 +93,10 @@ evaluate = _forward(_quorvel.evaluate)
 covariance_matrix = _forward(_quorvel.covariance_matrix)
 covariance_diagonal = _forward(_quorvel.covariance_diagonal)
 covariance_length_derivatives = _forward(_quorvel.covariance_length_derivatives)
+selected_inverse = _forward(_quorvel.selected_inverse)
 
 from . import covariance  # noqa: E402  (documents the names defined above)
+from .smoothing import smoothing_spline  # noqa: E402
 
 __all__ = [
     "__version__",
@@ -109,6 +113,8 @@ __all__ = [
     "covariance_matrix",
     "covariance_diagonal",
     "covariance_length_derivatives",
+    "selected_inverse",
     "to_scipy",
     "from_scipy",
+    "smoothing_spline",
 ]

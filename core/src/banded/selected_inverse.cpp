@@ -1,0 +1,92 @@
+// The band of the inverse of a banded symmetric positive definite matrix from its Cholesky
+// factor, and the conversions between the factor and the column band layout of LAPACK.
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "quorvel/banded.hpp"
+#include "quorvel/format.hpp"
+
+namespace quorvel {
+
+Result<BandedMatrix> banded_cholesky_of_band(std::span<const double> ab, std::size_t n,
+                                             std::size_t e) {
+    internal_assert(ab.size() == n * (e + 1), "band has the wrong size");
+    // Every stored value must be finite: a NaN below the diagonal would otherwise travel into
+    // the factor without reaching a pivot test.
+    for (std::size_t d = 0; d <= e; ++d) {
+        for (std::size_t j = 0; j + d < n; ++j) {
+            const double v = ab[d * n + j];
+            if (!std::isfinite(v))
+                return invalid_input("band must be finite, got " + fmt_fixed(v) + " at row " +
+                                     std::to_string(d) + ", column " + std::to_string(j));
+        }
+    }
+    // Row r of A holds the columns max(0, r - e) .. r of the lower triangle; every position of
+    // the band is stored, zeros included, so the factor's bandwidth is e whatever the values.
+    SparseMatrix a;
+    a.n_rows = a.n_cols = n;
+    a.indptr.resize(n + 1);
+    a.indices.reserve(n * (e + 1));
+    a.data.reserve(n * (e + 1));
+    for (std::size_t r = 0; r < n; ++r) {
+        for (std::size_t m = r >= e ? r - e : 0; m <= r; ++m) {
+            a.indices.push_back(m);
+            a.data.push_back(ab[(r - m) * n + m]);
+        }
+        a.indptr[r + 1] = a.indices.size();
+    }
+    QUORVEL_TRY_ASSIGN(BandedMatrix l, banded_cholesky(a));
+    // A band narrower than e (n <= e) is still returned with e + 1 diagonals.
+    if (l.bandwidth != e) {
+        BandedMatrix wide{n, e, std::vector<double>(n * (e + 1), 0.0)};
+        const std::size_t f = l.bandwidth;
+        for (std::size_t r = 0; r < n; ++r)
+            for (std::size_t m = r >= f ? r - f : 0; m <= r; ++m)
+                wide.data[e * (r + 1) + m] = l.data[f * (r + 1) + m];
+        l = std::move(wide);
+    }
+    return l;
+}
+
+std::vector<double> lower_band(const BandedMatrix& m) {
+    const std::size_t n = m.n;
+    const std::size_t e = m.bandwidth;
+    std::vector<double> ab(n * (e + 1), 0.0);
+    for (std::size_t r = 0; r < n; ++r)
+        for (std::size_t c = r >= e ? r - e : 0; c <= r; ++c)
+            ab[(r - c) * n + c] = m.data[e * (r + 1) + c];
+    return ab;
+}
+
+BandedMatrix selected_inverse(const BandedMatrix& l) {
+    const std::size_t n = l.n;
+    const std::size_t e = l.bandwidth;
+    const double* const f = l.data.data();
+    BandedMatrix s{n, e, std::vector<double>(n * (e + 1), 0.0)};
+    double* const out = s.data.data();
+    // Entry (r, c) of the lower triangle, r - e <= c <= r, of either matrix.
+    const auto at = [e](std::size_t r, std::size_t c) { return e * (r + 1) + c; };
+
+    // Takahashi's recurrence: L^T S = L^{-1} is upper triangular with diagonal 1 / L(j, j), so
+    // for i >= j, S(i, j) = (delta_ij / L(j, j) - sum_{k = j+1 .. j+e} L(k, j) S(k, i)) / L(j, j).
+    // Column j needs only the entries of S below and right of it within the band, so the columns
+    // are finished from the last to the first, and within a column from the bottom up.
+    for (std::size_t j = n; j-- > 0;) {
+        const std::size_t last = std::min(n - 1, j + e);
+        const double ljj = f[at(j, j)];
+        for (std::size_t i = last; i > j; --i) {
+            double sum = 0.0;
+            for (std::size_t k = j + 1; k <= last; ++k)
+                sum += f[at(k, j)] * out[k >= i ? at(k, i) : at(i, k)];
+            out[at(i, j)] = -sum / ljj;
+        }
+        double sum = 0.0;
+        for (std::size_t k = j + 1; k <= last; ++k)
+            sum += f[at(k, j)] * out[at(k, j)];
+        out[at(j, j)] = (1.0 / ljj - sum) / ljj;
+    }
+    return s;
+}
+
+} // namespace quorvel
