@@ -210,7 +210,7 @@ def test_random_x_fits_below_the_noise(criterion):
 # ---- scale, evaluation, errors ------------------------------------------------------------------
 
 
-@pytest.mark.parametrize("offset, spacing", [(1e4, 1e-3), (1e8, 1e-3)])
+@pytest.mark.parametrize("offset, spacing", [(1e4, 1e-3), (1e8, 1e-3), (1e4, 1e-4)])
 def test_an_offset_axis_gives_the_fit_at_zero(offset, spacing):
     rng = np.random.default_rng(2)
     n = 2000
@@ -218,10 +218,13 @@ def test_an_offset_axis_gives_the_fit_at_zero(offset, spacing):
     y = truth(x0 / x0[-1]) + rng.normal(0.0, 0.1, n)
     at_zero = q.smoothing_spline(x0, y)
     shifted = q.smoothing_spline(x0 + offset, y)
-    # The inputs are rounded to the spacing of doubles near the offset, relative to the spacing.
-    rounding = 1e-15 * offset / spacing
-    assert shifted.lam == pytest.approx(at_zero.lam, rel=max(1e-6, 1e3 * rounding))
-    assert np.abs(shifted(x0 + offset) - at_zero(x0)).max() < max(1e-8, 10 * rounding)
+    # GCV is flat near its minimum: the search stops within 0.3 % of lam.
+    assert shifted.lam == pytest.approx(at_zero.lam, rel=1e-2)
+    assert np.abs(shifted(x0 + offset) - at_zero(x0)).max() < 1e-4
+    # At the same lam the fits differ by the rounding of x near the offset (up to 1e-5 of the
+    # spacing at 1e8), far below the noise of 0.1.
+    same = q.smoothing_spline(x0 + offset, y, lam=at_zero.lam)
+    assert np.abs(same(x0 + offset) - at_zero(x0)).max() < 1e-6
 
 
 def test_evaluation_integral_derivative_basis_and_repr():

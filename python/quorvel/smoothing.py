@@ -68,6 +68,13 @@ def _check_lam(lam: Any) -> float | None:
     return value
 
 
+def _distinct(x: np.ndarray) -> np.ndarray:
+    """The distinct values of x in increasing order; sorted data skip the sort."""
+    if x.size and np.all(x[1:] >= x[:-1]):
+        return x[np.r_[True, x[1:] != x[:-1]]]
+    return np.unique(x)
+
+
 def _breakpoints(knots: Any, x: np.ndarray, distinct: np.ndarray) -> np.ndarray:
     """The breakpoints in x: every distinct x, n uniform intervals, or the given knots."""
     if knots is None:
@@ -75,7 +82,7 @@ def _breakpoints(knots: Any, x: np.ndarray, distinct: np.ndarray) -> np.ndarray:
     if isinstance(knots, (int, np.integer)) and not isinstance(knots, bool):
         if knots < 1:
             raise ValueError(f"knots must be at least 1 interval, got {knots}")
-        return np.linspace(distinct[0], distinct[-1], int(knots) + 1)
+        return np.linspace(x.min(), x.max(), int(knots) + 1)
     br = _vector("knots", knots)
     if br.size < 2:
         raise ValueError(f"knots needs at least 2 values, got {br.size}")
@@ -105,19 +112,32 @@ class _Rows:
 
     def __init__(self, indptr: np.ndarray, indices: np.ndarray, data: np.ndarray, p: int, d: int):
         n = indptr.size - 1
-        counts = np.diff(indptr)
-        rows = np.repeat(np.arange(n), counts)
-        first = np.full(n, p - 1 - d, dtype=np.int64)
-        filled = counts > 0
-        first[filled] = np.minimum(indices[indptr[:-1][filled]], p - 1 - d)
-        values = np.zeros((n, d + 1))
-        values[rows, indices - first[rows]] = data
+        last = max(p - 1 - d, 0)
+        if data.size == n * (d + 1):
+            # Every row full: its d + 1 columns are consecutive.
+            first = indices[:: d + 1].astype(np.int64)
+            values = data.reshape(n, d + 1).copy()
+        else:
+            counts = np.diff(indptr)
+            rows = np.repeat(np.arange(n), counts)
+            first = np.full(n, last, dtype=np.int64)
+            filled = counts > 0
+            first[filled] = np.minimum(indices[indptr[:-1][filled]], last)
+            values = np.zeros((n, d + 1))
+            values[rows, indices - first[rows]] = data
         self.p, self.d, self.first, self.values = p, d, first, values
+
+    @classmethod
+    def bsplines(cls, knots: np.ndarray, p: int, d: int, u: np.ndarray) -> _Rows:
+        """The rows of SciPy's B-spline design matrix (left limits at the right end)."""
+        sp = _scipy()
+        m = sp.interpolate.BSpline.design_matrix(u, knots, d, extrapolate=True)
+        return cls(m.indptr, m.indices, m.data, p, d)
 
     @classmethod
     def evaluate(cls, space: _quorvel.Space, breakpoints: np.ndarray, u: np.ndarray,
                  d: int) -> _Rows:
-        """The clamped B-splines of `space` at u, all within the breakpoints."""
+        """The rows of `evaluate` for clamped B-splines on the breakpoints, u within them."""
         indptr, indices, data, _ = _quorvel.evaluate(space, u)
         rows = cls(indptr, indices, data, len(space), d)
         # Pieces are half-open, so nothing is stored at the right end of the last piece; there
@@ -159,25 +179,49 @@ class _Rows:
         return out
 
 
-def _sparse_lower_band(matrix: tuple, width: int) -> np.ndarray:
-    """The lower band, LAPACK form, of a symmetric sparse result of bandwidth `width`.
+def _penalty_band(knots: np.ndarray, breakpoints: np.ndarray, d: int, m: int) -> np.ndarray:
+    """The lower band of P[i, j] = ∫ B_i⁽ᵐ⁾ B_j⁽ᵐ⁾ for the degree-d B-splines of the knot vector.
 
-    Entries farther out are dropped: between elements whose supports only touch, rounding of the
-    knots can leave an overlap of one ulp and an entry of about 1e-45.
+    The m-th derivative of Σ c_j B_j is Σ (D c)_i B̃_i over the B-splines of degree d - m (the
+    knot vector without m knots at each end), D the product of m difference steps
+    ``k (c_{j+1} - c_j) / (t_{j+k+1} - t_{j+1})``; so P = Dᵀ G D exactly, G the Gram matrix of the
+    lower-degree splines: the interval lengths (degree 0) or the tridiagonal hat Gram (degree 1).
     """
-    indptr, indices, data, (n, _) = matrix
-    rows = np.repeat(np.arange(n), np.diff(indptr))
-    lower = (indices <= rows) & (rows - indices <= width)
-    band = np.zeros((width + 1, n))
-    band[rows[lower] - indices[lower], indices[lower]] = data[lower]
+    p = knots.size - d - 1
+    coef = np.ones((1, p))  # coef[a, i] = D[i, i + a]
+    t = knots
+    for k in range(d, d - m, -1):
+        n_k = coef.shape[1]
+        step = k / (t[k + 1 : k + n_k] - t[1:n_k])
+        new = np.zeros((coef.shape[0] + 1, n_k - 1))
+        new[:-1] -= step * coef[:, :-1]
+        new[1:] += step * coef[:, 1:]
+        coef, t = new, t[1:-1]
+    q = coef.shape[1]
+    h = np.diff(breakpoints)
+    if d - m == 0:
+        gram = {0: h}
+    else:
+        gram = {0: (np.r_[h, 0.0] + np.r_[0.0, h]) / 3.0, 1: h / 6.0, -1: h / 6.0}
+    # P[i + a, i + s + b] gets D[i, i + a] G[i, i + s] D[i + s, i + s + b]; the lower band keeps
+    # row - column = s + b - a >= 0 (the rest is its mirror image).
+    band = np.zeros((d + 1, p))
+    for s_, g in gram.items():
+        lo, hi = max(0, -s_), q - max(0, s_)
+        for a in range(m + 1):
+            left = coef[a, lo:hi] * g
+            for b in range(m + 1):
+                k = s_ + b - a
+                if k >= 0:
+                    band[k, lo + a : hi + a] += left * coef[b, lo + s_ : hi + s_]
     return band
 
 
 def _band_quadratic(band: np.ndarray, c: np.ndarray) -> float:
     """cᵀ A c for a symmetric A given by its lower band."""
-    total = float(band[0] @ (c * c))
+    total = float((band[0] * c * c).sum())
     for k in range(1, band.shape[0]):
-        total += 2.0 * float(band[k, :-k] @ (c[k:] * c[:-k]))
+        total += 2.0 * float((band[k, :-k] * c[k:] * c[:-k]).sum())
     return total
 
 
@@ -194,34 +238,46 @@ class _Problem:
         self.design, self.penalty, self.y, self.w, self.m = design, penalty, y, w, m
         self.normal = design.normal_band(w)
         self.rhs = design.transpose_times(w * y)
+        self.yy = float((w * y * y).sum())
         self.nfev = 0
 
     def solve(self, lam_u: float) -> dict[str, Any]:
-        """Coefficients, factor, band of the inverse, edf and both criteria at lam_u."""
+        """Coefficients, factor, band of the inverse, edf and weighted residual sum at lam_u."""
         sp = _scipy()
         self.nfev += 1
         factor, inverse = _quorvel.selected_inverse(self.normal + lam_u * self.penalty)
         c = sp.linalg.cho_solve_banded((factor, True), self.rhs)
-        n, p, M = self.y.size, self.design.p, self.m
-        residual = self.y - self.design.times(c)
-        rss = float(self.w @ (residual * residual))
-        edf = _band_trace_product(inverse, self.normal)
-        gcv = n * rss / (n - edf) ** 2 if edf < n else np.inf
-        # Restricted likelihood of y ~ N(B c, σ² W⁻¹) with the prior c ~ N(0, σ²/lam_u P⁺),
-        # σ² profiled out: -2 log L_R = (n - M) log D + log|A| - (p - M) log lam_u + constant,
-        # D the penalised residual sum of squares and M the dimension of the penalty's null space.
-        if lam_u > 0.0:
-            d = rss + lam_u * _band_quadratic(self.penalty, c)
-            log_det = 2.0 * float(np.log(factor[0]).sum())
-            reml = (n - M) * np.log(d) + log_det - (p - M) * np.log(lam_u)
-        else:
-            reml = np.inf
-        return {"coefficients": c, "inverse": inverse, "edf": edf, "rss": rss,
-                "gcv": gcv, "reml": reml, "lam_u": lam_u}
+        # Σ w r² = yᵀWy - 2 cᵀBᵀWy + cᵀ(BᵀWB)c in the coefficients, without a pass over the
+        # data; when that sum cancels most of yᵀWy it is recomputed from the residuals.
+        penalty = _band_quadratic(self.penalty, c)
+        rss = self.yy - 2.0 * float((c * self.rhs).sum()) + _band_quadratic(self.normal, c)
+        if not rss > 1e-6 * self.yy:
+            residual = self.y - self.design.times(c)
+            rss = float((self.w * residual * residual).sum())
+        return {"coefficients": c, "factor": factor, "inverse": inverse, "penalty": penalty,
+                "edf": _band_trace_product(inverse, self.normal), "rss": rss, "lam_u": lam_u}
 
-    def criterion(self, name: str, log_lam_u: float) -> float:
+    def criterion(self, name: str, solved: dict[str, Any]) -> float:
+        """The GCV score n Σ w r² / (n - edf)², or -2 log of the restricted likelihood.
+
+        The restricted likelihood is that of y ~ N(B c, σ² W⁻¹) with the prior
+        c ~ N(0, σ² / lam_u P⁺), σ² profiled out: (n - M) log D + log|A| - (p - M) log lam_u up
+        to a constant, D the penalised residual sum of squares and M the dimension of the
+        penalty's null space.
+        """
+        n, p, M = self.y.size, self.design.p, self.m
+        lam_u, rss, edf = solved["lam_u"], solved["rss"], solved["edf"]
+        if name == "gcv":
+            return n * rss / (n - edf) ** 2 if edf < n else np.inf
+        d = rss + lam_u * solved["penalty"]
+        if not (lam_u > 0.0 and d > 0.0):
+            return np.inf
+        log_det = 2.0 * float(np.log(solved["factor"][0]).sum())
+        return float((n - M) * np.log(d) + log_det - (p - M) * np.log(lam_u))
+
+    def score(self, name: str, log_lam_u: float) -> float:
         try:
-            return float(self.solve(10.0**log_lam_u)[name])
+            return self.criterion(name, self.solve(10.0**log_lam_u))
         except _quorvel.SingularError:
             return np.inf
 
@@ -230,11 +286,12 @@ class _Problem:
         sp = _scipy()
         # lam_u · tr(P) / tr(BᵀWB) near 1 smooths over about one knot interval; about
         # (intervals)^(2m) times more leaves only the polynomial of the penalty's null space. The
-        # grid, a decade per step, spans a little beyond both.
+        # grid, two decades per step, spans a little beyond both; the criterion is smooth in
+        # log lam, so a bounded parabolic search around the best grid point finishes quickly.
         reference = np.log10(self.normal[0].sum() / self.penalty[0].sum())
         top = 2 * self.m * np.log10(self.design.p) + 2.0
-        grid = reference + np.arange(-3.0, top + 1.0, 1.0)
-        scores = np.array([self.criterion(name, t) for t in grid])
+        grid = reference + np.arange(-3.0, top + 2.0, 2.0)
+        scores = np.array([self.score(name, t) for t in grid])
         if not np.isfinite(scores).any():
             raise _quorvel.SingularError(
                 "no smoothing gives a positive definite system: the data do not determine the "
@@ -243,8 +300,8 @@ class _Problem:
         best = int(np.argmin(scores))
         lo, hi = grid[max(best - 1, 0)], grid[min(best + 1, grid.size - 1)]
         found = sp.optimize.minimize_scalar(
-            lambda t: self.criterion(name, t), bounds=(lo, hi), method="bounded",
-            options={"xatol": 1e-3},
+            lambda t: self.score(name, t), bounds=(lo, hi), method="bounded",
+            options={"xatol": 5e-3},
         )
         t = found.x if found.fun <= scores[best] else grid[best]
         return 10.0**t
@@ -322,7 +379,7 @@ class SmoothingSpline(Spline):
 
     def __init__(self, fields: dict[str, Any]):
         super().__init__(fields.pop("spline_u"), fields.pop("center"), fields.pop("scale"))
-        self._space_u = fields.pop("space_u")
+        self._breakpoints_u = fields.pop("breakpoints_u")
         self._inverse = fields.pop("inverse")
         self._basis: _quorvel.Space | None = None
         for name, value in fields.items():
@@ -336,7 +393,8 @@ class SmoothingSpline(Spline):
     def basis(self) -> _quorvel.Space:
         """The B-spline basis as a quorvel `Space` over x (an affine map of the scaled basis)."""
         if self._basis is None:
-            self._basis = self._space_u.mapped("affine", self._center, self._scale, False)
+            space_u = _quorvel.Space.bsplines_clamped(self._breakpoints_u, self.degree)
+            self._basis = space_u.mapped("affine", self._center, self._scale, False)
         return self._basis
 
     def std(self, x: Any) -> np.ndarray:
@@ -447,7 +505,9 @@ def smoothing_spline(x: Any, y: Any, *, w: Any = None, lam: float | None = None,
     if criterion not in _CRITERIA:
         raise ValueError(f"criterion must be 'gcv' or 'reml', got {criterion!r}")
     degree = _check_degree(degree)
-    distinct = np.unique(x)
+    distinct = _distinct(x if knots is None else x[: 64 * (degree + 1)])
+    if distinct.size < degree + 1:
+        distinct = _distinct(x)
     if distinct.size < degree + 1:
         raise ValueError(
             f"x needs at least {degree + 1} distinct values for degree {degree}, "
@@ -463,14 +523,18 @@ def smoothing_spline(x: Any, y: Any, *, w: Any = None, lam: float | None = None,
     lam_per_lam_u = scale ** (2 * m - 1)
     br_u = (breakpoints - center) / scale
     u = (x - center) / scale
-    space_u = _quorvel.Space.bsplines_clamped(br_u, degree)
-    design = _Rows.evaluate(space_u, br_u, u, degree)
-    derivative = space_u.derivative(m)
-    penalty = _sparse_lower_band(_quorvel.inner_products(derivative, derivative), degree)
+    knots_u = np.r_[[br_u[0]] * degree, br_u, [br_u[-1]] * degree]
+    p = br_u.size + degree - 1
+    if knots is None:
+        # A basis as long as the data: SciPy's design matrix skips building the elements.
+        design = _Rows.bsplines(knots_u, p, degree, u)
+    else:
+        design = _Rows.evaluate(_quorvel.Space.bsplines_clamped(br_u, degree), br_u, u, degree)
+    penalty = _penalty_band(knots_u, br_u, degree, m)
 
     # Constants are in the penalty's null space: fitting y minus its weighted mean and adding it
     # back to every coefficient (a partition of unity) keeps large offsets out of the algebra.
-    offset = float(w @ y / w.sum())
+    offset = float((w * y).sum() / w.sum())
     problem = _Problem(design, penalty, y - offset, w, m)
     if lam is None:
         lam_u = problem.choose(criterion)
@@ -484,15 +548,14 @@ def smoothing_spline(x: Any, y: Any, *, w: Any = None, lam: float | None = None,
             ", so use lam > 0 or fewer knots"
         ) from None
 
-    knots_u = np.r_[[br_u[0]] * degree, br_u, [br_u[-1]] * degree]
-    spline_u = sp.interpolate.BSpline(knots_u, solved["coefficients"] + offset, degree)
+    spline_u = sp.interpolate.BSpline.construct_fast(knots_u, solved["coefficients"] + offset, degree)
     n = x.size
     rss = solved["rss"]
     residual_std = float(np.sqrt(rss / (n - solved["edf"]))) if solved["edf"] < n else 0.0
     return SmoothingSpline({
-        "spline_u": spline_u, "center": center, "scale": scale, "space_u": space_u,
+        "spline_u": spline_u, "center": center, "scale": scale, "breakpoints_u": br_u,
         "inverse": solved["inverse"], "lam": lam_u * lam_per_lam_u, "edf": solved["edf"],
-        "criterion": criterion, "criterion_value": float(solved[criterion]),
+        "criterion": criterion, "criterion_value": problem.criterion(criterion, solved),
         "knots": breakpoints, "degree": degree, "residual_std": residual_std,
         "nfev": problem.nfev, "n": n,
     })

@@ -22,6 +22,9 @@ Result<BandedMatrix> banded_cholesky(const SparseMatrix& a);
 // between calls, so repeated factorisations of small systems allocate only when they grow).
 Status banded_cholesky_into(const SparseMatrix& a, BandedMatrix& out,
                             std::vector<double>& diagonal);
+// The factorisation itself: `factor` holds the lower band of A on entry (same layout) and L on
+// return; `diagonal` receives A's diagonal, the reference of the pivot test.
+Status banded_cholesky_in_place(BandedMatrix& factor, std::vector<double>& diagonal);
 void solve_in_place(const BandedMatrix& l, std::span<double> v);
 // Solves each of the k contiguous rows of length n stored at y, in parallel.
 void solve_rows(const BandedMatrix& l, double* y, std::size_t k);

@@ -22,30 +22,12 @@ Result<BandedMatrix> banded_cholesky_of_band(std::span<const double> ab, std::si
                                      std::to_string(d) + ", column " + std::to_string(j));
         }
     }
-    // Row r of A holds the columns max(0, r - e) .. r of the lower triangle; every position of
-    // the band is stored, zeros included, so the factor's bandwidth is e whatever the values.
-    SparseMatrix a;
-    a.n_rows = a.n_cols = n;
-    a.indptr.resize(n + 1);
-    a.indices.reserve(n * (e + 1));
-    a.data.reserve(n * (e + 1));
-    for (std::size_t r = 0; r < n; ++r) {
-        for (std::size_t m = r >= e ? r - e : 0; m <= r; ++m) {
-            a.indices.push_back(m);
-            a.data.push_back(ab[(r - m) * n + m]);
-        }
-        a.indptr[r + 1] = a.indices.size();
-    }
-    QUORVEL_TRY_ASSIGN(BandedMatrix l, banded_cholesky(a));
-    // A band narrower than e (n <= e) is still returned with e + 1 diagonals.
-    if (l.bandwidth != e) {
-        BandedMatrix wide{n, e, std::vector<double>(n * (e + 1), 0.0)};
-        const std::size_t f = l.bandwidth;
-        for (std::size_t r = 0; r < n; ++r)
-            for (std::size_t m = r >= f ? r - f : 0; m <= r; ++m)
-                wide.data[e * (r + 1) + m] = l.data[f * (r + 1) + m];
-        l = std::move(wide);
-    }
+    BandedMatrix l{n, e, std::vector<double>(n * (e + 1), 0.0)};
+    for (std::size_t d = 0; d <= e; ++d)
+        for (std::size_t j = 0; j + d < n; ++j)
+            l.data[e * (j + d + 1) + j] = ab[d * n + j];
+    std::vector<double> diagonal;
+    QUORVEL_TRY(banded_cholesky_in_place(l, diagonal));
     return l;
 }
 
