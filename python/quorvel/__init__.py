@@ -46,7 +46,7 @@ once.
 """
 
 from collections.abc import Callable
-from typing import Any, TypeVar
+from typing import TYPE_CHECKING, Any, TypeVar
 
 from . import _quorvel
 from ._quorvel import (
@@ -96,7 +96,19 @@ covariance_length_derivatives = _forward(_quorvel.covariance_length_derivatives)
 selected_inverse = _forward(_quorvel.selected_inverse)
 
 from . import covariance  # noqa: E402  (documents the names defined above)
-from .smoothing import smoothing_spline  # noqa: E402
+
+
+if TYPE_CHECKING:
+    from .smoothing import smoothing_spline
+
+
+def __getattr__(name: str) -> Any:
+    # quorvel.smoothing needs NumPy, which the package imports only when first needed.
+    if name == "smoothing_spline":
+        from .smoothing import smoothing_spline
+
+        return smoothing_spline
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
 
 __all__ = [
     "__version__",

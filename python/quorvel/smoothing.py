@@ -23,9 +23,9 @@ _CRITERIA = ("gcv", "reml")
 
 def _scipy() -> Any:
     try:
-        import scipy.interpolate
-        import scipy.linalg
-        import scipy.optimize
+        import scipy.interpolate  # type: ignore[import-untyped]
+        import scipy.linalg  # type: ignore[import-untyped]
+        import scipy.optimize  # type: ignore[import-untyped]
     except ImportError as error:
         raise ImportError(
             "quorvel.smoothing_spline needs SciPy; install it with: pip install 'quorvel[scipy]'"
@@ -160,14 +160,17 @@ class _Rows:
 
     def transpose_times(self, v: np.ndarray) -> np.ndarray:
         """Bᵀ v."""
-        return sum(
-            np.bincount(self.first + a, v * self.values[:, a], minlength=self.p)
-            for a in range(self.d + 1)
-        )
+        out = np.zeros(self.p)
+        for a in range(self.d + 1):
+            out += np.bincount(self.first + a, v * self.values[:, a], minlength=self.p)
+        return out
 
     def times(self, c: np.ndarray) -> np.ndarray:
         """B c."""
-        return sum(self.values[:, a] * c[self.first + a] for a in range(self.d + 1))
+        out = np.zeros(self.first.size)
+        for a in range(self.d + 1):
+            out += self.values[:, a] * c[self.first + a]
+        return out
 
     def quadratic(self, band: np.ndarray) -> np.ndarray:
         """The diagonal of B S Bᵀ for a symmetric S given by its lower band (d + 1 rows)."""
@@ -377,13 +380,23 @@ class SmoothingSpline(Spline):
         Number of banded factorisations.
     """
 
-    def __init__(self, fields: dict[str, Any]):
-        super().__init__(fields.pop("spline_u"), fields.pop("center"), fields.pop("scale"))
-        self._breakpoints_u = fields.pop("breakpoints_u")
-        self._inverse = fields.pop("inverse")
+    def __init__(self, spline_u: Any, center: float, scale: float, breakpoints_u: np.ndarray,
+                 inverse: np.ndarray, *, lam: float, edf: float, criterion: str,
+                 criterion_value: float, knots: np.ndarray, degree: int, residual_std: float,
+                 nfev: int, n: int):
+        super().__init__(spline_u, center, scale)
+        self._breakpoints_u = breakpoints_u
+        self._inverse = inverse
         self._basis: _quorvel.Space | None = None
-        for name, value in fields.items():
-            setattr(self, name, value)
+        self.lam = lam
+        self.edf = edf
+        self.criterion = criterion
+        self.criterion_value = criterion_value
+        self.knots = knots
+        self.degree = degree
+        self.residual_std = residual_std
+        self.nfev = nfev
+        self.n = n
 
     @property
     def coefficients(self) -> np.ndarray:
@@ -552,10 +565,9 @@ def smoothing_spline(x: Any, y: Any, *, w: Any = None, lam: float | None = None,
     n = x.size
     rss = solved["rss"]
     residual_std = float(np.sqrt(rss / (n - solved["edf"]))) if solved["edf"] < n else 0.0
-    return SmoothingSpline({
-        "spline_u": spline_u, "center": center, "scale": scale, "breakpoints_u": br_u,
-        "inverse": solved["inverse"], "lam": lam_u * lam_per_lam_u, "edf": solved["edf"],
-        "criterion": criterion, "criterion_value": problem.criterion(criterion, solved),
-        "knots": breakpoints, "degree": degree, "residual_std": residual_std,
-        "nfev": problem.nfev, "n": n,
-    })
+    return SmoothingSpline(
+        spline_u, center, scale, br_u, solved["inverse"], lam=lam_u * lam_per_lam_u,
+        edf=solved["edf"], criterion=criterion,
+        criterion_value=problem.criterion(criterion, solved), knots=breakpoints, degree=degree,
+        residual_std=residual_std, nfev=problem.nfev, n=n,
+    )
