@@ -7,7 +7,7 @@ from scipy.interpolate import BSpline, make_smoothing_spline
 
 import quorvel as q
 from quorvel import SingularError
-from helpers import gauss_legendre, value_error_message
+from helpers import gauss_legendre, run_python, value_error_message
 
 
 def truth(x):
@@ -278,3 +278,18 @@ def test_errors_name_the_argument_and_the_bad_value(kwargs, message):
     args = dict(x=X, y=X**2) | kwargs
     x, y = args.pop("x"), args.pop("y")
     assert value_error_message(q.smoothing_spline, x, y, **args) == message
+
+
+def test_results_do_not_depend_on_the_thread_count():
+    code = (
+        "import hashlib, numpy as np, quorvel\n"
+        "rng = np.random.default_rng(4)\n"
+        "x = rng.uniform(0.0, 1.0, 50_000); y = np.sin(6 * x) + rng.normal(0.0, 0.1, x.size)\n"
+        "for knots in (None, 400):\n"
+        "    s = quorvel.smoothing_spline(x, y, knots=knots)\n"
+        "    data = s.coefficients.tobytes() + s.std(x[:1000]).tobytes()\n"
+        "    print(s.lam.hex(), s.edf.hex(), hashlib.sha256(data).hexdigest())\n"
+    )
+    one = run_python(code, OMP_NUM_THREADS=1, OPENBLAS_NUM_THREADS=1)
+    assert one == run_python(code, OMP_NUM_THREADS=2, OPENBLAS_NUM_THREADS=2)
+    assert len(one.splitlines()) == 2

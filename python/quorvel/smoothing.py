@@ -561,7 +561,8 @@ def smoothing_spline(x: Any, y: Any, *, w: Any = None, lam: float | None = None,
             ", so use lam > 0 or fewer knots"
         ) from None
 
-    spline_u = sp.interpolate.BSpline.construct_fast(knots_u, solved["coefficients"] + offset, degree)
+    spline_u = sp.interpolate.BSpline.construct_fast(
+        knots_u, solved["coefficients"] + offset, degree)
     n = x.size
     rss = solved["rss"]
     residual_std = float(np.sqrt(rss / (n - solved["edf"]))) if solved["edf"] < n else 0.0
