@@ -378,6 +378,8 @@ class SmoothingSpline(Spline):
         ``sqrt(Σ w r² / (n - edf))``, the estimated noise of a datum of weight 1.
     nfev : int
         Number of banded factorisations.
+    n : int
+        Number of data.
     """
 
     def __init__(self, spline_u: Any, center: float, scale: float, breakpoints_u: np.ndarray,
