@@ -7,7 +7,7 @@ from scipy.interpolate import BSpline, make_smoothing_spline
 
 import quorvel as q
 from quorvel import SingularError
-from helpers import gauss_legendre, run_python, value_error_message
+from helpers import gauss_legendre, raises_with_note, run_python, value_error_message
 
 
 def truth(x):
@@ -61,6 +61,8 @@ def test_selected_inverse_failures():
     band[1, 3] = 0.0
     factor, _ = q.selected_inverse(band)
     assert np.isfinite(factor[:, :4]).all()
+    raises_with_note(TypeError, "band", q.selected_inverse, np.ones((2, 10))[:, ::2],
+                     hint="use np.ascontiguousarray(band)")
     with pytest.raises(SingularError, match=r"^pivot 1 is 0e0 \(diagonal 1e0\)"):
         q.selected_inverse(np.array([[1.0, 1.0], [1.0, 0.0]]))
 

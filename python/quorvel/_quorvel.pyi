@@ -1623,7 +1623,7 @@ def selected_inverse(band: _Float2D) -> tuple[_Float2D, _Float2D]:
     Parameters
     ----------
     band : ndarray of float64, shape (e + 1, n)
-        The lower band of ``A``, finite.
+        The lower band of ``A``, finite; C or Fortran contiguous (it is read in place).
 
     Returns
     -------
@@ -1635,6 +1635,8 @@ def selected_inverse(band: _Float2D) -> tuple[_Float2D, _Float2D]:
 
     Raises
     ------
+    TypeError
+        A band that is not a contiguous 2-D float64 array.
     ValueError
         ``band needs at least one row (the diagonal)``; ``band must be finite, got nan at row 1,
         column 4``.

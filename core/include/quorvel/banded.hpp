@@ -37,15 +37,15 @@ std::vector<double> solve_rows_transposed(const BandedMatrix& l, std::vector<dou
 std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& x,
                                        const BandedMatrix& l);
 
-// The factor of the symmetric matrix whose lower band ab ((e + 1) x n, row-major) is stored as
-// LAPACK stores it, ab[d n + j] = A(j + d, j); the result keeps bandwidth e. Non-finite values
-// fail with InvalidInput, a non-positive pivot as banded_cholesky fails.
-Result<BandedMatrix> banded_cholesky_of_band(std::span<const double> ab, std::size_t n,
-                                             std::size_t e);
+// The factor of the symmetric matrix A whose lower band is stored as LAPACK stores it: the view
+// ab has e + 1 rows and n columns, ab(d, j) = A(j + d, j) (entries past the end are not read).
+// The factor keeps bandwidth e. Non-finite values fail with InvalidInput, a pivot as
+// banded_cholesky fails.
+Result<BandedMatrix> banded_cholesky_of_band(const MatrixView& ab);
 // A banded matrix in that LAPACK layout: (e + 1) x n, row-major.
 std::vector<double> lower_band(const BandedMatrix& m);
-// The entries of A^{-1} inside the band of L, for A = L L^T (the selected inverse), in the layout
-// of L; O(n e^2) work and no dense matrix.
-BandedMatrix selected_inverse(const BandedMatrix& l);
+// The entries of A^{-1} inside the band of L, for A = L L^T (the selected inverse), in the
+// LAPACK layout of lower_band; O(n e^2) work and no dense matrix.
+std::vector<double> selected_inverse(const BandedMatrix& l);
 
 } // namespace quorvel

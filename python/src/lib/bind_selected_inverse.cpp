@@ -10,15 +10,20 @@ namespace quorvel::py {
 
 namespace {
 
-Result<std::pair<Dense2, Dense2>> selected_inverse_impl(const Array2& band) {
+Result<std::pair<Dense2, Dense2>> factor_and_invert(const MatrixView& band) {
     if (band.rows == 0) return invalid_input("band needs at least one row (the diagonal)");
-    const std::size_t e = band.rows - 1;
-    const std::size_t n = band.cols;
     return without_gil([&]() -> Result<std::pair<Dense2, Dense2>> {
-        QUORVEL_TRY_ASSIGN(const BandedMatrix l, banded_cholesky_of_band(band.data, n, e));
-        const BandedMatrix s = selected_inverse(l);
-        return std::pair{Dense2{e + 1, n, lower_band(l)}, Dense2{e + 1, n, lower_band(s)}};
+        QUORVEL_TRY_ASSIGN(const BandedMatrix l, banded_cholesky_of_band(band));
+        return std::pair{Dense2{band.rows, band.cols, lower_band(l)},
+                         Dense2{band.rows, band.cols, selected_inverse(l)}};
     });
+}
+
+// The band is read in place (no copy of a large argument), once every argument is converted.
+PyObject* selected_inverse_impl(const ArrayView2& band) {
+    PinnedView pinned;
+    if (!pin_view(band, "band", pinned)) return nullptr;
+    return to_python(factor_and_invert(pinned.view));
 }
 
 constexpr Entry selected_inverse_entry{
