@@ -285,12 +285,12 @@ class _Problem:
             return np.inf
 
     def choose(self, name: str) -> float:
-        """lam_u minimising the criterion: a grid over log lam, then a bounded search."""
+        """lam_u minimising the criterion: a grid over log lam, then Brent's method."""
         sp = _scipy()
         # lam_u · tr(P) / tr(BᵀWB) near 1 smooths over about one knot interval; about
         # (intervals)^(2m) times more leaves only the polynomial of the penalty's null space. The
         # grid, two decades per step, spans a little beyond both; the criterion is smooth in
-        # log lam, so a bounded parabolic search around the best grid point finishes quickly.
+        # log lam, so Brent's parabolic steps from the best grid point finish quickly.
         reference = np.log10(self.normal[0].sum() / self.penalty[0].sum())
         top = 2 * self.m * np.log10(self.design.p) + 2.0
         grid = reference + np.arange(-3.0, top + 2.0, 2.0)
@@ -301,12 +301,21 @@ class _Problem:
                 "spline"
             )
         best = int(np.argmin(scores))
-        lo, hi = grid[max(best - 1, 0)], grid[min(best + 1, grid.size - 1)]
-        found = sp.optimize.minimize_scalar(
-            lambda t: self.score(name, t), bounds=(lo, hi), method="bounded",
-            options={"xatol": 5e-3},
-        )
-        t = found.x if found.fun <= scores[best] else grid[best]
+        if 0 < best < grid.size - 1:
+            # Brent's method from the bracketing grid triple, whose scores are known. Its
+            # tolerance is relative to |x|: the offset 100 makes it 0.005 in log10 lam.
+            known = {100.0 + float(t - grid[best]): float(v) for t, v in zip(grid, scores)}
+
+            def shifted(z: float) -> float:
+                if z not in known:
+                    known[z] = self.score(name, grid[best] + z - 100.0)
+                return known[z]
+
+            found = sp.optimize.minimize_scalar(
+                shifted, bracket=(98.0, 100.0, 102.0), method="brent", tol=5e-5)
+            t = grid[best] + found.x - 100.0
+        else:
+            t = grid[best]
         return 10.0**t
 
 
