@@ -21,8 +21,9 @@
 //   space     element count, then the elements in order
 //   element   kind (1 byte: 0 Delta, 1 Box, 2 Hat, 3 Shape, 4 Profile, 5 Mapped), then
 //               Delta x | Box a b | Hat a c b |
-//               Shape table, center, stretch, non-negative (1 byte), end form (1 byte: 0 none,
-//                 1 followed by the table of the same pieces written from their ends) |
+//               Shape table, center, stretch, sign (1 byte: 0 any, 1 non-negative, 2 non-negative
+//                 with a reported center), end form (1 byte: 0 none, 1 followed by the table of
+//                 the same pieces written from their ends), then the reported center if sign 2 |
 //               Profile line shape, center, cutoff |
 //               Mapped map (1 byte: 0 reciprocal, 1 affine), a, b, jacobian (1 byte), inner
 //   line shape  the kind's wire number (1 byte), then its free fields in order, each a double

@@ -8,6 +8,9 @@
 //   extent(k, cutoff)                  left and right extents of the support for a cutoff
 // and optionally
 //   value_and_slope(k, t)              both, bitwise the two above, sharing their work
+//   step_bound(k, d)                   a bound of step_scale over [0, d] where the steps shrink
+//                                      again in the tails (else step_scale(k, d))
+//   integral(k, a, b)                  the integral of the value over offsets [a, b], closed form
 //   parameter_derivative(k, p, t)      derivative of the value for a line-shape parameter p
 //   extent_rates(k, p, cutoff)         derivatives of the extents for that parameter
 // (the last two return nullopt for a parameter the kind does not have; a kind without them has
@@ -92,6 +95,16 @@ inline double cauchy_slope(double u, double w) {
     const double r = 1.0 / u;
     const double ul = r / (r * r + 1.0);
     return ((ul / w) * r) * ul;
+}
+
+// atan(b) - atan(a) for a <= b; for a and b of one sign as atan((b - a) / (1 + a b)), which does
+// not cancel where both are large.
+inline double atan_difference(double a, double b) {
+    if (a <= 0.0 && b >= 0.0) return std::atan(b) - std::atan(a);
+    if (a < 0.0) return atan_difference(-b, -a);
+    const double ab = a * b;
+    if (ab >= 0x1p100) return (1.0 / a - 1.0 / b) / (1.0 + 1.0 / ab); // 1 + ab would lose 1
+    return std::atan((b - a) / (1.0 + ab));
 }
 
 inline bool zero_or_positive_finite(double v) {

@@ -68,6 +68,28 @@ double profile_scale(const ProfileKind& kind, double d) {
     return std::visit([d](const auto& k) { return line_shape::step_scale(k, d); }, kind);
 }
 
+double profile_scale_bound(const ProfileKind& kind, double d) {
+    return std::visit(
+        [d]<class K>(const K& k) {
+            if constexpr (line_shape::HasStepBound<K>)
+                return line_shape::step_bound(k, d);
+            else
+                return line_shape::step_scale(k, d);
+        },
+        kind);
+}
+
+std::optional<double> profile_integral(const ProfileKind& kind, double a, double b) {
+    return std::visit(
+        [a, b]<class K>(const K& k) -> std::optional<double> {
+            if constexpr (line_shape::HasIntegral<K>)
+                return line_shape::integral(k, a, b);
+            else
+                return std::nullopt;
+        },
+        kind);
+}
+
 Result<line_shape::Extent> profile_extent(const ProfileKind& kind, double cutoff) {
     if (!(cutoff > 0.0 && cutoff < INFINITY))
         return invalid_input("cutoff must be finite and > 0, got " + fmt_fixed(cutoff));

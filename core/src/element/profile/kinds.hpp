@@ -49,6 +49,14 @@ concept HasValueAndSlope = requires(const K& k, double t) {
     { line_shape::value_and_slope(k, t) } -> std::same_as<std::array<double, 2>>;
 };
 template <class K>
+concept HasStepBound = requires(const K& k, double d) {
+    { line_shape::step_bound(k, d) } -> std::same_as<double>;
+};
+template <class K>
+concept HasIntegral = requires(const K& k, double a, double b) {
+    { line_shape::integral(k, a, b) } -> std::same_as<std::optional<double>>;
+};
+template <class K>
 concept HasParameters = requires(const K& k, ParameterKind p, double t) {
     { line_shape::parameter_derivative(k, p, t) } -> std::same_as<std::optional<double>>;
     { line_shape::extent_rates(k, p, t) } -> std::same_as<std::optional<ExtentRates>>;
