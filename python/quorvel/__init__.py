@@ -43,8 +43,9 @@ threads, and all objects are immutable, so any number of Python threads may call
 once.
 """
 
-from collections.abc import Callable
-from typing import Any, TypeVar
+from collections.abc import Callable as _Callable
+from typing import Any as _Any
+from typing import TypeVar as _TypeVar
 
 from . import _quorvel
 from ._quorvel import (
@@ -58,12 +59,12 @@ from ._quorvel import (
 )
 from . import _pickling  # noqa: F401  (SingularError instances pickle as themselves)
 from ._scipy import from_scipy, to_scipy
-from ._stubdoc import docstrings
+from ._stubdoc import docstrings as _docstrings
 
-_F = TypeVar("_F", bound=Callable[..., Any])
+_F = _TypeVar("_F", bound=_Callable[..., _Any])
 
 
-_DOCSTRINGS = docstrings()
+_DOCSTRINGS = _docstrings()
 
 
 def _forward(target: _F) -> _F:
@@ -112,3 +113,11 @@ __all__ = [
     "to_scipy",
     "from_scipy",
 ]
+
+# Public submodules, listed by dir() once imported.
+_SUBMODULES = ("covariance", "dask")
+
+
+def __dir__() -> list[str]:
+    """The public names only: those of `__all__` and the public submodules already imported."""
+    return sorted(set(__all__) | {name for name in _SUBMODULES if name in globals()})

@@ -35,7 +35,8 @@ Objects travel to workers by pickle: a `Space` as its elements, a `Projection` o
 spaces and options it was built from, rebuilt on arrival (so unpickling costs what building
 costs; results are bitwise the same).
 
-Requires the optional extra: ``pip install 'quorvel[dask]'`` (dask and distributed).
+Requires the optional extra ``dask`` (dask and distributed): ``pip install '.[dask]'`` from a
+checkout of quorvel.
 """
 
 from __future__ import annotations
@@ -52,7 +53,8 @@ try:
     import scipy.sparse  # type: ignore[import-untyped]
 except ImportError as _missing:
     raise ImportError(
-        "quorvel.dask needs dask and SciPy; install them with: pip install 'quorvel[dask]'"
+        "quorvel.dask needs dask and SciPy; install them with pip install '.[dask]' "
+        "in a checkout of quorvel"
     ) from _missing
 
 from . import _quorvel
@@ -73,6 +75,13 @@ __all__ = [
     "covariance_length_derivatives",
     "apply_last_axis",
 ]
+
+
+
+def __dir__() -> list[str]:
+    """The public names only, those of `__all__`."""
+    return sorted(__all__)
+
 
 #: Default rows (kernels, points or elements of ``a``) per block of the sparse operators.
 ROWS_PER_CHUNK = 10_000
