@@ -104,3 +104,12 @@ print(json.dumps({"worker": results == [expected], "quiet": quiet == expected, "
 def test_calls_that_ctrl_c_does_not_stop():
     out = json.loads(run_python(NOT_INTERRUPTED, timeout=300))
     assert out == {"worker": True, "quiet": True, "seen": [True]}
+
+
+def test_a_child_that_dies_reports_its_signal_and_stderr():
+    code = "import os, signal, sys; print('last words', file=sys.stderr, flush=True); " \
+           "os.kill(os.getpid(), signal.SIGABRT)"
+    with pytest.raises(pytest.fail.Exception) as info:
+        run_python(code, timeout=60)
+    assert "was killed by SIGABRT" in str(info.value)
+    assert "last words" in str(info.value)
