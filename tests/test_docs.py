@@ -103,3 +103,15 @@ def test_the_runner_finds_blocks_with_options_and_stops_at_the_text(tmp_path):
     page.write_text("Title\n=====\n\n.. code-block:: python\n   :caption: c\n\n   a = 1\n\n"
                     "   b = a\nText after.\n\n  .. code-block:: python\n\n     c = 2\n")
     assert code_blocks(page) == [(5, "a = 1\n\nb = a\n"), (13, "c = 2\n")]
+
+
+def test_getting_started_pictures_are_drawn_from_the_page(tmp_path):
+    env = dict(os.environ, PYTHONPATH=str(Path(quorvel.__file__).parents[1]))
+    run = subprocess.run(
+        [sys.executable, str(DOCS / "getting_started_pictures.py"), "--output", str(tmp_path)],
+        env=env, capture_output=True, text=True, timeout=600,
+    )
+    assert run.returncode == 0, run.stderr[-6000:]
+    for step in range(1, 6):
+        picture = (tmp_path / f"getting_started_{step}.png").read_bytes()
+        assert picture.startswith(b"\x89PNG") and len(picture) > 10_000
