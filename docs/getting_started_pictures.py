@@ -103,7 +103,7 @@ def main():
         draw(ns, ax)
         ax.set_xlabel(X_LABEL)
         ax.set_xlim(0.0, 10.0)
-        ax.legend(fontsize=7, loc="upper right")
+        ax.legend(fontsize=7, loc="lower left" if draw is evaluate else "upper right")
         path = args.output / f"getting_started_{number}.png"
         fig.savefig(path, dpi=90)
         plt.close(fig)
