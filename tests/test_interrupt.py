@@ -30,6 +30,10 @@ PRELUDE = """
 import json, os, signal, threading, time
 import numpy as np, quorvel as q
 
+# Python's own SIGINT handler, even when the test runs where SIGINT is ignored (a background job
+# of a shell without job control), which the child would inherit.
+signal.signal(signal.SIGINT, signal.default_int_handler)
+
 def small():
     s = q.Space.gaussians(np.linspace(0.0, 5.0, 40), np.full(40, 0.3), 6.0)
     b = q.Space.bsplines(np.linspace(-1.0, 6.0, 300), 3)
