@@ -9,6 +9,9 @@ functions of this package move data between spaces:
   weighted by ``cos(ω x)``;
 - `measure` and `measure_derivative`: measurement matrices of a basis seen through instrument
   kernels, and their exact derivative with respect to a kernel parameter;
+- `measure_derivatives`: the same with the derivatives for several parameters in one pass;
+- `LineModel` and `fit_lines`: spectral lines seen through an instrument, fitted with exact
+  Jacobians and uncertainties (see `quorvel.lines`);
 - `Projection`: L2 projection from one space onto another, optionally within bounds;
 - `Fit`: regularised least-squares fits of a model space to data measured by kernels;
 - `covariance_matrix`, `covariance_diagonal`, `covariance_length_derivatives`: Gaussian-process
@@ -43,7 +46,9 @@ threads, and all objects are immutable, so any number of Python threads may call
 once.
 """
 
+import typing as _typing
 from collections.abc import Callable as _Callable
+from types import ModuleType as _ModuleType
 from typing import Any as _Any
 from typing import TypeVar as _TypeVar
 
@@ -88,12 +93,30 @@ def _forward(target: _F) -> _F:
 inner_products = _forward(_quorvel.inner_products)
 measure = _forward(_quorvel.measure)
 measure_derivative = _forward(_quorvel.measure_derivative)
+measure_derivatives = _forward(_quorvel.measure_derivatives)
 evaluate = _forward(_quorvel.evaluate)
 covariance_matrix = _forward(_quorvel.covariance_matrix)
 covariance_diagonal = _forward(_quorvel.covariance_diagonal)
 covariance_length_derivatives = _forward(_quorvel.covariance_length_derivatives)
 
 from . import covariance  # noqa: E402  (documents the names defined above)
+
+# The job modules import NumPy and SciPy: they load on first use of one of their names, so that
+# importing the package does not.
+_LAZY = {"LineModel": "lines", "LineFit": "lines", "fit_lines": "lines"}
+
+if _typing.TYPE_CHECKING:
+    from .lines import LineFit, LineModel, fit_lines
+
+
+def __getattr__(name: str) -> _Any:
+    module = _LAZY.get(name)
+    if module is None:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    from importlib import import_module
+
+    return getattr(import_module(f".{module}", __name__), name)
+
 
 __all__ = [
     "__version__",
@@ -110,14 +133,17 @@ __all__ = [
     "covariance_matrix",
     "covariance_diagonal",
     "covariance_length_derivatives",
+    "measure_derivatives",
     "to_scipy",
     "from_scipy",
+    "LineModel",
+    "LineFit",
+    "fit_lines",
 ]
 
-# Public submodules, listed by dir() once imported.
-_SUBMODULES = ("covariance", "dask")
 
 
 def __dir__() -> list[str]:
     """The public names only: those of `__all__` and the public submodules already imported."""
-    return sorted(set(__all__) | {name for name in _SUBMODULES if name in globals()})
+    modules = {n for n, v in globals().items() if isinstance(v, _ModuleType) and n[0] != "_"}
+    return sorted(set(__all__) | modules)
