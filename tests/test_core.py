@@ -43,20 +43,29 @@ def run(command):
     assert done.returncode == 0, f"{' '.join(command)}\n{done.stdout[-4000:]}\n{done.stderr[-4000:]}"
 
 
+def reconfigure_command(build):
+    """Configures a tree that built the extension again, with this environment's CMake and
+    build tool: pip's isolated build environment, whose tools the tree recorded, is gone."""
+    command = ["cmake", "-S", str(ROOT), "-B", str(build), "-DQUORVEL_CORE_TESTS=ON"]
+    make = cache_entry((build / "CMakeCache.txt").read_text(), "CMAKE_MAKE_PROGRAM")
+    if make and not pathlib.Path(make).exists():
+        tool = shutil.which(pathlib.Path(make).name)
+        assert tool, f"{pathlib.Path(make).name} is needed to build the C++ tests"
+        command.append(f"-DCMAKE_MAKE_PROGRAM={tool}")
+    return command
+
+
 def test_core_cpp_tests_pass():
     build = extension_build_tree()
-    if build is None:
+    if build is not None:
+        run(reconfigure_command(build))
+    else:
         build = ROOT / "build" / "core-tests"
-        configure = ["cmake", "-S", str(ROOT), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
-                     f"-DPython_EXECUTABLE={sys.executable}"]
+        configure = ["cmake", "-S", str(ROOT), "-B", str(build), "-DQUORVEL_CORE_TESTS=ON",
+                     "-DCMAKE_BUILD_TYPE=Release", f"-DPython_EXECUTABLE={sys.executable}"]
         if shutil.which("ninja") and not (build / "CMakeCache.txt").exists():
             configure += ["-G", "Ninja"]
-    else:
-        configure = ["cmake", "-S", str(ROOT), "-B", str(build)]
-    cache = build / "CMakeCache.txt"
-    # The option only adds the test programs; the rest of the tree stays as it was built.
-    if not cache.exists() or cache_entry(cache.read_text(), "QUORVEL_CORE_TESTS") != "ON":
-        run(configure + ["-DQUORVEL_CORE_TESTS=ON"])
+        run(configure)
     targets = [p.stem for p in sorted((ROOT / "core" / "tests").glob("test_*.cpp"))]
     run(["cmake", "--build", str(build), "--parallel", str(os.cpu_count() or 2), "--target",
          *targets])
