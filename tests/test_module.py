@@ -27,7 +27,7 @@ REGISTRATION_ORDER = [
     "covariance_length_derivatives",
 ]
 # Compatible additions, registered after the names above.
-ADDED = ["measure_derivatives"]
+ADDED = ["measure_derivatives", "selected_inverse"]
 
 SPACE_MEMBERS = [
     "deltas", "boxes", "hats", "bsplines", "harmonics", "bsplines_periodic", "bsplines_clamped",

@@ -27,6 +27,7 @@ FORWARDED = [
     "covariance_matrix",
     "covariance_diagonal",
     "covariance_length_derivatives",
+    "selected_inverse",
 ]
 
 

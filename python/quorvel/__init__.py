@@ -17,6 +17,8 @@ functions of this package move data between spaces:
 - `covariance_matrix`, `covariance_diagonal`, `covariance_length_derivatives`: Gaussian-process
   covariances of averages over elements (see `quorvel.covariance`);
 - `faddeeva_re`: the real part of the Faddeeva function;
+- `selected_inverse`: a banded Cholesky factor and the band of the matrix inverse;
+- `smoothing_spline`: smoothing splines with the smoothing chosen by GCV or REML;
 - `to_scipy` and `from_scipy`: sparse results as SciPy sparse arrays and back.
 
 Conventions
@@ -98,15 +100,22 @@ evaluate = _forward(_quorvel.evaluate)
 covariance_matrix = _forward(_quorvel.covariance_matrix)
 covariance_diagonal = _forward(_quorvel.covariance_diagonal)
 covariance_length_derivatives = _forward(_quorvel.covariance_length_derivatives)
+selected_inverse = _forward(_quorvel.selected_inverse)
 
 from . import covariance  # noqa: E402  (documents the names defined above)
 
 # The job modules import NumPy and SciPy: they load on first use of one of their names, so that
 # importing the package does not.
-_LAZY = {"LineModel": "lines", "LineFit": "lines", "fit_lines": "lines"}
+_LAZY = {
+    "LineModel": "lines",
+    "LineFit": "lines",
+    "fit_lines": "lines",
+    "smoothing_spline": "smoothing",
+}
 
 if _typing.TYPE_CHECKING:
     from .lines import LineFit, LineModel, fit_lines
+    from .smoothing import smoothing_spline
 
 
 def __getattr__(name: str) -> _Any:
@@ -134,11 +143,13 @@ __all__ = [
     "covariance_diagonal",
     "covariance_length_derivatives",
     "measure_derivatives",
+    "selected_inverse",
     "to_scipy",
     "from_scipy",
     "LineModel",
     "LineFit",
     "fit_lines",
+    "smoothing_spline",
 ]
 
 
