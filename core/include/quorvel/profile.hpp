@@ -103,6 +103,12 @@ Result<ExtentRates> profile_extent_rates(const ProfileKind& kind, ParameterKind 
 // ("Gaussian { sigma: 0.5 }").
 std::string_view kind_name(const ProfileKind& kind);
 std::string render_kind(const ProfileKind& kind);
+// The family of a kind as descriptions name one element or several ("Gaussian profile",
+// "smoothed boxes").
+struct KindFamily {
+    std::string_view one, many;
+};
+KindFamily kind_family(const ProfileKind& kind);
 
 // The kind rebuilt from its free fields through the checks of the constructor that makes it, so
 // that every derived field (peak factors) is computed again by the same code.

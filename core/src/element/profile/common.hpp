@@ -57,6 +57,7 @@ constexpr Field<K, T> derived_field(std::string_view name, T K::*member) {
 
 // Everything about a kind that is not numerics, specialised in each kind file:
 //   name     the variant name, as rendered ("Gaussian")
+//   one, many  the family as a description names one element or several ("smoothed box")
 //   wire     its number in serialized data (never reused or changed), or nullopt for a kind
 //            that is never an element of a space
 //   fields   a tuple of Field, in rendering order

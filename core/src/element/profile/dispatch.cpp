@@ -128,6 +128,11 @@ std::string_view kind_name(const ProfileKind& kind) {
     return std::visit([]<class K>(const K&) { return Descriptor<K>::name; }, kind);
 }
 
+KindFamily kind_family(const ProfileKind& kind) {
+    return std::visit(
+        []<class K>(const K&) { return KindFamily{Descriptor<K>::one, Descriptor<K>::many}; }, kind);
+}
+
 std::string render_kind(const ProfileKind& kind) {
     return std::visit(
         []<class K>(const K& k) {

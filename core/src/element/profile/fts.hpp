@@ -48,6 +48,7 @@ inline Extent extent(const Fts& k, double cutoff) {
 
 template <> struct Descriptor<Fts> {
     static constexpr std::string_view name = "Fts";
+    static constexpr std::string_view one = "FTS line shape", many = "FTS line shapes";
     static constexpr std::optional<std::uint8_t> wire = 6;
     static constexpr std::tuple fields{free_field("max_opd", &Fts::max_opd),
                                       free_field("apodization", &Fts::apodization),

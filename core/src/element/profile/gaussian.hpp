@@ -69,6 +69,7 @@ inline std::optional<ExtentRates> extent_rates(const Gaussian&, ParameterKind p,
 
 template <> struct Descriptor<Gaussian> {
     static constexpr std::string_view name = "Gaussian";
+    static constexpr std::string_view one = "Gaussian profile", many = "Gaussian profiles";
     static constexpr std::optional<std::uint8_t> wire = 0;
     static constexpr std::tuple fields{free_field("sigma", &Gaussian::sigma)};
     static Result<ProfileKind> remake(const Gaussian& k) { return make_gaussian(k.sigma); }

@@ -56,6 +56,7 @@ inline Result<ProfileKind> check_harmonic(const Harmonic& k) {
 
 template <> struct Descriptor<Harmonic> {
     static constexpr std::string_view name = "Harmonic";
+    static constexpr std::string_view one = "harmonic", many = "harmonics";
     static constexpr std::optional<std::uint8_t> wire = 8;
     static constexpr std::tuple fields{free_field("wavenumber", &Harmonic::wavenumber),
                                       free_field("period", &Harmonic::period),

@@ -32,6 +32,8 @@ namespace quorvel::line_shape {
 template <class K>
 concept LineShapeKind = requires(const K& k, double t, double d, double cutoff) {
     { Descriptor<K>::name } -> std::convertible_to<std::string_view>;
+    { Descriptor<K>::one } -> std::convertible_to<std::string_view>;
+    { Descriptor<K>::many } -> std::convertible_to<std::string_view>;
     { Descriptor<K>::wire } -> std::convertible_to<std::optional<std::uint8_t>>;
     std::tuple_size<std::remove_cvref_t<decltype(Descriptor<K>::fields)>>::value;
     { Descriptor<K>::remake(k) } -> std::same_as<Result<ProfileKind>>;

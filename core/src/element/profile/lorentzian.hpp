@@ -51,6 +51,7 @@ inline std::optional<ExtentRates> extent_rates(const Lorentzian&, ParameterKind 
 
 template <> struct Descriptor<Lorentzian> {
     static constexpr std::string_view name = "Lorentzian";
+    static constexpr std::string_view one = "Lorentzian profile", many = "Lorentzian profiles";
     static constexpr std::optional<std::uint8_t> wire = 1;
     static constexpr std::tuple fields{free_field("hwhm", &Lorentzian::hwhm)};
     static Result<ProfileKind> remake(const Lorentzian& k) { return make_lorentzian(k.hwhm); }

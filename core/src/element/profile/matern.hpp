@@ -95,6 +95,7 @@ inline Extent extent(const Matern& k, double cutoff) {
 
 template <> struct Descriptor<Matern> {
     static constexpr std::string_view name = "Matern";
+    static constexpr std::string_view one = "Matern profile", many = "Matern profiles";
     static constexpr std::optional<std::uint8_t> wire = std::nullopt;
     static constexpr std::tuple fields{free_field("order", &Matern::order),
                                       free_field("length", &Matern::length)};

@@ -75,6 +75,7 @@ inline std::optional<ExtentRates> extent_rates(const PseudoVoigt&, ParameterKind
 
 template <> struct Descriptor<PseudoVoigt> {
     static constexpr std::string_view name = "PseudoVoigt";
+    static constexpr std::string_view one = "pseudo-Voigt profile", many = "pseudo-Voigt profiles";
     static constexpr std::optional<std::uint8_t> wire = 3;
     static constexpr std::tuple fields{free_field("hwhm", &PseudoVoigt::hwhm),
                                       free_field("eta", &PseudoVoigt::eta)};

@@ -150,6 +150,7 @@ inline std::optional<ExtentRates> extent_rates(const SmoothedBox&, ParameterKind
 
 template <> struct Descriptor<SmoothedBox> {
     static constexpr std::string_view name = "SmoothedBox";
+    static constexpr std::string_view one = "smoothed box", many = "smoothed boxes";
     static constexpr std::optional<std::uint8_t> wire = 5;
     static constexpr std::tuple fields{free_field("half_width", &SmoothedBox::half_width),
                                       free_field("sigma", &SmoothedBox::sigma),

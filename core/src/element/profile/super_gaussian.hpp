@@ -91,6 +91,7 @@ inline std::optional<ExtentRates> extent_rates(const SuperGaussian& k, Parameter
 
 template <> struct Descriptor<SuperGaussian> {
     static constexpr std::string_view name = "SuperGaussian";
+    static constexpr std::string_view one = "super-Gaussian profile", many = "super-Gaussian profiles";
     static constexpr std::optional<std::uint8_t> wire = 4;
     static constexpr std::tuple fields{free_field("hwhm_left", &SuperGaussian::hwhm_left),
                                       free_field("hwhm_right", &SuperGaussian::hwhm_right),

@@ -289,6 +289,7 @@ inline std::optional<ExtentRates> extent_rates(const Voigt& k, ParameterKind p, 
 
 template <> struct Descriptor<Voigt> {
     static constexpr std::string_view name = "Voigt";
+    static constexpr std::string_view one = "Voigt profile", many = "Voigt profiles";
     static constexpr std::optional<std::uint8_t> wire = 2;
     static constexpr std::tuple fields{free_field("sigma", &Voigt::sigma),
                                       free_field("gamma", &Voigt::gamma),
