@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <tuple>
+#include <type_traits>
 
 #include "quorvel/cancel.hpp"
 #include "quorvel/element.hpp"
@@ -40,25 +42,28 @@ struct Panel {
     double weight(std::size_t j) const { return weights[j]; }
 };
 
-// half * sum_j w_j f(x_j). Kept out of line: the node loop then owns the registers, and the
-// walk around it stays small.
-template <class F> [[gnu::noinline]] double panel_integral(Panel p, F&& f) {
-    double s = 0.0;
-    for (std::size_t j = 0; j < p.size(); ++j)
-        s += p.weight(j) * f(p.node(j));
-    return p.half * s;
-}
+// The sums of a walk: f(y) returns one integrand value (a double) or K values over the same
+// nodes (a std::array<double, K>); every sum is formed alone, so each of K sums is bitwise the one
+// sum of its integrand.
+template <class F> using SumsOf = std::remove_cvref_t<std::invoke_result_t<F&, double>>;
+template <class R> inline constexpr std::size_t sum_count = std::tuple_size_v<R>;
+template <> inline constexpr std::size_t sum_count<double> = 1;
+inline double& sum_at(double& r, std::size_t) { return r; }
+template <std::size_t K> double& sum_at(std::array<double, K>& r, std::size_t k) { return r[k]; }
 
-// The same for two integrands over the same nodes: f(y) returns both values, and each sum is
-// formed exactly as panel_integral forms it alone.
-template <class F> [[gnu::noinline]] std::array<double, 2> panel_integral_2(Panel p, F&& f) {
-    double s0 = 0.0, s1 = 0.0;
+// half * sum_j w_j f(x_j), for each sum of f. Kept out of line: the node loop then owns the
+// registers, and the walk around it stays small.
+template <class F> [[gnu::noinline]] SumsOf<F> panel_integral(Panel p, F&& f) {
+    using R = SumsOf<F>;
+    R s{};
     for (std::size_t j = 0; j < p.size(); ++j) {
-        const std::array<double, 2> v = f(p.node(j));
-        s0 += p.weight(j) * v[0];
-        s1 += p.weight(j) * v[1];
+        R v = f(p.node(j));
+        for (std::size_t k = 0; k < sum_count<R>; ++k)
+            sum_at(s, k) += p.weight(j) * sum_at(v, k);
     }
-    return {p.half * s0, p.half * s1};
+    for (std::size_t k = 0; k < sum_count<R>; ++k)
+        sum_at(s, k) = p.half * sum_at(s, k);
+    return s;
 }
 
 // Fixed path: one panel of `rule` on every piece between consecutive breakpoints.
@@ -226,30 +231,41 @@ template <class F> double cosine_panel(Panel p, F&& f, double omega, double orig
 
 // The integral of f(y) times the weight over the pieces between the breakpoints (frame
 // coordinates, frame position 0 at `origin`), where f is a product of (values or derivatives of)
-// the factors. Without a weight and with polynomial factors every piece takes one panel, exact
-// for products of two cubics with 4 points and of three with 8; otherwise the factors and the
-// weight limit the steps of the walk.
+// the factors, or several such integrands at once (SumsOf): their panels are the same, so each
+// result is bitwise the one the walk gives for its integrand alone. Without a weight and with
+// polynomial factors every piece takes one panel, exact for products of two cubics with 4 points
+// and of three with 8; otherwise the factors and the weight limit the steps of the walk.
 template <class F>
-double integrate_between(Factors factors, CosineWeight weight, double origin,
-                         std::span<const double> breakpoints, F&& f) {
+SumsOf<F> integrate_between(Factors factors, CosineWeight weight, double origin,
+                            std::span<const double> breakpoints, F&& f) {
+    using R = SumsOf<F>;
+    constexpr std::size_t K = sum_count<R>;
     const bool three = factors.size() >= 3;
-    double result = 0.0;
-    const auto add = [&](Panel p) { result += panel_integral(p, f); };
+    R result{};
+    const auto add = [&result](R panel) {
+        for (std::size_t k = 0; k < K; ++k)
+            sum_at(result, k) += sum_at(panel, k);
+    };
     if (!weight && std::all_of(factors.begin(), factors.end(),
                                [](const Placed& p) { return is_polynomial(*p.element); })) {
-        for_each_piece(breakpoints, three ? gauss8() : gauss4(), add);
+        for_each_piece(breakpoints, three ? gauss8() : gauss4(),
+                       [&](Panel p) { add(panel_integral(p, f)); });
         return result;
     }
     const StepLimits limits{factors, weight_cap(weight), three, origin};
     if (!weight) {
-        stepping_walk(breakpoints, limits, add);
+        stepping_walk(breakpoints, limits, [&](Panel p) { add(panel_integral(p, f)); });
         return result;
     }
     const double omega = *weight;
     const auto weighted = [&f, omega, origin](double y) {
-        return f(y) * std::cos(omega * (origin + y));
+        R v = f(y);
+        const double c = std::cos(omega * (origin + y));
+        for (std::size_t k = 0; k < K; ++k)
+            sum_at(v, k) = sum_at(v, k) * c;
+        return v;
     };
-    const auto add_weighted = [&](Panel p) { result += panel_integral(p, weighted); };
+    const auto add_weighted = [&](Panel p) { add(panel_integral(p, weighted)); };
     // Products of at most two polynomial factors (degree 6, or 8 with the derivative
     // integrands): long pieces in closed form, short ones walked.
     if (!three && std::all_of(factors.begin(), factors.end(),
@@ -258,57 +274,17 @@ double integrate_between(Factors factors, CosineWeight weight, double origin,
         for (std::size_t k = 0; k + 1 < breakpoints.size(); ++k) {
             const double a = breakpoints[k], b = breakpoints[k + 1];
             if (!(a < b)) continue;
-            if ((b - a) * 0.5 >= reach)
-                result += cosine_panel(Panel(gauss8(), a, b), f, omega, origin);
-            else
-                stepping_walk(breakpoints.subspan(k, 2), limits, add_weighted);
-        }
-        return result;
-    }
-    stepping_walk(breakpoints, limits, add_weighted);
-    return result;
-}
-
-// Two integrals of integrate_between over the same factors, weight and breakpoints in one pass:
-// f(y) returns both integrands at y. Their panels are the same, so each result is bitwise the
-// one integrate_between gives for its integrand alone.
-template <class F>
-std::array<double, 2> integrate_between_2(Factors factors, CosineWeight weight, double origin,
-                                          std::span<const double> breakpoints, F&& f) {
-    const bool three = factors.size() >= 3;
-    std::array<double, 2> result{0.0, 0.0};
-    const auto add = [&result](const std::array<double, 2>& panel) {
-        result[0] += panel[0];
-        result[1] += panel[1];
-    };
-    if (!weight && std::all_of(factors.begin(), factors.end(),
-                               [](const Placed& p) { return is_polynomial(*p.element); })) {
-        for_each_piece(breakpoints, three ? gauss8() : gauss4(),
-                       [&](Panel p) { add(panel_integral_2(p, f)); });
-        return result;
-    }
-    const StepLimits limits{factors, weight_cap(weight), three, origin};
-    if (!weight) {
-        stepping_walk(breakpoints, limits, [&](Panel p) { add(panel_integral_2(p, f)); });
-        return result;
-    }
-    const double omega = *weight;
-    const auto weighted = [&f, omega, origin](double y) {
-        const std::array<double, 2> v = f(y);
-        const double c = std::cos(omega * (origin + y));
-        return std::array<double, 2>{v[0] * c, v[1] * c};
-    };
-    const auto add_weighted = [&](Panel p) { add(panel_integral_2(p, weighted)); };
-    if (!three && std::all_of(factors.begin(), factors.end(),
-                              [](const Placed& p) { return is_polynomial(*p.element); })) {
-        const double reach = cosine_closed_form_theta / std::fabs(omega);
-        for (std::size_t k = 0; k + 1 < breakpoints.size(); ++k) {
-            const double a = breakpoints[k], b = breakpoints[k + 1];
-            if (!(a < b)) continue;
             if ((b - a) * 0.5 >= reach) {
                 const Panel p(gauss8(), a, b);
-                add({cosine_panel(p, [&f](double y) { return f(y)[0]; }, omega, origin),
-                     cosine_panel(p, [&f](double y) { return f(y)[1]; }, omega, origin)});
+                R panel;
+                for (std::size_t m = 0; m < K; ++m) {
+                    const auto one = [&f, m](double y) {
+                        R v = f(y);
+                        return sum_at(v, m);
+                    };
+                    sum_at(panel, m) = cosine_panel(p, one, omega, origin);
+                }
+                add(panel);
             } else {
                 stepping_walk(breakpoints.subspan(k, 2), limits, add_weighted);
             }

@@ -27,76 +27,6 @@ namespace quorvel {
 
 namespace {
 
-// K integrands over the nodes of one panel: f(y) returns the K values at y, and each sum is
-// formed exactly as panel_integral forms it for its integrand alone.
-template <std::size_t K, class F>
-[[gnu::noinline]] std::array<double, K> panel_integral_k(Panel p, F&& f) {
-    std::array<double, K> s{};
-    for (std::size_t j = 0; j < p.size(); ++j) {
-        const std::array<double, K> v = f(p.node(j));
-        for (std::size_t k = 0; k < K; ++k)
-            s[k] += p.weight(j) * v[k];
-    }
-    for (std::size_t k = 0; k < K; ++k)
-        s[k] = p.half * s[k];
-    return s;
-}
-
-// K integrals of integrate_between over the same factors, weight and breakpoints in one walk;
-// each result is bitwise the one integrate_between gives for its integrand alone.
-template <std::size_t K, class F>
-std::array<double, K> integrate_between_k(Factors factors, CosineWeight weight, double origin,
-                                          std::span<const double> breakpoints, F&& f) {
-    std::array<double, K> result{};
-    const auto add = [&result](const std::array<double, K>& panel) {
-        for (std::size_t k = 0; k < K; ++k)
-            result[k] += panel[k];
-    };
-    const bool three = factors.size() >= 3;
-    if (!weight && std::all_of(factors.begin(), factors.end(),
-                               [](const Placed& p) { return is_polynomial(*p.element); })) {
-        for_each_piece(breakpoints, three ? gauss8() : gauss4(),
-                       [&](Panel p) { add(panel_integral_k<K>(p, f)); });
-        return result;
-    }
-    const StepLimits limits{factors, weight_cap(weight), three, origin};
-    if (!weight) {
-        stepping_walk(breakpoints, limits, [&](Panel p) { add(panel_integral_k<K>(p, f)); });
-        return result;
-    }
-    const double omega = *weight;
-    const auto weighted = [&f, omega, origin](double y) {
-        std::array<double, K> v = f(y);
-        const double c = std::cos(omega * (origin + y));
-        for (std::size_t k = 0; k < K; ++k)
-            v[k] = v[k] * c;
-        return v;
-    };
-    const auto add_weighted = [&](Panel p) { add(panel_integral_k<K>(p, weighted)); };
-    // As integrate_between: long pieces of polynomial products in closed form.
-    if (!three && std::all_of(factors.begin(), factors.end(),
-                              [](const Placed& p) { return is_polynomial(*p.element); })) {
-        const double reach = cosine_closed_form_theta / std::fabs(omega);
-        for (std::size_t k = 0; k + 1 < breakpoints.size(); ++k) {
-            const double a = breakpoints[k], b = breakpoints[k + 1];
-            if (!(a < b)) continue;
-            if ((b - a) * 0.5 >= reach) {
-                const Panel p(gauss8(), a, b);
-                std::array<double, K> panel;
-                for (std::size_t m = 0; m < K; ++m)
-                    panel[m] = cosine_panel(
-                        p, [&f, m](double y) { return f(y)[m]; }, omega, origin);
-                add(panel);
-            } else {
-                stepping_walk(breakpoints.subspan(k, 2), limits, add_weighted);
-            }
-        }
-        return result;
-    }
-    stepping_walk(breakpoints, limits, add_weighted);
-    return result;
-}
-
 bool is_placement(ParameterKind p) {
     return p == ParameterKind::Center || p == ParameterKind::Scale;
 }
@@ -169,7 +99,7 @@ pair_value_and_derivatives(const Element& kernel, const Element& element,
                 v[m + 1] = voigt_derivative(p, parameters[m]) * b;
             return v;
         };
-        Values r = integrate_between_k<M + 1>(factors, weight, origin, list, all);
+        Values r = integrate_between(factors, weight, origin, list, all);
         for (std::size_t m = 0; m < M; ++m)
             r[m + 1] = point_masses(k, e, weight, terms[m]) + r[m + 1];
         return r;
@@ -203,7 +133,7 @@ pair_value_and_derivatives(const Element& kernel, const Element& element,
         v[0] = (value ? *value : evaluate_at(kernel, origin, y)) * b;
         return v;
     };
-    Values r = integrate_between_k<M + 1>(factors, weight, origin, list, all);
+    Values r = integrate_between(factors, weight, origin, list, all);
     if (failure) return std::unexpected(std::move(*failure));
     for (std::size_t m = 0; m < M; ++m)
         r[m + 1] = point_masses(k, e, weight, terms[m]) + r[m + 1];

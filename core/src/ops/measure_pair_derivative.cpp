@@ -145,7 +145,7 @@ pair_value_and_derivative(const Element& kernel, const Element& element, Paramet
                 value_and_placement_derivative_at(*profile, parameter, origin, y);
             return std::array<double, 2>{value * b, slope * b};
         };
-        const std::array<double, 2> r = integrate_between_2(factors, weight, origin, list, both);
+        const std::array<double, 2> r = integrate_between(factors, weight, origin, list, both);
         return std::array<double, 2>{r[0], masses + r[1]};
     }
     std::optional<CoreError> failure;
@@ -161,7 +161,7 @@ pair_value_and_derivative(const Element& kernel, const Element& element, Paramet
         slope *= b;
         return std::array<double, 2>{value, slope};
     };
-    const std::array<double, 2> r = integrate_between_2(factors, weight, origin, list, both);
+    const std::array<double, 2> r = integrate_between(factors, weight, origin, list, both);
     if (failure) return std::unexpected(std::move(*failure));
     return std::array<double, 2>{r[0], masses + r[1]};
 }
