@@ -34,7 +34,7 @@ struct VarianceFactor {
 };
 
 struct CovarianceDimension {
-    ProfileKind kind; // Gaussian(l) or Matern(order, l)
+    ProfileKind kind; // correlation_kind(order, l)
     double length;
     std::optional<double> period;
     double cutoff;   // m: the kernel is <= 1e-17 at m l

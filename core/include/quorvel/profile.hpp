@@ -52,6 +52,17 @@ struct Harmonic {
 using ProfileKind = std::variant<Gaussian, Lorentzian, Voigt, PseudoVoigt, SuperGaussian,
                                  SmoothedBox, Fts, Matern, Harmonic>;
 
+// The correlation of a covariance dimension over distance: a Matern kernel of an order, or the
+// squared exponential, a Gaussian of standard deviation `length`.
+inline ProfileKind correlation_kind(std::optional<MaternOrder> matern, double length) {
+    if (matern) return Matern{*matern, length};
+    return Gaussian{length};
+}
+// Whether a kind is one that correlation_kind makes: their values are even in t bit for bit.
+inline bool is_correlation_kind(const ProfileKind& kind) {
+    return std::holds_alternative<Gaussian>(kind) || std::holds_alternative<Matern>(kind);
+}
+
 enum class ParameterKind { Center, Scale, Sigma, Gamma, Eta, Power, Asymmetry, HalfWidth };
 
 // A parameter selector: its option string, its variant name in messages, and its value.

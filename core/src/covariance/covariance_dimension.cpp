@@ -1,6 +1,7 @@
 // The `dims` descriptor of one dimension: family, correlation length, period, support window and
 // variance factor.
 #include <cmath>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,7 +36,7 @@ Result<CovarianceDimension> parse_dimension(const DimensionEntry& entry) {
         return invalid_input("period must be finite and > 0, got " + fmt_fixed(*entry.period));
 
     const ProfileKind kind =
-        family->matern ? ProfileKind{Matern{family->order, l}} : ProfileKind{Gaussian{l}};
+        correlation_kind(family->matern ? std::optional(family->order) : std::nullopt, l);
     const double cutoff = cutoff_multiple(kind, l);
     const double window = cutoff * l;
     const double step_cap = l * 0.5 / family->rho;

@@ -150,9 +150,7 @@ bool mirrored_points(std::span<const CovarianceDimension> dims, const AtomSide& 
                      const AtomSide& b, const Normalisers& na) {
     for (std::size_t d = 0; d < dims.size(); ++d) {
         if (a.spaces[d].get() != b.spaces[d].get() || a.weights[d] != b.weights[d]) return false;
-        const ProfileKind& kind = dims[d].kind;
-        if (!std::holds_alternative<Gaussian>(kind) && !std::holds_alternative<Matern>(kind))
-            return false;
+        if (!is_correlation_kind(dims[d].kind)) return false;
         // The smallest non-zero product bounds all others from below.
         double smallest = INFINITY;
         for (double n : na[d])
