@@ -13,6 +13,7 @@ functions of this package move data between spaces:
 - `Fit`: regularised least-squares fits of a model space to data measured by kernels;
 - `covariance_matrix`, `covariance_diagonal`, `covariance_length_derivatives`: Gaussian-process
   covariances of averages over elements (see `quorvel.covariance`);
+- `GaussianProcess`: Gaussian-process regression of points, bin averages or any other atoms;
 - `faddeeva_re`: the real part of the Faddeeva function;
 - `to_scipy` and `from_scipy`: sparse results as SciPy sparse arrays and back.
 
@@ -93,6 +94,7 @@ covariance_diagonal = _forward(_quorvel.covariance_diagonal)
 covariance_length_derivatives = _forward(_quorvel.covariance_length_derivatives)
 
 from . import covariance  # noqa: E402  (documents the names defined above)
+from .gp import GaussianProcess  # noqa: E402
 
 __all__ = [
     "__version__",
@@ -109,6 +111,7 @@ __all__ = [
     "covariance_matrix",
     "covariance_diagonal",
     "covariance_length_derivatives",
+    "GaussianProcess",
     "to_scipy",
     "from_scipy",
 ]
