@@ -94,7 +94,6 @@ covariance_diagonal = _forward(_quorvel.covariance_diagonal)
 covariance_length_derivatives = _forward(_quorvel.covariance_length_derivatives)
 
 from . import covariance  # noqa: E402  (documents the names defined above)
-from .gp import GaussianProcess  # noqa: E402
 
 __all__ = [
     "__version__",
@@ -115,3 +114,13 @@ __all__ = [
     "to_scipy",
     "from_scipy",
 ]
+
+
+def __getattr__(name: str) -> Any:
+    # The estimators need NumPy and SciPy at import; load them on first use so that importing
+    # the package stays light.
+    if name == "GaussianProcess":
+        from .gp import GaussianProcess
+
+        return GaussianProcess
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")

@@ -34,12 +34,11 @@ def _scipy() -> Any:
 def _as_atoms(atoms, name):
     """A Space, or a list of Spaces (one per dimension) of one length, as a list."""
     spaces = [atoms] if isinstance(atoms, Space) else atoms
-    if isinstance(spaces, (str, bytes)) or not hasattr(spaces, "__len__"):
-        raise TypeError(f"{name} must be a Space or a list of Spaces, one per dimension, "
-                        f"got {type(atoms).__name__}")
+    if (isinstance(spaces, (str, bytes)) or not isinstance(spaces, (list, tuple)) or not spaces
+            or not all(isinstance(s, Space) for s in spaces)):
+        raise TypeError(f"{name} must be a Space or a non-empty list of Spaces (one per "
+                        f"dimension), got {type(atoms).__name__}")
     spaces = list(spaces)
-    if not spaces or not all(isinstance(s, Space) for s in spaces):
-        raise TypeError(f"{name} must be a Space or a non-empty list of Spaces, one per dimension")
     lengths = [len(s) for s in spaces]
     if len(set(lengths)) != 1:
         raise ValueError(f"{name}: the Spaces of the dimensions must have one element per "
@@ -74,7 +73,8 @@ def _log_bounds(bounds, value, name):
     if isinstance(bounds, str):
         return None
     if not bounds[0] <= value <= bounds[1]:
-        raise ValueError(f"{name} {value!r} is outside its bounds ({bounds[0]!r}, {bounds[1]!r})")
+        raise ValueError(f"{name} {float(value)!r} is outside its bounds "
+                         f"({float(bounds[0])!r}, {float(bounds[1])!r})")
     return (math.log(bounds[0]), math.log(bounds[1]))
 
 
@@ -325,7 +325,7 @@ class GaussianProcess:
         if y.shape != (n,):
             raise ValueError(f"y must have one value per atom, shape ({n},), got shape {y.shape}")
         if not np.all(np.isfinite(y)):
-            raise ValueError(f"y must be finite, got {y[~np.isfinite(y)][0]!r} at index "
+            raise ValueError(f"y must be finite, got {float(y[~np.isfinite(y)][0])!r} at index "
                              f"{int(np.flatnonzero(~np.isfinite(y))[0])}")
         hyper = self._hyperparameters(len(spaces), n)
         if not isinstance(self.n_restarts, numbers.Integral) or self.n_restarts < 0:
@@ -382,7 +382,7 @@ class GaussianProcess:
                              f"got shape {noise.shape}")
         bad = np.flatnonzero(~(np.isfinite(noise) & (noise >= 0)))
         if len(bad):
-            raise ValueError(f"noise must be finite and >= 0, got {noise[bad[0]]!r} at index "
+            raise ValueError(f"noise must be finite and >= 0, got {float(noise[bad[0]])!r} at index "
                              f"{int(bad[0])}")
         return _Hyperparameters(self, dims, noise)
 
