@@ -45,7 +45,7 @@ once.
 """
 
 from collections.abc import Callable
-from typing import Any, TypeVar
+from typing import TYPE_CHECKING, Any, TypeVar
 
 from . import _quorvel
 from ._quorvel import (
@@ -94,6 +94,9 @@ covariance_diagonal = _forward(_quorvel.covariance_diagonal)
 covariance_length_derivatives = _forward(_quorvel.covariance_length_derivatives)
 
 from . import covariance  # noqa: E402  (documents the names defined above)
+
+if TYPE_CHECKING:
+    from .gp import GaussianProcess
 
 __all__ = [
     "__version__",
