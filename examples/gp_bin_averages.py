@@ -23,6 +23,7 @@ import matplotlib
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 import numpy as np  # noqa: E402
+import scipy.optimize  # noqa: E402, F401  (loaded before the timings, as scikit-learn loads it)
 from sklearn.gaussian_process import GaussianProcessRegressor  # noqa: E402
 from sklearn.gaussian_process.kernels import RBF, ConstantKernel, WhiteKernel  # noqa: E402
 
