@@ -146,6 +146,25 @@ def test_bin_averages_match_dense_quadrature(family):
                                multivariate_normal(np.zeros(len(y)), c).logpdf(y), rtol=1e-9)
 
 
+def test_periodic_kernel_matches_a_dense_sum_over_images():
+    x, y = points(15)
+    period, length, variance, noise = 2.5, 0.7, 1.1, 0.02
+    gp = q.GaussianProcess("matern32", length, variance, noise, period=period,
+                           optimize=False).fit(deltas(x), y)
+    new = np.linspace(-3.0, 9.0, 13)
+
+    def k(a, b):
+        r = np.subtract.outer(a, b)[..., None] - period * np.arange(-20, 21)
+        return variance * matern32(r, length).sum(axis=-1)
+
+    c = k(x[:, 0], x[:, 0]) + noise * np.eye(len(y))
+    mean, cov = gp.predict(S.deltas(new), return_cov=True)
+    cross = k(new, x[:, 0])
+    np.testing.assert_allclose(mean, cross @ np.linalg.solve(c, y), rtol=1e-9, atol=1e-12)
+    np.testing.assert_allclose(cov, k(new, new) - cross @ np.linalg.solve(c, cross.T),
+                               rtol=1e-9, atol=1e-12)
+
+
 def test_samples_follow_the_posterior():
     x, y = points(12)
     gp = q.GaussianProcess("matern52", 1.2, 1.0, 0.02, optimize=False).fit(deltas(x), y)
@@ -177,8 +196,11 @@ def test_a_singular_covariance_asks_for_a_noise_floor():
 
 
 @pytest.mark.parametrize("kwargs, fit_args, message", [
-    ({"kernel": "rbf"}, None, "kernel must be given once or once per dimension"),
-    ({"length": -1.0}, None, "length must be given once"),
+    ({"kernel": "rbf"}, None, "unknown kernel 'rbf'; the families are 'squared_exponential',"),
+    ({"length": [1.0, 2.0]}, None, r"length must be given once or once per dimension \(1\)"),
+    ({"length": -1.0}, None, "length must be finite and > 0, got -1.0"),
+    ({"period": 0.0}, None, "period must be None, or finite and > 0, got 0.0"),
+    ({"length_bounds": (2.0, 1.0)}, None, r"length_bounds must be \"fixed\" or \(low, high\)"),
     ({"variance": 0.0}, None, "variance must be finite and > 0, got 0.0"),
     ({"length": 1e6}, None, r"length 1000000.0 is outside its bounds \(1e-05, 100000.0\)"),
     ({"noise": 0.0}, None, "noise must be > 0 to be optimised"),

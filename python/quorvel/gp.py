@@ -50,22 +50,31 @@ def _per_dimension(value, dims, name, is_item):
     """A value given once for all dimensions, or once per dimension, as a list of `dims`."""
     if is_item(value):
         return [value] * dims
-    values = list(value) if isinstance(value, (list, tuple, np.ndarray)) else None
-    if values is None or len(values) != dims or not all(is_item(v) for v in values):
-        raise ValueError(f"{name} must be given once or once per dimension ({dims}), got {value!r}")
-    return values
+    if (isinstance(value, (list, tuple, np.ndarray)) and len(value) == dims
+            and all(is_item(v) for v in value)):
+        return list(value)
+    raise ValueError(f"{name} must be given once or once per dimension ({dims}), got {value!r}")
+
+
+def _is_number(value):
+    return isinstance(value, numbers.Real) and not isinstance(value, bool)
 
 
 def _is_positive(value):
-    return (isinstance(value, numbers.Real) and not isinstance(value, bool)
-            and math.isfinite(value) and value > 0)
+    return _is_number(value) and math.isfinite(value) and value > 0
 
 
-def _is_bounds(value):
-    if isinstance(value, str):
-        return value == "fixed"
+def _is_pair(value):
     return (isinstance(value, (tuple, list, np.ndarray)) and len(value) == 2
-            and all(_is_positive(v) for v in value) and value[0] <= value[1])
+            and all(_is_number(v) for v in value))
+
+
+def _check_bounds(bounds, name):
+    if isinstance(bounds, str) and bounds == "fixed":
+        return
+    if not (_is_pair(bounds) and all(_is_positive(v) for v in bounds) and bounds[0] <= bounds[1]):
+        raise ValueError(f"{name} must be \"fixed\" or (low, high) with 0 < low <= high, "
+                         f"got {bounds!r}")
 
 
 def _log_bounds(bounds, value, name):
@@ -84,23 +93,32 @@ class _Hyperparameters:
     their log bounds, and the per-observation noise the noise level multiplies."""
 
     def __init__(self, gp, dims, noise_base=None):
-        self.families = _per_dimension(gp.kernel, dims, "kernel", lambda k: k in FAMILIES)
-        self.lengths = _per_dimension(gp.length, dims, "length", _is_positive)
+        self.families = _per_dimension(gp.kernel, dims, "kernel", lambda k: isinstance(k, str))
+        for family in self.families:
+            if family not in FAMILIES:
+                raise ValueError(f"unknown kernel {family!r}; the families are "
+                                 f"{', '.join(repr(f) for f in FAMILIES)}")
+        self.lengths = _per_dimension(gp.length, dims, "length", _is_number)
+        for length in self.lengths:
+            if not _is_positive(length):
+                raise ValueError(f"length must be finite and > 0, got {float(length)!r}")
         self.periods = _per_dimension(gp.period, dims, "period",
-                                      lambda p: p is None or _is_positive(p))
+                                      lambda p: p is None or _is_number(p))
+        for period in self.periods:
+            if period is not None and not _is_positive(period):
+                raise ValueError(f"period must be None, or finite and > 0, got {float(period)!r}")
         if not _is_positive(gp.variance):
             raise ValueError(f"variance must be finite and > 0, got {gp.variance!r}")
         level = 1.0 if noise_base is not None else gp.noise
         noise_bounds = gp.noise_bounds
         if noise_bounds is None:
             noise_bounds = "fixed" if noise_base is not None else _DEFAULT_BOUNDS
-        if not _is_bounds(noise_bounds):
-            raise ValueError(f"noise_bounds must be \"fixed\" or (low, high) with "
-                             f"0 < low <= high, got {noise_bounds!r}")
-        if not _is_bounds(gp.variance_bounds):
-            raise ValueError(f"variance_bounds must be \"fixed\" or (low, high) with "
-                             f"0 < low <= high, got {gp.variance_bounds!r}")
-        length_bounds = _per_dimension(gp.length_bounds, dims, "length_bounds", _is_bounds)
+        _check_bounds(noise_bounds, "noise_bounds")
+        _check_bounds(gp.variance_bounds, "variance_bounds")
+        length_bounds = _per_dimension(gp.length_bounds, dims, "length_bounds",
+                                       lambda b: isinstance(b, str) or _is_pair(b))
+        for bounds in length_bounds:
+            _check_bounds(bounds, "length_bounds")
         self.names = ["variance"] + (["length"] if dims == 1 else
                                      [f"length[{d}]" for d in range(dims)]) + ["noise"]
         bounds = [_log_bounds(gp.variance_bounds, gp.variance, "variance")]
