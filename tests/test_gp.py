@@ -206,7 +206,8 @@ def test_a_singular_covariance_asks_for_a_noise_floor():
     ({"noise": 0.0}, None, "noise must be > 0 to be optimised"),
     ({"noise": np.ones(3)}, None, r"noise must be one value or one per observation, shape \(4,\)"),
     ({}, (S.deltas(np.arange(4.0)), np.zeros(3)), r"y must have one value per atom, shape \(4,\)"),
-    ({}, (S.deltas(np.arange(4.0)), np.array([0, 1, np.nan, 0])), "y must be finite, got nan at index 2"),
+    ({}, (S.deltas(np.arange(4.0)), np.array([0, 1, np.nan, 0])),
+     "y must be finite, got nan at index 2"),
     ({}, ([S.deltas(np.arange(4.0)), S.deltas(np.arange(3.0))], np.zeros(4)),
      r"got lengths \[4, 3\]"),
 ])
@@ -227,8 +228,18 @@ def test_invalid_calls_after_fit():
         gp.predict([S.deltas(np.arange(2.0))] * 2)
     with pytest.raises(ValueError, match=r"one entry per free hyperparameter"):
         gp.log_marginal_likelihood([0.0, 0.0])
-    with pytest.raises(TypeError, match="atoms must be a Space or a non-empty list of Spaces .one per dimension., got ndarray"):
+    with pytest.raises(TypeError, match=r"atoms must be a Space or a non-empty list of Spaces "
+                                        r"\(one per dimension\), got ndarray"):
         gp.predict(np.arange(2.0))
+
+
+def test_a_failed_fit_leaves_the_estimator_unfitted():
+    gp = q.GaussianProcess(noise=0.0, noise_bounds="fixed", optimize=False)
+    gp.fit(S.deltas(np.arange(3.0)), np.zeros(3))
+    with pytest.raises(q.SingularError):
+        gp.fit(S.deltas(np.array([0.0, 0.0])), np.zeros(2))
+    with pytest.raises(AttributeError, match="not fitted yet"):
+        gp.log_marginal_likelihood([])
 
 
 def test_the_docstring_example_runs():

@@ -337,6 +337,7 @@ class GaussianProcess:
             The estimator itself, with the fitted attributes set.
         """
         sp = _scipy()
+        self.__dict__.pop("theta_", None)  # a fit that fails leaves the estimator unfitted
         spaces = _as_atoms(atoms, "atoms")
         n = len(spaces[0])
         y = np.asarray(y, dtype=np.float64)
@@ -376,14 +377,14 @@ class GaussianProcess:
             self.optimize_result_, theta = best, best.x
 
         full = hyper.with_theta(theta)
+        factor, value = self._factorise(full, raise_error=True)
         self.theta_, self.theta_names_, self.bounds_ = theta, hyper.names_free(), hyper.bounds
         self.variance_ = math.exp(full[0])
         lengths = np.exp(full[1:-1])
         self.length_ = float(lengths[0]) if len(lengths) == 1 else lengths
         noise = hyper.noise(full, n)
         self.noise_ = float(noise[0]) if hyper.noise_base is None else noise
-        factor, self.log_marginal_likelihood_value_ = self._factorise(full, raise_error=True)
-        self._factor = factor
+        self.log_marginal_likelihood_value_, self._factor = value, factor
         self.L_ = np.tril(factor[0])
         self.alpha_ = sp.linalg.cho_solve(factor, y, check_finite=False)
         return self
@@ -400,8 +401,8 @@ class GaussianProcess:
                              f"got shape {noise.shape}")
         bad = np.flatnonzero(~(np.isfinite(noise) & (noise >= 0)))
         if len(bad):
-            raise ValueError(f"noise must be finite and >= 0, got {float(noise[bad[0]])!r} at index "
-                             f"{int(bad[0])}")
+            raise ValueError(f"noise must be finite and >= 0, got {float(noise[bad[0]])!r} "
+                             f"at index {int(bad[0])}")
         return _Hyperparameters(self, dims, noise)
 
     def _factorise(self, full, raise_error):
@@ -481,7 +482,7 @@ class GaussianProcess:
             return -np.inf, np.zeros(len(theta))
         alpha = sp.linalg.cho_solve(factor, y, check_finite=False)
         value = _log_likelihood(factor, y, alpha)
-        # d log p / d θ = 0.5 (αᵀ ∂C α − tr(C⁻¹ ∂C)) for each ∂C = ∂C/∂θ, all symmetric.
+        # d log p / dθ = 0.5 (αᵀ ∂C α − tr(C⁻¹ ∂C)) for each symmetric ∂C = ∂C/∂θ.
         inverse = _inverse(sp, factor)
 
         def half_trace(derivative):
