@@ -72,9 +72,6 @@ Result<double> pair_parameter_derivative(const Element& kernel, const Element& e
                                      weight, terms, list);
 }
 
-namespace {
-
-// The point masses of the kernel's moving jumps, weighed by the element and the weight.
 double point_masses(Placed kernel, Placed element, CosineWeight weight,
                     std::span<const PointTerm> terms) {
     // A point term's position in the element's coordinates: the position itself when kernel and
@@ -91,8 +88,6 @@ double point_masses(Placed kernel, Placed element, CosineWeight weight,
     }
     return masses;
 }
-
-} // namespace
 
 Result<double> pair_parameter_derivative(Placed kernel, Placed element, ParameterKind parameter,
                                          CosineWeight weight, std::span<const PointTerm> terms,
