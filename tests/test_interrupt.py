@@ -15,8 +15,8 @@ kernels = q.Space.gaussians(np.linspace(0.01, 0.99, 2000), np.full(2000, 1e-3), 
 call = lambda: q.measure(kernels, basis, "integral", weight=1e6)
 """,
     "weighted integrals": """
-boxes = q.Space.boxes(np.linspace(0.0, 20.0, 21))
-call = lambda: boxes.integrals(weight=1e7)
+lines = q.Space.lorentzians(np.linspace(0.5, 19.5, 20), np.full(20, 1.0), 1.0)
+call = lambda: lines.integrals(weight=1e7)
 """,
     "covariance_matrix": """
 x = np.linspace(0.0, 100.0, 3000)

@@ -71,7 +71,28 @@ std::array<double, K> integrate_between_k(Factors factors, CosineWeight weight, 
             v[k] = v[k] * c;
         return v;
     };
-    stepping_walk(breakpoints, limits, [&](Panel p) { add(panel_integral_k<K>(p, weighted)); });
+    const auto add_weighted = [&](Panel p) { add(panel_integral_k<K>(p, weighted)); };
+    // As integrate_between: long pieces of polynomial products in closed form.
+    if (!three && std::all_of(factors.begin(), factors.end(),
+                              [](const Placed& p) { return is_polynomial(*p.element); })) {
+        const double reach = cosine_closed_form_theta / std::fabs(omega);
+        for (std::size_t k = 0; k + 1 < breakpoints.size(); ++k) {
+            const double a = breakpoints[k], b = breakpoints[k + 1];
+            if (!(a < b)) continue;
+            if ((b - a) * 0.5 >= reach) {
+                const Panel p(gauss8(), a, b);
+                std::array<double, K> panel;
+                for (std::size_t m = 0; m < K; ++m)
+                    panel[m] = cosine_panel(
+                        p, [&f, m](double y) { return f(y)[m]; }, omega, origin);
+                add(panel);
+            } else {
+                stepping_walk(breakpoints.subspan(k, 2), limits, add_weighted);
+            }
+        }
+        return result;
+    }
+    stepping_walk(breakpoints, limits, add_weighted);
     return result;
 }
 
@@ -122,13 +143,14 @@ pair_value_and_derivatives(const Element& kernel, const Element& element,
     const double lo = std::fmax(sa.lower, sb.lower);
     const double hi = std::fmin(sa.upper, sb.upper);
     if (lo >= hi) return apart();
-    const Support fa = frame_support(kernel, sa, lo);
-    const Support fb = frame_support(element, sb, lo);
+    const double origin = pair_frame_origin(kernel, element, lo, hi);
+    const Support fa = frame_support(kernel, sa, origin);
+    const Support fb = frame_support(element, sb, origin);
     const double from = std::fmax(fa.lower, fb.lower);
     const double to = std::fmin(fa.upper, fb.upper);
     if (!(from < to)) return apart();
 
-    const Placed k{&kernel, lo}, e{&element, lo};
+    const Placed k{&kernel, origin}, e{&element, origin};
     const Placed factors[] = {k, e};
     collect_breakpoints(factors, from, to, list);
 
@@ -138,15 +160,15 @@ pair_value_and_derivatives(const Element& kernel, const Element& element,
     if (voigt && std::all_of(parameters.begin(), parameters.end(), is_voigt_parameter)) {
         const double peak_slope = voigt_peak_slope(*voigt);
         const auto all = [&](double y) {
-            const double b = evaluate_at(element, lo, y);
-            const VoigtPointValues p = voigt_point_at(*profile, *voigt, peak_slope, lo, y);
+            const double b = evaluate_at(element, origin, y);
+            const VoigtPointValues p = voigt_point_at(*profile, *voigt, peak_slope, origin, y);
             Values v;
             v[0] = p.value * b;
             for (std::size_t m = 0; m < M; ++m)
                 v[m + 1] = voigt_derivative(p, parameters[m]) * b;
             return v;
         };
-        Values r = integrate_between_k<M + 1>(factors, weight, lo, list, all);
+        Values r = integrate_between_k<M + 1>(factors, weight, origin, list, all);
         for (std::size_t m = 0; m < M; ++m)
             r[m + 1] = point_masses(k, e, weight, terms[m]) + r[m + 1];
         return r;
@@ -157,17 +179,17 @@ pair_value_and_derivatives(const Element& kernel, const Element& element,
     std::optional<CoreError> failure;
     const auto all = [&](double y) {
         Values v;
-        const double b = evaluate_at(element, lo, y);
+        const double b = evaluate_at(element, origin, y);
         std::optional<double> value;
         for (std::size_t m = 0; m < M; ++m) {
             if (profile && is_placement(parameters[m])) {
                 const auto [f, d] =
-                    value_and_placement_derivative_at(*profile, parameters[m], lo, y);
+                    value_and_placement_derivative_at(*profile, parameters[m], origin, y);
                 if (!value) value = f;
                 v[m + 1] = d * b;
                 continue;
             }
-            auto d = parameter_derivative_at(kernel, parameters[m], lo, y);
+            auto d = parameter_derivative_at(kernel, parameters[m], origin, y);
             if (!d) {
                 if (!failure) failure = std::move(d.error());
                 v[m + 1] = 0.0;
@@ -177,10 +199,10 @@ pair_value_and_derivatives(const Element& kernel, const Element& element,
             slope *= b;
             v[m + 1] = slope;
         }
-        v[0] = (value ? *value : evaluate_at(kernel, lo, y)) * b;
+        v[0] = (value ? *value : evaluate_at(kernel, origin, y)) * b;
         return v;
     };
-    Values r = integrate_between_k<M + 1>(factors, weight, lo, list, all);
+    Values r = integrate_between_k<M + 1>(factors, weight, origin, list, all);
     if (failure) return std::unexpected(std::move(*failure));
     for (std::size_t m = 0; m < M; ++m)
         r[m + 1] = point_masses(k, e, weight, terms[m]) + r[m + 1];
