@@ -3,8 +3,10 @@ bitwise those of the originals, across processes too; SingularError keeps its cl
 of the binary form turns corrupted data into ValueError."""
 
 import copy
+import math
 import multiprocessing
 import pickle
+import struct
 
 import numpy as np
 import pytest
@@ -199,6 +201,33 @@ def test_reader_messages():
     assert same(results(load(bytearray(data))), results(load(memoryview(data))))
     with pytest.raises(TypeError, match="'str' object is not an instance of 'bytes'"):
         load("QV")
+
+
+def test_payload_assembled_from_the_documented_layout():
+    def count(n):
+        return bytes([n])  # LEB128 of a count below 128
+
+    def reals(*v):
+        return struct.pack("<%dd" % len(v), *v)
+
+    data = (
+        b"QV\x01\x00"  # header: version 1, a Space
+        + count(1) + count(1) + reals(2.0, 0.0, 0.0, 0.0, -1.0, 1.0)  # one table: 2 on [-1, 1)
+        + count(1) + b"\x02" + reals(0.0, 1.0, 2.0)  # one inner element: Hat 0 1 2
+        + count(5)
+        + b"\x00" + reals(0.25)  # Delta
+        + b"\x03" + count(0) + reals(3.0, 0.5) + b"\x01\x00"  # Shape: nonnegative, no end form
+        + b"\x04" + b"\x00" + reals(0.5) + reals(1.0, 3.0)  # Profile: Gaussian sigma, center, cutoff
+        + b"\x05" + b"\x01" + reals(10.0, 2.0) + b"\x00" + count(0)  # Mapped: affine, inner 0
+        + b"\x04" + b"\x06" + reals(2.0) + b"\x01" + reals(0.0, 3.0)  # Profile: Fts, triangle
+    )
+    space = load(data)
+    assert len(space) == 5
+    np.testing.assert_array_equal(space.lower(), [0.25, 2.5, -0.5, 10.0, -0.75])
+    np.testing.assert_array_equal(space.upper(), [0.25, 3.5, 2.5, 14.0, 0.75])
+    gaussian_area = 0.5 * math.sqrt(2 * math.pi) * math.erf(3 / math.sqrt(2))
+    np.testing.assert_allclose(space.integrals()[:4], [1.0, 2.0, gaussian_area, 2.0], rtol=1e-13)
+    assert payload(space) == data  # the writer emits exactly the documented fields
 
 
 def test_reader_survives_a_corpus_of_corrupted_payloads():

@@ -14,6 +14,7 @@ import numpy as np
 import pytest
 
 import quorvel
+import quorvel.dask  # noqa: F401  (docstrings refer to it)
 from quorvel import _quorvel as q
 from quorvel._stubdoc import docstrings
 

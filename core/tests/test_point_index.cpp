@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "../src/sparse/point_index.hpp"
+#include "quorvel/point_index.hpp"
 #include "check.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/space.hpp"

@@ -49,8 +49,11 @@ threads, and all objects are immutable, so any number of Python threads may call
 once.
 """
 
-from collections.abc import Callable
-from typing import TYPE_CHECKING, Any, TypeVar
+import typing as _typing
+from collections.abc import Callable as _Callable
+from types import ModuleType as _ModuleType
+from typing import Any as _Any
+from typing import TypeVar as _TypeVar
 
 from . import _quorvel
 from ._quorvel import (
@@ -64,12 +67,12 @@ from ._quorvel import (
 )
 from . import _pickling  # noqa: F401  (SingularError instances pickle as themselves)
 from ._scipy import from_scipy, to_scipy
-from ._stubdoc import docstrings
+from ._stubdoc import docstrings as _docstrings
 
-_F = TypeVar("_F", bound=Callable[..., Any])
+_F = _TypeVar("_F", bound=_Callable[..., _Any])
 
 
-_DOCSTRINGS = docstrings()
+_DOCSTRINGS = _docstrings()
 
 
 def _forward(target: _F) -> _F:
@@ -112,13 +115,13 @@ _LAZY = {
     "GaussianProcess": "gp",
 }
 
-if TYPE_CHECKING:
+if _typing.TYPE_CHECKING:
     from .gp import GaussianProcess
     from .lines import LineFit, LineModel, fit_lines
     from .smoothing import smoothing_spline
 
 
-def __getattr__(name: str) -> Any:
+def __getattr__(name: str) -> _Any:
     module = _LAZY.get(name)
     if module is None:
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
@@ -153,3 +156,9 @@ __all__ = [
     "GaussianProcess",
 ]
 
+
+
+def __dir__() -> list[str]:
+    """The public names only: those of `__all__` and the public submodules already imported."""
+    modules = {n for n, v in globals().items() if isinstance(v, _ModuleType) and n[0] != "_"}
+    return sorted(set(__all__) | modules)

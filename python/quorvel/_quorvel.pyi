@@ -998,7 +998,7 @@ class Space:
 
 @final
 class Projection:
-    """The L2 projection from the span of one space onto the span of another.
+    """The L2 projection from one space onto another; ``weight`` is a cosine frequency.
 
     ``Projection(src, dst, weight=None)`` maps coefficients ``f`` on ``src`` to the
     coefficients ``g`` on ``dst`` of the best approximation in the (optionally
@@ -1017,7 +1017,8 @@ class Projection:
         The target space; its elements must be linearly independent. Order the elements
         along the axis (as every constructor does) so that ``G`` is banded.
     weight : float, optional
-        Frequency of the weight ``cos(weight·x)``; finite and non-zero.
+        Frequency of the weight ``cos(weight·x)``; finite and non-zero. A cosine frequency, not
+        weights of the points.
 
     Raises
     ------
@@ -1094,7 +1095,7 @@ class Projection:
 
 @final
 class Fit:
-    """A regularised least-squares fit of a model space to data seen through kernels.
+    """A regularised least-squares fit of a model to kernel data; ``weight`` is a cosine frequency.
 
     ``Fit(kernels, model, normalization, smoothing, penalty, order, weight=None)`` models data
     ``d`` (one value per kernel) as ``W u``, with ``W = measure(kernels, model, normalization,
@@ -1132,7 +1133,8 @@ class Fit:
     order : int
         Derivative or difference order, >= 0.
     weight : float, optional
-        Frequency of the weight ``cos(weight·x)`` used for ``W``.
+        Frequency of the weight ``cos(weight·x)`` used for ``W``: a cosine frequency, not
+        weights of the data values.
 
     Raises
     ------
@@ -1266,7 +1268,7 @@ def inner_products(a: Space, b: Space, weight: float | None = None) -> _Sparse:
 def measure(
     kernels: Space, basis: Space, normalization: _Normalization, weight: float | None = None
 ) -> _Sparse:
-    """The measurement matrix of a basis seen through instrument kernels.
+    """The measurement matrix of a basis seen through kernels; ``weight`` is a cosine frequency.
 
     Entry ``(i, j)`` is ``W_ij = V_ij / N_i`` with ``V_ij = ∫ k_i(x) b_j(x) w(x) dx`` (as in
     `inner_products`, rows from the kernels) and the row normaliser ``N_i``:
@@ -1293,7 +1295,7 @@ def measure(
     normalization : {"integral", "rowsum", "none"}
         Case-sensitive.
     weight : float, optional
-        Frequency ``ω`` of the weight ``cos(ω x)``.
+        Frequency ``ω`` of the weight ``cos(ω x)`` (a cosine frequency, not weights of the data).
 
     Returns
     -------

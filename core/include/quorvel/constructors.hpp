@@ -1,6 +1,7 @@
 // Element families: each builds the element list of one Space constructor, validating first.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -10,6 +11,8 @@
 #include "quorvel/apodization.hpp"
 #include "quorvel/element.hpp"
 #include "quorvel/error.hpp"
+#include "quorvel/profile.hpp"
+#include "quorvel/vocabulary.hpp"
 
 namespace quorvel {
 
@@ -36,6 +39,10 @@ Result<Elements> harmonics(std::uint64_t n, double period, double start);
 // Interpolation of tabulated shapes: piecewise linear or monotone cubic (PCHIP) through the
 // points.
 enum class Interpolation { Linear, Pchip };
+inline constexpr std::array<Named<Interpolation>, 2> interpolation_names{{
+    {"linear", Interpolation::Linear},
+    {"pchip", Interpolation::Pchip},
+}};
 Result<Interpolation> parse_interpolation(std::string_view text);
 
 // A table of equal-length rows, row-major: row i is data[i * cols, (i + 1) * cols).
@@ -55,15 +62,17 @@ Result<Elements> shifted(Values shape_x, Values shape_y, Values centers, Values 
 
 // Every element re-expressed through x = a / u (reciprocal) or x = a + b u (affine); deltas are
 // moved, other elements wrapped, optionally times |du/dx|.
+inline constexpr std::array<Named<MapKind>, 2> map_kind_names{{
+    {"reciprocal", MapKind::Reciprocal},
+    {"affine", MapKind::Affine},
+}};
 Result<MapKind> parse_map_kind(std::string_view text);
 Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double a, double b,
                         bool jacobian);
 
-// An element given by its stored fields (as read back from serialized data), accepted only if
-// the constructor of its kind could have made it: the given fields pass that constructor's
-// checks, and every field it derives (profile peaks and supports, mapped supports) is derived
-// again by the same code. A mapped element keeps its inner element shared. The segment table of
-// a Shape is checked by the caller (check_segments), once per shared table.
-Result<Element> restore_element(const Element& stored);
+// Profiles of the given kinds (one per center) at the centers, each with the support for the
+// cutoff; fails on a non-finite center, a bad cutoff or a support that overflows. Shared by the
+// line-shape constructors and by restoring stored elements.
+Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kinds, double cutoff);
 
 } // namespace quorvel

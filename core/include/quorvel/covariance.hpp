@@ -4,10 +4,12 @@
 // derivatives.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,23 @@ struct CovarianceDimension {
 
     const Element* amplitude() const { return factor ? &factor->shape : nullptr; }
 };
+
+// A covariance family as `dims` names it: a Matern kernel of an order, or the Gaussian, and the
+// distance scale rho of the kernel per length (the outer walk steps at most 0.5 l / rho).
+struct CovarianceFamily {
+    std::string_view name;
+    bool matern;
+    MaternOrder order;
+    double rho;
+};
+inline constexpr std::array<CovarianceFamily, 6> covariance_families{{
+    {"squared_exponential", false, MaternOrder::Half, 1.0},
+    {"gaussian", false, MaternOrder::Half, 1.0},
+    {"exponential", true, MaternOrder::Half, 1.0},
+    {"matern12", true, MaternOrder::Half, 1.0},
+    {"matern32", true, MaternOrder::ThreeHalves, constants::sqrt3},
+    {"matern52", true, MaternOrder::FiveHalves, constants::sqrt5},
+}};
 
 // One `dims` entry as given: family name, length, optional period, optional (space,
 // coefficients) of the variance factor.

@@ -1,6 +1,7 @@
 // Regularised least-squares fit of a model space to data measured by kernels.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "quorvel/quadrature.hpp"
 #include "quorvel/space.hpp"
 #include "quorvel/sparse.hpp"
+#include "quorvel/vocabulary.hpp"
 
 namespace quorvel {
 
@@ -23,6 +25,10 @@ struct Penalty {
     std::uint64_t order;
 };
 
+inline constexpr std::array<Named<Penalty::Kind>, 2> penalty_names{{
+    {"derivative", Penalty::Kind::Derivative},
+    {"difference", Penalty::Kind::Difference},
+}};
 Result<Penalty::Kind> parse_penalty(std::string_view text);
 
 // What a fit is built from. The spaces are shared, not copied.

@@ -1,6 +1,7 @@
 // Measurement matrices of a basis seen through kernels, and their parameter derivatives.
 #pragma once
 
+#include <array>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -10,12 +11,18 @@
 #include "quorvel/error.hpp"
 #include "quorvel/quadrature.hpp"
 #include "quorvel/sparse.hpp"
+#include "quorvel/vocabulary.hpp"
 
 namespace quorvel {
 
 struct Space;
 
 enum class Normalization { Integral, RowSum, None };
+inline constexpr std::array<Named<Normalization>, 3> normalization_names{{
+    {"integral", Normalization::Integral},
+    {"rowsum", Normalization::RowSum},
+    {"none", Normalization::None},
+}};
 
 Result<Normalization> parse_normalization(std::string_view text);
 Result<ParameterKind> parse_parameter(std::string_view text);

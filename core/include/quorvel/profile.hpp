@@ -3,25 +3,19 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <variant>
 
 #include "quorvel/apodization.hpp"
+#include "quorvel/constants.hpp"
 #include "quorvel/error.hpp"
+#include "quorvel/vocabulary.hpp"
 
 namespace quorvel {
-
-namespace constants {
-
-// Full width at half maximum of a Gaussian per standard deviation, 2 sqrt(2 ln 2).
-inline constexpr double fwhm_per_sigma = 2.3548200450309493;
-// sqrt(3) and sqrt(5): the distance scales of the Matern 3/2 and 5/2 correlations per length.
-inline constexpr double sqrt3 = 1.7320508075688772;
-inline constexpr double sqrt5 = 2.23606797749979;
-
-} // namespace constants
 
 struct Gaussian {
     double sigma;
@@ -60,6 +54,22 @@ using ProfileKind = std::variant<Gaussian, Lorentzian, Voigt, PseudoVoigt, Super
 
 enum class ParameterKind { Center, Scale, Sigma, Gamma, Eta, Power, Asymmetry, HalfWidth };
 
+// A parameter selector: its option string, its variant name in messages, and its value.
+struct ParameterName {
+    std::string_view name, variant;
+    ParameterKind value;
+};
+inline constexpr std::array<ParameterName, 8> parameter_names{{
+    {"center", "Center", ParameterKind::Center},
+    {"scale", "Scale", ParameterKind::Scale},
+    {"sigma", "Sigma", ParameterKind::Sigma},
+    {"gamma", "Gamma", ParameterKind::Gamma},
+    {"eta", "Eta", ParameterKind::Eta},
+    {"power", "Power", ParameterKind::Power},
+    {"asymmetry", "Asymmetry", ParameterKind::Asymmetry},
+    {"half_width", "HalfWidth", ParameterKind::HalfWidth},
+}};
+
 // Variant name of a parameter selector: "Sigma", "HalfWidth", ...
 std::string_view parameter_name(ParameterKind p);
 
@@ -88,5 +98,47 @@ struct ExtentRates {
 
 // Fails with "{kind} has no parameter {parameter}" for a pair the kind does not have.
 Result<ExtentRates> profile_extent_rates(const ProfileKind& kind, ParameterKind p, double cutoff);
+
+// The variant name of a kind ("Gaussian"), and the kind with its fields for messages
+// ("Gaussian { sigma: 0.5 }").
+std::string_view kind_name(const ProfileKind& kind);
+std::string render_kind(const ProfileKind& kind);
+// The family of a kind as descriptions name one element or several ("Gaussian profile",
+// "smoothed boxes").
+struct KindFamily {
+    std::string_view one, many;
+};
+KindFamily kind_family(const ProfileKind& kind);
+
+// The kind rebuilt from its free fields through the checks of the constructor that makes it, so
+// that every derived field (peak factors) is computed again by the same code.
+Result<ProfileKind> remake_kind(const ProfileKind& kind);
+
+// Where the free fields of a kind go to and come from in a serialized form, field by field.
+class KindFieldWriter {
+  public:
+    virtual void real(double v) = 0;
+    virtual void window(const Apodization& a) = 0;
+
+  protected:
+    ~KindFieldWriter() = default;
+};
+class KindFieldReader {
+  public:
+    virtual Result<double> real() = 0;
+    virtual Result<Apodization> window() = 0;
+
+  protected:
+    ~KindFieldReader() = default;
+};
+
+// The number of the kind in serialized data; nullopt for a kind that is never an element of a
+// space (Matern).
+std::optional<std::uint8_t> kind_wire(const ProfileKind& kind);
+// The free fields of the kind, in order; an internal error for a kind without a wire number.
+void write_kind_fields(const ProfileKind& kind, KindFieldWriter& out);
+// The kind with that wire number, its free fields read in order and its derived fields 0 (for
+// remake_kind); nullopt when no kind has that number.
+std::optional<Result<ProfileKind>> read_kind_fields(std::uint8_t wire, KindFieldReader& in);
 
 } // namespace quorvel

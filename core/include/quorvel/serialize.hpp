@@ -20,15 +20,18 @@
 //                         penalty order, weight
 //   space     element count, then the elements in order
 //   element   kind (1 byte: 0 Delta, 1 Box, 2 Hat, 3 Shape, 4 Profile, 5 Mapped), then
-//               Delta x | Box a b | Hat a c b | Shape table center stretch |
+//               Delta x | Box a b | Hat a c b |
+//               Shape table, center, stretch, sign (1 byte: 0 any, 1 non-negative, 2 non-negative
+//                 with a reported center), end form (1 byte: 0 none, 1 followed by the table of
+//                 the same pieces written from their ends), then the reported center if sign 2 |
 //               Profile line shape, center, cutoff |
 //               Mapped map (1 byte: 0 reciprocal, 1 affine), a, b, jacobian (1 byte), inner
-//   line shape  kind (1 byte, the order of ProfileKind) and its free parameters:
-//               Gaussian sigma | Lorentzian hwhm | Voigt sigma gamma | PseudoVoigt hwhm eta |
-//               SuperGaussian hwhm_left hwhm_right power | SmoothedBox half_width sigma |
-//               Fts max_opd, window (1 byte: 0 cosine sum, 1 triangle, 2 polynomial) and its
-//               4, 0 or 5 coefficients | Harmonic wavenumber period phase
-//             (peak factors and supports are derived on reading)
+//   line shape  the kind's wire number (1 byte), then its free fields in order, each a double
+//             except an apodization window: 1 byte (0 cosine sum, 1 triangle, 2 polynomial) and
+//             its 4, 0 or 5 coefficients. Each kind's Descriptor (its file in
+//             core/src/element/profile/) gives the number and the fields, for example
+//             "0: sigma", "2: sigma gamma" or "6: max_opd apodization"; derived fields (peak
+//             factors) and supports are not stored but computed again on reading
 //   weight    0, or 1 followed by omega
 #pragma once
 

@@ -33,7 +33,8 @@ Space build_space(std::vector<Element> elements);
 // Whether every element is a Delta.
 bool is_point_space(const Space& space);
 
-// Fills `out` with the ascending indices of the elements whose closed support meets [lo, hi].
+// Fills `out` with the ascending indices of the elements whose closed support meets [lo, hi]: one
+// query of the space's index (quorvel/point_index.hpp), which a caller with many builds once.
 void overlapping(const Space& space, double lo, double hi, std::vector<std::size_t>& out);
 
 std::vector<double> centers(const Space& space);

@@ -21,18 +21,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
-#include <fstream>
 #include <limits>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include <pthread.h>
-#include <sched.h>
-#include <time.h>
+#include "quorvel/platform.hpp"
 
 namespace quorvel {
 
@@ -90,42 +88,11 @@ void take_part(detail::RowLoop& loop, FunctionRef<void(RowBlocks&)> work) {
     }
 }
 
-// The processor time consumed by the thread of `clock`.
-std::chrono::nanoseconds cpu_time(clockid_t clock) {
-    timespec t{};
-    clock_gettime(clock, &t);
-    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
-}
-
-// The processors this process may run on.
-std::size_t processors() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0)
-        return static_cast<std::size_t>(std::max(CPU_COUNT(&set), 1));
-    return std::max(std::thread::hardware_concurrency(), 1u);
-}
-
-// Whether more threads are ready to run right now than there are processors (the calling one
-// included), from the scheduler's count in /proc/loadavg ("0.50 0.40 0.30 3/210 12345").
-bool machine_busy() {
-    std::ifstream file("/proc/loadavg");
-    std::string field;
-    for (int i = 0; i < 4 && file >> field; ++i) {
-    }
-    std::size_t running = 0;
-    if (!file ||
-        std::from_chars(field.data(), field.data() + field.size(), running).ec != std::errc{})
-        return false;
-    static const std::size_t cores = processors();
-    return running > cores;
-}
-
 // A loop run by its caller, and open to the pool's workers once worth their help.
 struct Job {
     Job(detail::RowLoop& l, FunctionRef<void(RowBlocks&)> w, std::size_t helpers)
         : loop(l), work(w), helpers(helpers), seats(helpers) {
-        has_clock = pthread_getcpuclockid(pthread_self(), &caller_clock) == 0;
-        if (has_clock) cpu_started = cpu_time(caller_clock);
+        cpu_started = platform::thread_cpu_time();
         started = checked = Clock::now();
     }
 
@@ -138,12 +105,12 @@ struct Job {
         if (now - started < solo_time || now - checked < solo_time / 8) return false;
         checked = now;
         if (!busy_known) {
-            busy = machine_busy();
+            busy = platform::machine_busy();
             busy_known = true;
         }
         const std::chrono::nanoseconds needed = busy ? busy_solo_time : solo_time;
-        if (!has_clock) return now - started >= needed;
-        return cpu_time(caller_clock) - cpu_started >= needed;
+        if (!cpu_started) return now - started >= needed;
+        return *platform::thread_cpu_time() - *cpu_started >= needed;
     }
 
     detail::RowLoop& loop;
@@ -152,9 +119,8 @@ struct Job {
     std::size_t seats;      // workers that may still join
     std::size_t active = 0; // workers inside the loop
     bool opened = false;
-    clockid_t caller_clock{};
-    bool has_clock = false;
-    std::chrono::nanoseconds cpu_started{0};
+    // The caller's processor time when the loop started, where the system tells it.
+    std::optional<std::chrono::nanoseconds> cpu_started;
     Clock::time_point started, checked;
     bool busy_known = false, busy = false; // looked at once per loop
     std::condition_variable left;
@@ -241,7 +207,7 @@ std::size_t default_threads() {
         if (error == std::errc{} && n > 0 && (end == text.data() + text.size() || *end == ','))
             return n;
     }
-    return processors();
+    return platform::processors();
 }
 
 // The number of threads set by set_row_threads, per calling thread (0: the pool's own size).
@@ -261,11 +227,11 @@ std::size_t helper_count(const RowPartition& partition) {
 
 void watch_forks() {
     static const bool registered = [] {
-        pthread_atfork([] { pool.mutex.lock(); }, [] { pool.mutex.unlock(); },
-                       [] {
-                           if (pool.threads > 0) forked_child.store(true);
-                           pool.mutex.unlock();
-                       });
+        platform::at_fork([] { pool.mutex.lock(); }, [] { pool.mutex.unlock(); },
+                          [] {
+                              if (pool.threads > 0) forked_child.store(true);
+                              pool.mutex.unlock();
+                          });
         return true;
     }();
     (void)registered;

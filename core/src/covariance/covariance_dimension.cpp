@@ -11,22 +11,6 @@
 namespace quorvel {
 namespace {
 
-struct Family {
-    std::string_view name;
-    bool matern;
-    MaternOrder order;
-    double rho; // distance scale of the kernel per length: steps are 0.5 l / rho
-};
-
-constexpr Family families[] = {
-    {"squared_exponential", false, MaternOrder::Half, 1.0},
-    {"gaussian", false, MaternOrder::Half, 1.0},
-    {"exponential", true, MaternOrder::Half, 1.0},
-    {"matern12", true, MaternOrder::Half, 1.0},
-    {"matern32", true, MaternOrder::ThreeHalves, constants::sqrt3},
-    {"matern52", true, MaternOrder::FiveHalves, constants::sqrt5},
-};
-
 // Smallest multiple m in 1, 1.5, 2, ... of l where the kernel has fallen to 1e-17.
 double cutoff_multiple(const ProfileKind& kind, double length) {
     double m = 1.0;
@@ -38,8 +22,8 @@ double cutoff_multiple(const ProfileKind& kind, double length) {
 } // namespace
 
 Result<CovarianceDimension> parse_dimension(const DimensionEntry& entry) {
-    const Family* family = nullptr;
-    for (const Family& f : families)
+    const CovarianceFamily* family = nullptr;
+    for (const CovarianceFamily& f : covariance_families)
         if (f.name == entry.family) family = &f;
     if (family == nullptr)
         return invalid_input("unknown covariance family " + fmt_quoted(entry.family));

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "constants.hpp"
+#include "quorvel/constants.hpp"
 #include "quorvel/format.hpp"
 
 namespace quorvel {

@@ -1,5 +1,4 @@
 // The window of an FTS line shape: a named window, or cosine-sum or polynomial coefficients.
-#include <array>
 #include <string_view>
 
 #include "quorvel/apodization.hpp"
@@ -9,27 +8,7 @@ namespace quorvel {
 
 namespace {
 
-struct NamedWindow {
-    std::string_view name;
-    Apodization window;
-};
-
 using K = Apodization::Kind;
-
-const std::array<NamedWindow, 12> named_windows{{
-    {"none", {K::CosineSum, {1.0, 0.0, 0.0, 0.0, 0.0}}},
-    {"boxcar", {K::CosineSum, {1.0, 0.0, 0.0, 0.0, 0.0}}},
-    {"hann", {K::CosineSum, {0.5, 0.5, 0.0, 0.0, 0.0}}},
-    {"hanning", {K::CosineSum, {0.5, 0.5, 0.0, 0.0, 0.0}}},
-    {"hamming", {K::CosineSum, {0.54, 0.46, 0.0, 0.0, 0.0}}},
-    {"happ_genzel", {K::CosineSum, {0.54, 0.46, 0.0, 0.0, 0.0}}},
-    {"blackman", {K::CosineSum, {0.42, 0.5, 0.08, 0.0, 0.0}}},
-    {"blackman_harris", {K::CosineSum, {0.35875, 0.48829, 0.14128, 0.01168, 0.0}}},
-    {"triangle", {K::Triangle, {}}},
-    {"norton_beer_weak", {K::Polynomial, {0.384093, -0.087577, 0.703484, 0.0, 0.0}}},
-    {"norton_beer_medium", {K::Polynomial, {0.152442, -0.136176, 0.983734, 0.0, 0.0}}},
-    {"norton_beer_strong", {K::Polynomial, {0.045335, 0.0, 0.554883, 0.0, 0.399782}}},
-}};
 
 std::unexpected<CoreError> give_one() {
     return invalid_input("give one of apodization (a name), cosine_sum (1-4 coefficients) or "
@@ -51,9 +30,7 @@ Result<Apodization> choose_apodization(const std::optional<std::string>& name,
                                        const std::optional<std::vector<double>>& polynomial) {
     if (name) {
         if (cosine_sum || polynomial) return give_one();
-        for (const NamedWindow& w : named_windows) {
-            if (w.name == *name) return w.window;
-        }
+        if (const auto window = find_named(apodization_names, *name)) return *window;
         return invalid_input("unknown apodization " + fmt_quoted(*name));
     }
     if (cosine_sum) {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "checks.hpp"
+#include "quorvel/element_checks.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/format.hpp"
 

@@ -1,5 +1,5 @@
 // Validation shared by the constructors of the piecewise element kinds.
-#include "checks.hpp"
+#include "quorvel/element_checks.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 #include <cmath>
 #include <vector>
 
-#include "checks.hpp"
+#include "quorvel/element_checks.hpp"
 #include "quorvel/element.hpp"
 #include "quorvel/overloaded.hpp"
 

@@ -16,6 +16,8 @@
 #include <limits>
 #include <mutex>
 
+#include "quorvel/constants.hpp"
+
 namespace quorvel {
 
 namespace {
@@ -24,9 +26,9 @@ constexpr int n_terms = 40;
 // L = sqrt(N / sqrt(2)) and its square, as used by the series.
 constexpr double big_l = 5.3182958969449885;
 constexpr double big_l_squared = 28.2842712474619;
-constexpr double pi = 3.141592653589793;
-constexpr double inv_sqrt_pi = 0.5641895835477563;
-constexpr double two_over_sqrt_pi = 1.1283791670955126;
+using constants::inv_sqrt_pi;
+using constants::pi;
+using constants::two_over_sqrt_pi;
 
 // Region bounds, chosen where each method is accurate to rounding on the far side.
 constexpr double far_radius = 7.0;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <new>
 
-#include "constants.hpp"
+#include "quorvel/constants.hpp"
 #include "profile/dispatch.hpp"
 #include "quorvel/constructors.hpp"
 

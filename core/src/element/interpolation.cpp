@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "checks.hpp"
+#include "quorvel/element_checks.hpp"
 #include "quorvel/format.hpp"
 
 namespace quorvel {
@@ -99,9 +99,9 @@ Result<ScaledShape> pchip_shape(Values table_x, Values ys) {
 } // namespace
 
 Result<Interpolation> parse_interpolation(std::string_view text) {
-    if (text == "linear") return Interpolation::Linear;
-    if (text == "pchip") return Interpolation::Pchip;
-    return invalid_input("interpolation must be 'linear' or 'pchip', got " + fmt_quoted(text));
+    if (const auto interp = find_named(interpolation_names, text)) return *interp;
+    return invalid_input("interpolation must be " + quoted_alternatives(interpolation_names) +
+                         ", got " + fmt_quoted(text));
 }
 
 Result<ScaledShape> linear_shape(Values table_x, Values ys) {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <memory>
 
-#include "checks.hpp"
+#include "quorvel/element_checks.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/format.hpp"
 
@@ -23,9 +23,9 @@ Status check_map(MapKind kind, double a, double b) {
 } // namespace
 
 Result<MapKind> parse_map_kind(std::string_view text) {
-    if (text == "reciprocal") return MapKind::Reciprocal;
-    if (text == "affine") return MapKind::Affine;
-    return invalid_input("map kind must be 'reciprocal' or 'affine', got " + fmt_quoted(text));
+    if (const auto kind = find_named(map_kind_names, text)) return *kind;
+    return invalid_input("map kind must be " + quoted_alternatives(map_kind_names) + ", got " +
+                         fmt_quoted(text));
 }
 
 Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double a, double b,

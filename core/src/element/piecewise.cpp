@@ -1,7 +1,7 @@
 // Point functionals, boxes between edges and hats on nodes.
 #include <algorithm>
 
-#include "checks.hpp"
+#include "quorvel/element_checks.hpp"
 #include "quorvel/constructors.hpp"
 
 namespace quorvel {

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <string>
 
-#include "checks.hpp"
 #include "profile/dispatch.hpp"
 #include "profile/fts.hpp"
 #include "profile/gaussian.hpp"
@@ -14,8 +13,8 @@
 #include "profile/smoothed_box.hpp"
 #include "profile/super_gaussian.hpp"
 #include "profile/voigt.hpp"
-#include "profiles.hpp"
 #include "quorvel/constructors.hpp"
+#include "quorvel/element_checks.hpp"
 #include "quorvel/format.hpp"
 
 namespace quorvel {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "checks.hpp"
+#include "quorvel/element_checks.hpp"
 #include "interpolation.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/format.hpp"

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "quorvel/parallel.hpp"
 
@@ -98,14 +99,8 @@ void clamp_and_redistribute(std::span<double> y, std::span<const double> w, Boun
     std::copy_n(out, n, y.begin());
 }
 
-// One row: y holds the unconstrained solution on entry and the bounded one on return.
-void bound_row(const SparseMatrix& g, std::span<const double> gdiag, std::span<const double> w,
-               std::span<const double> b, double* y, BoundedScratch& s) {
-    const std::size_t n = g.n_rows;
-    double target = 0.0;
-    for (std::size_t i = 0; i < n; ++i)
-        target += w[i] * y[i];
-
+// The starting states: a value beyond a bound starts at that bound, the rest free.
+void classify(const double* y, std::size_t n, BoundedScratch& s) {
     for (std::size_t i = 0; i < n; ++i) {
         if (y[i] > s.upper[i]) {
             s.state[i] = State::AtUpper;
@@ -116,104 +111,132 @@ void bound_row(const SparseMatrix& g, std::span<const double> gdiag, std::span<c
         }
         s.x[i] = std::clamp(y[i], s.lower[i], s.upper[i]);
     }
+}
 
+// Values at their active bounds, and the free coefficients numbered in order.
+void place_at_bounds(std::size_t n, BoundedScratch& s) {
+    s.free.clear();
+    for (std::size_t i = 0; i < n; ++i) {
+        switch (s.state[i]) {
+        case State::AtLower:
+            s.x[i] = s.lower[i];
+            break;
+        case State::AtUpper:
+            s.x[i] = s.upper[i];
+            break;
+        case State::Free:
+            break;
+        }
+        if (s.state[i] == State::Free) {
+            s.position[i] = s.free.size();
+            s.free.push_back(i);
+        } else {
+            s.position[i] = not_free;
+        }
+    }
+}
+
+// The free values minimising the projection error with the bounded ones fixed and the integral
+// kept at `target` (a KKT solve of G_FF with one constraint); their multiplier, or nullopt where
+// G_FF cannot be factorised.
+std::optional<double> solve_free(const SparseMatrix& g, std::span<const double> w,
+                                 std::span<const double> b, double target, BoundedScratch& s) {
+    if (s.free.empty()) return 0.0;
+    const std::size_t n = g.n_rows;
+    // G_FF renumbered in free order, and the right-hand side b_F - G_FA x_A.
+    const std::size_t nf = s.free.size();
+    SparseMatrix& red = s.reduced;
+    red.n_rows = red.n_cols = nf;
+    red.indptr.assign(1, 0);
+    red.indices.clear();
+    red.data.clear();
+    s.z.resize(nf);
+    s.u.resize(nf);
+    for (std::size_t q = 0; q < nf; ++q) {
+        const std::size_t i = s.free[q];
+        double rhs = b[i];
+        for (std::uint64_t p = g.indptr[i]; p < g.indptr[i + 1]; ++p) {
+            const std::size_t k = g.indices[p];
+            if (s.position[k] == not_free) {
+                rhs -= g.data[p] * s.x[k];
+            } else {
+                red.indices.push_back(s.position[k]);
+                red.data.push_back(g.data[p]);
+            }
+        }
+        red.indptr.push_back(red.indices.size());
+        s.z[q] = rhs;
+        s.u[q] = w[i];
+    }
+    if (!banded_cholesky_into(red, s.reduced_factor, s.reduced_diagonal)) return std::nullopt;
+    solve_in_place(s.reduced_factor, s.z);
+    solve_in_place(s.reduced_factor, s.u);
+
+    // The multiplier of the integral constraint.
+    double wz = 0.0, wu = 0.0, wa = 0.0;
+    for (std::size_t q = 0; q < nf; ++q) {
+        wz += w[s.free[q]] * s.z[q];
+        wu += w[s.free[q]] * s.u[q];
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (s.state[i] != State::Free) wa += w[i] * s.x[i];
+    double lambda = (wz + wa - target) / wu;
+    if (wu == 0.0 || std::isnan(wu)) lambda = 0.0;
+    for (std::size_t q = 0; q < nf; ++q)
+        s.x[s.free[q]] = s.z[q] - lambda * s.u[q];
+    return lambda;
+}
+
+// The KKT check: the dual values of the active bounds give the next states; whether any changed.
+bool update_states(const SparseMatrix& g, std::span<const double> gdiag, std::span<const double> w,
+                   std::span<const double> b, double lambda, BoundedScratch& s) {
+    bool changed = false;
+    for (std::size_t i = 0; i < g.n_rows; ++i) {
+        double v = 0.0;
+        if (s.state[i] != State::Free) {
+            double gx = 0.0;
+            for (std::uint64_t p = g.indptr[i]; p < g.indptr[i + 1]; ++p)
+                gx += g.data[p] * s.x[g.indices[p]];
+            v = b[i] - gx - lambda * w[i];
+        }
+        State next;
+        if (s.lower[i] == s.upper[i]) {
+            next = State::AtLower;
+        } else if (v + gdiag[i] * (s.x[i] - s.upper[i]) > 0.0) {
+            next = State::AtUpper;
+        } else if (v + gdiag[i] * (s.x[i] - s.lower[i]) < 0.0) {
+            next = State::AtLower;
+        } else {
+            next = State::Free;
+        }
+        if (next != s.state[i]) changed = true;
+        s.state[i] = next;
+    }
+    return changed;
+}
+
+// One row: y holds the unconstrained solution on entry and the bounded one on return.
+// From the clamped start, solve for the free values and update the active set until it settles;
+// past the iteration limit or on a singular G_FF, clamp and redistribute instead.
+void bound_row(const SparseMatrix& g, std::span<const double> gdiag, std::span<const double> w,
+               std::span<const double> b, double* y, BoundedScratch& s) {
+    const std::size_t n = g.n_rows;
+    double target = 0.0;
+    for (std::size_t i = 0; i < n; ++i)
+        target += w[i] * y[i];
+    classify(y, n, s);
     for (int iteration = 0;; ++iteration) {
         if (iteration == max_iterations) {
             clamp_and_redistribute({y, n}, w, s);
             return;
         }
-        s.free.clear();
-        for (std::size_t i = 0; i < n; ++i) {
-            switch (s.state[i]) {
-            case State::AtLower:
-                s.x[i] = s.lower[i];
-                break;
-            case State::AtUpper:
-                s.x[i] = s.upper[i];
-                break;
-            case State::Free:
-                break;
-            }
-            if (s.state[i] == State::Free) {
-                s.position[i] = s.free.size();
-                s.free.push_back(i);
-            } else {
-                s.position[i] = not_free;
-            }
+        place_at_bounds(n, s);
+        const std::optional<double> lambda = solve_free(g, w, b, target, s);
+        if (!lambda) {
+            clamp_and_redistribute({y, n}, w, s);
+            return;
         }
-
-        double lambda = 0.0;
-        if (!s.free.empty()) {
-            // G_FF renumbered in free order, and the right-hand side b_F - G_FA x_A.
-            const std::size_t nf = s.free.size();
-            SparseMatrix& red = s.reduced;
-            red.n_rows = red.n_cols = nf;
-            red.indptr.assign(1, 0);
-            red.indices.clear();
-            red.data.clear();
-            s.z.resize(nf);
-            s.u.resize(nf);
-            for (std::size_t q = 0; q < nf; ++q) {
-                const std::size_t i = s.free[q];
-                double rhs = b[i];
-                for (std::uint64_t p = g.indptr[i]; p < g.indptr[i + 1]; ++p) {
-                    const std::size_t k = g.indices[p];
-                    if (s.position[k] == not_free) {
-                        rhs -= g.data[p] * s.x[k];
-                    } else {
-                        red.indices.push_back(s.position[k]);
-                        red.data.push_back(g.data[p]);
-                    }
-                }
-                red.indptr.push_back(red.indices.size());
-                s.z[q] = rhs;
-                s.u[q] = w[i];
-            }
-            if (!banded_cholesky_into(red, s.reduced_factor, s.reduced_diagonal)) {
-                clamp_and_redistribute({y, n}, w, s);
-                return;
-            }
-            solve_in_place(s.reduced_factor, s.z);
-            solve_in_place(s.reduced_factor, s.u);
-
-            // The multiplier of the integral constraint.
-            double wz = 0.0, wu = 0.0, wa = 0.0;
-            for (std::size_t q = 0; q < nf; ++q) {
-                wz += w[s.free[q]] * s.z[q];
-                wu += w[s.free[q]] * s.u[q];
-            }
-            for (std::size_t i = 0; i < n; ++i)
-                if (s.state[i] != State::Free) wa += w[i] * s.x[i];
-            lambda = (wz + wa - target) / wu;
-            if (wu == 0.0 || std::isnan(wu)) lambda = 0.0;
-            for (std::size_t q = 0; q < nf; ++q)
-                s.x[s.free[q]] = s.z[q] - lambda * s.u[q];
-        }
-
-        // Dual values of the active bounds, then the new states.
-        bool changed = false;
-        for (std::size_t i = 0; i < n; ++i) {
-            double v = 0.0;
-            if (s.state[i] != State::Free) {
-                double gx = 0.0;
-                for (std::uint64_t p = g.indptr[i]; p < g.indptr[i + 1]; ++p)
-                    gx += g.data[p] * s.x[g.indices[p]];
-                v = b[i] - gx - lambda * w[i];
-            }
-            State next;
-            if (s.lower[i] == s.upper[i]) {
-                next = State::AtLower;
-            } else if (v + gdiag[i] * (s.x[i] - s.upper[i]) > 0.0) {
-                next = State::AtUpper;
-            } else if (v + gdiag[i] * (s.x[i] - s.lower[i]) < 0.0) {
-                next = State::AtLower;
-            } else {
-                next = State::Free;
-            }
-            if (next != s.state[i]) changed = true;
-            s.state[i] = next;
-        }
-        if (!changed) {
+        if (!update_states(g, gdiag, w, b, *lambda, s)) {
             std::copy_n(s.x.begin(), n, y);
             return;
         }

@@ -5,6 +5,7 @@
 
 #include "measure_row.hpp"
 #include "quorvel/measure.hpp"
+#include "quorvel/point_index.hpp"
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
 
@@ -21,13 +22,13 @@ struct DerivativeScratch {
 
 // One row: the stored columns with the inner products V and their derivatives D, then rescaled in
 // place into W = V / N and dW = (D - dN W) / N once the row's normaliser N is known.
-Status derivative_row(const Element& kernel, const Space& basis, Normalization normalization,
-                      ParameterKind parameter, CosineWeight weight, DerivativeScratch& s,
-                      RowSink<2>& sink) {
+Status derivative_row(const Element& kernel, const Space& basis, const PointIndex& index,
+                      Normalization normalization, ParameterKind parameter, CosineWeight weight,
+                      DerivativeScratch& s, RowSink<2>& sink) {
     QUORVEL_TRY(point_terms(kernel, parameter, s.terms));
 
     const Support sk = support(kernel);
-    overlapping(basis, sk.lower, sk.upper, s.candidates);
+    index.overlapping(sk.lower, sk.upper, s.candidates);
     for (std::size_t j : s.candidates) {
         const Element& b = basis.elements[j];
         QUORVEL_TRY_ASSIGN(const auto vd, pair_value_and_derivative(kernel, b, parameter, weight,
@@ -57,13 +58,14 @@ Status derivative_row(const Element& kernel, const Space& basis, Normalization n
 Result<std::pair<SparseMatrix, SparseMatrix>>
 measurement_derivative(std::span<const Element> kernels, const Space& basis,
                        Normalization normalization, ParameterKind parameter, CosineWeight weight) {
+    const PointIndex index(basis, kernels.size());
     auto row = [&](std::size_t i, DerivativeScratch& s, RowSink<2>& sink) {
-        return derivative_row(kernels[i], basis, normalization, parameter, weight, s, sink);
+        return derivative_row(kernels[i], basis, index, normalization, parameter, weight, s, sink);
     };
     refuse_oversized_rows<2>(kernels.size(), basis.size(),
                              [&](std::size_t i, std::vector<std::size_t>& candidates) {
                                  const Support s = support(kernels[i]);
-                                 overlapping(basis, s.lower, s.upper, candidates);
+                                 index.overlapping(s.lower, s.upper, candidates);
                                  return candidates.size();
                              });
     QUORVEL_TRY_ASSIGN(auto matrices,

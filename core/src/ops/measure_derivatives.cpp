@@ -16,6 +16,7 @@
 
 #include "measure_row.hpp"
 #include "quorvel/measure_derivatives.hpp"
+#include "quorvel/point_index.hpp"
 #include "quorvel/profile.hpp"
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
@@ -219,16 +220,16 @@ struct DerivativesScratch {
 // One row: the stored columns with V and every D, rescaled in place into W = V / N and
 // dW = (D - dN W) / N once the row's normaliser is known.
 template <std::size_t M>
-Status derivatives_row(const Element& kernel, const Space& basis, Normalization normalization,
-                       std::span<const ParameterKind, M> parameters, CosineWeight weight,
-                       DerivativesScratch& s, RowSink<M + 1>& sink) {
+Status derivatives_row(const Element& kernel, const Space& basis, const PointIndex& index,
+                       Normalization normalization, std::span<const ParameterKind, M> parameters,
+                       CosineWeight weight, DerivativesScratch& s, RowSink<M + 1>& sink) {
     s.terms.resize(M);
     const std::span<const std::vector<PointTerm>, M> terms(s.terms.data(), M);
     for (std::size_t m = 0; m < M; ++m)
         QUORVEL_TRY(point_terms(kernel, parameters[m], s.terms[m]));
 
     const Support sk = support(kernel);
-    overlapping(basis, sk.lower, sk.upper, s.candidates);
+    index.overlapping(sk.lower, sk.upper, s.candidates);
     for (std::size_t j : s.candidates) {
         QUORVEL_TRY_ASSIGN(const auto v, pair_value_and_derivatives<M>(kernel, basis.elements[j],
                                                                        parameters, weight, terms,
@@ -271,13 +272,15 @@ Result<std::vector<SparseMatrix>>
 derivatives_of(std::span<const Element> kernels, const Space& basis, Normalization normalization,
                std::span<const ParameterKind> parameters, CosineWeight weight) {
     const std::span<const ParameterKind, M> fixed(parameters.data(), M);
+    const PointIndex index(basis, kernels.size());
     auto row = [&](std::size_t i, DerivativesScratch& s, RowSink<M + 1>& sink) {
-        return derivatives_row<M>(kernels[i], basis, normalization, fixed, weight, s, sink);
+        return derivatives_row<M>(kernels[i], basis, index, normalization, fixed, weight, s,
+                                  sink);
     };
     refuse_oversized_rows<M + 1>(kernels.size(), basis.size(),
                                  [&](std::size_t i, std::vector<std::size_t>& candidates) {
                                      const Support s = support(kernels[i]);
-                                     overlapping(basis, s.lower, s.upper, candidates);
+                                     index.overlapping(s.lower, s.upper, candidates);
                                      return candidates.size();
                                  });
     QUORVEL_TRY_ASSIGN(auto matrices, (assemble_rows<DerivativesScratch, M + 1>(

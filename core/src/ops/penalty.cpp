@@ -11,9 +11,9 @@
 namespace quorvel {
 
 Result<Penalty::Kind> parse_penalty(std::string_view text) {
-    if (text == "derivative") return Penalty::Kind::Derivative;
-    if (text == "difference") return Penalty::Kind::Difference;
-    return invalid_input("penalty must be 'derivative' or 'difference', got " + fmt_quoted(text));
+    if (const auto kind = find_named(penalty_names, text)) return *kind;
+    return invalid_input("penalty must be " + quoted_alternatives(penalty_names) + ", got " +
+                         fmt_quoted(text));
 }
 
 std::string render_penalty(const Penalty& p) {

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "quorvel/quadrature.hpp"
-#include "shape_pair.hpp"
+#include "quorvel/shape_pair.hpp"
 
 namespace quorvel {
 

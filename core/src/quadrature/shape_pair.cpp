@@ -2,7 +2,7 @@
 // the breakpoint list as they are generated, and each shape valued through a cursor on the segment
 // of the previous node. Every value is formed by the operations of evaluate_at, so the result is
 // that of the generic pair integral.
-#include "shape_pair.hpp"
+#include "quorvel/shape_pair.hpp"
 
 #include "../element/piecewise_value.hpp"
 

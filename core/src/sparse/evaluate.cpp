@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "point_index.hpp"
+#include "quorvel/point_index.hpp"
 #include "point_rows.hpp"
 #include "point_table.hpp"
 #include "quorvel/row_assembler.hpp"

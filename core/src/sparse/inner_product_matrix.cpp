@@ -4,8 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include "../quadrature/shape_pair.hpp"
-#include "point_index.hpp"
+#include "quorvel/shape_pair.hpp"
+#include "quorvel/point_index.hpp"
 #include "point_rows.hpp"
 #include "quorvel/inner_products.hpp"
 #include "quorvel/parallel.hpp"
@@ -149,10 +149,11 @@ SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& co
             points[i] = std::get<Delta>(rows[i]).x;
         return point_rows(cols, points, true, weight);
     }
+    const PointIndex index(cols, rows.size());
     refuse_oversized_rows<1>(rows.size(), cols.size(),
                              [&](std::size_t i, std::vector<std::size_t>& candidates) {
                                  const Support s = support(rows[i]);
-                                 overlapping(cols, s.lower, s.upper, candidates);
+                                 index.overlapping(s.lower, s.upper, candidates);
                                  return candidates.size();
                              });
     // The Gram matrix of one space. pair_inner_product is symmetric bitwise in its two elements:
@@ -160,7 +161,6 @@ SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& co
     // a zero, which changes no node), and a product of two values commutes. So the pairs on and
     // above the diagonal are integrated once and mirrored. A failing pair fails in both orders, so
     // the first failure in row order lies on or above the diagonal, where it is met as before.
-    const PointIndex index(cols, rows.size());
     if (rows.data() == cols.elements.data() && rows.size() == cols.size()) {
         const SparseMatrix upper =
             product_rows(rows, cols, index, weight, [](std::size_t i) { return i; });

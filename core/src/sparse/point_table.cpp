@@ -54,16 +54,26 @@ std::optional<PointTable> PointTable::build(const Space& space, std::size_t quer
         if (std::isnan(space.lower[j]) || std::isnan(space.upper[j])) return std::nullopt;
 
     PointTable t;
-    t.forms_.reserve(n);
-    for (const Element& e : space.elements) {
-        t.forms_.push_back(point_form(e));
-        t.has_voigt_ = t.has_voigt_ || t.forms_.back().kind == PointKind::Voigt;
-    }
-    t.kind_ = common_kind(t.forms_);
+    t.add_forms(space);
     t.cuts_ = cuts_of(space);
     if (std::isnan(t.cuts_.back())) return std::nullopt;
-    const std::vector<double>& cuts = t.cuts_;
+    if (!t.add_cells(space, queries)) return std::nullopt;
+    t.add_buckets();
+    return t;
+}
 
+void PointTable::add_forms(const Space& space) {
+    forms_.reserve(space.size());
+    for (const Element& e : space.elements) {
+        forms_.push_back(point_form(e));
+        has_voigt_ = has_voigt_ || forms_.back().kind == PointKind::Voigt;
+    }
+    kind_ = common_kind(forms_);
+}
+
+bool PointTable::add_cells(const Space& space, std::size_t queries) {
+    const std::size_t n = space.size();
+    const std::vector<double>& cuts = cuts_;
     // Element j covers the cells from the point cell of its lower end to that of its upper end.
     auto point_cell = [&cuts](double v) {
         return 2 * static_cast<std::size_t>(std::lower_bound(cuts.begin(), cuts.end(), v) -
@@ -82,46 +92,49 @@ std::optional<PointTable> PointTable::build(const Space& space, std::size_t quer
         --count[last[j] + 1];
     }
     // Wide supports over many cuts make the cells quadratic in size.
-    if (total > 8 * (queries + n) + 4096) return std::nullopt;
+    if (total > 8 * (queries + n) + 4096) return false;
 
     // Entries per cell from the difference counts, then the elements in ascending order.
-    t.cell_start_.assign(n_cells + 1, 0);
+    cell_start_.assign(n_cells + 1, 0);
     std::size_t running = 0;
     for (std::size_t c = 0; c < n_cells; ++c) {
         running += count[c];
-        t.cell_start_[c + 1] = t.cell_start_[c] + running;
-        t.widest_ = std::max(t.widest_, running);
+        cell_start_[c + 1] = cell_start_[c] + running;
+        widest_ = std::max(widest_, running);
     }
-    t.entries_.resize(total);
-    std::vector<std::size_t> fill(t.cell_start_.begin(), t.cell_start_.end() - 1);
+    entries_.resize(total);
+    std::vector<std::size_t> fill(cell_start_.begin(), cell_start_.end() - 1);
     const CancelFlag* const cancel = current_cancel_flag();
     for (std::size_t j = 0; j < n; ++j) {
         poll_cancel(cancel);
-        const PointForm& form = t.forms_[j];
+        const PointForm& form = forms_[j];
         for (std::size_t c = first[j]; c <= last[j]; ++c) {
             const std::uint32_t hint = segment_hint(form, cell_point(cuts, c));
-            t.entries_[fill[c]++] = {static_cast<std::uint32_t>(j), hint};
+            entries_[fill[c]++] = {static_cast<std::uint32_t>(j), hint};
         }
     }
+    return true;
+}
 
-    // Four buckets per cut, so that most buckets hold none.
+// Four buckets per cut, so that most buckets hold none.
+void PointTable::add_buckets() {
+    const std::vector<double>& cuts = cuts_;
     const std::size_t m = cuts.size();
     const double span = cuts.back() - cuts.front();
     if (m >= 16 && m < UINT32_MAX / 8 && span > 0.0 && std::isfinite(span)) {
         const std::size_t buckets = 4 * m;
-        t.origin_ = cuts.front();
-        t.inv_step_ = static_cast<double>(buckets) / span;
-        t.step_ = span / static_cast<double>(buckets);
-        t.below_.resize(buckets + 1);
+        origin_ = cuts.front();
+        inv_step_ = static_cast<double>(buckets) / span;
+        step_ = span / static_cast<double>(buckets);
+        below_.resize(buckets + 1);
         std::size_t p = 0;
         for (std::size_t b = 0; b <= buckets; ++b) {
-            const double e = t.edge(b);
+            const double e = edge(b);
             while (p < m && cuts[p] < e)
                 ++p;
-            t.below_[b] = static_cast<std::uint32_t>(p);
+            below_[b] = static_cast<std::uint32_t>(p);
         }
     }
-    return t;
 }
 
 std::size_t PointTable::search(double x) const {

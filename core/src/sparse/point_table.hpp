@@ -40,6 +40,12 @@ class PointTable {
   private:
     PointTable() = default;
 
+    // The stages of build: each element's point form, the cells each element covers (false when
+    // they would hold too many entries for `queries`), and the buckets over the cuts.
+    void add_forms(const Space& space);
+    bool add_cells(const Space& space, std::size_t queries);
+    void add_buckets();
+
     // The cell of x; `previous` holds the number of cuts <= the previous query, and is updated.
     // The cell of the previous query and the next one are tried first, then the bucket of x.
     std::size_t cell_of(double x, std::size_t& previous) const {

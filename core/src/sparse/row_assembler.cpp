@@ -3,59 +3,19 @@
 #include "quorvel/row_assembler.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
-#include <fstream>
-#include <limits>
 #include <memory>
 #include <new>
-#include <string>
 
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/sysinfo.h>
-#include <unistd.h>
+#include "quorvel/platform.hpp"
 
 namespace quorvel::detail {
 
 namespace {
 
-// The most memory this process could have, in bytes: the machine's memory and swap, the address
-// space left under RLIMIT_AS, and a control group's limit, whichever is smallest.
-double memory_available() {
-    double bytes = std::numeric_limits<double>::infinity();
-    struct sysinfo info{};
-    if (sysinfo(&info) == 0)
-        bytes = (static_cast<double>(info.totalram) + static_cast<double>(info.totalswap)) *
-                static_cast<double>(info.mem_unit);
-    struct rlimit limit{};
-    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        double used = 0.0;
-        std::ifstream statm("/proc/self/statm");
-        if (statm >> used) used *= static_cast<double>(sysconf(_SC_PAGESIZE));
-        bytes = std::min(bytes, static_cast<double>(limit.rlim_cur) - used);
-    }
-    std::ifstream cgroup("/sys/fs/cgroup/memory.max");
-    std::string text;
-    double cap = 0.0;
-    if (cgroup >> text &&
-        std::from_chars(text.data(), text.data() + text.size(), cap).ec == std::errc{})
-        bytes = std::min(bytes, cap);
-    return bytes;
-}
-
-// Asks for transparent huge pages under the storage of a large result array: its first touch
-// then takes one page fault per 2 MiB instead of one per 4 KiB. Only a hint; nothing changes
-// where the system declines.
+// Huge pages under the storage of a large result array (quorvel/platform.hpp).
 template <class T> void advise_huge_pages(const std::vector<T>& v) {
-    constexpr std::size_t huge = std::size_t{2} << 20;
-    const std::size_t bytes = v.capacity() * sizeof(T);
-    if (bytes < 2 * huge) return;
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto start = reinterpret_cast<std::uintptr_t>(v.data());
-    const std::uintptr_t first = (start + page - 1) / page * page;
-    const std::uintptr_t last = (start + bytes) / page * page;
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    platform::advise_huge_pages(v.data(), v.capacity() * sizeof(T));
 }
 
 // Storage for `capacity` entries of n_values value arrays each.
@@ -201,7 +161,7 @@ std::size_t RowAssembly::append(std::size_t first, std::size_t last) {
 
 void refuse_entries_beyond_memory(double entries, std::size_t n_values) {
     const double bytes = entries * static_cast<double>(8 * (n_values + 1));
-    if (bytes > memory_available()) throw std::bad_alloc();
+    if (bytes > platform::memory_available()) throw std::bad_alloc();
 }
 
 Status RowAssembly::status() const {

@@ -87,22 +87,18 @@ PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<fit_new, 
                        {Py_tp_methods, methods},
                        {Py_tp_getset, getset},
                        {0, nullptr}};
-PyType_Spec type_spec{"quorvel._quorvel.Fit", sizeof(Instance<Fit>), 0,
-                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
-PyTypeObject* type_slot = nullptr;
+ClassDefinition fit_class{"Fit",
+                          {"quorvel._quorvel.Fit", sizeof(Instance<Fit>), 0,
+                           Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots}};
 
-PyTypeObject* fit_class() {
-    return class_object(type_slot, type_spec);
-}
-
-const Member members[] = {module_class<fit_class>("Fit")};
+const Member members[] = {module_class<fit_class>()};
 
 } // namespace
 
 const Members fit_members = members;
 
 PyTypeObject* fit_type() {
-    return class_object_in_call(type_slot, type_spec, "Fit");
+    return fit_class.in_call();
 }
 
 } // namespace quorvel::py

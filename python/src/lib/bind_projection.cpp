@@ -140,22 +140,18 @@ PyType_Slot slots[] = {{Py_tp_new, reinterpret_cast<void*>(constructor<projectio
                        {Py_tp_methods, methods},
                        {Py_tp_getset, getset},
                        {0, nullptr}};
-PyType_Spec type_spec{"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
-                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
-PyTypeObject* type_slot = nullptr;
+ClassDefinition projection_class{"Projection",
+                                 {"quorvel._quorvel.Projection", sizeof(Instance<Projection>), 0,
+                                  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots}};
 
-PyTypeObject* projection_class() {
-    return class_object(type_slot, type_spec);
-}
-
-const Member members[] = {module_class<projection_class>("Projection")};
+const Member members[] = {module_class<projection_class>()};
 
 } // namespace
 
 const Members projection_members = members;
 
 PyTypeObject* projection_type() {
-    return class_object_in_call(type_slot, type_spec, "Projection");
+    return projection_class.in_call();
 }
 
 } // namespace quorvel::py

@@ -2,6 +2,7 @@
 // and methods. Each owns one shared immutable core Space. Everything here runs with the
 // interpreter lock held, except integrals.
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "quorvel/format.hpp"
 #include "quorvel/inner_products.hpp"
 #include "quorvel/overloaded.hpp"
+#include "quorvel/profile.hpp"
 #include "quorvel/quadrature.hpp"
 #include "registry.hpp"
 
@@ -31,49 +33,46 @@ Result<Space> built(Result<Elements> elements) {
 
 // ---- static constructors -----------------------------------------------------------------------
 
-Result<Space> deltas_impl(const Array& x) {
-    return built(deltas(x));
+// What the binder converts for a parameter of a core constructor: arrays for spans of values.
+template <class T> struct Bound {
+    using type = T;
+};
+template <> struct Bound<Values> {
+    using type = Array;
+};
+
+// The entry point of a core constructor: the converted arguments passed on, the elements built
+// into a Space.
+template <auto Make> struct Constructor;
+template <class... A, Result<Elements> (*Make)(A...)> struct Constructor<Make> {
+    static Result<Space> impl(const typename Bound<A>::type&... args) {
+        return built(Make(args...));
+    }
+};
+
+Outcome<Space> deltas_impl(const Array& x) {
+    return with_nonfinite_note(built(deltas(x)), "delta position must be finite", "x", x);
 }
-Result<Space> boxes_impl(const Array& edges) {
-    return built(boxes(edges));
+
+// The widths of the first element that fails the width rules, named with its index.
+std::string voigt_widths_note(const Array& sigma, const Array& gamma) {
+    const auto bad = [](double s, double g) {
+        return !(s >= 0.0 && s < INFINITY && g >= 0.0 && g < INFINITY) || (s == 0.0 && g == 0.0);
+    };
+    for (std::size_t i = 0; i < std::min(sigma.size(), gamma.size()); ++i)
+        if (bad(sigma[i], gamma[i]))
+            return "element " + std::to_string(i) + " has sigma " + fmt_fixed(sigma[i]) +
+                   " and gamma " + fmt_fixed(gamma[i]);
+    return {};
 }
-Result<Space> hats_impl(const Array& nodes) {
-    return built(hats(nodes));
-}
-Result<Space> bsplines_impl(const Array& knots, const std::uint64_t& degree) {
-    return built(bsplines(knots, degree));
-}
-Result<Space> harmonics_impl(const std::uint64_t& n, const double& period, const double& start) {
-    return built(harmonics(n, period, start));
-}
-Result<Space> bsplines_periodic_impl(const Array& breakpoints, const std::uint64_t& degree) {
-    return built(bsplines_periodic(breakpoints, degree));
-}
-Result<Space> bsplines_clamped_impl(const Array& breakpoints, const std::uint64_t& degree) {
-    return built(bsplines_clamped(breakpoints, degree));
-}
-Result<Space> gaussians_impl(const Array& centers, const Array& sigma, const double& cutoff) {
-    return built(gaussians(centers, sigma, cutoff));
-}
-Result<Space> lorentzians_impl(const Array& centers, const Array& hwhm, const double& cutoff) {
-    return built(lorentzians(centers, hwhm, cutoff));
-}
-Result<Space> voigts_impl(const Array& centers, const Array& sigma, const Array& gamma,
-                          const double& cutoff) {
-    return built(voigts(centers, sigma, gamma, cutoff));
-}
-Result<Space> pseudo_voigts_impl(const Array& centers, const Array& hwhm, const Array& eta,
-                                 const double& cutoff) {
-    return built(pseudo_voigts(centers, hwhm, eta, cutoff));
-}
-Result<Space> super_gaussians_impl(const Array& centers, const Array& hwhm_left,
-                                   const Array& hwhm_right, const Array& power,
-                                   const double& cutoff) {
-    return built(super_gaussians(centers, hwhm_left, hwhm_right, power, cutoff));
-}
-Result<Space> smoothed_boxes_impl(const Array& centers, const Array& half_width, const Array& sigma,
-                                  const double& cutoff) {
-    return built(smoothed_boxes(centers, half_width, sigma, cutoff));
+
+Outcome<Space> voigts_impl(const Array& centers, const Array& sigma, const Array& gamma,
+                           const double& cutoff) {
+    auto space = built(voigts(centers, sigma, gamma, cutoff));
+    if (space) return std::move(space).value();
+    const bool widths = space.error().message.starts_with("voigt needs");
+    return std::unexpected(
+        NotedError{std::move(space).error(), widths ? voigt_widths_note(sigma, gamma) : ""});
 }
 
 std::optional<std::vector<double>> items(const std::optional<Sequence<double>>& s) {
@@ -95,15 +94,6 @@ Outcome<Space> fts_impl(const Array& centers, const Array& max_opd, const double
     return built(fts(centers, max_opd, cutoff, *window));
 }
 
-Result<Space> rectangles_impl(const Array& centers, const Array& widths) {
-    return built(rectangles(centers, widths));
-}
-Result<Space> triangles_impl(const Array& centers, const Array& hwhm) {
-    return built(triangles(centers, hwhm));
-}
-Result<Space> trapezoids_impl(const Array& centers, const Array& top, const Array& bottom) {
-    return built(trapezoids(centers, top, bottom));
-}
 Outcome<Space> shifted_impl(const Array& shape_x, const Array& shape_y, const Array& centers,
                             const Array& stretch, const std::string& interp) {
     QUORVEL_TRY_ASSIGN(const auto how, interp_option(interp));
@@ -199,22 +189,22 @@ constexpr Entry integrals_entry{"Space", "integrals($self, weight=None)\n--\n\n"
 // The method table in the documented member order.
 PyMethodDef space_methods[] = {
     static_def<deltas_entry, deltas_impl>(),
-    static_def<boxes_entry, boxes_impl>(),
-    static_def<hats_entry, hats_impl>(),
-    static_def<bsplines_entry, bsplines_impl>(),
-    static_def<harmonics_entry, harmonics_impl>(),
-    static_def<bsplines_periodic_entry, bsplines_periodic_impl>(),
-    static_def<bsplines_clamped_entry, bsplines_clamped_impl>(),
-    static_def<gaussians_entry, gaussians_impl>(),
-    static_def<lorentzians_entry, lorentzians_impl>(),
+    static_def<boxes_entry, &Constructor<boxes>::impl>(),
+    static_def<hats_entry, &Constructor<hats>::impl>(),
+    static_def<bsplines_entry, &Constructor<bsplines>::impl>(),
+    static_def<harmonics_entry, &Constructor<harmonics>::impl>(),
+    static_def<bsplines_periodic_entry, &Constructor<bsplines_periodic>::impl>(),
+    static_def<bsplines_clamped_entry, &Constructor<bsplines_clamped>::impl>(),
+    static_def<gaussians_entry, &Constructor<gaussians>::impl>(),
+    static_def<lorentzians_entry, &Constructor<lorentzians>::impl>(),
     static_def<voigts_entry, voigts_impl>(),
-    static_def<pseudo_voigts_entry, pseudo_voigts_impl>(),
-    static_def<super_gaussians_entry, super_gaussians_impl>(),
-    static_def<smoothed_boxes_entry, smoothed_boxes_impl>(),
+    static_def<pseudo_voigts_entry, &Constructor<pseudo_voigts>::impl>(),
+    static_def<super_gaussians_entry, &Constructor<super_gaussians>::impl>(),
+    static_def<smoothed_boxes_entry, &Constructor<smoothed_boxes>::impl>(),
     static_def<fts_entry, fts_impl>(),
-    static_def<rectangles_entry, rectangles_impl>(),
-    static_def<triangles_entry, triangles_impl>(),
-    static_def<trapezoids_entry, trapezoids_impl>(),
+    static_def<rectangles_entry, &Constructor<rectangles>::impl>(),
+    static_def<triangles_entry, &Constructor<triangles>::impl>(),
+    static_def<trapezoids_entry, &Constructor<trapezoids>::impl>(),
     static_def<shifted_entry, shifted_impl>(),
     static_def<tabulated_entry, tabulated_impl>(),
     method_def<mapped_entry, mapped_impl>(),
@@ -233,63 +223,84 @@ PyMethodDef space_methods[] = {
 
 // ---- repr -------------------------------------------------------------------------------------
 
-std::string kind_name(const ProfileKind& kind) {
-    return std::visit(Overloaded{
-                          [](const Gaussian&) { return "Gaussian"; },
-                          [](const Lorentzian&) { return "Lorentzian"; },
-                          [](const Voigt&) { return "Voigt"; },
-                          [](const PseudoVoigt&) { return "PseudoVoigt"; },
-                          [](const SuperGaussian&) { return "SuperGaussian"; },
-                          [](const SmoothedBox&) { return "SmoothedBox"; },
-                          [](const Fts&) { return "Fts"; },
-                          [](const Matern&) { return "Matern"; },
-                          [](const Harmonic&) { return "Harmonic"; },
-                      },
-                      kind);
+// A family of elements as the repr names it, in the singular and the plural.
+struct Family {
+    std::string one, many;
+    bool operator==(const Family&) const = default;
+};
+
+Family profile_family(const ProfileKind& kind) {
+    const KindFamily f = kind_family(kind);
+    return {std::string(f.one), std::string(f.many)};
 }
 
-// "Hat", "Gaussian" (a profile by its kind), "Mapped(reciprocal, Gaussian)".
-std::string kind_name(const Element& e) {
-    return std::visit(Overloaded{
-                          [](const Delta&) -> std::string { return "Delta"; },
-                          [](const Box&) -> std::string { return "Box"; },
-                          [](const Hat&) -> std::string { return "Hat"; },
-                          [](const Shape&) -> std::string { return "Shape"; },
-                          [](const Profile& p) { return kind_name(p.kind); },
-                          [](const Mapped& m) {
-                              return std::string("Mapped(") +
-                                     (m.map == MapKind::Reciprocal ? "reciprocal, " : "affine, ") +
-                                     kind_name(*m.inner) + ")";
-                          },
-                      },
-                      static_cast<const ElementVariant&>(e));
+// The highest power with a non-zero coefficient in any piece of a shape.
+int shape_degree(const Shape& s) {
+    int degree = 0;
+    for (const Segment& g : *s.segments)
+        degree = std::max({degree, g.c1 != 0.0 ? 1 : 0, g.c2 != 0.0 ? 2 : 0, g.c3 != 0.0 ? 3 : 0});
+    return degree;
 }
 
-// "Space(5 elements: 3 Gaussian, 2 Voigt; support [-4.0, 14.5])": the element kinds with their
-// counts in order of first appearance, and the hull of the supports.
+// "hat", "B-spline of degree 3" (shapes that keep their non-negativity are B-splines), "Gaussian
+// profile under a reciprocal map".
+Family family_of(const Element& e) {
+    return std::visit(
+        Overloaded{
+            [](const Delta&) -> Family { return {"delta", "deltas"}; },
+            [](const Box&) -> Family { return {"box", "boxes"}; },
+            [](const Hat&) -> Family { return {"hat", "hats"}; },
+            [](const Shape& s) -> Family {
+                const std::string of = " of degree " + std::to_string(shape_degree(s));
+                if (s.nonnegative) return {"B-spline" + of, "B-splines" + of};
+                return {"piecewise polynomial" + of, "piecewise polynomials" + of};
+            },
+            [](const Profile& p) { return profile_family(p.kind); },
+            [](const Mapped& m) {
+                const std::string map = m.map == MapKind::Reciprocal ? " under a reciprocal map"
+                                                                     : " under an affine map";
+                Family inner = family_of(*m.inner);
+                return Family{inner.one + map, inner.many + map};
+            },
+        },
+        static_cast<const ElementVariant&>(e));
+}
+
+// "Space(7 B-splines of degree 3 on [0, 1])"; a space of several families counts each, in order
+// of first appearance, with the hull of its supports: "Space(5 elements: 3 Gaussian profiles on
+// [-4, 6], 2 Voigt profiles on [2, 14.5])".
 std::string describe(const Space& space) {
     const std::size_t n = space.size();
-    std::string text = "Space(" + std::to_string(n) + (n == 1 ? " element" : " elements");
-    if (n == 0) return text + ")";
-    std::vector<std::pair<std::string, std::size_t>> kinds;
-    for (const Element& e : space.elements) {
-        std::string name = kind_name(e);
-        const auto same =
-            std::ranges::find(kinds, name, &std::pair<std::string, std::size_t>::first);
-        if (same != kinds.end())
-            ++same->second;
-        else
-            kinds.emplace_back(std::move(name), 1);
+    if (n == 0) return "Space(0 elements)";
+    struct Group {
+        Family family;
+        std::size_t count;
+        double lower, upper;
+    };
+    std::vector<Group> groups;
+    for (std::size_t i = 0; i < n; ++i) {
+        Family family = family_of(space.elements[i]);
+        const auto same = std::ranges::find(groups, family, &Group::family);
+        if (same == groups.end()) {
+            groups.push_back({std::move(family), 1, space.lower[i], space.upper[i]});
+        } else {
+            ++same->count;
+            same->lower = std::min(same->lower, space.lower[i]);
+            same->upper = std::max(same->upper, space.upper[i]);
+        }
     }
+    const auto text = [](const Group& g) {
+        return std::to_string(g.count) + " " + (g.count == 1 ? g.family.one : g.family.many) +
+               " on [" + fmt_fixed(g.lower) + ", " + fmt_fixed(g.upper) + "]";
+    };
+    if (groups.size() == 1) return "Space(" + text(groups[0]) + ")";
     constexpr std::size_t shown = 5;
-    text += ": ";
-    for (std::size_t i = 0; i < std::min(kinds.size(), shown); ++i)
-        text += (i > 0 ? ", " : "") + std::to_string(kinds[i].second) + " " + kinds[i].first;
-    if (const std::size_t more = kinds.size() - std::min(kinds.size(), shown); more > 0)
-        text += ", and " + std::to_string(more) + (more == 1 ? " other kind" : " other kinds");
-    const double lo = *std::ranges::min_element(space.lower);
-    const double hi = *std::ranges::max_element(space.upper);
-    return text + "; support [" + fmt_debug(lo) + ", " + fmt_debug(hi) + "])";
+    std::string out = "Space(" + std::to_string(n) + " elements: ";
+    for (std::size_t i = 0; i < std::min(groups.size(), shown); ++i)
+        out += (i > 0 ? ", " : "") + text(groups[i]);
+    if (const std::size_t more = groups.size() - std::min(groups.size(), shown); more > 0)
+        out += ", and " + std::to_string(more) + (more == 1 ? " other family" : " other families");
+    return out + ")";
 }
 
 PyObject* space_repr(PyObject* self) {
@@ -311,27 +322,19 @@ PyType_Slot space_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec space_spec = {
-    "quorvel._quorvel.Space",
-    sizeof(Instance<Space>),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
-    space_slots,
+ClassDefinition space_class{
+    "Space",
+    {"quorvel._quorvel.Space", sizeof(Instance<Space>), 0,
+     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
+     space_slots},
 };
 
-PyTypeObject* space_class = nullptr;
-
-// At module execution a failure to create the class fails the import with that failure.
-PyTypeObject* space_class_at_import() {
-    return class_object(space_class, space_spec);
-}
-
-const Member members[] = {module_class<space_class_at_import>("Space")};
+const Member members[] = {module_class<space_class>()};
 
 } // namespace
 
 PyTypeObject* space_type() {
-    return class_object_in_call(space_class, space_spec, "Space");
+    return space_class.in_call();
 }
 
 const Members space_members = members;

@@ -49,4 +49,16 @@ PyTypeObject* class_object(PyTypeObject*& slot, PyType_Spec& spec);
 // "An error occurred while initializing class {name}".
 PyTypeObject* class_object_in_call(PyTypeObject*& slot, PyType_Spec& spec, const char* name);
 
+// One class of the module: its name, its spec, and its process-wide object once created.
+struct ClassDefinition {
+    const char* name;
+    PyType_Spec spec;
+    PyTypeObject* object = nullptr;
+
+    // At module execution a failure to create the class fails the import with that failure.
+    PyTypeObject* at_import() { return class_object(object, spec); }
+    // Inside a call (a method that returns a new instance).
+    PyTypeObject* in_call() { return class_object_in_call(object, spec, name); }
+};
+
 } // namespace quorvel::py

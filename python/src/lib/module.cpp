@@ -1,6 +1,7 @@
 // The extension module _quorvel: multi-phase initialisation with one execution step that adds
 // every object, table by table, in registration order.
 #include "interrupt.hpp"
+#include "options.hpp"
 #include "pickle.hpp"
 #include "quorvel/parallel.hpp"
 #include "quorvel/profile.hpp"
@@ -77,9 +78,12 @@ int exec_module(PyObject* module) {
             for (const Member& member : table)
                 if (add_object(module, member.name, member.make(module)) < 0) return -1;
         // Private attributes are set without entering __all__.
-        for (const Member& member : private_members) {
-            const Ref value = member.make(module);
-            if (!value || PyObject_SetAttrString(module, member.name, value.get()) < 0) return -1;
+        for (const Members table : {private_members, vocabulary_members}) {
+            for (const Member& member : table) {
+                const Ref value = member.make(module);
+                if (!value || PyObject_SetAttrString(module, member.name, value.get()) < 0)
+                    return -1;
+            }
         }
         return 0;
     } catch (...) {

@@ -4,37 +4,33 @@
 #include <array>
 #include <span>
 #include <utility>
+#include <vector>
+
+#include "quorvel/covariance.hpp"
 
 namespace quorvel::py {
 
 namespace {
 
-// The accepted names of one option, as the note introduces them.
+// The accepted names of one option, as the note introduces them, read from the core's table.
 struct Names {
     std::string_view heading;
-    std::span<const std::string_view> names;
+    std::vector<std::string_view> names;
+
+    template <class Entry, std::size_t N>
+    Names(std::string_view heading, const std::array<Entry, N>& table) : heading(heading) {
+        for (const Entry& e : table)
+            names.push_back(e.name);
+    }
 };
 
-constexpr std::array<std::string_view, 2> interp_names{"linear", "pchip"};
-constexpr std::array<std::string_view, 3> normalization_names{"integral", "rowsum", "none"};
-constexpr std::array<std::string_view, 2> penalty_names{"derivative", "difference"};
-constexpr std::array<std::string_view, 2> map_kind_names{"reciprocal", "affine"};
-constexpr std::array<std::string_view, 8> parameter_names{
-    "center", "scale", "sigma", "gamma", "eta", "power", "asymmetry", "half_width"};
-constexpr std::array<std::string_view, 12> apodization_names{"none",
-                                                             "boxcar",
-                                                             "hann",
-                                                             "hanning",
-                                                             "hamming",
-                                                             "happ_genzel",
-                                                             "blackman",
-                                                             "blackman_harris",
-                                                             "triangle",
-                                                             "norton_beer_weak",
-                                                             "norton_beer_medium",
-                                                             "norton_beer_strong"};
-constexpr std::array<std::string_view, 6> family_names{
-    "squared_exponential", "gaussian", "exponential", "matern12", "matern32", "matern52"};
+const Names interp_names{"accepted values of interp", interpolation_names};
+const Names normalization_option_names{"accepted values of normalization", normalization_names};
+const Names penalty_option_names{"accepted values of penalty", penalty_names};
+const Names map_kind_option_names{"accepted values of kind", map_kind_names};
+const Names parameter_option_names{"accepted values of parameter", parameter_names};
+const Names apodization_option_names{"accepted values of apodization", apodization_names};
+const Names family_names{"accepted covariance families", covariance_families};
 
 // Lower case, without surrounding blanks, with '-' and ' ' read as '_'.
 std::string loose(std::string_view s) {
@@ -76,34 +72,64 @@ std::string note_unless_accepted(const Names& o, std::string_view given) {
 } // namespace
 
 Outcome<Interpolation> interp_option(std::string_view given) {
-    return with_note(parse_interpolation(given), {"accepted values of interp", interp_names},
-                     given);
+    return with_note(parse_interpolation(given), interp_names, given);
 }
 
 Outcome<Normalization> normalization_option(std::string_view given) {
-    return with_note(parse_normalization(given),
-                     {"accepted values of normalization", normalization_names}, given);
+    return with_note(parse_normalization(given), normalization_option_names, given);
 }
 
 Outcome<Penalty::Kind> penalty_option(std::string_view given) {
-    return with_note(parse_penalty(given), {"accepted values of penalty", penalty_names}, given);
+    return with_note(parse_penalty(given), penalty_option_names, given);
 }
 
 Outcome<MapKind> map_kind_option(std::string_view given) {
-    return with_note(parse_map_kind(given), {"accepted values of kind", map_kind_names}, given);
+    return with_note(parse_map_kind(given), map_kind_option_names, given);
 }
 
 Outcome<ParameterKind> parameter_option(std::string_view given) {
-    return with_note(parse_parameter(given), {"accepted values of parameter", parameter_names},
-                     given);
+    return with_note(parse_parameter(given), parameter_option_names, given);
 }
 
 std::string apodization_note(std::string_view given) {
-    return note_unless_accepted({"accepted values of apodization", apodization_names}, given);
+    return note_unless_accepted(apodization_option_names, given);
 }
 
 std::string covariance_family_note(std::string_view given) {
-    return note_unless_accepted({"accepted covariance families", family_names}, given);
+    return note_unless_accepted(family_names, given);
 }
+
+namespace {
+
+// _vocabularies: {option: (name, ...)} for every option string, from the same tables (not part
+// of the public surface; the tests compare the stub and the documentation with it).
+Ref vocabularies(PyObject*) {
+    const std::pair<const char*, const Names*> options[] = {
+        {"normalization", &normalization_option_names}, {"parameter", &parameter_option_names},
+        {"penalty", &penalty_option_names},             {"interp", &interp_names},
+        {"kind", &map_kind_option_names},               {"apodization", &apodization_option_names},
+        {"family", &family_names},
+    };
+    Ref dict = Ref::steal(PyDict_New());
+    if (!dict) return dict;
+    for (const auto& [option, names] : options) {
+        Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names->names.size())));
+        if (!tuple) return tuple;
+        for (std::size_t i = 0; i < names->names.size(); ++i) {
+            const std::string_view n = names->names[i];
+            PyObject* item = PyUnicode_FromStringAndSize(n.data(), static_cast<Py_ssize_t>(n.size()));
+            if (item == nullptr) return Ref();
+            PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), item);
+        }
+        if (PyDict_SetItemString(dict.get(), option, tuple.get()) < 0) return Ref();
+    }
+    return dict;
+}
+
+const Member members[] = {{"_vocabularies", vocabularies}};
+
+} // namespace
+
+const Members vocabulary_members = members;
 
 } // namespace quorvel::py

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "errors.hpp"
+#include "registry.hpp"
 #include "quorvel/constructors.hpp"
 #include "quorvel/fit.hpp"
 #include "quorvel/measure.hpp"
@@ -23,5 +24,8 @@ Outcome<ParameterKind> parameter_option(std::string_view given);
 // accepted name.
 std::string apodization_note(std::string_view given);
 std::string covariance_family_note(std::string_view given);
+
+// The private module attribute _vocabularies: every option's accepted names.
+extern const Members vocabulary_members;
 
 } // namespace quorvel::py

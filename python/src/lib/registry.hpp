@@ -9,6 +9,7 @@
 #include <span>
 
 #include "binder.hpp"
+#include "instance.hpp"
 #include "ref.hpp"
 
 namespace quorvel::py {
@@ -40,8 +41,8 @@ template <const Entry& E, auto Impl> Ref make_function(PyObject* module) {
     return new_function(module, def);
 }
 
-template <PyTypeObject* (*Class)()> Ref make_class(PyObject*) {
-    return Ref::borrow(reinterpret_cast<PyObject*>(Class()));
+template <ClassDefinition& C> Ref make_class(PyObject*) {
+    return Ref::borrow(reinterpret_cast<PyObject*>(C.at_import()));
 }
 
 // The table member of a module function, named by its text signature.
@@ -49,10 +50,9 @@ template <const Entry& E, auto Impl> constexpr Member module_function() {
     return {entry_name<E>.data(), &make_function<E, Impl>};
 }
 
-// The table member of a class; `Class` returns the process-wide class object, or nullptr with the
-// creation error pending.
-template <PyTypeObject* (*Class)()> constexpr Member module_class(const char* name) {
-    return {name, &make_class<Class>};
+// The table member of a class.
+template <ClassDefinition& C> constexpr Member module_class() {
+    return {C.name, &make_class<C>};
 }
 
 } // namespace quorvel::py

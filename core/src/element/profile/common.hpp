@@ -1,29 +1,33 @@
-// The vocabulary every line-shape kind file uses. Each kind file defines, for its parameter
-// record K, in namespace line_shape:
+// The vocabulary every line-shape kind file uses. Each kind file (one per alternative of
+// ProfileKind; kinds.hpp states the required set as the concept LineShapeKind) defines, for its
+// parameter record K, in namespace line_shape:
+//   Descriptor<K>                      its name, wire number, stored fields and remake
 //   value(k, t), slope(k, t)           the shape and its t-derivative at t = x - center
-//   value_and_slope(k, t)              optional: both, bitwise the two above, sharing their work
 //   width(k)                           half width at half maximum, or a width of that role
 //   step_scale(k, d)                   quadrature panel width at distance d >= 0 from the center
-//   step_bound(k, d)                   optional: a bound of step_scale over [0, d] where the
-//                                      steps shrink again in the tails (else step_scale(k, d))
 //   extent(k, cutoff)                  left and right extents of the support for a cutoff
+// and optionally
+//   value_and_slope(k, t)              both, bitwise the two above, sharing their work
+//   step_bound(k, d)                   a bound of step_scale over [0, d] where the steps shrink
+//                                      again in the tails (else step_scale(k, d))
+//   integral(k, a, b)                  the integral of the value over offsets [a, b], closed form
 //   parameter_derivative(k, p, t)      derivative of the value for a line-shape parameter p
 //   extent_rates(k, p, cutoff)         derivatives of the extents for that parameter
-//   render(k)                          "Gaussian { sigma: 0.5 }" for messages
-// and, for the kinds a Space constructor builds, its validating make_ function. The parameter
-// functions return nullopt for a parameter the kind does not have. dispatch.cpp visits the
-// variant and calls them, so a kind added to ProfileKind without its file does not compile.
-// They are inline: value, slope and step_scale run per quadrature node and are expanded into
-// the visit.
+// (the last two return nullopt for a parameter the kind does not have; a kind without them has
+// no line-shape parameters), and, for the kinds a Space constructor builds, its validating make_
+// function. They are inline: value, slope and step_scale run per quadrature node and are
+// expanded into the visits of dispatch.cpp.
 #pragma once
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
-#include "../constants.hpp"
+#include "quorvel/constants.hpp"
 #include "quorvel/error.hpp"
 #include "quorvel/format.hpp"
 #include "quorvel/profile.hpp"
@@ -31,6 +35,34 @@
 namespace quorvel::line_shape {
 
 namespace c = constants;
+
+// Whether a stored field is one of the kind's free parameters (serialized, and given to its
+// make_ function) or derived from them at construction (inv_peak).
+enum class Stored { Free, Derived };
+
+// A field of a kind record: its name (as rendered in messages), the member, and its role.
+template <class K, class T> struct Field {
+    std::string_view name;
+    T K::*member;
+    Stored stored;
+};
+
+template <class K, class T> constexpr Field<K, T> free_field(std::string_view name, T K::*member) {
+    return {name, member, Stored::Free};
+}
+template <class K, class T>
+constexpr Field<K, T> derived_field(std::string_view name, T K::*member) {
+    return {name, member, Stored::Derived};
+}
+
+// Everything about a kind that is not numerics, specialised in each kind file:
+//   name     the variant name, as rendered ("Gaussian")
+//   one, many  the family as a description names one element or several ("smoothed box")
+//   wire     its number in serialized data (never reused or changed), or nullopt for a kind
+//            that is never an element of a space
+//   fields   a tuple of Field, in rendering order
+//   remake   the kind rebuilt from its free fields through the checks of its constructor
+template <class K> struct Descriptor;
 
 // Left and right extents of a support from the center.
 struct Extent {
@@ -80,9 +112,5 @@ inline bool zero_or_positive_finite(double v) {
     return v == 0.0 || (v > 0.0 && v < INFINITY);
 }
 
-// "name: value" with the value in debug form.
-inline std::string field(std::string_view name, double v) {
-    return std::string(name) + ": " + fmt_debug(v);
-}
 
 } // namespace quorvel::line_shape

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "../constants.hpp"
+#include "quorvel/constants.hpp"
 
 namespace quorvel {
 

@@ -46,19 +46,14 @@ inline Extent extent(const Fts& k, double cutoff) {
     return {e, e};
 }
 
-// No line-shape parameters.
-inline std::optional<double> parameter_derivative(const Fts&, ParameterKind, double) {
-    return std::nullopt;
-}
-
-inline std::optional<ExtentRates> extent_rates(const Fts&, ParameterKind, double) {
-    return std::nullopt;
-}
-
-inline std::string render(const Fts& k) {
-    return "Fts { " + field("max_opd", k.max_opd) +
-           ", apodization: " + render_apodization(k.apodization) + ", " +
-           field("inv_peak", k.inv_peak) + " }";
-}
+template <> struct Descriptor<Fts> {
+    static constexpr std::string_view name = "Fts";
+    static constexpr std::string_view one = "FTS line shape", many = "FTS line shapes";
+    static constexpr std::optional<std::uint8_t> wire = 6;
+    static constexpr std::tuple fields{free_field("max_opd", &Fts::max_opd),
+                                      free_field("apodization", &Fts::apodization),
+                                      derived_field("inv_peak", &Fts::inv_peak)};
+    static Result<ProfileKind> remake(const Fts& k) { return make_fts(k.max_opd, k.apodization); }
+};
 
 } // namespace quorvel::line_shape

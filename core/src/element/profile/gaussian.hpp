@@ -67,8 +67,12 @@ inline std::optional<ExtentRates> extent_rates(const Gaussian&, ParameterKind p,
     return ExtentRates{cutoff, cutoff};
 }
 
-inline std::string render(const Gaussian& k) {
-    return "Gaussian { " + field("sigma", k.sigma) + " }";
-}
+template <> struct Descriptor<Gaussian> {
+    static constexpr std::string_view name = "Gaussian";
+    static constexpr std::string_view one = "Gaussian profile", many = "Gaussian profiles";
+    static constexpr std::optional<std::uint8_t> wire = 0;
+    static constexpr std::tuple fields{free_field("sigma", &Gaussian::sigma)};
+    static Result<ProfileKind> remake(const Gaussian& k) { return make_gaussian(k.sigma); }
+};
 
 } // namespace quorvel::line_shape

@@ -41,18 +41,29 @@ inline Extent extent(const Harmonic&, double cutoff) {
     return {cutoff, cutoff};
 }
 
-// No line-shape parameters.
-inline std::optional<double> parameter_derivative(const Harmonic&, ParameterKind, double) {
-    return std::nullopt;
+// The largest wavenumber harmonics() can give: integers are exact in a double up to 2^53.
+inline constexpr double max_wavenumber = 9007199254740992.0;
+
+// A stored harmonic is accepted as harmonics() could have made it.
+inline Result<ProfileKind> check_harmonic(const Harmonic& k) {
+    const bool whole = k.wavenumber >= 1.0 && k.wavenumber <= max_wavenumber &&
+                       std::floor(k.wavenumber) == k.wavenumber;
+    if (!whole) return invalid_input("harmonic wavenumber must be a whole number >= 1");
+    if (!(k.period > 0.0 && k.period < INFINITY) || !std::isfinite(k.phase))
+        return invalid_input("harmonic needs a finite period > 0 and a finite phase");
+    return k;
 }
 
-inline std::optional<ExtentRates> extent_rates(const Harmonic&, ParameterKind, double) {
-    return std::nullopt;
-}
-
-inline std::string render(const Harmonic& k) {
-    return "Harmonic { " + field("wavenumber", k.wavenumber) + ", " + field("period", k.period) +
-           ", " + field("phase", k.phase) + " }";
-}
+template <> struct Descriptor<Harmonic> {
+    static constexpr std::string_view name = "Harmonic";
+    static constexpr std::string_view one = "harmonic", many = "harmonics";
+    static constexpr std::optional<std::uint8_t> wire = 8;
+    static constexpr std::tuple fields{free_field("wavenumber", &Harmonic::wavenumber),
+                                      free_field("period", &Harmonic::period),
+                                      free_field("phase", &Harmonic::phase)};
+    static Result<ProfileKind> remake(const Harmonic& k) {
+        return check_harmonic(k);
+    }
+};
 
 } // namespace quorvel::line_shape

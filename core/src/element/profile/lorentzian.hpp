@@ -49,8 +49,12 @@ inline std::optional<ExtentRates> extent_rates(const Lorentzian&, ParameterKind 
     return ExtentRates{cutoff, cutoff};
 }
 
-inline std::string render(const Lorentzian& k) {
-    return "Lorentzian { " + field("hwhm", k.hwhm) + " }";
-}
+template <> struct Descriptor<Lorentzian> {
+    static constexpr std::string_view name = "Lorentzian";
+    static constexpr std::string_view one = "Lorentzian profile", many = "Lorentzian profiles";
+    static constexpr std::optional<std::uint8_t> wire = 1;
+    static constexpr std::tuple fields{free_field("hwhm", &Lorentzian::hwhm)};
+    static Result<ProfileKind> remake(const Lorentzian& k) { return make_lorentzian(k.hwhm); }
+};
 
 } // namespace quorvel::line_shape

@@ -93,18 +93,15 @@ inline Extent extent(const Matern& k, double cutoff) {
     return {cutoff * k.length, cutoff * k.length};
 }
 
-// No line-shape parameters.
-inline std::optional<double> parameter_derivative(const Matern&, ParameterKind, double) {
-    return std::nullopt;
-}
-
-inline std::optional<ExtentRates> extent_rates(const Matern&, ParameterKind, double) {
-    return std::nullopt;
-}
-
-inline std::string render(const Matern& k) {
-    return "Matern { order: " + std::string(matern_order_name(k.order)) + ", " +
-           field("length", k.length) + " }";
-}
+template <> struct Descriptor<Matern> {
+    static constexpr std::string_view name = "Matern";
+    static constexpr std::string_view one = "Matern profile", many = "Matern profiles";
+    static constexpr std::optional<std::uint8_t> wire = std::nullopt;
+    static constexpr std::tuple fields{free_field("order", &Matern::order),
+                                      free_field("length", &Matern::length)};
+    static Result<ProfileKind> remake(const Matern&) {
+        return invalid_input("a Matern profile is not an element of a space");
+    }
+};
 
 } // namespace quorvel::line_shape

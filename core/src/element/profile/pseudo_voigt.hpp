@@ -73,8 +73,13 @@ inline std::optional<ExtentRates> extent_rates(const PseudoVoigt&, ParameterKind
     return ExtentRates{0.0, 0.0};
 }
 
-inline std::string render(const PseudoVoigt& k) {
-    return "PseudoVoigt { " + field("hwhm", k.hwhm) + ", " + field("eta", k.eta) + " }";
-}
+template <> struct Descriptor<PseudoVoigt> {
+    static constexpr std::string_view name = "PseudoVoigt";
+    static constexpr std::string_view one = "pseudo-Voigt profile", many = "pseudo-Voigt profiles";
+    static constexpr std::optional<std::uint8_t> wire = 3;
+    static constexpr std::tuple fields{free_field("hwhm", &PseudoVoigt::hwhm),
+                                      free_field("eta", &PseudoVoigt::eta)};
+    static Result<ProfileKind> remake(const PseudoVoigt& k) { return make_pseudo_voigt(k.hwhm, k.eta); }
+};
 
 } // namespace quorvel::line_shape

@@ -148,9 +148,14 @@ inline std::optional<ExtentRates> extent_rates(const SmoothedBox&, ParameterKind
     return std::nullopt;
 }
 
-inline std::string render(const SmoothedBox& k) {
-    return "SmoothedBox { " + field("half_width", k.half_width) + ", " + field("sigma", k.sigma) +
-           ", " + field("inv_peak", k.inv_peak) + " }";
-}
+template <> struct Descriptor<SmoothedBox> {
+    static constexpr std::string_view name = "SmoothedBox";
+    static constexpr std::string_view one = "smoothed box", many = "smoothed boxes";
+    static constexpr std::optional<std::uint8_t> wire = 5;
+    static constexpr std::tuple fields{free_field("half_width", &SmoothedBox::half_width),
+                                      free_field("sigma", &SmoothedBox::sigma),
+                                      derived_field("inv_peak", &SmoothedBox::inv_peak)};
+    static Result<ProfileKind> remake(const SmoothedBox& k) { return make_smoothed_box(k.half_width, k.sigma); }
+};
 
 } // namespace quorvel::line_shape

@@ -89,9 +89,14 @@ inline std::optional<ExtentRates> extent_rates(const SuperGaussian& k, Parameter
     return std::nullopt;
 }
 
-inline std::string render(const SuperGaussian& k) {
-    return "SuperGaussian { " + field("hwhm_left", k.hwhm_left) + ", " +
-           field("hwhm_right", k.hwhm_right) + ", " + field("power", k.power) + " }";
-}
+template <> struct Descriptor<SuperGaussian> {
+    static constexpr std::string_view name = "SuperGaussian";
+    static constexpr std::string_view one = "super-Gaussian profile", many = "super-Gaussian profiles";
+    static constexpr std::optional<std::uint8_t> wire = 4;
+    static constexpr std::tuple fields{free_field("hwhm_left", &SuperGaussian::hwhm_left),
+                                      free_field("hwhm_right", &SuperGaussian::hwhm_right),
+                                      free_field("power", &SuperGaussian::power)};
+    static Result<ProfileKind> remake(const SuperGaussian& k) { return make_super_gaussian(k.hwhm_left, k.hwhm_right, k.power); }
+};
 
 } // namespace quorvel::line_shape

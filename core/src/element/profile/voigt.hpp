@@ -39,15 +39,11 @@ inline Result<ProfileKind> make_voigt(double sigma, double gamma) {
 
 namespace voigt {
 
-struct Complex {
-    double re, im;
-};
-
-inline Complex mul(Complex a, Complex b) {
+inline ComplexValue mul(ComplexValue a, ComplexValue b) {
     return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
 }
 
-inline Complex scale(Complex a, double f) {
+inline ComplexValue scale(ComplexValue a, double f) {
     return {a.re * f, a.im * f};
 }
 
@@ -66,18 +62,18 @@ inline bool far_point(const Voigt& k, double t, double s) {
 
 // S = sum_k (2k-1)!! q^k and A = dS/dq = sum_{k>=1} k (2k-1)!! q^(k-1), for |q| <= 1/98.
 struct Sums {
-    Complex s, a;
+    ComplexValue s, a;
 };
 
-inline Sums expansion(Complex q) {
-    Complex tail{0.0, 0.0}, a{0.0, 0.0}, r{1.0, 0.0}; // r = (2k-1)!! q^(k-1)
+inline Sums expansion(ComplexValue q) {
+    ComplexValue tail{0.0, 0.0}, a{0.0, 0.0}, r{1.0, 0.0}; // r = (2k-1)!! q^(k-1)
     for (int k = 1; k <= 40; ++k) {
         tail = {tail.re + r.re, tail.im + r.im};
         a = {a.re + k * r.re, a.im + k * r.im};
         r = scale(mul(r, q), 2.0 * k + 1.0);
         if ((std::abs(r.re) + std::abs(r.im)) * (k + 1) < 0x1p-57) break;
     }
-    const Complex qt = mul(q, tail);
+    const ComplexValue qt = mul(q, tail);
     return {{1.0 + qt.re, qt.im}, a};
 }
 
@@ -85,10 +81,10 @@ inline Sums expansion(Complex q) {
 // dw/dt = -(s / m^2) (i y) / sqrt(pi), y = p^2 (S + 2 q A).
 struct Far {
     double m, a, b; // m = max(|t|, gamma), a = t / m, b = gamma / m
-    Complex p, q;
+    ComplexValue p, q;
     Sums sums;
     double re_f; // Re(i p S)
-    Complex y;
+    ComplexValue y;
 };
 
 inline Far far_field(const Voigt& k, double t) {
@@ -99,11 +95,11 @@ inline Far far_field(const Voigt& k, double t) {
     const double d = f.a * f.a + f.b * f.b;
     f.p = {f.a / d, -f.b / d};
     const double e = k.sigma / f.m;
-    const Complex p2 = mul(f.p, f.p);
+    const ComplexValue p2 = mul(f.p, f.p);
     f.q = scale(p2, e * e);
     f.sums = expansion(f.q);
     f.re_f = -mul(f.p, f.sums.s).im;
-    const Complex qa = mul(f.q, f.sums.a);
+    const ComplexValue qa = mul(f.q, f.sums.a);
     f.y = mul(p2, {f.sums.s.re + 2.0 * qa.re, f.sums.s.im + 2.0 * qa.im});
     return f;
 }
@@ -213,7 +209,7 @@ inline VoigtRates voigt_rates_near(const Voigt& k, double t, double s) {
 inline VoigtRates voigt_rates_line(const Voigt& k, const voigt::Far& f) {
     const voigt::Sums peak = voigt::peak_sums(k);
     const double s0 = peak.s.re;
-    const voigt::Complex p3a = voigt::mul(voigt::mul(voigt::mul(f.p, f.p), f.p), f.sums.a);
+    const ComplexValue p3a = voigt::mul(voigt::mul(voigt::mul(f.p, f.p), f.p), f.sums.a);
     const double c = f.b * f.b * -p3a.im + (f.re_f / s0) * peak.a.re;
     const double d_sigma = 2.0 * ((k.sigma / f.m) * c) / k.gamma / s0;
     const double d_gamma = -(f.a * (f.y.im / s0)) / f.m - (k.sigma / k.gamma) * d_sigma;
@@ -228,7 +224,7 @@ inline VoigtRates voigt_rates_far(const Voigt& k, const voigt::Far& f, double s)
     const double peak_rate = k.inv_peak * voigt::peak_slope(v);
     const double n = voigt::far_scale(k, f, s);
     const double value = n * f.re_f;
-    const voigt::Complex pqa = voigt::mul(voigt::mul(f.p, f.q), f.sums.a);
+    const ComplexValue pqa = voigt::mul(voigt::mul(f.p, f.q), f.sums.a);
     const double d_sigma = (value * (1.0 - peak_rate * v) + 2.0 * n * -pqa.im) / k.sigma;
     const double d_gamma = n * f.y.re / f.m + value * peak_rate / s;
     return {d_sigma, d_gamma};
@@ -291,9 +287,19 @@ inline std::optional<ExtentRates> extent_rates(const Voigt& k, ParameterKind p, 
     return std::nullopt;
 }
 
-inline std::string render(const Voigt& k) {
-    return "Voigt { " + field("sigma", k.sigma) + ", " + field("gamma", k.gamma) + ", " +
-           field("inv_peak", k.inv_peak) + " }";
-}
+template <> struct Descriptor<Voigt> {
+    static constexpr std::string_view name = "Voigt";
+    static constexpr std::string_view one = "Voigt profile", many = "Voigt profiles";
+    static constexpr std::optional<std::uint8_t> wire = 2;
+    static constexpr std::tuple fields{free_field("sigma", &Voigt::sigma),
+                                      free_field("gamma", &Voigt::gamma),
+                                      derived_field("inv_peak", &Voigt::inv_peak)};
+    static Result<ProfileKind> remake(const Voigt& k) {
+        // The constructor turns a Voigt with one zero width into another kind.
+        if (!(k.sigma > 0.0 && k.gamma > 0.0))
+            return invalid_input("a Voigt element needs sigma > 0 and gamma > 0");
+        return make_voigt(k.sigma, k.gamma);
+    }
+};
 
 } // namespace quorvel::line_shape

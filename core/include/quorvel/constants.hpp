@@ -1,11 +1,13 @@
-// Double constants of the line shapes and windows, written as the doubles they round to. The
-// ones used outside the element folder too (fwhm_per_sigma, sqrt3, sqrt5) are in
-// quorvel/profile.hpp.
+// Double constants of the core, written as the doubles they round to.
 #pragma once
 
-#include "quorvel/profile.hpp"
-
 namespace quorvel::constants {
+
+// Full width at half maximum of a Gaussian per standard deviation, 2 sqrt(2 ln 2).
+inline constexpr double fwhm_per_sigma = 2.3548200450309493;
+// sqrt(3) and sqrt(5): the distance scales of the Matern 3/2 and 5/2 correlations per length.
+inline constexpr double sqrt3 = 1.7320508075688772;
+inline constexpr double sqrt5 = 2.23606797749979;
 
 inline constexpr double sqrt2 = 1.4142135623730951;
 inline constexpr double ln2 = 0.6931471805599453;

@@ -1,4 +1,5 @@
-// Candidate elements of a space at single points or on intervals, for queries by the million.
+// The space's index: the elements whose closed supports meet a point or an interval. Every
+// operator's overlap query goes through it; built for many queries, it adds a table of buckets.
 #pragma once
 
 #include <cstddef>

@@ -5,61 +5,15 @@
 #include <memory>
 #include <string>
 
-#include "checks.hpp"
-#include "profile/fts.hpp"
-#include "profile/gaussian.hpp"
-#include "profile/lorentzian.hpp"
-#include "profile/pseudo_voigt.hpp"
-#include "profile/smoothed_box.hpp"
-#include "profile/super_gaussian.hpp"
-#include "profile/voigt.hpp"
-#include "profiles.hpp"
+#include "restore.hpp"
 #include "quorvel/constructors.hpp"
+#include "quorvel/element_checks.hpp"
 #include "quorvel/overloaded.hpp"
+#include "quorvel/profile.hpp"
 
 namespace quorvel {
 
 namespace {
-
-// The largest wavenumber harmonics() can give: integers are exact in a double up to 2^53.
-constexpr double max_wavenumber = 9007199254740992.0;
-
-Result<ProfileKind> check_harmonic(const Harmonic& k) {
-    const bool whole = k.wavenumber >= 1.0 && k.wavenumber <= max_wavenumber &&
-                       std::floor(k.wavenumber) == k.wavenumber;
-    if (!whole) return invalid_input("harmonic wavenumber must be a whole number >= 1");
-    if (!(k.period > 0.0 && k.period < INFINITY) || !std::isfinite(k.phase))
-        return invalid_input("harmonic needs a finite period > 0 and a finite phase");
-    return k;
-}
-
-// The kind remade by its constructor from its free parameters (peak factors are derived).
-Result<ProfileKind> remake_kind(const ProfileKind& kind) {
-    return std::visit(
-        Overloaded{
-            [](const Gaussian& k) { return line_shape::make_gaussian(k.sigma); },
-            [](const Lorentzian& k) { return line_shape::make_lorentzian(k.hwhm); },
-            [](const Voigt& k) -> Result<ProfileKind> {
-                // The constructor turns a Voigt with one zero width into another kind.
-                if (!(k.sigma > 0.0 && k.gamma > 0.0))
-                    return invalid_input("a Voigt element needs sigma > 0 and gamma > 0");
-                return line_shape::make_voigt(k.sigma, k.gamma);
-            },
-            [](const PseudoVoigt& k) { return line_shape::make_pseudo_voigt(k.hwhm, k.eta); },
-            [](const SuperGaussian& k) {
-                return line_shape::make_super_gaussian(k.hwhm_left, k.hwhm_right, k.power);
-            },
-            [](const SmoothedBox& k) {
-                return line_shape::make_smoothed_box(k.half_width, k.sigma);
-            },
-            [](const Fts& k) { return line_shape::make_fts(k.max_opd, k.apodization); },
-            [](const Matern&) -> Result<ProfileKind> {
-                return invalid_input("a Matern profile is not an element of a space");
-            },
-            [](const Harmonic& k) { return check_harmonic(k); },
-        },
-        kind);
-}
 
 Result<Element> restore_profile(const Profile& p) {
     QUORVEL_TRY_ASSIGN(const ProfileKind kind, remake_kind(p.kind));

@@ -16,18 +16,16 @@
 
 #include "quorvel/constructors.hpp"
 #include "quorvel/overloaded.hpp"
+#include "restore.hpp"
 
 namespace quorvel {
 
 namespace {
 
-// Element and line-shape kinds are written as their variant indices.
+// Element kinds are written as their variant indices.
 static_assert(std::is_same_v<std::variant_alternative_t<0, ElementVariant>, Delta> &&
               std::is_same_v<std::variant_alternative_t<3, ElementVariant>, Shape> &&
               std::is_same_v<std::variant_alternative_t<5, ElementVariant>, Mapped>);
-static_assert(std::is_same_v<std::variant_alternative_t<0, ProfileKind>, Gaussian> &&
-              std::is_same_v<std::variant_alternative_t<6, ProfileKind>, Fts> &&
-              std::is_same_v<std::variant_alternative_t<8, ProfileKind>, Harmonic>);
 
 enum class Object : std::uint8_t { Space = 0, Projection = 1, Fit = 2 };
 
@@ -119,44 +117,24 @@ class SharedParts {
     std::vector<const Element*> inner_;
 };
 
+// A line shape as its wire number and its free fields.
 void write_kind(Writer& w, const ProfileKind& kind) {
-    w.byte(static_cast<std::uint8_t>(kind.index()));
-    std::visit(Overloaded{
-                   [&](const Gaussian& k) { w.real(k.sigma); },
-                   [&](const Lorentzian& k) { w.real(k.hwhm); },
-                   [&](const Voigt& k) {
-                       w.real(k.sigma);
-                       w.real(k.gamma);
-                   },
-                   [&](const PseudoVoigt& k) {
-                       w.real(k.hwhm);
-                       w.real(k.eta);
-                   },
-                   [&](const SuperGaussian& k) {
-                       w.real(k.hwhm_left);
-                       w.real(k.hwhm_right);
-                       w.real(k.power);
-                   },
-                   [&](const SmoothedBox& k) {
-                       w.real(k.half_width);
-                       w.real(k.sigma);
-                   },
-                   [&](const Fts& k) {
-                       w.real(k.max_opd);
-                       w.byte(static_cast<std::uint8_t>(k.apodization.kind));
-                       for (std::size_t i = 0; i < window_coefficients(k.apodization.kind); ++i)
-                           w.real(k.apodization.c[i]);
-                   },
-                   [&](const Matern&) {
-                       throw InternalError("a Matern profile is not an element of a space");
-                   },
-                   [&](const Harmonic& k) {
-                       w.real(k.wavenumber);
-                       w.real(k.period);
-                       w.real(k.phase);
-                   },
-               },
-               kind);
+    const std::optional<std::uint8_t> wire = kind_wire(kind);
+    if (!wire)
+        throw InternalError("a " + std::string(kind_name(kind)) +
+                            " profile is not an element of a space");
+    w.byte(*wire);
+    struct Fields final : KindFieldWriter {
+        Writer& w;
+        explicit Fields(Writer& w) : w(w) {}
+        void real(double v) override { w.real(v); }
+        void window(const Apodization& a) override {
+            w.byte(static_cast<std::uint8_t>(a.kind));
+            for (std::size_t i = 0; i < window_coefficients(a.kind); ++i)
+                w.real(a.c[i]);
+        }
+    } fields(w);
+    write_kind_fields(kind, fields);
 }
 
 void write_element(Writer& w, const Element& e, const SharedParts& parts) {
@@ -349,44 +327,16 @@ Result<Apodization> read_window(Reader& r) {
 
 // The free parameters of a line shape; restore_element derives the rest.
 Result<ProfileKind> read_kind(Reader& r) {
-    QUORVEL_TRY_ASSIGN(const std::uint8_t kind, r.byte());
-    switch (kind) {
-    case 0: {
-        QUORVEL_TRY_ASSIGN(const auto v, r.reals<1>());
-        return Gaussian{v[0]};
-    }
-    case 1: {
-        QUORVEL_TRY_ASSIGN(const auto v, r.reals<1>());
-        return Lorentzian{v[0]};
-    }
-    case 2: {
-        QUORVEL_TRY_ASSIGN(const auto v, r.reals<2>());
-        return Voigt{v[0], v[1], 0.0};
-    }
-    case 3: {
-        QUORVEL_TRY_ASSIGN(const auto v, r.reals<2>());
-        return PseudoVoigt{v[0], v[1]};
-    }
-    case 4: {
-        QUORVEL_TRY_ASSIGN(const auto v, r.reals<3>());
-        return SuperGaussian{v[0], v[1], v[2]};
-    }
-    case 5: {
-        QUORVEL_TRY_ASSIGN(const auto v, r.reals<2>());
-        return SmoothedBox{v[0], v[1], 0.0};
-    }
-    case 6: {
-        QUORVEL_TRY_ASSIGN(const double max_opd, r.real());
-        QUORVEL_TRY_ASSIGN(const Apodization window, read_window(r));
-        return Fts{max_opd, window, 0.0};
-    }
-    case 8: {
-        QUORVEL_TRY_ASSIGN(const auto v, r.reals<3>());
-        return Harmonic{v[0], v[1], v[2]};
-    }
-    default:
-        return corrupt("unknown line-shape kind " + std::to_string(kind));
-    }
+    QUORVEL_TRY_ASSIGN(const std::uint8_t wire, r.byte());
+    struct Fields final : KindFieldReader {
+        Reader& r;
+        explicit Fields(Reader& r) : r(r) {}
+        Result<double> real() override { return r.real(); }
+        Result<Apodization> window() override { return read_window(r); }
+    } fields(r);
+    std::optional<Result<ProfileKind>> kind = read_kind_fields(wire, fields);
+    if (!kind) return corrupt("unknown line-shape kind " + std::to_string(wire));
+    return std::move(*kind);
 }
 
 // One element as stored, before restore_element checks it; `depth` receives its nesting depth.

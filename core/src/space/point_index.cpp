@@ -1,5 +1,5 @@
-// Bucketed point queries over a space's sorted lower support ends.
-#include "point_index.hpp"
+// The overlap query over a space's sorted lower support ends, bucketed for many queries.
+#include "quorvel/point_index.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -97,6 +97,10 @@ void PointIndex::overlapping(double lo, double hi, std::vector<std::size_t>& out
         if (lo <= space_.upper[j]) out.push_back(j);
     }
     sort_small(std::span<std::size_t>(out));
+}
+
+void overlapping(const Space& space, double lo, double hi, std::vector<std::size_t>& out) {
+    PointIndex(space, 0).overlapping(lo, hi, out);
 }
 
 void PointIndex::candidates(double x, std::vector<std::size_t>& out) const {
