@@ -157,7 +157,6 @@ __all__ = [
 ]
 
 
-
 def __dir__() -> list[str]:
     """The public names only: those of `__all__` and the public submodules already imported."""
     modules = {n for n, v in globals().items() if isinstance(v, _ModuleType) and n[0] != "_"}
