@@ -54,7 +54,9 @@ Result<Elements> shifted(Values shape_x, Values shape_y, Values centers, Values 
                          Interpolation interp);
 
 // Every element re-expressed through x = a / u (reciprocal) or x = a + b u (affine); deltas are
-// moved, other elements wrapped, optionally times |du/dx|.
+// moved, other elements wrapped, optionally times |du/dx|. Maps nest at most max_map_nesting
+// deep: the work of an integral grows about 1.5 times per reciprocal level.
+inline constexpr std::size_t max_map_nesting = 16;
 Result<MapKind> parse_map_kind(std::string_view text);
 Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double a, double b,
                         bool jacobian);

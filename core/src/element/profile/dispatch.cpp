@@ -17,11 +17,11 @@
 
 namespace quorvel {
 
-namespace {
-
 std::string render_kind(const ProfileKind& kind) {
     return std::visit([](const auto& k) { return line_shape::render(k); }, kind);
 }
+
+namespace {
 
 std::unexpected<CoreError> no_parameter(const ProfileKind& kind, ParameterKind p) {
     return invalid_input(render_kind(kind) + " has no parameter " + std::string(parameter_name(p)));

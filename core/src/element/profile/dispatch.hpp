@@ -14,4 +14,7 @@ Result<line_shape::Extent> profile_extent(const ProfileKind& kind, double cutoff
 // for a pair the kind does not have.
 Result<double> profile_parameter_derivative(const ProfileKind& kind, ParameterKind p, double t);
 
+// The kind as messages show it: "Gaussian { sigma: 0.5 }".
+std::string render_kind(const ProfileKind& kind);
+
 } // namespace quorvel
