@@ -71,6 +71,14 @@ Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double 
             return invalid_input("mapped support must be finite, got [" + fmt_fixed(m.lower) +
                                  ", " + fmt_fixed(m.upper) + "]");
         QUORVEL_TRY(check_support_width("mapped", m.lower, m.upper));
+        // A tiny a can round a support end to 0, or make |du/dx| = |a| / x^2 overflow.
+        if (kind == MapKind::Reciprocal &&
+            (!(m.lower > 0.0 || m.upper < 0.0) ||
+             (jacobian && !(std::fabs(mapped_du_dx(m, m.lower)) < INFINITY &&
+                            std::fabs(mapped_du_dx(m, m.upper)) < INFINITY))))
+            return invalid_input("a reciprocal map with k = " + fmt_fixed(a) +
+                                 " cannot represent the support [" + fmt_fixed(m.lower) + ", " +
+                                 fmt_fixed(m.upper) + "] or its Jacobian");
         out.emplace_back(std::move(m));
     }
     return out;
