@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <utility>
 
 #include <cxxabi.h>
 #include <pthread.h>
@@ -154,7 +155,11 @@ void ReleasedCall::decide(void* self) {
         checked = PyErr_CheckSignals();
     }
     if (checked < 0) {
+#if PY_VERSION_HEX >= 0x030C0000
+        call.value_ = PyErr_GetRaisedException();
+#else
         PyErr_Fetch(&call.type_, &call.value_, &call.traceback_);
+#endif
         call.flag_.store(cancel_now);
     }
     // A handler may have changed the disposition; watch on if it is still a function.
@@ -164,12 +169,17 @@ void ReleasedCall::decide(void* self) {
 
 void ReleasedCall::raise_stop() {
     reacquire();
-    if (type_ != nullptr) {
+#if PY_VERSION_HEX >= 0x030C0000
+    const bool raised = value_ != nullptr;
+    if (raised) PyErr_SetRaisedException(std::exchange(value_, nullptr));
+#else
+    const bool raised = type_ != nullptr;
+    if (raised) {
         PyErr_Restore(type_, value_, traceback_);
         type_ = value_ = traceback_ = nullptr;
-    } else if (PyErr_CheckSignals() == 0) {
-        PyErr_SetNone(PyExc_KeyboardInterrupt);
     }
+#endif
+    if (!raised && PyErr_CheckSignals() == 0) PyErr_SetNone(PyExc_KeyboardInterrupt);
     throw PythonErrorPending{};
 }
 
