@@ -1,14 +1,22 @@
 """A short tour of quorvel: a cubic B-spline basis, point evaluation, inner products, a
 projection onto a coarser basis, the retrieval of a spectrum from instrument data, and the
-Faddeeva function."""
+Faddeeva function. With matplotlib installed it also draws the retrieval (demo.png beside this
+script, or --output FILE.png)."""
+
+import argparse
+from pathlib import Path
 
 import numpy as np
 
 import quorvel
 
+parser = argparse.ArgumentParser(description="A short tour of quorvel.")
+parser.add_argument("--output", type=Path, default=Path(__file__).with_name("demo.png"))
+args = parser.parse_args()
+
 # Nine clamped cubic B-splines on [0, 1] with breakpoints every 1/6.
 basis = quorvel.Space.bsplines_clamped(np.linspace(0.0, 1.0, 7), 3)
-print(f"basis: {len(basis)} cubic B-splines, supports from", basis.lower(), "to", basis.upper())
+print("basis:", basis, "| supports from", basis.lower(), "to", basis.upper())
 
 
 def dense(sparse):
@@ -65,3 +73,27 @@ print(f"d(W)/d(sigma) of the instrument has {len(sensitivity[2])} stored entries
 # The real part of the Faddeeva function, the kernel of the Voigt line shape.
 for re, im in [(0.0, 0.0), (1.0, 0.5), (3.0, 2.0)]:
     print(f"Re w({re} + {im}i) = {quorvel.faddeeva_re(re, im):.15g}")
+
+# The retrieval as a picture, when matplotlib is there.
+try:
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+except ImportError:
+    print("matplotlib is not installed (pip install '.[examples]'): no picture drawn")
+else:
+    fig, ax = plt.subplots(figsize=(7.0, 3.5), layout="constrained")
+    ax.plot(grid, truth_on_grid, color="k", lw=1, label="true spectrum: two Voigt lines")
+    ax.plot(kernels.centers(), data, "o", ms=3, color="C1",
+            label=f"{len(kernels)} noisy readings of Gaussian kernels (at their centres)")
+    ax.plot(grid[inside], retrieved[inside], color="C0", lw=1.5, ls="--",
+            label=f"Fit: {len(model)} cubic B-splines, 2nd-derivative penalty")
+    ax.set_xlabel("position x (arbitrary units)")
+    ax.set_ylabel("intensity (arbitrary units)")
+    ax.set_title(f"Retrieved from kernel data: largest error "
+                 f"{np.abs(retrieved - truth_on_grid)[inside].max():.3f} on a peak of "
+                 f"{truth_on_grid.max():.3f}", fontsize=10)
+    ax.legend(fontsize=8)
+    fig.savefig(args.output, dpi=90)
+    print(f"wrote {args.output}")

@@ -3,6 +3,7 @@ from SciPy and NumPy, and the common ways of asserting messages."""
 
 import functools
 import os
+import signal
 import subprocess
 import sys
 import threading
@@ -229,8 +230,22 @@ def run_python(code, timeout=None, **env):
         else:
             environment[key] = str(value)
     out = subprocess.run([sys.executable, "-c", code], env=environment, capture_output=True,
-                         text=True, check=True, timeout=timeout)
+                         text=True, timeout=timeout)
+    if out.returncode != 0:
+        pytest.fail(f"the child interpreter {exit_status(out.returncode)}\n"
+                    f"--- its stderr ---\n{out.stderr}--- its stdout ---\n{out.stdout}",
+                    pytrace=False)
     return out.stdout.strip()
+
+
+def exit_status(returncode):
+    """How a child process ended, in words: "exited with status 1", "was killed by SIGABRT"."""
+    if returncode < 0:
+        try:
+            return f"was killed by {signal.Signals(-returncode).name}"
+        except ValueError:
+            return f"was killed by signal {-returncode}"
+    return f"exited with status {returncode}"
 
 
 def on_threads(work, n):

@@ -74,11 +74,16 @@ def exact(t, d, x, nu=0, local=False):
     the magnitude of the polynomial's terms there (the scale of a rounding error in its sum).
 
     With local=True each B-spline is read at the position its evaluation sees: the local
-    coordinate u = x - center and t = u - (t[k] - center) of the piece, rounded as doubles; in the
+    coordinate u = x - center (center: where the B-spline is placed) and t = u - (t[k] - center)
+    of the piece, rounded as doubles; in the
     second half of the piece it is read from the piece's end, at s = (t[k+1] - center) - u."""
     out, size = np.zeros((2, len(x), len(t) - d - 1))
     for (i, k), c in pieces(tuple(t), d).items():
         center = (t[i] + t[i + d + 1]) * 0.5
+        # A B-spline is placed at its center where every knot of its span is center + (t - center)
+        # exactly, else at 0.
+        if any(center + (t[j] - center) != t[j] for j in range(i, i + d + 2)):
+            center = 0.0
         a, b = t[k] - center, t[k + 1] - center
         for row in np.flatnonzero((t[k] <= x) & (x < t[k + 1])):
             if local:

@@ -1,9 +1,12 @@
 """B-splines of knot vectors, clamped and periodic families: values against SciPy, messages."""
 
+import pickle
+from fractions import Fraction
+
 import numpy as np
 import pytest
 
-from quorvel import Space
+from quorvel import Space, inner_products
 from helpers import (arr, bspline_functions, columns, periodic_bspline_functions,
                      point_values as dense, value_error_message)
 
@@ -205,3 +208,53 @@ def test_periodic_ends_keep_closely_spaced_breakpoints(degree):
     ref = columns(periodic_bspline_functions(b, degree), x)
     np.testing.assert_allclose(v, ref, rtol=0, atol=1e-9)
     np.testing.assert_allclose(v.sum(axis=1), 1.0, rtol=0, atol=1e-14)
+
+
+# ---- supports are the knots, exactly ------------------------------------------------------------
+
+def _families(seed):
+    rng = np.random.default_rng(seed)
+    t = np.sort(rng.uniform(-3.0, 7.0, 12))
+    for d in range(4):
+        yield f"plain {d}", Space.bsplines(t, d), t[:len(t) - d - 1], t[d + 1:]
+    for d in range(4):
+        k = np.r_[[t[0]] * d, t, [t[-1]] * d]
+        yield f"clamped {d}", Space.bsplines_clamped(t, d), k[:len(k) - d - 1], k[d + 1:]
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_supports_are_the_given_knots_and_touching_supports_store_nothing(seed):
+    for name, s, lo, hi in _families(seed):
+        assert np.array_equal(s.lower(), lo) and np.array_equal(s.upper(), hi), name
+        indptr, indices, _, _ = inner_products(s, s)
+        for i in range(len(s)):
+            overlap = np.flatnonzero((lo < hi[i]) & (hi > lo[i]))
+            assert np.array_equal(indices[indptr[i]:indptr[i + 1]], overlap), (name, i)
+        if name.startswith("plain"):  # centers are the knot spans' midpoints, also unpickled
+            d = int(name[-1])
+            mid = (lo + hi) * 0.5
+            assert np.array_equal(s.centers(), mid)
+            assert np.array_equal(pickle.loads(pickle.dumps(s)).centers(), mid)
+            if d:
+                assert np.array_equal(s.derivative(1).centers(), mid)
+    b = np.sort(np.random.default_rng(seed).uniform(0.0, 5.0, 9))
+    for d in range(4):
+        s = Space.bsplines_periodic(b, d)
+        assert set(s.lower()) <= set(b) and set(s.upper()) <= set(b)
+
+
+def test_pieces_a_few_ulps_wide_are_integrated_whole():
+    v = 0.502
+    for n in (1, 4):
+        w = v
+        for _ in range(n):
+            w = np.nextafter(w, 1.0)
+        s = Space.bsplines_periodic(arr(0.5, 0.501, v, w, 0.503, 0.504, 0.505), 0)
+        gram = inner_products(s, s)
+        assert gram[2][gram[0][2]:gram[0][3]] == pytest.approx([w - v], rel=1e-15)
+    # Degree 1 at offset 0: two hats overlap on one ulp-wide piece, h / 6 (exact rationals).
+    w = np.nextafter(0.002, 1.0)
+    s = Space.bsplines(arr(0.0, 0.001, 0.002, w, 0.003, 0.004), 1)
+    indptr, indices, data, _ = inner_products(s, s)
+    row = dict(zip(indices[indptr[1]:indptr[2]], data[indptr[1]:indptr[2]]))
+    assert row[2] == pytest.approx(float((Fraction(w) - Fraction(0.002)) / 6), rel=1e-15)

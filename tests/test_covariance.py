@@ -322,8 +322,12 @@ def test_length_far_below_the_double_spacing():
     l = 1e-17
     got = cov([("squared_exponential", l, None, None)], point, [None], box, [None])[0, 0]
     assert got == pytest.approx(math.sqrt(2 * math.pi) * l * math.erf(9 / math.sqrt(2)), rel=1e-13)
-    # Between two boxes the outer walk would need 2e17 steps.
-    assert value_error_message(cov, [("squared_exponential", l, None, None)], box, [None]) == (
+    # Between two boxes the kernel's window lies inside the box at every outer node but the ends:
+    # the box's own average of the kernel integral, 1 - O(l) of it.
+    got = cov([("squared_exponential", l, None, None)], box, [None])[0, 0]
+    assert got == pytest.approx(math.sqrt(2 * math.pi) * l * math.erf(9 / math.sqrt(2)), rel=1e-13)
+    # With a cosine weight the outer walk would need 2e17 steps.
+    assert value_error_message(cov, [("squared_exponential", l, None, None)], box, [1.0]) == (
         "quadrature of [1, 2] needs more than 100000000 steps: correlation length "
         "0.00000000000000001 too small for double precision")
 
@@ -379,3 +383,40 @@ def test_point_atoms_match_scikit_learn(family, nu, symmetric):
     got = cov([(family, length, None, None)], [S.deltas(x)], [None], variance=2.0,
               symmetric=symmetric)
     np.testing.assert_allclose(got, 2.0 * kernel(x[:, None]), rtol=1e-13, atol=1e-300)
+
+
+# ---- long bins, short lengths --------------------------------------------------------------
+
+def _mp_kernel(mp, family, l):
+    r3, r5 = mp.sqrt(3), mp.sqrt(5)
+    return {"squared_exponential": lambda r: mp.exp(-r * r / (2 * l * l)),
+            "exponential": lambda r: mp.exp(-r / l),
+            "matern32": lambda r: (1 + r3 * r / l) * mp.exp(-r3 * r / l),
+            "matern52": lambda r: ((1 + r5 * r / l + 5 * r * r / (3 * l * l))
+                                   * mp.exp(-r5 * r / l))}[family]
+
+
+@pytest.mark.parametrize("family", list(FAMILIES))
+@pytest.mark.parametrize("length", [1e-4, 1e-6])
+def test_long_bins_with_short_lengths_against_closed_forms(family, length):
+    import mpmath as mp
+    mp.mp.dps = 30
+    k, l, w = _mp_kernel(mp, family, mp.mpf(length)), mp.mpf(length), mp.mpf(10)
+    cuts = [0, l, 4 * l, 16 * l, 60 * l]
+    # The self-covariance of the average over [0, w]: 2 int_0^w (w - r) k(r) dr / w^2.
+    pair = 2 * (w * mp.quad(k, cuts) - mp.quad(lambda r: r * k(r), cuts)) / w ** 2
+    # A point at 3 against the bin: int_0^w k(|3 - y|) dy / w.
+    point = 2 * mp.quad(k, cuts) / w
+    box, dot = [S.boxes(arr(0.0, 10.0))], [S.deltas(arr(3.0))]
+    dims = [(family, length, None, None)]
+    assert cov(dims, box, [None])[0, 0] == pytest.approx(float(pair), rel=1e-13)
+    assert cov(dims, dot, [None], box, [None])[0, 0] == pytest.approx(float(point), rel=1e-13)
+
+
+def test_one_budget_counts_the_outer_and_inner_steps_of_a_pair():
+    # Weighted bins keep the outer walk: 2e7 outer steps, each with inner walks of 17 steps or
+    # more, fail before any is taken, although each walk alone would be within the budget.
+    box = [S.boxes(arr(0.0, 10.0))]
+    assert value_error_message(cov, [("squared_exponential", 1e-6, None, None)], box, [1.0]) == (
+        "quadrature of [0, 10] needs more than 100000000 steps: correlation length 0.000001 too "
+        "small")

@@ -15,8 +15,8 @@ kernels = q.Space.gaussians(np.linspace(0.01, 0.99, 2000), np.full(2000, 1e-3), 
 call = lambda: q.measure(kernels, basis, "integral", weight=1e6)
 """,
     "weighted integrals": """
-boxes = q.Space.boxes(np.linspace(0.0, 20.0, 21))
-call = lambda: boxes.integrals(weight=1e7)
+lines = q.Space.lorentzians(np.linspace(0.5, 19.5, 20), np.full(20, 1.0), 1.0)
+call = lambda: lines.integrals(weight=1e7)
 """,
     "covariance_matrix": """
 x = np.linspace(0.0, 100.0, 3000)
@@ -29,6 +29,10 @@ call = lambda: q.covariance_matrix(1.0, [("matern32", 5.0, None, None)], atoms, 
 PRELUDE = """
 import json, os, signal, threading, time
 import numpy as np, quorvel as q
+
+# Python's own SIGINT handler, even when the test runs where SIGINT is ignored (a background job
+# of a shell without job control), which the child would inherit.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 
 def small():
     s = q.Space.gaussians(np.linspace(0.0, 5.0, 40), np.full(40, 0.3), 6.0)
@@ -104,3 +108,12 @@ print(json.dumps({"worker": results == [expected], "quiet": quiet == expected, "
 def test_calls_that_ctrl_c_does_not_stop():
     out = json.loads(run_python(NOT_INTERRUPTED, timeout=300))
     assert out == {"worker": True, "quiet": True, "seen": [True]}
+
+
+def test_a_child_that_dies_reports_its_signal_and_stderr():
+    code = "import os, signal, sys; print('last words', file=sys.stderr, flush=True); " \
+           "os.kill(os.getpid(), signal.SIGABRT)"
+    with pytest.raises(pytest.fail.Exception) as info:
+        run_python(code, timeout=60)
+    assert "was killed by SIGABRT" in str(info.value)
+    assert "last words" in str(info.value)

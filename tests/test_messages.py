@@ -117,3 +117,68 @@ def test_other_value_errors_have_no_note(call):
     with pytest.raises(ValueError) as info:
         call()
     assert getattr(info.value, "__notes__", None) is None
+
+
+# ---- notes where a usual mistake meets a fixed message ------------------------------------------
+
+MATERN = ("matern32", 1.0, None, None)
+THREE = np.array([0.0, 1.0, 2.0])
+
+
+@pytest.mark.parametrize(
+    "call, name, hint",
+    [
+        (lambda: quorvel.covariance_diagonal(1.0, MATERN, [H], [None]), "dims",
+         "dims is a list of (family, length, period, factor) tuples; for one dimension, wrap it "
+         "in a list: [(...)]"),
+        (lambda: quorvel.covariance_diagonal(1.0, [MATERN], H, [None]), "a",
+         "a is a list of spaces; for one, wrap it in a list: [space]"),
+        (lambda: S.concatenate(H), "spaces",
+         "spaces is a list of spaces; for one, wrap it in a list: [space]"),
+    ],
+)
+def test_a_single_item_for_a_list_says_wrap_it(call, name, hint):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert info.value.__notes__ == [f"while processing '{name}'", hint]
+
+
+@pytest.mark.parametrize(
+    "call, headline, note",
+    [
+        (lambda: quorvel.measure(H, H, normalisation="integral"),
+         "measure() got an unexpected keyword argument 'normalisation'",
+         "did you mean 'normalization'?"),
+        (lambda: S.gaussians(X, ONE, cutof=3.0),
+         "Space.gaussians() got an unexpected keyword argument 'cutof'", "did you mean 'cutoff'?"),
+        (lambda: quorvel.Fit(H, H, "none", 0.1, "difference", 2, weights=1.0),
+         "Fit.__new__() got an unexpected keyword argument 'weights'", "did you mean 'weight'?"),
+        (lambda: quorvel.measure(H, H, "none", color=1.0),
+         "measure() got an unexpected keyword argument 'color'", None),
+    ],
+)
+def test_a_misspelt_keyword_gets_the_nearest_name(call, headline, note):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == headline
+    assert getattr(info.value, "__notes__", None) == ([note] if note else None)
+
+
+@pytest.mark.parametrize(
+    "call, headline, note",
+    [
+        (lambda: quorvel.evaluate(H, np.array([0.5, 1.0, np.nan, np.inf])),
+         "delta position must be finite", "x[2] is NaN"),
+        (lambda: S.deltas(np.array([0.0, -np.inf])), "delta position must be finite",
+         "x[1] is -inf"),
+        (lambda: S.voigts(THREE, np.array([0.5, 0.5, -0.25]), np.ones(3), 5.0),
+         "voigt needs finite sigma >= 0 and gamma >= 0", "element 2 has sigma -0.25 and gamma 1"),
+        (lambda: S.voigts(THREE, np.array([0.5, 0.0, 0.5]), np.array([1.0, 0.0, 1.0]), 5.0),
+         "voigt needs sigma > 0 or gamma > 0", "element 1 has sigma 0 and gamma 0"),
+    ],
+)
+def test_bad_values_are_named_by_index(call, headline, note):
+    with pytest.raises(ValueError) as info:
+        call()
+    assert str(info.value) == headline
+    assert info.value.__notes__ == [note]

@@ -8,7 +8,7 @@ import pytest
 
 import quorvel
 from quorvel import _quorvel as q
-from helpers import assert_same_sparse, on_threads, run_python, type_error_message
+from helpers import assert_same_sparse, on_threads, positional, run_python, type_error_message
 
 REGISTRATION_ORDER = [
     "__version__",
@@ -26,6 +26,8 @@ REGISTRATION_ORDER = [
     "covariance_diagonal",
     "covariance_length_derivatives",
 ]
+# Compatible additions, registered after the names above.
+ADDED = ["measure_derivatives", "selected_inverse"]
 
 SPACE_MEMBERS = [
     "deltas", "boxes", "hats", "bsplines", "harmonics", "bsplines_periodic", "bsplines_clamped",
@@ -44,7 +46,7 @@ def basis():
 
 def test_all_lists_registered_names_in_registration_order():
     names = q.__all__
-    assert names == REGISTRATION_ORDER
+    assert names == REGISTRATION_ORDER + ADDED
     for n in names:
         assert hasattr(q, n)
     assert quorvel.__all__[: len(names)] == names
@@ -300,23 +302,65 @@ def test_numpy_is_imported_only_by_the_first_array_conversion():
     run_python(code)
 
 
-def test_reprs_give_sizes_kinds_and_support():
+@pytest.mark.parametrize(
+    "space, text",
+    [
+        (q.Space.deltas(np.array([])), "Space(0 elements)"),
+        (q.Space.deltas(np.array([0.25])), "Space(1 delta on [0.25, 0.25])"),
+        (q.Space.bsplines(np.linspace(0.0, 1.0, 11), 3),
+         "Space(7 B-splines of degree 3 on [0, 1])"),
+        (q.Space.bsplines_clamped(np.linspace(0.0, 1.0, 3), 0),
+         "Space(2 B-splines of degree 0 on [0, 1])"),
+        (q.Space.bsplines(np.linspace(0.0, 1.0, 5), 2).derivative(1),
+         "Space(2 piecewise polynomials of degree 1 on [0, 1])"),
+        (q.Space.trapezoids(np.array([0.0]), np.array([1.0]), np.array([2.0])),
+         "Space(1 piecewise polynomial of degree 1 on [{lo}, {hi}])"),
+        (q.Space.voigts(np.array([1.0, 3.0]), np.full(2, 0.5), np.full(2, 0.25), 2.0),
+         "Space(2 Voigt profiles on [{lo}, {hi}])"),
+        (q.Space.boxes(np.array([1.0, 2.0, 4.0])).mapped("affine", 1.0, 0.5, False),
+         "Space(2 boxes under an affine map on [1.5, 3])"),
+    ],
+)
+def test_space_repr_names_the_families(space, text):
+    if len(space):
+        text = text.format(lo=positional(min(space.lower())), hi=positional(max(space.upper())))
+    assert repr(space) == text
+
+
+def test_reprs_count_each_family_with_its_support():
     S = q.Space
     hats = S.hats(np.array([0.0, 0.5, 2.0]))
     gauss = S.gaussians(np.array([1.0, 3.0]), np.array([0.5, 0.25]), 4.0)
     boxes = S.boxes(np.array([1.0, 2.0, 4.0])).mapped("affine", 1.0, 0.5, False)
-    assert repr(S.deltas(np.array([]))) == "Space(0 elements)"
-    assert repr(S.deltas(np.array([0.25]))) == "Space(1 element: 1 Delta; support [0.25, 0.25])"
-    assert repr(hats) == "Space(3 elements: 3 Hat; support [0.0, 2.0])"
     mixed = S.concatenate([gauss, hats, boxes, gauss])
-    lo, hi = float(min(mixed.lower())), float(max(mixed.upper()))
+    g_lo, g_hi = positional(min(gauss.lower())), positional(max(gauss.upper()))
     assert repr(mixed) == (
-        f"Space(9 elements: 4 Gaussian, 3 Hat, 2 Mapped(affine, Box); support [{lo!r}, {hi!r}])")
-    many = S.concatenate([hats, gauss, boxes, S.deltas(np.array([0.5])), S.boxes(np.array([0.0, 1.0])),
-                          S.bsplines(np.linspace(0.0, 1.0, 5), 1), S.lorentzians(np.array([0.5]), np.array([0.1]), 3.0)])
-    assert repr(many) == ("Space(13 elements: 3 Hat, 2 Gaussian, 2 Mapped(affine, Box), 1 Delta, "
-                          "1 Box, and 2 other kinds; support [-1.0, 4.0])")
+        f"Space(9 elements: 4 Gaussian profiles on [{g_lo}, {g_hi}], 3 hats on [0, 2], "
+        "2 boxes under an affine map on [1.5, 3])")
+    many = S.concatenate([hats, gauss, boxes, S.deltas(np.array([0.5])),
+                          S.boxes(np.array([0.0, 1.0])), S.bsplines(np.linspace(0.0, 1.0, 5), 1),
+                          S.lorentzians(np.array([0.5]), np.array([0.1]), 3.0)])
+    assert repr(many).startswith("Space(13 elements: 3 hats on [0, 2], 2 Gaussian profiles on ")
+    assert repr(many).endswith(", 1 delta on [0.5, 0.5], 1 box on [0, 1], and 2 other families)")
+
+
+def test_projection_and_fit_reprs_give_sizes():
+    hats = q.Space.hats(np.array([0.0, 0.5, 2.0]))
+    gauss = q.Space.gaussians(np.array([1.0, 3.0]), np.array([0.5, 0.25]), 4.0)
+    S = q.Space
     p = q.Projection(hats, gauss)
     assert repr(p) == "Projection(n_src=3, n_dst=2)"
     fit = q.Fit(S.deltas(np.linspace(0.0, 2.0, 7)), hats, "none", 0.1, "difference", 1)
     assert repr(fit) == "Fit(n_data=7, n_model=3)"
+
+
+def test_dir_lists_only_public_names():
+    import quorvel.dask
+
+    assert set(quorvel.__all__) | {"covariance", "dask"} <= set(dir(quorvel))
+    submodules = {"covariance", "dask", "lines", "smoothing", "gp"}
+    assert set(dir(quorvel)) - set(quorvel.__all__) <= submodules
+    assert all(not name.startswith("_") or name == "__version__" for name in dir(quorvel))
+    assert dir(quorvel.dask) == sorted(quorvel.dask.__all__)
+    assert {"Any", "Callable", "TypeVar", "docstrings"}.isdisjoint(dir(quorvel))
+    assert {"np", "da", "uuid", "annotations", "TYPE_CHECKING"}.isdisjoint(dir(quorvel.dask))

@@ -343,19 +343,103 @@ def test_super_gaussian_whose_steps_fall_below_the_double_spacing(center, width,
 
 
 @pytest.mark.parametrize("call, message", [
-    (lambda: Space.boxes(arr(1.0, 2.0)).integrals(1e17),
+    (lambda: Space.gaussians(arr(1.5), arr(0.1), 5.0).integrals(1e17),
      "quadrature of [1, 2] needs more than 100000000 steps: cosine weight scale "
      "100000000000000000 too large for double precision"),
-    (lambda: Space.boxes(arr(0.0, 100.0)).integrals(-1e7),
+    (lambda: Space.lorentzians(arr(50.0), arr(1.0), 50.0).integrals(-1e7),
      "quadrature of [0, 100] needs more than 100000000 steps: cosine weight scale -10000000 too "
      "large"),
-    (lambda: Space.gaussians(arr(0.5), arr(2.0 ** -30), 2.0 ** 29).integrals(),
+    (lambda: quorvel.inner_products(Space.gaussians(arr(0.5), arr(2.0 ** -30), 2.0 ** 29),
+                                    Space.boxes(arr(0.0, 1.0))),
      "quadrature of [0, 1] needs more than 100000000 steps: line-shape width too small"),
     # Rows in parallel: the first failing row in row order is reported.
-    (lambda: quorvel.measure(Space.boxes(arr(0.0, 1.0, 2.0)), Space.hats(arr(0.0, 2.0)), "none",
-                             weight=1e17),
+    (lambda: quorvel.measure(Space.gaussians(arr(0.5, 1.5), arr(0.1, 0.1), 5.0),
+                             Space.hats(arr(0.0, 2.0)), "none", weight=1e17),
      "quadrature of [0, 1] needs more than 100000000 steps: cosine weight scale "
      "100000000000000000 too large for double precision"),
 ])
 def test_walks_beyond_the_step_budget_fail(call, message):
     assert value_error_message(call) == message
+
+
+# ---- closed forms and tails against mpmath ---------------------------------------------------
+
+def _mp():
+    import mpmath
+    mpmath.mp.dps = 40
+    return mpmath
+
+
+@pytest.mark.parametrize("cutoff", [1e5, 1e7, 1e8])
+def test_long_tailed_integrals_and_normalisers_are_closed_forms(cutoff):
+    mp = _mp()
+    lor = Space.lorentzians(arr(0.0), arr(1.0), cutoff)
+    ref = float(2 * mp.atan(cutoff))
+    assert lor.integrals()[0] == pytest.approx(ref, rel=4e-16)
+    # Against a box wider than the support: the same integral, by quadrature, to 1e-13.
+    wide = Space.boxes(arr(-2 * cutoff, 2 * cutoff))
+    assert dense(quorvel.inner_products(lor, wide))[0, 0] == pytest.approx(ref, rel=1e-13)
+    # The "integral" normalisation divides by the closed form: a row over boxes sums to 1.
+    row = dense(quorvel.measure(lor, Space.boxes(arr(-cutoff, -1.0, 0.5, cutoff)), "integral"))
+    assert row.sum() == pytest.approx(1.0, rel=1e-13)
+    # Gaussian and pseudo-Voigt (Lorentzian plus Gaussian parts) closed forms.
+    ln2 = mp.log(2)
+    g = float(mp.sqrt(2 * mp.pi) * mp.erf(3 / mp.sqrt(2)))
+    pv = float(0.3 * 2 * mp.atan(3) + 0.7 * mp.sqrt(mp.pi / ln2) * mp.erf(3 * mp.sqrt(ln2)))
+    got = [Space.gaussians(arr(5.0), arr(1.0), 3.0).integrals()[0],
+           Space.pseudo_voigts(arr(5.0), arr(1.0), arr(0.3), 3.0).integrals()[0]]
+    np.testing.assert_allclose(got, [g, pv], rtol=4e-16)
+
+
+@pytest.mark.parametrize("space", [
+    Space.gaussians(arr(0.0), arr(1.0), 30.0),
+    Space.pseudo_voigts(arr(0.0), arr(np.sqrt(2 * np.log(2))), arr(0.0), 25.0),
+    Space.super_gaussians(arr(0.0), arr(np.sqrt(2 * np.log(2))), arr(np.sqrt(2 * np.log(2))),
+                          arr(2.0), 25.0),
+], ids=["gaussian", "pseudo-voigt eta 0", "super-gaussian power 2"])
+def test_gaussian_tails_against_boxes(space):
+    # Each is exp(-x^2 / 2): a box [a, b] gets sqrt(pi / 2) (erfc(a / sqrt 2) - erfc(b / sqrt 2)).
+    mp = _mp()
+    for a, b in [(7, 9), (10, 12), (15, 19), (20, 25), (-19, -15)]:
+        box = Space.boxes(arr(a, b))
+        ref = float(mp.sqrt(mp.pi / 2) * (mp.erfc(a / mp.sqrt(2)) - mp.erfc(b / mp.sqrt(2))))
+        assert dense(quorvel.inner_products(space, box))[0, 0] == pytest.approx(ref, rel=1e-13)
+
+
+def _cosine_integral(mp, coefficients, a, b, omega):
+    """int_a^b p(x) cos(omega x) dx for p = sum c_k x^k, by parts:
+    e^(iwx) sum (-1)^k p^(k) / (iw)^(k+1)."""
+    def antiderivative(x):
+        p = [mp.mpf(c) for c in coefficients]
+        total, sign = 0, 1
+        for k in range(len(p)):
+            total += sign * mp.polyval(p[::-1], x) / (1j * omega) ** (k + 1)
+            p = [i * c for i, c in enumerate(p)][1:] or [0]
+            sign = -sign
+        return mp.re(mp.exp(1j * omega * x) * total)
+    return antiderivative(mp.mpf(b)) - antiderivative(mp.mpf(a))
+
+
+@pytest.mark.parametrize("omega", [2e5, 1e7, -1e8, 1e12])
+def test_cosine_weighted_polynomials_in_closed_form(omega):
+    mp = _mp()
+    box = Space.boxes(arr(0.0, 100.0))
+    assert box.integrals(omega)[0] == pytest.approx(
+        float(_cosine_integral(mp, [1], 0, 100, omega)), abs=1e-14 * 64)
+    # Hat (0, 1, 2): x on [0, 1], 2 - x on [1, 2]; weighted L1 norm about 2 / pi.
+    ref = _cosine_integral(mp, [0, 1], 0, 1, omega) + _cosine_integral(mp, [2, -1], 1, 2, omega)
+    got = Space.hats(arr(0.0, 1.0, 2.0)).integrals(omega)[1]
+    assert got == pytest.approx(float(ref), abs=1e-14 * 0.64)
+    # Cubic clamped B-splines on one interval [0, 1000]: Bernstein polynomials of x / 1000; their
+    # inner products with the box [0, 100] too.
+    s = Space.bsplines_clamped(arr(0.0, 1000.0), 3)
+    from math import comb
+    refs = []
+    for i in range(4):
+        c = [mp.mpf(0)] * 4
+        for j in range(3 - i + 1):  # C(3,i) s^i (1-s)^(3-i), s = x / 1000
+            c[i + j] += comb(3, i) * comb(3 - i, j) * (-1) ** j / mp.mpf(1000) ** (i + j)
+        refs.append(float(_cosine_integral(mp, c, 0, 1000, omega)))
+    np.testing.assert_allclose(s.integrals(omega), refs, rtol=0, atol=1e-14 * 160)
+    cross = dense(quorvel.inner_products(box, s, omega))[0]
+    assert np.isfinite(cross).all() and abs(cross.sum() - box.integrals(omega)[0]) <= 1e-14 * 64

@@ -14,6 +14,7 @@ import numpy as np
 import pytest
 
 import quorvel
+import quorvel.dask  # noqa: F401  (docstrings refer to it)
 from quorvel import _quorvel as q
 from quorvel._stubdoc import docstrings
 
@@ -21,10 +22,12 @@ FORWARDED = [
     "inner_products",
     "measure",
     "measure_derivative",
+    "measure_derivatives",
     "evaluate",
     "covariance_matrix",
     "covariance_diagonal",
     "covariance_length_derivatives",
+    "selected_inverse",
 ]
 
 
@@ -48,7 +51,8 @@ def test_every_public_object_has_a_reference_docstring():
 
 
 EXAMPLES = dict(docstrings())
-EXAMPLES.update({n: getattr(quorvel, n).__doc__ for n in ("covariance", "to_scipy", "from_scipy")})
+EXAMPLES.update({n: getattr(quorvel, n).__doc__
+                 for n in ("covariance", "to_scipy", "from_scipy", "LineModel", "fit_lines")})
 
 
 @pytest.mark.parametrize("name", [n for n, doc in EXAMPLES.items() if ">>>" in doc])

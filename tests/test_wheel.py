@@ -32,7 +32,8 @@ def run(*command, **kwargs):
 
 
 def test_wheel_installs_and_imports_in_a_fresh_environment(tmp_path):
-    # A clean build with the build tools of this environment (no isolation, nothing cached).
+    # Built with the build tools of this environment (no isolation), in the persistent build tree
+    # of the checkout, which an earlier `pip install .` leaves compiled.
     run(sys.executable, "-m", "pip", "wheel", str(ROOT), "--no-deps", "--no-build-isolation",
         "-w", str(tmp_path / "dist"))
     (wheel,) = (tmp_path / "dist").glob("quorvel-*.whl")

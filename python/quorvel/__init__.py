@@ -9,11 +9,16 @@ functions of this package move data between spaces:
   weighted by ``cos(ω x)``;
 - `measure` and `measure_derivative`: measurement matrices of a basis seen through instrument
   kernels, and their exact derivative with respect to a kernel parameter;
+- `measure_derivatives`: the same with the derivatives for several parameters in one pass;
+- `LineModel` and `fit_lines`: spectral lines seen through an instrument, fitted with exact
+  Jacobians and uncertainties (see `quorvel.lines`);
 - `Projection`: L2 projection from one space onto another, optionally within bounds;
 - `Fit`: regularised least-squares fits of a model space to data measured by kernels;
 - `covariance_matrix`, `covariance_diagonal`, `covariance_length_derivatives`: Gaussian-process
   covariances of averages over elements (see `quorvel.covariance`);
 - `faddeeva_re`: the real part of the Faddeeva function;
+- `selected_inverse`: a banded Cholesky factor and the band of the matrix inverse;
+- `smoothing_spline`: smoothing splines with the smoothing chosen by GCV or REML;
 - `to_scipy` and `from_scipy`: sparse results as SciPy sparse arrays and back.
 
 Conventions
@@ -43,8 +48,11 @@ threads, and all objects are immutable, so any number of Python threads may call
 once.
 """
 
-from collections.abc import Callable
-from typing import Any, TypeVar
+import typing as _typing
+from collections.abc import Callable as _Callable
+from types import ModuleType as _ModuleType
+from typing import Any as _Any
+from typing import TypeVar as _TypeVar
 
 from . import _quorvel
 from ._quorvel import (
@@ -58,12 +66,12 @@ from ._quorvel import (
 )
 from . import _pickling  # noqa: F401  (SingularError instances pickle as themselves)
 from ._scipy import from_scipy, to_scipy
-from ._stubdoc import docstrings
+from ._stubdoc import docstrings as _docstrings
 
-_F = TypeVar("_F", bound=Callable[..., Any])
+_F = _TypeVar("_F", bound=_Callable[..., _Any])
 
 
-_DOCSTRINGS = docstrings()
+_DOCSTRINGS = _docstrings()
 
 
 def _forward(target: _F) -> _F:
@@ -87,12 +95,37 @@ def _forward(target: _F) -> _F:
 inner_products = _forward(_quorvel.inner_products)
 measure = _forward(_quorvel.measure)
 measure_derivative = _forward(_quorvel.measure_derivative)
+measure_derivatives = _forward(_quorvel.measure_derivatives)
 evaluate = _forward(_quorvel.evaluate)
 covariance_matrix = _forward(_quorvel.covariance_matrix)
 covariance_diagonal = _forward(_quorvel.covariance_diagonal)
 covariance_length_derivatives = _forward(_quorvel.covariance_length_derivatives)
+selected_inverse = _forward(_quorvel.selected_inverse)
 
 from . import covariance  # noqa: E402  (documents the names defined above)
+
+# The job modules import NumPy and SciPy: they load on first use of one of their names, so that
+# importing the package does not.
+_LAZY = {
+    "LineModel": "lines",
+    "LineFit": "lines",
+    "fit_lines": "lines",
+    "smoothing_spline": "smoothing",
+}
+
+if _typing.TYPE_CHECKING:
+    from .lines import LineFit, LineModel, fit_lines
+    from .smoothing import smoothing_spline
+
+
+def __getattr__(name: str) -> _Any:
+    module = _LAZY.get(name)
+    if module is None:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    from importlib import import_module
+
+    return getattr(import_module(f".{module}", __name__), name)
+
 
 __all__ = [
     "__version__",
@@ -109,6 +142,19 @@ __all__ = [
     "covariance_matrix",
     "covariance_diagonal",
     "covariance_length_derivatives",
+    "measure_derivatives",
+    "selected_inverse",
     "to_scipy",
     "from_scipy",
+    "LineModel",
+    "LineFit",
+    "fit_lines",
+    "smoothing_spline",
 ]
+
+
+
+def __dir__() -> list[str]:
+    """The public names only: those of `__all__` and the public submodules already imported."""
+    modules = {n for n, v in globals().items() if isinstance(v, _ModuleType) and n[0] != "_"}
+    return sorted(set(__all__) | modules)

@@ -58,6 +58,8 @@ __all__ = [
     "covariance_matrix",
     "covariance_diagonal",
     "covariance_length_derivatives",
+    "measure_derivatives",
+    "selected_inverse",
 ]
 
 __version__: Final[str]
@@ -996,7 +998,7 @@ class Space:
 
 @final
 class Projection:
-    """The L2 projection from the span of one space onto the span of another.
+    """The L2 projection from one space onto another; ``weight`` is a cosine frequency.
 
     ``Projection(src, dst, weight=None)`` maps coefficients ``f`` on ``src`` to the
     coefficients ``g`` on ``dst`` of the best approximation in the (optionally
@@ -1015,7 +1017,8 @@ class Projection:
         The target space; its elements must be linearly independent. Order the elements
         along the axis (as every constructor does) so that ``G`` is banded.
     weight : float, optional
-        Frequency of the weight ``cos(weight·x)``; finite and non-zero.
+        Frequency of the weight ``cos(weight·x)``; finite and non-zero. A cosine frequency, not
+        weights of the points.
 
     Raises
     ------
@@ -1092,7 +1095,7 @@ class Projection:
 
 @final
 class Fit:
-    """A regularised least-squares fit of a model space to data seen through kernels.
+    """A regularised least-squares fit of a model to kernel data; ``weight`` is a cosine frequency.
 
     ``Fit(kernels, model, normalization, smoothing, penalty, order, weight=None)`` models data
     ``d`` (one value per kernel) as ``W u``, with ``W = measure(kernels, model, normalization,
@@ -1130,7 +1133,8 @@ class Fit:
     order : int
         Derivative or difference order, >= 0.
     weight : float, optional
-        Frequency of the weight ``cos(weight·x)`` used for ``W``.
+        Frequency of the weight ``cos(weight·x)`` used for ``W``: a cosine frequency, not
+        weights of the data values.
 
     Raises
     ------
@@ -1264,7 +1268,7 @@ def inner_products(a: Space, b: Space, weight: float | None = None) -> _Sparse:
 def measure(
     kernels: Space, basis: Space, normalization: _Normalization, weight: float | None = None
 ) -> _Sparse:
-    """The measurement matrix of a basis seen through instrument kernels.
+    """The measurement matrix of a basis seen through kernels; ``weight`` is a cosine frequency.
 
     Entry ``(i, j)`` is ``W_ij = V_ij / N_i`` with ``V_ij = ∫ k_i(x) b_j(x) w(x) dx`` (as in
     `inner_products`, rows from the kernels) and the row normaliser ``N_i``:
@@ -1291,7 +1295,7 @@ def measure(
     normalization : {"integral", "rowsum", "none"}
         Case-sensitive.
     weight : float, optional
-        Frequency ``ω`` of the weight ``cos(ω x)``.
+        Frequency ``ω`` of the weight ``cos(ω x)`` (a cosine frequency, not weights of the data).
 
     Returns
     -------
@@ -1402,6 +1406,67 @@ def measure_derivative(
     >>> wider = quorvel.Space.gaussians(np.array([0.3]), np.array([0.5 + h]), 6.0)
     >>> fd = (quorvel.to_scipy(quorvel.measure(wider, pixels, "none")) - W) / h
     >>> bool(abs(fd - dW).max() < 1e-6)
+    True
+    """
+
+def measure_derivatives(
+    kernels: Space,
+    basis: Space,
+    normalization: _Normalization,
+    parameters: Sequence[_Parameter],
+    weight: float | None = None,
+) -> tuple[_Sparse, ...]:
+    """(W, ∂W/∂p₁, ...) for several parameters of the kernels; see `quorvel.measure_derivatives`.
+
+    The measurement matrix ``W`` of `measure` and its exact derivative with respect to each of
+    the given kernel parameters, as `measure_derivative` computes them one parameter at a time,
+    from a single quadrature walk per kernel-element pair: the value and every derivative are
+    integrated over the same panels. Each ``∂W/∂p`` is entry for entry (bitwise) the one of
+    ``measure_derivative(kernels, basis, normalization, p, weight)``, and ``W`` that of any of
+    those calls; an entry is stored when any of the matrices has a non-zero value there, so the
+    common sparsity pattern may hold entries that a single call leaves out (as stored zeros).
+
+    Parameters
+    ----------
+    kernels : Space
+        One element per row.
+    basis : Space
+        The basis (columns).
+    normalization : {"integral", "rowsum", "none"}
+        As in `measure`.
+    parameters : sequence of str
+        Distinct names accepted by `measure_derivative` (``"center"``, ``"scale"``,
+        ``"sigma"``, ``"gamma"``, ``"eta"``, ``"power"``, ``"asymmetry"``,
+        ``"half_width"``). An empty sequence gives ``(W,)`` of `measure`.
+    weight : float, optional
+        Frequency ``ω`` of the weight ``cos(ω x)``.
+
+    Returns
+    -------
+    (W, dW_1, ..., dW_m) : tuple of sparse tuples
+        All of shape ``(len(kernels), len(basis))`` with the same ``indptr`` and ``indices``
+        values; ``dW_k`` belongs to ``parameters[k]``. ``quorvel.to_scipy`` turns the tuple
+        into ``csr_array`` objects.
+
+    Raises
+    ------
+    ValueError
+        The messages of `measure_derivative`, for the first failing row (within a row, the
+        first failing parameter in the given order), and ``parameter Center is given twice``.
+
+    Notes
+    -----
+    Releases the GIL; rows are computed in parallel.
+
+    Examples
+    --------
+    >>> import numpy as np, quorvel
+    >>> lines = quorvel.Space.voigts(np.array([0.3]), np.array([0.5]), np.array([0.2]), 40.0)
+    >>> pixels = quorvel.Space.boxes(np.linspace(-3.0, 3.0, 61))
+    >>> W, dc, ds, dg = quorvel.measure_derivatives(lines, pixels, "none",
+    ...                                              ["center", "sigma", "gamma"])
+    >>> _, one = quorvel.measure_derivative(lines, pixels, "none", "sigma")
+    >>> bool((quorvel.to_scipy(ds) != quorvel.to_scipy(one)).nnz == 0)
     True
     """
 
@@ -1604,4 +1669,57 @@ def covariance_length_derivatives(
     >>> Kh = quorvel.covariance_matrix(1.0, longer, bins, [None], bins, [None])
     >>> bool(np.allclose((Kh - K) / h, L, atol=1e-5)), T
     (True, [[]])
+    """
+
+def selected_inverse(band: _Float2D) -> tuple[_Float2D, _Float2D]:
+    """The Cholesky factor of a symmetric positive definite banded matrix, and the same band of
+    its inverse.
+
+    The matrix ``A`` of size ``n`` with bandwidth ``e`` is given by its lower band in LAPACK's
+    form (that of ``scipy.linalg.cholesky_banded(..., lower=True)``): ``band[d, j] = A[j + d,
+    j]`` for ``d = 0 .. e``; entries past the end (``j + d >= n``) are ignored. The factor ``L``
+    of ``A = L Lᵀ`` is computed by the banded Cholesky factorisation of `Fit`, and the entries of
+    ``A⁻¹`` within the band by Takahashi's recurrence from the last row up, in ``O(n e²)``
+    operations without forming the dense inverse: enough for ``tr(A⁻¹ M)`` with any ``M`` of the
+    same band, and for the variances ``bᵀ A⁻¹ b`` of vectors ``b`` supported within ``e + 1``
+    consecutive entries. The results do not depend on the number of threads.
+
+    Parameters
+    ----------
+    band : ndarray of float64, shape (e + 1, n)
+        The lower band of ``A``, finite; C or Fortran contiguous (it is read in place).
+
+    Returns
+    -------
+    factor : ndarray of float64, shape (e + 1, n)
+        The lower band of ``L`` in the same form (usable with ``scipy.linalg.cho_solve_banded``
+        as ``(factor, True)``).
+    inverse : ndarray of float64, shape (e + 1, n)
+        The lower band of ``A⁻¹`` in the same form.
+
+    Raises
+    ------
+    TypeError
+        A band that is not a contiguous 2-D float64 array.
+    ValueError
+        ``band needs at least one row (the diagonal)``; ``band must be finite, got nan at row 1,
+        column 4``.
+    SingularError
+        ``pivot 2 is 0e0 (diagonal 1e0): the target elements are linearly dependent, or one of
+        them has zero norm`` for a matrix that is not numerically positive definite.
+
+    Notes
+    -----
+    Releases the GIL.
+
+    Examples
+    --------
+    >>> import numpy as np, quorvel
+    >>> band = np.array([[4.0, 4.0, 4.0, 4.0], [1.0, 1.0, 1.0, 0.0]])  # tridiagonal, n = 4
+    >>> factor, inverse = quorvel.selected_inverse(band)
+    >>> A = np.diag(band[0]) + np.diag(band[1, :3], -1) + np.diag(band[1, :3], 1)
+    >>> bool(np.allclose(inverse[0], np.diag(np.linalg.inv(A))))
+    True
+    >>> bool(np.allclose(inverse[1, :3], np.diag(np.linalg.inv(A), -1)))
+    True
     """

@@ -35,11 +35,13 @@ Objects travel to workers by pickle: a `Space` as its elements, a `Projection` o
 spaces and options it was built from, rebuilt on arrival (so unpickling costs what building
 costs; results are bitwise the same).
 
-Requires the optional extra: ``pip install 'quorvel[dask]'`` (dask and distributed).
+Requires the optional extra ``dask`` (dask and distributed): ``pip install '.[dask]'`` from a
+checkout of quorvel.
 """
 
 from __future__ import annotations
 
+import re as _re
 import uuid
 from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any
@@ -52,7 +54,8 @@ try:
     import scipy.sparse  # type: ignore[import-untyped]
 except ImportError as _missing:
     raise ImportError(
-        "quorvel.dask needs dask and SciPy; install them with: pip install 'quorvel[dask]'"
+        "quorvel.dask needs dask and SciPy; install them with pip install '.[dask]' "
+        "in a checkout of quorvel"
     ) from _missing
 
 from . import _quorvel
@@ -73,6 +76,13 @@ __all__ = [
     "covariance_length_derivatives",
     "apply_last_axis",
 ]
+
+
+
+def __dir__() -> list[str]:
+    """The public names only, those of `__all__`."""
+    return sorted(__all__)
+
 
 #: Default rows (kernels, points or elements of ``a``) per block of the sparse operators.
 ROWS_PER_CHUNK = 10_000
@@ -134,8 +144,18 @@ def _measure_derivative_block(
     return _csr(w), _csr(dw)
 
 
-def _evaluate_block(basis: Space, x: Any) -> Any:
-    return _csr(_quorvel.evaluate(basis, np.require(x, requirements=["ALIGNED"])))
+def _evaluate_block(basis: Space, x: Any, start: int) -> Any:
+    try:
+        return _csr(_quorvel.evaluate(basis, np.require(x, requirements=["ALIGNED"])))
+    except ValueError as error:
+        # A note such as "x[2] is NaN" counts within the block; count within the whole x.
+        notes = getattr(error, "__notes__", None)
+        if notes:
+            error.__notes__ = [
+                _re.sub(r"^x\[(\d+)\]", lambda m: f"x[{int(m.group(1)) + start}]", note)
+                for note in notes
+            ]
+        raise
 
 
 def _inner_products_block(a: Space, b: Space, weight: Any) -> Any:
@@ -263,8 +283,9 @@ def evaluate(basis: Space, x: Any, *, chunk: int = ROWS_PER_CHUNK) -> Any:
         points = da.from_array(x, chunks=(chunk,))
     basis_key = _data(basis, "basis")
     task = dask.delayed(_evaluate_block, pure=False)
-    blocks = [task(basis_key, part) for part in points.to_delayed().ravel()]
     starts = np.cumsum((0,) + points.chunks[0])
+    blocks = [task(basis_key, part, int(start))
+              for part, start in zip(points.to_delayed().ravel(), starts)]
     ranges = [(int(a), int(b)) for a, b in zip(starts[:-1], starts[1:])]
     return _sparse_rows(blocks, ranges, len(basis))
 

@@ -22,6 +22,9 @@ Result<BandedMatrix> banded_cholesky(const SparseMatrix& a);
 // between calls, so repeated factorisations of small systems allocate only when they grow).
 Status banded_cholesky_into(const SparseMatrix& a, BandedMatrix& out,
                             std::vector<double>& diagonal);
+// The factorisation itself: `factor` holds the lower band of A on entry (same layout) and L on
+// return; `diagonal` receives A's diagonal, the reference of the pivot test.
+Status banded_cholesky_in_place(BandedMatrix& factor, std::vector<double>& diagonal);
 void solve_in_place(const BandedMatrix& l, std::span<double> v);
 // Solves each of the k contiguous rows of length n stored at y, in parallel.
 void solve_rows(const BandedMatrix& l, double* y, std::size_t k);
@@ -33,5 +36,16 @@ std::vector<double> solve_rows_transposed(const BandedMatrix& l, std::vector<dou
 // every block of rows is solved while still in cache. Same operations, same results.
 std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& x,
                                        const BandedMatrix& l);
+
+// The factor of the symmetric matrix A whose lower band is stored as LAPACK stores it: the view
+// ab has e + 1 rows and n columns, ab(d, j) = A(j + d, j) (entries past the end are not read).
+// The factor keeps bandwidth e. Non-finite values fail with InvalidInput, a pivot as
+// banded_cholesky fails.
+Result<BandedMatrix> banded_cholesky_of_band(const MatrixView& ab);
+// A banded matrix in that LAPACK layout: (e + 1) x n, row-major.
+std::vector<double> lower_band(const BandedMatrix& m);
+// The entries of A^{-1} inside the band of L, for A = L L^T (the selected inverse), in the
+// LAPACK layout of lower_band; O(n e^2) work and no dense matrix.
+std::vector<double> selected_inverse(const BandedMatrix& l);
 
 } // namespace quorvel

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <span>
 #include <variant>
@@ -43,6 +44,10 @@ struct Shape {
     // Points in the second half of a piece are valued from its end, so a value next to a support
     // end or a knot keeps its relative accuracy instead of cancelling to a few ulp of 0.
     SegmentList from_end{};
+    // Optional (B-splines, NaN otherwise): the center the element reports when its pieces are
+    // placed at `center` = 0 instead, where the knots center + stretch a would not all round to
+    // the given doubles.
+    double nominal_center = std::numeric_limits<double>::quiet_NaN();
 };
 struct Profile {
     ProfileKind kind;

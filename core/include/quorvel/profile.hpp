@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <variant>
@@ -72,6 +73,12 @@ void profile_values(const ProfileKind& kind, std::span<const double> t, double* 
 
 // Quadrature panel width at distance d >= 0 from the center.
 double profile_scale(const ProfileKind& kind, double d);
+// An upper bound of profile_scale over the distances [0, d], non-decreasing in d.
+double profile_scale_bound(const ProfileKind& kind, double d);
+
+// The integral of the value over offsets [a, b] in closed form, for the kinds that have one
+// (Gaussian, Lorentzian, PseudoVoigt, Harmonic); nullopt for the others.
+std::optional<double> profile_integral(const ProfileKind& kind, double a, double b);
 
 // Rates at which the left and right extents of the support for a cutoff grow with a line-shape
 // parameter (not Center or Scale): the lower end moves by -left dp, the upper end by right dp.

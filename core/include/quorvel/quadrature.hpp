@@ -66,6 +66,11 @@ using Factors = std::span<const Placed>;
 Support frame_support(const Placed& f);
 Support frame_support(const Element& e, Support s, double origin);
 
+// The frame origin of the integral of two elements over their common window [lo, hi]: the point
+// of the window nearest to the center of a line shape among them, so that the nodes about its
+// peak are small offsets however long the window is; else the window's lower end.
+double pair_frame_origin(const Element& a, const Element& b, double lo, double hi);
+
 // Sorted, distinct breakpoints of the factors strictly inside [lo, hi], with lo and hi; all in
 // frame coordinates.
 void collect_breakpoints(Factors factors, double lo, double hi, std::vector<double>& list);

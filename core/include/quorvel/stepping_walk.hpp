@@ -127,6 +127,12 @@ inline double next_step(double o, double end, double lambda) {
 std::uint64_t check_walk_budget(std::span<const double> breakpoints, std::size_t piece, double o,
                                 const StepLimits& limits, std::uint64_t steps);
 
+// A lower bound of the steps a walk over the breakpoints needs; and the failure of a walk over
+// them that needs more than max_walk_steps (for walks whose steps carry inner walks, whose
+// caller counts the steps of both).
+double walk_steps_needed(std::span<const double> breakpoints, const StepLimits& limits);
+[[noreturn]] void fail_walk_budget(std::span<const double> breakpoints, const StepLimits& limits);
+
 // The step count of one walk: 1024 steps in, the rest is estimated once, so a hopeless walk
 // fails there instead of running for hours; every 4096 steps a long walk can be stopped from
 // outside (poll_cancel).
@@ -169,6 +175,55 @@ void stepping_walk(std::span<const double> breakpoints, const StepLimits& limits
     }
 }
 
+// A piece of a polynomial integrand against cos(omega x) that spans this many radians of the
+// weight on each side of its middle, or more, is integrated in closed form (cosine_panel); below
+// it the moments would cancel, and the piece is walked.
+inline constexpr double cosine_closed_form_theta = 16.0;
+
+// The integral of f(y) cos(omega (origin + y)) over the panel's piece for a polynomial f of
+// degree at most 8, in closed form. With x = m + h s (m the middle, h the half length,
+// theta = omega h), f is expanded in Legendre polynomials of s, exactly, by the panel's 8-point
+// rule, and
+//   int_-1^1 P_k(s) cos(theta s) ds = 2 (-1)^(k/2) j_k(theta)       (k even, 0 for k odd)
+//   int_-1^1 P_k(s) sin(theta s) ds = 2 (-1)^((k-1)/2) j_k(theta)   (k odd, 0 for k even)
+// with the spherical Bessel functions j_k, by their upward recurrence, stable for |theta| > k.
+// The weight cos(omega m + theta s) splits into these two parts. The cost does not grow with
+// omega.
+template <class F> double cosine_panel(Panel p, F&& f, double omega, double origin) {
+    double c[8] = {};
+    for (std::size_t j = 0; j < p.size() && j < 8; ++j) {
+        const double s = p.nodes[j];
+        const double v = p.weight(j) * f(p.node(j));
+        double prev = 1.0, cur = s;
+        c[0] += v;
+        c[1] += v * s;
+        for (std::size_t k = 1; k + 1 < 8; ++k) {
+            const double next = ((2.0 * k + 1.0) * s * cur - k * prev) / (k + 1.0);
+            prev = cur;
+            cur = next;
+            c[k + 1] += v * cur;
+        }
+    }
+    const double theta = omega * p.half;
+    const double a = std::fabs(theta);
+    double jk[8];
+    jk[0] = std::sin(a) / a;
+    jk[1] = (jk[0] - std::cos(a)) / a;
+    for (std::size_t k = 1; k + 1 < 8; ++k)
+        jk[k + 1] = (2.0 * k + 1.0) / a * jk[k] - jk[k - 1];
+    double even = 0.0, odd = 0.0;
+    for (std::size_t k = 0; k < 8; ++k) {
+        const double term = (2.0 * k + 1.0) * c[k] * jk[k]; // (2k + 1) / 2 c_k times 2 j_k
+        if (k % 2 == 0)
+            even += (k % 4 == 0) ? term : -term;
+        else
+            odd += (k % 4 == 1) ? term : -term;
+    }
+    if (theta < 0.0) odd = -odd;
+    const double x = origin + p.mid;
+    return p.half * (std::cos(omega * x) * even - std::sin(omega * x) * odd);
+}
+
 // The integral of f(y) times the weight over the pieces between the breakpoints (frame
 // coordinates, frame position 0 at `origin`), where f is a product of (values or derivatives of)
 // the factors. Without a weight and with polynomial factors every piece takes one panel, exact
@@ -194,7 +249,23 @@ double integrate_between(Factors factors, CosineWeight weight, double origin,
     const auto weighted = [&f, omega, origin](double y) {
         return f(y) * std::cos(omega * (origin + y));
     };
-    stepping_walk(breakpoints, limits, [&](Panel p) { result += panel_integral(p, weighted); });
+    const auto add_weighted = [&](Panel p) { result += panel_integral(p, weighted); };
+    // Products of at most two polynomial factors (degree 6, or 8 with the derivative
+    // integrands): long pieces in closed form, short ones walked.
+    if (!three && std::all_of(factors.begin(), factors.end(),
+                              [](const Placed& p) { return is_polynomial(*p.element); })) {
+        const double reach = cosine_closed_form_theta / std::fabs(omega);
+        for (std::size_t k = 0; k + 1 < breakpoints.size(); ++k) {
+            const double a = breakpoints[k], b = breakpoints[k + 1];
+            if (!(a < b)) continue;
+            if ((b - a) * 0.5 >= reach)
+                result += cosine_panel(Panel(gauss8(), a, b), f, omega, origin);
+            else
+                stepping_walk(breakpoints.subspan(k, 2), limits, add_weighted);
+        }
+        return result;
+    }
+    stepping_walk(breakpoints, limits, add_weighted);
     return result;
 }
 
@@ -227,7 +298,24 @@ std::array<double, 2> integrate_between_2(Factors factors, CosineWeight weight, 
         const double c = std::cos(omega * (origin + y));
         return std::array<double, 2>{v[0] * c, v[1] * c};
     };
-    stepping_walk(breakpoints, limits, [&](Panel p) { add(panel_integral_2(p, weighted)); });
+    const auto add_weighted = [&](Panel p) { add(panel_integral_2(p, weighted)); };
+    if (!three && std::all_of(factors.begin(), factors.end(),
+                              [](const Placed& p) { return is_polynomial(*p.element); })) {
+        const double reach = cosine_closed_form_theta / std::fabs(omega);
+        for (std::size_t k = 0; k + 1 < breakpoints.size(); ++k) {
+            const double a = breakpoints[k], b = breakpoints[k + 1];
+            if (!(a < b)) continue;
+            if ((b - a) * 0.5 >= reach) {
+                const Panel p(gauss8(), a, b);
+                add({cosine_panel(p, [&f](double y) { return f(y)[0]; }, omega, origin),
+                     cosine_panel(p, [&f](double y) { return f(y)[1]; }, omega, origin)});
+            } else {
+                stepping_walk(breakpoints.subspan(k, 2), limits, add_weighted);
+            }
+        }
+        return result;
+    }
+    stepping_walk(breakpoints, limits, add_weighted);
     return result;
 }
 

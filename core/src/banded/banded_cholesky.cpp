@@ -45,6 +45,13 @@ Status banded_cholesky_into(const SparseMatrix& a, BandedMatrix& out,
             if (m <= r) band[e * (r + 1) + m] = a.data[p];
         }
     }
+    return banded_cholesky_in_place(out, diagonal);
+}
+
+Status banded_cholesky_in_place(BandedMatrix& factor, std::vector<double>& diagonal) {
+    const std::size_t n = factor.n;
+    const std::size_t e = factor.bandwidth;
+    double* const band = factor.data.data();
     diagonal.resize(n);
     for (std::size_t j = 0; j < n; ++j)
         diagonal[j] = band[e * (j + 1) + j];

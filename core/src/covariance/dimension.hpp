@@ -44,7 +44,7 @@ struct CovarianceFactor {
 
 // Lists reused by the covariance integrals of one worker.
 struct CovarianceScratch {
-    std::vector<double> outer, sides, inner;
+    std::vector<double> outer, sides, inner, kinks;
     std::vector<PointTerm> terms;
     std::vector<double> q, r, t; // per-dimension factors of one derivative entry
 };

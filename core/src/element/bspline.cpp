@@ -185,13 +185,20 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
         const double center = std::midpoint(t[i], t[i + d + 1]);
         const double stretch = representation_scale(t[i + d + 1] - t[i]);
         const int to = exponent_of(stretch);
+        // The pieces sit at the center when every knot of the span is center + stretch a
+        // exactly, so that supports and knots are the given doubles; otherwise at 0, where
+        // stretch a = t[k] with a power-of-two stretch, and the element reports its center.
+        bool exact = true;
+        for (std::size_t k = i; k <= i + d + 1; ++k)
+            exact = exact && center + stretch * ((t[k] - center) / stretch) == t[k];
+        const double place = exact ? center : 0.0;
         std::vector<Segment> segments, from_end;
         segments.reserve(d + 1);
         from_end.reserve(d + 1);
         for (std::size_t k = i; k <= i + d; ++k) {
             if (!(t[k] < t[k + 1])) continue;
             const ScaledTable& table = ring[k % (d + 1)];
-            const double a = (t[k] - center) / stretch, b = (t[k + 1] - center) / stretch;
+            const double a = (t[k] - place) / stretch, b = (t[k + 1] - place) / stretch;
             segments.push_back(piece(table.from_start[i + d - k], table.exponent, to, a, b));
             from_end.push_back(piece(table.from_end[i + d - k], table.exponent, to, a, b));
         }
@@ -199,8 +206,9 @@ Result<Elements> bsplines_of(const std::vector<double>& t, std::size_t d) {
         QUORVEL_TRY(check_segments(from_end));
         QUORVEL_TRY(check_piecewise_placement(center, stretch));
         out.emplace_back(Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)),
-                               center, stretch, true,
-                               std::make_shared<const std::vector<Segment>>(std::move(from_end))});
+                               place, stretch, true,
+                               std::make_shared<const std::vector<Segment>>(std::move(from_end)),
+                               exact ? std::numeric_limits<double>::quiet_NaN() : center});
     }
     return out;
 }

@@ -18,6 +18,9 @@ inline constexpr double pi = 3.141592653589793;
 inline constexpr double two_pi = 6.283185307179586;
 inline constexpr double three_pi = 9.42477796076938;
 inline constexpr double half_pi = 1.5707963267948966;
+inline constexpr double sqrt_half_pi = 1.2533141373155003;
+inline constexpr double sqrt_ln2 = 0.8325546111576978;
+inline constexpr double half_sqrt_pi_over_ln2 = 1.0644670194312262; // sqrt(pi / ln 2) / 2
 
 // Olivero-Longbothum full width of a Voigt profile from the Gaussian and Lorentzian full widths:
 // voigt_linear fL + sqrt(fG^2 + voigt_quadratic fL^2).

@@ -79,7 +79,7 @@ Result<Element> derivative(const Element& e, std::uint64_t order) {
         from_end = std::make_shared<const std::vector<Segment>>(std::move(end_pieces));
     }
     return Element{Shape{std::make_shared<const std::vector<Segment>>(std::move(segments)),
-                         shape.center, s, false, std::move(from_end)}};
+                         shape.center, s, false, std::move(from_end), shape.nominal_center}};
 }
 
 } // namespace quorvel

@@ -125,7 +125,9 @@ double center(const Element& e) {
                           [](const Delta& d) { return d.x; },
                           [](const Box& b) { return std::midpoint(b.a, b.b); },
                           [](const Hat& h) { return h.c; },
-                          [](const Shape& s) { return s.center; },
+                          [](const Shape& s) {
+                              return std::isnan(s.nominal_center) ? s.center : s.nominal_center;
+                          },
                           [](const Profile& p) { return p.center; },
                           [](const Mapped& m) { return mapped_forward(m, center(*m.inner)); },
                       },

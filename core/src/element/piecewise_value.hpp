@@ -58,17 +58,39 @@ struct ShapePoint {
     bool from_end;
 };
 
+// Whether the point at offset dc + y from a shape's center lies before the local coordinate a:
+// the sign of the offset from a, ((dc - stretch a) + y), formed as the piece's variable is, so
+// that a point within a few ulps of a segment end (a node of a piece only ulps wide) is placed by
+// its exact offset and not by the rounded coordinate dc + y.
+[[gnu::always_inline]] inline bool before_end(double dc, double y, double stretch, bool unit,
+                                              double a) {
+    return (unit ? (dc - a) + y : (dc - stretch * a) + y) < 0.0;
+}
+
+// The segment holding the point at offset dc + y (as find_segment, by exact offsets).
+inline const Segment* find_segment_at(const Segment* segments, std::size_t count, double dc,
+                                      double y, double stretch, bool unit) {
+    const Segment* it = std::upper_bound(segments, segments + count, 0.0,
+                                         [&](double, const Segment& s) {
+                                             return before_end(dc, y, stretch, unit, s.a);
+                                         });
+    if (it == segments) return nullptr;
+    const Segment& s = *(it - 1);
+    if (before_end(dc, y, stretch, unit, s.b)) return &s;
+    return nullptr;
+}
+
 // `guess` (or null) is a segment tried before the search: segments are sorted and do not
-// overlap, so one with a <= u < b is the segment the search would find.
+// overlap, so one that holds the point is the segment the search would find.
 [[gnu::always_inline]] inline ShapePoint shape_point(const ShapeView& s, double origin, double y,
                                                      const Segment* guess = nullptr) {
     const double dc = origin - s.center;
     // Unstretched shapes need neither the products nor the divisions.
     const bool unit = s.stretch == 1.0;
-    const double u = unit ? dc + y : (dc + y) / s.stretch;
-    const Segment* seg = (guess != nullptr && guess->a <= u && u < guess->b)
+    const Segment* seg = (guess != nullptr && !before_end(dc, y, s.stretch, unit, guess->a) &&
+                          before_end(dc, y, s.stretch, unit, guess->b))
                              ? guess
-                             : find_segment(s.segments, s.count, u);
+                             : find_segment_at(s.segments, s.count, dc, y, s.stretch, unit);
     if (seg == nullptr) return {nullptr, 0.0, false};
     const double t = unit ? (dc - seg->a) + y : ((dc - s.stretch * seg->a) + y) / s.stretch;
     if (s.from_end != nullptr && t > 0.5 * (seg->b - seg->a)) {

@@ -98,6 +98,9 @@ Result<Element> restore_element(const Element& stored) {
                               if (s.segments == nullptr || s.segments->empty())
                                   return invalid_input("a shape needs at least one segment");
                               QUORVEL_TRY(check_piecewise_placement(s.center, s.stretch));
+                              if (std::isinf(s.nominal_center))
+                                  return invalid_input(
+                                      "piecewise element needs finite center and stretch > 0");
                               // The end forms are the same pieces, one for one.
                               if (s.from_end) {
                                   const auto& a = *s.segments;

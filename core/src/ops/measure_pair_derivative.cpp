@@ -66,15 +66,14 @@ Result<double> pair_parameter_derivative(const Element& kernel, const Element& e
         return d * weight_value(weight, delta->x);
     }
 
-    // The frame starts at the lower end of the common window (where it is not empty).
-    const double origin = std::fmax(support(kernel).lower, support(element).lower);
+    // The frame of pair_inner_product (where the common window is not empty).
+    const double origin = pair_frame_origin(
+        kernel, element, std::fmax(support(kernel).lower, support(element).lower),
+        std::fmin(support(kernel).upper, support(element).upper));
     return pair_parameter_derivative(Placed{&kernel, origin}, Placed{&element, origin}, parameter,
                                      weight, terms, list);
 }
 
-namespace {
-
-// The point masses of the kernel's moving jumps, weighed by the element and the weight.
 double point_masses(Placed kernel, Placed element, CosineWeight weight,
                     std::span<const PointTerm> terms) {
     // A point term's position in the element's coordinates: the position itself when kernel and
@@ -91,8 +90,6 @@ double point_masses(Placed kernel, Placed element, CosineWeight weight,
     }
     return masses;
 }
-
-} // namespace
 
 Result<double> pair_parameter_derivative(Placed kernel, Placed element, ParameterKind parameter,
                                          CosineWeight weight, std::span<const PointTerm> terms,
@@ -122,19 +119,20 @@ pair_value_and_derivative(const Element& kernel, const Element& element, Paramet
     if (std::holds_alternative<Delta>(kernel) || std::holds_alternative<Delta>(element))
         return apart();
     // The window, frame and breakpoints of pair_inner_product, which are also those of the
-    // derivative's integral (its frame starts at the same lower end).
+    // derivative's integral (its frame has the same origin).
     const Support sa = support(kernel);
     const Support sb = support(element);
     const double lo = std::fmax(sa.lower, sb.lower);
     const double hi = std::fmin(sa.upper, sb.upper);
     if (lo >= hi) return apart();
-    const Support fa = frame_support(kernel, sa, lo);
-    const Support fb = frame_support(element, sb, lo);
+    const double origin = pair_frame_origin(kernel, element, lo, hi);
+    const Support fa = frame_support(kernel, sa, origin);
+    const Support fb = frame_support(element, sb, origin);
     const double from = std::fmax(fa.lower, fb.lower);
     const double to = std::fmin(fa.upper, fb.upper);
     if (!(from < to)) return apart();
 
-    const Placed k{&kernel, lo}, e{&element, lo};
+    const Placed k{&kernel, origin}, e{&element, origin};
     const double masses = point_masses(k, e, weight, terms);
     const Placed factors[] = {k, e};
     collect_breakpoints(factors, from, to, list);
@@ -142,19 +140,19 @@ pair_value_and_derivative(const Element& kernel, const Element& element, Paramet
     const auto* profile = std::get_if<Profile>(&kernel);
     if (profile && (parameter == ParameterKind::Center || parameter == ParameterKind::Scale)) {
         const auto both = [&](double y) {
-            const double b = evaluate_at(element, lo, y);
+            const double b = evaluate_at(element, origin, y);
             const auto [value, slope] =
-                value_and_placement_derivative_at(*profile, parameter, lo, y);
+                value_and_placement_derivative_at(*profile, parameter, origin, y);
             return std::array<double, 2>{value * b, slope * b};
         };
-        const std::array<double, 2> r = integrate_between_2(factors, weight, lo, list, both);
+        const std::array<double, 2> r = integrate_between_2(factors, weight, origin, list, both);
         return std::array<double, 2>{r[0], masses + r[1]};
     }
     std::optional<CoreError> failure;
     const auto both = [&](double y) {
-        const double b = evaluate_at(element, lo, y);
-        const double value = evaluate_at(kernel, lo, y) * b;
-        auto d = parameter_derivative_at(kernel, parameter, lo, y);
+        const double b = evaluate_at(element, origin, y);
+        const double value = evaluate_at(kernel, origin, y) * b;
+        auto d = parameter_derivative_at(kernel, parameter, origin, y);
         if (!d) {
             if (!failure) failure = std::move(d.error());
             return std::array<double, 2>{value, 0.0};
@@ -163,7 +161,7 @@ pair_value_and_derivative(const Element& kernel, const Element& element, Paramet
         slope *= b;
         return std::array<double, 2>{value, slope};
     };
-    const std::array<double, 2> r = integrate_between_2(factors, weight, lo, list, both);
+    const std::array<double, 2> r = integrate_between_2(factors, weight, origin, list, both);
     if (failure) return std::unexpected(std::move(*failure));
     return std::array<double, 2>{r[0], masses + r[1]};
 }

@@ -21,6 +21,11 @@ Result<double> integrate_parameter_derivative(Placed kernel, const Placed* eleme
                                               double origin, double lo, double hi,
                                               std::vector<double>& list);
 
+// The point masses of the kernel's moving jumps (terms, in the kernel's coordinates) weighed by
+// the element and the weight, for a kernel and an element placed in one frame.
+double point_masses(Placed kernel, Placed element, CosineWeight weight,
+                    std::span<const PointTerm> terms);
+
 // The inner product of kernel and element and its derivative with respect to `parameter`, bitwise
 // pair_inner_product and pair_parameter_derivative, computed in one walk where both integrate
 // over the same window.

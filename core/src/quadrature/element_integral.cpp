@@ -25,7 +25,10 @@ std::optional<double> closed_form_integral(const Element& e) {
                               }
                               return s.stretch * sum;
                           },
-                          [](const Profile&) -> std::optional<double> { return std::nullopt; },
+                          [](const Profile& p) -> std::optional<double> {
+                              return profile_integral(p.kind, p.lower - p.center,
+                                                      p.upper - p.center);
+                          },
                           [](const Mapped& m) -> std::optional<double> {
                               if (m.map != MapKind::Affine) return std::nullopt;
                               const auto inner = closed_form_integral(*m.inner);
@@ -42,12 +45,13 @@ double element_integral(const Element& e, CosineWeight weight, std::vector<doubl
     if (!weight) {
         if (const auto exact = closed_form_integral(e)) return *exact;
     }
-    // The frame starts at the support's lower end.
+    // The frame of the element paired with itself.
     const Support s = support(e);
-    const Support f = frame_support(e, s, s.lower);
-    const Placed factors[] = {{&e, s.lower}};
+    const double origin = pair_frame_origin(e, e, s.lower, s.upper);
+    const Support f = frame_support(e, s, origin);
+    const Placed factors[] = {{&e, origin}};
     collect_breakpoints(factors, f.lower, f.upper, list);
-    return integrate_product(factors, weight, s.lower, list);
+    return integrate_product(factors, weight, origin, list);
 }
 
 } // namespace quorvel

@@ -1,4 +1,6 @@
 // The support of an element placed in the frame of an integral.
+#include <cmath>
+
 #include "quorvel/quadrature.hpp"
 
 namespace quorvel {
@@ -12,6 +14,15 @@ Support frame_support(const Element& e, Support s, double origin) {
                 dc + shape->stretch * shape->segments->back().b};
     }
     return {s.lower - origin, s.upper - origin};
+}
+
+double pair_frame_origin(const Element& a, const Element& b, double lo, double hi) {
+    for (const Element* e : {&a, &b}) {
+        if (const auto* p = std::get_if<Profile>(e)) {
+            return std::fmin(std::fmax(p->center, lo), hi);
+        }
+    }
+    return lo;
 }
 
 Support frame_support(const Placed& f) {

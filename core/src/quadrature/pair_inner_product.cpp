@@ -32,15 +32,15 @@ double pair_inner_product(const Element& a, const Element& b, CosineWeight weigh
     const double hi = std::fmin(sa.upper, sb.upper);
     // Supports that only touch carry no area.
     if (lo >= hi) return 0.0;
-    // The frame starts at the window's lower end.
-    const Support fa = frame_support(a, sa, lo);
-    const Support fb = frame_support(b, sb, lo);
+    const double origin = pair_frame_origin(a, b, lo, hi);
+    const Support fa = frame_support(a, sa, origin);
+    const Support fb = frame_support(b, sb, origin);
     const double from = std::fmax(fa.lower, fb.lower);
     const double to = std::fmin(fa.upper, fb.upper);
     if (!(from < to)) return 0.0;
-    const Placed factors[] = {{&a, lo}, {&b, lo}};
+    const Placed factors[] = {{&a, origin}, {&b, origin}};
     collect_breakpoints(factors, from, to, list);
-    return integrate_product(factors, weight, lo, list);
+    return integrate_product(factors, weight, origin, list);
 }
 
 double pair_integral(Placed a, Placed b, CosineWeight weight, double origin,

@@ -4,6 +4,8 @@
 // that of the generic pair integral.
 #include "shape_pair.hpp"
 
+#include "../element/piecewise_value.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -71,8 +73,7 @@ class ShapeCursor {
           dc_(origin - s.center), stretch_(s.stretch), unit_(s.stretch == 1.0) {}
 
     double operator()(double y) {
-        const double u = unit_ ? dc_ + y : (dc_ + y) / stretch_;
-        if (!holds(u) && !seat(u)) return 0.0;
+        if (!holds(y) && !seat(y)) return 0.0;
         const Segment& seg = segments_[current_];
         double t = unit_ ? (dc_ - seg.a) + y : ((dc_ - stretch_ * seg.a) + y) / stretch_;
         const Segment* g = &seg;
@@ -84,13 +85,12 @@ class ShapeCursor {
         return shape_.nonnegative && v < 0.0 ? 0.0 : v;
     }
 
-    // The values at four ascending points. Their local coordinates ascend too, so when the first
-    // and the last lie in one segment all four do (the usual case: the points of a panel lie
-    // between breakpoints, which include every segment end); they are then valued two by two.
+    // The values at four ascending points. Their offsets from a segment end ascend too, so when
+    // the first and the last lie in one segment all four do (the usual case: the points of a
+    // panel lie between breakpoints, which include every segment end); they are then valued two
+    // by two.
     void operator()(const double (&y)[4], double (&out)[4]) {
-        const double u0 = unit_ ? dc_ + y[0] : (dc_ + y[0]) / stretch_;
-        const double u3 = unit_ ? dc_ + y[3] : (dc_ + y[3]) / stretch_;
-        if (!(holds(u0) && holds(u3)) && !(seat(u0) && holds(u3))) {
+        if (!(holds(y[0]) && holds(y[3])) && !(seat(y[0]) && holds(y[3]))) {
             for (std::size_t j = 0; j < 4; ++j)
                 out[j] = (*this)(y[j]);
             return;
@@ -121,24 +121,22 @@ class ShapeCursor {
     }
 
   private:
-    bool holds(double u) const {
-        return current_ < count_ && segments_[current_].a <= u && u < segments_[current_].b;
+    bool in(std::size_t k, double y) const {
+        return !before_end(dc_, y, stretch_, unit_, segments_[k].a) &&
+               before_end(dc_, y, stretch_, unit_, segments_[k].b);
     }
+    bool holds(double y) const { return current_ < count_ && in(current_, y); }
 
-    // Moves the cursor to the segment of u as evaluate_at's bisection finds it (the last segment
-    // starting at or before u); false where no segment holds u. Points ascend, so the next
-    // segment is tried first.
-    bool seat(double u) {
-        if (current_ + 1 < count_ && segments_[current_ + 1].a <= u &&
-            u < segments_[current_ + 1].b) {
+    // Moves the cursor to the segment of frame position y as evaluate_at's search finds it;
+    // false where no segment holds y. Points ascend, so the next segment is tried first.
+    bool seat(double y) {
+        if (current_ + 1 < count_ && in(current_ + 1, y)) {
             ++current_;
             return true;
         }
-        const Segment* end = segments_ + count_;
-        const Segment* it =
-            std::upper_bound(segments_, end, u, [](double v, const Segment& g) { return v < g.a; });
-        if (it == segments_ || !(u < (it - 1)->b)) return false;
-        current_ = static_cast<std::size_t>(it - 1 - segments_);
+        const Segment* it = find_segment_at(segments_, count_, dc_, y, stretch_, unit_);
+        if (it == nullptr) return false;
+        current_ = static_cast<std::size_t>(it - segments_);
         return true;
     }
 

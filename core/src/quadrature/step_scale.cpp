@@ -45,14 +45,14 @@ double step_scale(const Element& e, double origin, double y) {
     return h;
 }
 
-// Every kind's profile_scale grows with the distance from the center, and the scale on the near
-// side of the center is that of a smaller distance: the scale at the farther end bounds both.
+// The scale on the near side of the center is that of a smaller distance: the bound at the
+// farther end bounds both.
 double step_scale_bound(const Element& e, double origin, double y0, double y1) {
     const auto* p = std::get_if<Profile>(&e);
     if (!p) return unbounded;
     const double d0 = std::fabs((origin - p->center) + y0);
     const double d1 = std::fabs((origin - p->center) + y1);
-    return profile_scale(p->kind, std::fmax(d0, d1));
+    return profile_scale_bound(p->kind, std::fmax(d0, d1));
 }
 
 } // namespace quorvel

@@ -47,7 +47,48 @@ Longest longest_step(const StepLimits& limits, double a, double b) {
                         std::to_string(max_walk_steps) + " steps: " + cause);
 }
 
+// A lower bound of the steps a walk from o in piece `piece` still needs, with the limit and the
+// spacing test of the piece that needs the most.
+struct Needed {
+    double steps = 0.0;
+    Longest worst_limit{0.0, true};
+    bool worst_below_spacing = false;
+};
+
+Needed steps_still_needed(std::span<const double> breakpoints, std::size_t piece, double o,
+                          const StepLimits& limits) {
+    // Every step on [a, b] is at most 1.05 times the longer of the longest allowed step and the
+    // spacing at the end farther from 0, which bounds the steps still needed from below.
+    Needed r;
+    double worst = -1.0;
+    for (std::size_t k = piece; k + 1 < breakpoints.size(); ++k) {
+        const double a = k == piece ? o : breakpoints[k];
+        const double b = breakpoints[k + 1];
+        if (!(a < b)) continue;
+        const Longest l = longest_step(limits, a, b);
+        const double sp = spacing(std::fmax(std::fabs(a), std::fabs(b)));
+        const double n = (b - a) / (1.05 * std::fmax(l.lambda, sp));
+        r.steps += n;
+        if (n > worst) {
+            worst = n;
+            r.worst_limit = l;
+            r.worst_below_spacing = l.lambda < sp;
+        }
+    }
+    return r;
+}
+
 } // namespace
+
+double walk_steps_needed(std::span<const double> breakpoints, const StepLimits& limits) {
+    if (breakpoints.empty()) return 0.0;
+    return steps_still_needed(breakpoints, 0, breakpoints.front(), limits).steps;
+}
+
+void fail_walk_budget(std::span<const double> breakpoints, const StepLimits& limits) {
+    const Needed n = steps_still_needed(breakpoints, 0, breakpoints.front(), limits);
+    fail(breakpoints, limits, n.worst_limit, n.worst_below_spacing);
+}
 
 std::uint64_t check_walk_budget(std::span<const double> breakpoints, std::size_t piece, double o,
                                 const StepLimits& limits, std::uint64_t steps) {
@@ -61,28 +102,9 @@ std::uint64_t check_walk_budget(std::span<const double> breakpoints, std::size_t
         fail(breakpoints, limits, here, here.lambda < spacing(o));
     }
 
-    // Every step on [a, b] is at most 1.05 times the longer of the longest allowed step and the
-    // spacing at the end farther from 0, which bounds the steps still needed from below.
-    double needed = 0.0;
-    double worst = -1.0;
-    Longest worst_limit{0.0, true};
-    bool worst_below_spacing = false;
-    for (std::size_t k = piece; k + 1 < breakpoints.size(); ++k) {
-        const double a = k == piece ? o : breakpoints[k];
-        const double b = breakpoints[k + 1];
-        if (!(a < b)) continue;
-        const Longest l = longest_step(limits, a, b);
-        const double sp = spacing(std::fmax(std::fabs(a), std::fabs(b)));
-        const double n = (b - a) / (1.05 * std::fmax(l.lambda, sp));
-        needed += n;
-        if (n > worst) {
-            worst = n;
-            worst_limit = l;
-            worst_below_spacing = l.lambda < sp;
-        }
-    }
-    if (needed > static_cast<double>(max_walk_steps - steps))
-        fail(breakpoints, limits, worst_limit, worst_below_spacing);
+    const Needed needed = steps_still_needed(breakpoints, piece, o, limits);
+    if (needed.steps > static_cast<double>(max_walk_steps - steps))
+        fail(breakpoints, limits, needed.worst_limit, needed.worst_below_spacing);
     return max_walk_steps + 1;
 }
 

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <bit>
+#include <cmath>
+#include <limits>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -174,9 +176,12 @@ void write_element(Writer& w, const Element& e, const SharedParts& parts) {
                        w.count(parts.table_of(*s.segments));
                        w.real(s.center);
                        w.real(s.stretch);
-                       w.flag(s.nonnegative);
+                       // 2: non-negative, with the reported center after the end form.
+                       const bool nominal = !std::isnan(s.nominal_center);
+                       w.byte(nominal ? 2 : s.nonnegative ? 1 : 0);
                        w.flag(s.from_end != nullptr);
                        if (s.from_end) w.count(parts.table_of(*s.from_end));
+                       if (nominal) w.real(s.nominal_center);
                    },
                    [&](const Profile& p) {
                        write_kind(w, p.kind);
@@ -404,14 +409,21 @@ Result<Element> read_fields(Reader& r, const Parts& parts, std::size_t& depth) {
     case 3: {
         QUORVEL_TRY_ASSIGN(const std::size_t t, r.index(parts.tables.size(), "segment table"));
         QUORVEL_TRY_ASSIGN(const auto v, r.reals<2>());
-        QUORVEL_TRY_ASSIGN(const bool nonnegative, r.flag("the non-negative flag"));
+        QUORVEL_TRY_ASSIGN(const std::uint8_t sign_flag, r.byte());
+        if (sign_flag > 2)
+            return corrupt("the non-negative flag must be 0, 1 or 2, got " +
+                           std::to_string(sign_flag));
         QUORVEL_TRY_ASSIGN(const bool has_end, r.flag("the end-form flag"));
         SegmentList from_end;
         if (has_end) {
             QUORVEL_TRY_ASSIGN(const std::size_t e, r.index(parts.tables.size(), "segment table"));
             from_end = parts.tables[e];
         }
-        return Shape{parts.tables[t], v[0], v[1], nonnegative, std::move(from_end)};
+        double nominal = std::numeric_limits<double>::quiet_NaN();
+        if (sign_flag == 2) {
+            QUORVEL_TRY_ASSIGN(nominal, r.real());
+        }
+        return Shape{parts.tables[t], v[0], v[1], sign_flag != 0, std::move(from_end), nominal};
     }
     case 4: {
         QUORVEL_TRY_ASSIGN(ProfileKind line_shape, read_kind(r));

@@ -36,6 +36,10 @@ bool check_tuple(PyObject* obj, Py_ssize_t n) {
 }
 
 bool from_python(PyObject* obj, DimsItem& out) {
+    // A string item is the family of one descriptor given bare instead of in a list.
+    if (PyUnicode_Check(obj))
+        ConversionHint::record("{name} is a list of (family, length, period, factor) tuples; "
+                               "for one dimension, wrap it in a list: [(...)]");
     if (!check_tuple(obj, 4)) return false;
     DimensionEntry& e = out.entry;
     if (!py::from_python(PyTuple_GET_ITEM(obj, 0), e.family) ||

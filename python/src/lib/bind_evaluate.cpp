@@ -6,8 +6,9 @@ namespace quorvel::py {
 
 namespace {
 
-Result<SparseMatrix> evaluate_impl(const SpacePtr& basis, const std::vector<double>& x) {
-    return without_gil([&] { return evaluate_points(*basis, x); });
+Outcome<SparseMatrix> evaluate_impl(const SpacePtr& basis, const std::vector<double>& x) {
+    return with_nonfinite_note(without_gil([&] { return evaluate_points(*basis, x); }),
+                               "delta position must be finite", "x", x);
 }
 
 constexpr Entry evaluate_entry{nullptr, "evaluate(basis, x)\n--\n\n"};

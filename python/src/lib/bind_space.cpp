@@ -2,6 +2,7 @@
 // and methods. Each owns one shared immutable core Space. Everything here runs with the
 // interpreter lock held, except integrals.
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <utility>
@@ -31,8 +32,8 @@ Result<Space> built(Result<Elements> elements) {
 
 // ---- static constructors -----------------------------------------------------------------------
 
-Result<Space> deltas_impl(const Array& x) {
-    return built(deltas(x));
+Outcome<Space> deltas_impl(const Array& x) {
+    return with_nonfinite_note(built(deltas(x)), "delta position must be finite", "x", x);
 }
 Result<Space> boxes_impl(const Array& edges) {
     return built(boxes(edges));
@@ -58,9 +59,25 @@ Result<Space> gaussians_impl(const Array& centers, const Array& sigma, const dou
 Result<Space> lorentzians_impl(const Array& centers, const Array& hwhm, const double& cutoff) {
     return built(lorentzians(centers, hwhm, cutoff));
 }
-Result<Space> voigts_impl(const Array& centers, const Array& sigma, const Array& gamma,
-                          const double& cutoff) {
-    return built(voigts(centers, sigma, gamma, cutoff));
+// The widths of the first element that fails the width rules, named with its index.
+std::string voigt_widths_note(const Array& sigma, const Array& gamma) {
+    const auto bad = [](double s, double g) {
+        return !(s >= 0.0 && s < INFINITY && g >= 0.0 && g < INFINITY) || (s == 0.0 && g == 0.0);
+    };
+    for (std::size_t i = 0; i < std::min(sigma.size(), gamma.size()); ++i)
+        if (bad(sigma[i], gamma[i]))
+            return "element " + std::to_string(i) + " has sigma " + fmt_fixed(sigma[i]) +
+                   " and gamma " + fmt_fixed(gamma[i]);
+    return {};
+}
+
+Outcome<Space> voigts_impl(const Array& centers, const Array& sigma, const Array& gamma,
+                           const double& cutoff) {
+    auto space = built(voigts(centers, sigma, gamma, cutoff));
+    if (space) return std::move(space).value();
+    const bool widths = space.error().message.starts_with("voigt needs");
+    return std::unexpected(
+        NotedError{std::move(space).error(), widths ? voigt_widths_note(sigma, gamma) : ""});
 }
 Result<Space> pseudo_voigts_impl(const Array& centers, const Array& hwhm, const Array& eta,
                                  const double& cutoff) {
@@ -233,63 +250,99 @@ PyMethodDef space_methods[] = {
 
 // ---- repr -------------------------------------------------------------------------------------
 
-std::string kind_name(const ProfileKind& kind) {
+// A family of elements as the repr names it, in the singular and the plural.
+struct Family {
+    std::string one, many;
+    bool operator==(const Family&) const = default;
+};
+
+Family profile_family(const ProfileKind& kind) {
+    const auto profiles = [](const std::string& name) {
+        return Family{name + " profile", name + " profiles"};
+    };
     return std::visit(Overloaded{
-                          [](const Gaussian&) { return "Gaussian"; },
-                          [](const Lorentzian&) { return "Lorentzian"; },
-                          [](const Voigt&) { return "Voigt"; },
-                          [](const PseudoVoigt&) { return "PseudoVoigt"; },
-                          [](const SuperGaussian&) { return "SuperGaussian"; },
-                          [](const SmoothedBox&) { return "SmoothedBox"; },
-                          [](const Fts&) { return "Fts"; },
-                          [](const Matern&) { return "Matern"; },
-                          [](const Harmonic&) { return "Harmonic"; },
+                          [&](const Gaussian&) { return profiles("Gaussian"); },
+                          [&](const Lorentzian&) { return profiles("Lorentzian"); },
+                          [&](const Voigt&) { return profiles("Voigt"); },
+                          [&](const PseudoVoigt&) { return profiles("pseudo-Voigt"); },
+                          [&](const SuperGaussian&) { return profiles("super-Gaussian"); },
+                          [](const SmoothedBox&) {
+                              return Family{"smoothed box", "smoothed boxes"};
+                          },
+                          [](const Fts&) { return Family{"FTS line shape", "FTS line shapes"}; },
+                          [&](const Matern&) { return profiles("Matern"); },
+                          [](const Harmonic&) { return Family{"harmonic", "harmonics"}; },
                       },
                       kind);
 }
 
-// "Hat", "Gaussian" (a profile by its kind), "Mapped(reciprocal, Gaussian)".
-std::string kind_name(const Element& e) {
-    return std::visit(Overloaded{
-                          [](const Delta&) -> std::string { return "Delta"; },
-                          [](const Box&) -> std::string { return "Box"; },
-                          [](const Hat&) -> std::string { return "Hat"; },
-                          [](const Shape&) -> std::string { return "Shape"; },
-                          [](const Profile& p) { return kind_name(p.kind); },
-                          [](const Mapped& m) {
-                              return std::string("Mapped(") +
-                                     (m.map == MapKind::Reciprocal ? "reciprocal, " : "affine, ") +
-                                     kind_name(*m.inner) + ")";
-                          },
-                      },
-                      static_cast<const ElementVariant&>(e));
+// The highest power with a non-zero coefficient in any piece of a shape.
+int shape_degree(const Shape& s) {
+    int degree = 0;
+    for (const Segment& g : *s.segments)
+        degree = std::max({degree, g.c1 != 0.0 ? 1 : 0, g.c2 != 0.0 ? 2 : 0, g.c3 != 0.0 ? 3 : 0});
+    return degree;
 }
 
-// "Space(5 elements: 3 Gaussian, 2 Voigt; support [-4.0, 14.5])": the element kinds with their
-// counts in order of first appearance, and the hull of the supports.
+// "hat", "B-spline of degree 3" (shapes that keep their non-negativity are B-splines), "Gaussian
+// profile under a reciprocal map".
+Family family_of(const Element& e) {
+    return std::visit(
+        Overloaded{
+            [](const Delta&) -> Family { return {"delta", "deltas"}; },
+            [](const Box&) -> Family { return {"box", "boxes"}; },
+            [](const Hat&) -> Family { return {"hat", "hats"}; },
+            [](const Shape& s) -> Family {
+                const std::string of = " of degree " + std::to_string(shape_degree(s));
+                if (s.nonnegative) return {"B-spline" + of, "B-splines" + of};
+                return {"piecewise polynomial" + of, "piecewise polynomials" + of};
+            },
+            [](const Profile& p) { return profile_family(p.kind); },
+            [](const Mapped& m) {
+                const std::string map = m.map == MapKind::Reciprocal ? " under a reciprocal map"
+                                                                     : " under an affine map";
+                Family inner = family_of(*m.inner);
+                return Family{inner.one + map, inner.many + map};
+            },
+        },
+        static_cast<const ElementVariant&>(e));
+}
+
+// "Space(7 B-splines of degree 3 on [0, 1])"; a space of several families counts each, in order
+// of first appearance, with the hull of its supports: "Space(5 elements: 3 Gaussian profiles on
+// [-4, 6], 2 Voigt profiles on [2, 14.5])".
 std::string describe(const Space& space) {
     const std::size_t n = space.size();
-    std::string text = "Space(" + std::to_string(n) + (n == 1 ? " element" : " elements");
-    if (n == 0) return text + ")";
-    std::vector<std::pair<std::string, std::size_t>> kinds;
-    for (const Element& e : space.elements) {
-        std::string name = kind_name(e);
-        const auto same =
-            std::ranges::find(kinds, name, &std::pair<std::string, std::size_t>::first);
-        if (same != kinds.end())
-            ++same->second;
-        else
-            kinds.emplace_back(std::move(name), 1);
+    if (n == 0) return "Space(0 elements)";
+    struct Group {
+        Family family;
+        std::size_t count;
+        double lower, upper;
+    };
+    std::vector<Group> groups;
+    for (std::size_t i = 0; i < n; ++i) {
+        Family family = family_of(space.elements[i]);
+        const auto same = std::ranges::find(groups, family, &Group::family);
+        if (same == groups.end()) {
+            groups.push_back({std::move(family), 1, space.lower[i], space.upper[i]});
+        } else {
+            ++same->count;
+            same->lower = std::min(same->lower, space.lower[i]);
+            same->upper = std::max(same->upper, space.upper[i]);
+        }
     }
+    const auto text = [](const Group& g) {
+        return std::to_string(g.count) + " " + (g.count == 1 ? g.family.one : g.family.many) +
+               " on [" + fmt_fixed(g.lower) + ", " + fmt_fixed(g.upper) + "]";
+    };
+    if (groups.size() == 1) return "Space(" + text(groups[0]) + ")";
     constexpr std::size_t shown = 5;
-    text += ": ";
-    for (std::size_t i = 0; i < std::min(kinds.size(), shown); ++i)
-        text += (i > 0 ? ", " : "") + std::to_string(kinds[i].second) + " " + kinds[i].first;
-    if (const std::size_t more = kinds.size() - std::min(kinds.size(), shown); more > 0)
-        text += ", and " + std::to_string(more) + (more == 1 ? " other kind" : " other kinds");
-    const double lo = *std::ranges::min_element(space.lower);
-    const double hi = *std::ranges::max_element(space.upper);
-    return text + "; support [" + fmt_debug(lo) + ", " + fmt_debug(hi) + "])";
+    std::string out = "Space(" + std::to_string(n) + " elements: ";
+    for (std::size_t i = 0; i < std::min(groups.size(), shown); ++i)
+        out += (i > 0 ? ", " : "") + text(groups[i]);
+    if (const std::size_t more = groups.size() - std::min(groups.size(), shown); more > 0)
+        out += ", and " + std::to_string(more) + (more == 1 ? " other family" : " other families");
+    return out + ")";
 }
 
 PyObject* space_repr(PyObject* self) {

@@ -1,5 +1,6 @@
 #include "binder.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,40 @@ void too_many_positional(const Signature& sig, Py_ssize_t given) {
     PyErr_SetString(PyExc_TypeError, message.c_str());
 }
 
+// Levenshtein distance: single-character insertions, deletions and substitutions.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The parameter a misspelt keyword most likely meant ("normalisation" -> "normalization"): the
+// nearest name within a third of the longer spelling, or empty.
+std::string_view nearest_name(const Signature& sig, std::string_view given) {
+    std::string_view best;
+    std::size_t best_distance = 0;
+    for (std::size_t j = 0; j < sig.count; ++j) {
+        const std::string_view name = sig.params[j].name;
+        const std::size_t d = edit_distance(given, name);
+        if (3 * d > std::max(given.size(), name.size())) continue;
+        if (best.empty() || d < best_distance) {
+            best = name;
+            best_distance = d;
+        }
+    }
+    return best;
+}
+
 // Places one keyword argument; false with the TypeError pending.
 bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject** bound) {
     Py_ssize_t size = 0;
@@ -51,6 +86,8 @@ bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject
     }
     PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
                  sig.callable().c_str(), key);
+    if (const std::string_view near = nearest_name(sig, name); !near.empty())
+        add_note_to_pending(("did you mean '" + std::string(near) + "'?").c_str());
     return false;
 }
 

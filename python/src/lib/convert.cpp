@@ -110,6 +110,14 @@ bool from_python(PyObject* obj, SpacePtr& out) {
     return true;
 }
 
+void hint_single_space(PyObject* obj) {
+    PyTypeObject* space = space_type();
+    if (space == nullptr)
+        PyErr_Clear();
+    else if (PyObject_TypeCheck(obj, space))
+        ConversionHint::record("{name} is a list of spaces; for one, wrap it in a list: [space]");
+}
+
 bool check_sequence(PyObject* obj, Py_ssize_t& length_hint) {
     if (PyUnicode_Check(obj)) {
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");

@@ -34,6 +34,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -108,6 +109,9 @@ bool from_python(PyObject* obj, SpacePtr& out);
 // Raises the str rejection or the non-sequence TypeError; returns the sequence length hint.
 bool check_sequence(PyObject* obj, Py_ssize_t& length_hint);
 
+// Where a list of spaces is expected, a Space given alone gets the hint to wrap it in a list.
+void hint_single_space(PyObject* obj);
+
 // What to reserve for a sequence that reports `length` items of `item_size` bytes. The reported
 // length is not trusted with memory: the reservation is at most a small first block and the list
 // grows as items arrive. A length that more than fills the machine's memory is refused with
@@ -117,6 +121,7 @@ bool sequence_capacity(Py_ssize_t length, std::size_t item_size, std::size_t& ca
 template <class T> bool from_python(PyObject* obj, Sequence<T>& out) {
     Py_ssize_t hint = 0;
     std::size_t capacity = 0;
+    if constexpr (std::is_same_v<T, SpacePtr>) hint_single_space(obj);
     if (!check_sequence(obj, hint) || !sequence_capacity(hint, sizeof(T), capacity)) return false;
     out.items.clear();
     out.items.reserve(capacity);

@@ -1,5 +1,7 @@
 #include "errors.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <new>
@@ -7,6 +9,7 @@
 #include <string>
 
 #include "interrupt.hpp"
+#include "quorvel/format.hpp"
 #include "ref.hpp"
 
 namespace quorvel::py {
@@ -39,6 +42,13 @@ void raise_core_error(const CoreError& error) {
 void raise_core_error(const NotedError& error) {
     raise_core_error(error.error);
     if (!error.note.empty() && PyErr_Occurred()) add_note_to_pending(error.note.c_str());
+}
+
+std::string first_nonfinite_note(std::string_view name, std::span<const double> values) {
+    const auto bad = std::ranges::find_if(values, [](double v) { return !std::isfinite(v); });
+    if (bad == values.end()) return {};
+    return std::string(name) + "[" + std::to_string(bad - values.begin()) + "] is " +
+           fmt_fixed(*bad);
 }
 
 void raise_internal(const char* message) {

@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <expected>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,6 +34,22 @@ template <class T> using Outcome = std::expected<T, NotedError>;
 
 // raise_core_error, then the note (if any).
 void raise_core_error(const NotedError& error);
+
+// "x[3] is NaN": the first entry of `values` that is not finite, named as an item of the
+// argument `name`; empty when every entry is finite.
+std::string first_nonfinite_note(std::string_view name, std::span<const double> values);
+
+// `result`, its error carrying first_nonfinite_note(name, values) when its message is
+// `headline` (the core's message for a non-finite value that does not say which one).
+template <class T>
+std::expected<T, NotedError> with_nonfinite_note(std::expected<T, CoreError> result,
+                                                 std::string_view headline, std::string_view name,
+                                                 std::span<const double> values) {
+    if (result) return std::move(result).value();
+    std::string note = result.error().message == headline ? first_nonfinite_note(name, values)
+                                                          : std::string();
+    return std::unexpected(NotedError{std::move(result).error(), std::move(note)});
+}
 
 // Raises the internal-failure exception (SystemError) with the given message.
 void raise_internal(const char* message);

@@ -70,6 +70,8 @@ int exec_module(PyObject* module) {
             constants,        space_members,          projection_members,
             fit_members,      inner_products_members, measure_members,
             evaluate_members, faddeeva_members,       covariance_members,
+            measure_derivatives_members,
+            selected_inverse_members,
         };
         for (const Members table : tables)
             for (const Member& member : table)

@@ -26,9 +26,11 @@ extern const Members projection_members;     // bind_projection.cpp: Projection
 extern const Members fit_members;            // bind_fit.cpp: Fit
 extern const Members inner_products_members; // bind_inner_products.cpp: inner_products
 extern const Members measure_members;        // bind_measure.cpp: measure, measure_derivative
+extern const Members measure_derivatives_members; // bind_measure_derivatives.cpp
 extern const Members evaluate_members;       // bind_evaluate.cpp: evaluate
 extern const Members faddeeva_members;       // bind_faddeeva.cpp: faddeeva_re
 extern const Members covariance_members;     // bind_covariance.cpp: the covariance functions
+extern const Members selected_inverse_members; // bind_selected_inverse.cpp: selected_inverse
 
 // A function object for `def` whose __module__ is the module's name.
 Ref new_function(PyObject* module, PyMethodDef& def);

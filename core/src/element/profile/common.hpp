@@ -4,6 +4,8 @@
 //   value_and_slope(k, t)              optional: both, bitwise the two above, sharing their work
 //   width(k)                           half width at half maximum, or a width of that role
 //   step_scale(k, d)                   quadrature panel width at distance d >= 0 from the center
+//   step_bound(k, d)                   optional: a bound of step_scale over [0, d] where the
+//                                      steps shrink again in the tails (else step_scale(k, d))
 //   extent(k, cutoff)                  left and right extents of the support for a cutoff
 //   parameter_derivative(k, p, t)      derivative of the value for a line-shape parameter p
 //   extent_rates(k, p, cutoff)         derivatives of the extents for that parameter
@@ -62,6 +64,16 @@ inline double cauchy_slope(double u, double w) {
     const double r = 1.0 / u;
     const double ul = r / (r * r + 1.0);
     return ((ul / w) * r) * ul;
+}
+
+// atan(b) - atan(a) for a <= b; for a and b of one sign as atan((b - a) / (1 + a b)), which does
+// not cancel where both are large.
+inline double atan_difference(double a, double b) {
+    if (a <= 0.0 && b >= 0.0) return std::atan(b) - std::atan(a);
+    if (a < 0.0) return atan_difference(-b, -a);
+    const double ab = a * b;
+    if (ab >= 0x1p100) return (1.0 / a - 1.0 / b) / (1.0 + 1.0 / ab); // 1 + ab would lose 1
+    return std::atan((b - a) / (1.0 + ab));
 }
 
 inline bool zero_or_positive_finite(double v) {

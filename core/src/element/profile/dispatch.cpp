@@ -83,6 +83,28 @@ double profile_scale(const ProfileKind& kind, double d) {
     return std::visit([d](const auto& k) { return line_shape::step_scale(k, d); }, kind);
 }
 
+double profile_scale_bound(const ProfileKind& kind, double d) {
+    return std::visit(
+        [d](const auto& k) {
+            if constexpr (requires { line_shape::step_bound(k, d); })
+                return line_shape::step_bound(k, d);
+            else
+                return line_shape::step_scale(k, d);
+        },
+        kind);
+}
+
+std::optional<double> profile_integral(const ProfileKind& kind, double a, double b) {
+    return std::visit(
+        [a, b](const auto& k) -> std::optional<double> {
+            if constexpr (requires { line_shape::integral(k, a, b); })
+                return line_shape::integral(k, a, b);
+            else
+                return std::nullopt;
+        },
+        kind);
+}
+
 Result<line_shape::Extent> profile_extent(const ProfileKind& kind, double cutoff) {
     if (!(cutoff > 0.0 && cutoff < INFINITY))
         return invalid_input("cutoff must be finite and > 0, got " + fmt_fixed(cutoff));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "common.hpp"
+#include "erf_difference.hpp"
 
 namespace quorvel::line_shape {
 
@@ -33,8 +34,21 @@ inline double width(const Gaussian& k) {
     return k.sigma * c::sqrt_2ln2;
 }
 
-inline double step_scale(const Gaussian& k, double) {
+// One sigma near the center. In the tail the Gaussian falls by e^((2 d h + h^2) / (2 sigma^2))
+// over a step h from distance d: a step of 2.5 sigma^2 / d keeps that fall within e^3, which the
+// 8-point rule integrates to rounding.
+inline double step_bound(const Gaussian& k, double) {
     return k.sigma;
+}
+
+inline double step_scale(const Gaussian& k, double d) {
+    return std::fmin(k.sigma, 2.5 * k.sigma * (k.sigma / d));
+}
+
+// The integral over offsets [a, b]: sigma sqrt(pi / 2) (erf(b / (sigma sqrt 2)) - erf(...)).
+inline std::optional<double> integral(const Gaussian& k, double a, double b) {
+    const double s = k.sigma * c::sqrt2;
+    return k.sigma * c::sqrt_half_pi * erf_difference(a / s, b / s);
 }
 
 inline Extent extent(const Gaussian& k, double cutoff) {

@@ -28,6 +28,15 @@ inline double step_scale(const Harmonic& k, double) {
     return width(k);
 }
 
+// The integral over offsets [a, b]: (sin(phase + g b) - sin(phase + g a)) / g, written as
+// 2 cos(phase + g (a + b) / 2) sin(g (b - a) / 2) / g so that a short interval does not cancel.
+inline std::optional<double> integral(const Harmonic& k, double a, double b) {
+    const double g = k.wavenumber * c::two_pi / k.period;
+    if (!(g < INFINITY)) return std::nullopt;
+    const double h = 0.5 * (b - a);
+    return 2.0 * std::cos(k.phase + g * (a + h)) * (std::sin(g * h) / g);
+}
+
 inline Extent extent(const Harmonic&, double cutoff) {
     return {cutoff, cutoff};
 }

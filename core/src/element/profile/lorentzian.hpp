@@ -27,6 +27,11 @@ inline double step_scale(const Lorentzian& k, double d) {
     return (d + k.hwhm) * 0.3;
 }
 
+// The integral over offsets [a, b]: hwhm (atan(b / hwhm) - atan(a / hwhm)).
+inline std::optional<double> integral(const Lorentzian& k, double a, double b) {
+    return k.hwhm * atan_difference(a / k.hwhm, b / k.hwhm);
+}
+
 inline Extent extent(const Lorentzian& k, double cutoff) {
     const double e = cutoff * width(k);
     return {e, e};

@@ -31,9 +31,29 @@ inline double width(const PseudoVoigt& k) {
 }
 
 // The steps of a Voigt whose Gaussian has the same half width.
-inline double step_scale(const PseudoVoigt& k, double d) {
+inline double step_bound(const PseudoVoigt& k, double d) {
     const double g = k.hwhm / c::sqrt_2ln2;
     return std::fmax(g * 0.5, k.hwhm * 0.3 + std::fmax(d + g * -6.0, 0.0) * 0.3);
+}
+
+// While the Gaussian part is not negligible against the Lorentzian part, at most 2.5 g^2 / d, the
+// Gaussian's tail step.
+inline double step_scale(const PseudoVoigt& k, double d) {
+    const double g = k.hwhm / c::sqrt_2ln2;
+    const double step = step_bound(k, d);
+    const double u = d / k.hwhm;
+    const double gauss = (1.0 - k.eta) * std::exp(u * (u * -c::ln2));
+    if (!(gauss > 1e-17 * (k.eta / (u * u + 1.0)))) return step;
+    return std::fmin(step, 2.5 * g * (g / d));
+}
+
+// The integral over offsets [a, b]: the Lorentzian part's arctangents and the Gaussian part's
+// error functions, exp(-ln 2 u^2) integrating to hwhm / sqrt(ln 2) sqrt(pi) / 2 erf(...).
+inline std::optional<double> integral(const PseudoVoigt& k, double a, double b) {
+    const double lorentz = k.hwhm * atan_difference(a / k.hwhm, b / k.hwhm);
+    const double r = c::sqrt_ln2 / k.hwhm;
+    const double gauss = k.hwhm * c::half_sqrt_pi_over_ln2 * erf_difference(a * r, b * r);
+    return k.eta * lorentz + (1.0 - k.eta) * gauss;
 }
 
 inline Extent extent(const PseudoVoigt& k, double cutoff) {

@@ -52,8 +52,14 @@ inline double width(const SmoothedBox& k) {
     return std::fmax(k.half_width, k.sigma * c::sqrt_2ln2);
 }
 
-inline double step_scale(const SmoothedBox& k, double) {
+// One sigma; beyond the box's edge, where the flanks fall like a Gaussian at distance
+// d - half_width from it, at most 2.5 sigma^2 / (d - half_width).
+inline double step_bound(const SmoothedBox& k, double) {
     return k.sigma;
+}
+
+inline double step_scale(const SmoothedBox& k, double d) {
+    return std::fmin(k.sigma, 2.5 * k.sigma * (k.sigma / std::fmax(d - k.half_width, 0.0)));
 }
 
 inline Extent extent(const SmoothedBox& k, double cutoff) {

@@ -40,9 +40,19 @@ inline double width(const SuperGaussian& k) {
     return (k.hwhm_left + k.hwhm_right) * 0.5;
 }
 
-inline double step_scale(const SuperGaussian& k, double d) {
+inline double step_bound(const SuperGaussian& k, double d) {
     const double f = std::fmin(k.hwhm_left, k.hwhm_right);
     return std::fmin(f / std::fmax(k.power, 2.0), d * 0.3 + f * 1e-8);
+}
+
+// In the tail the value exp(-e), e = ln 2 (d / f)^power, falls at the rate power e / d: while it
+// is not below the doubles, a step of at most 2.5 / rate keeps the fall over one step within
+// about e^3, which the 8-point rule integrates to rounding.
+inline double step_scale(const SuperGaussian& k, double d) {
+    const double step = step_bound(k, d);
+    const double e = c::ln2 * std::pow(d / std::fmin(k.hwhm_left, k.hwhm_right), k.power);
+    if (!(e < 746.0)) return step;
+    return std::fmin(step, 2.5 * d / (k.power * e));
 }
 
 inline Extent extent(const SuperGaussian& k, double cutoff) {

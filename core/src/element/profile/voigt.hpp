@@ -188,18 +188,21 @@ struct VoigtRates {
 // Near the origin: the quotient rule on Re w(z) / Re w(iv) with dz/dsigma = -z / sigma,
 // dz/dgamma = i / s and w' = h + ig; the factors 1 / sigma and 1 / s are applied last, so that
 // widths near the subnormal range overflow only where the result does.
-inline VoigtRates voigt_rates_near(const Voigt& k, double t, double s) {
-    const double u = t / s;
-    const double v = k.gamma / s;
-    const WithSlope w = faddeeva_with_slope(u, v);
+inline VoigtRates voigt_rates_near(const Voigt& k, double u, double v, double s,
+                                   const WithSlope& w, double peak_slope) {
     const double h = w.slope.re;
     const double g = w.slope.im;
-    const double peak_slope = voigt::peak_slope(v);
     const double r = w.w.re;
     const double d_sigma =
         k.inv_peak * (v * g - u * h) - k.inv_peak * (k.inv_peak * (r * (v * peak_slope)));
     const double d_gamma = k.inv_peak * (k.inv_peak * (r * peak_slope)) - k.inv_peak * g;
     return {d_sigma / k.sigma, d_gamma / s};
+}
+
+inline VoigtRates voigt_rates_near(const Voigt& k, double t, double s) {
+    const double u = t / s;
+    const double v = k.gamma / s;
+    return voigt_rates_near(k, u, v, s, faddeeva_with_slope(u, v), voigt::peak_slope(v));
 }
 
 // For v >= 7, from the expansion: with eps = sigma / gamma the value is b Re(i p S) / S0,
@@ -244,6 +247,32 @@ inline std::optional<double> parameter_derivative(const Voigt& k, ParameterKind 
     else
         rates = voigt_rates_far(k, voigt::far_field(k, t), s);
     return p == ParameterKind::Sigma ? rates.sigma : rates.gamma;
+}
+
+// Value, slope and the sigma and gamma derivatives at t, each bitwise what value, slope and
+// parameter_derivative give, from one Faddeeva value and one value with its slope;
+// `peak_slope` is voigt::peak_slope(gamma / (sigma sqrt 2)), the same at every t.
+struct VoigtPoint {
+    double value, slope;
+    VoigtRates rates;
+};
+
+inline VoigtPoint value_slope_and_rates(const Voigt& k, double t, double peak_slope) {
+    const double s = k.sigma * c::sqrt2;
+    if (voigt::far_point(k, t, s)) {
+        VoigtRates rates{0.0, 0.0};
+        if (t != 0.0) {
+            const voigt::Far f = voigt::far_field(k, t);
+            rates = voigt::whole_line(k, s) ? voigt_rates_line(k, f) : voigt_rates_far(k, f, s);
+        }
+        return {value(k, t), slope(k, t), rates};
+    }
+    const double u = t / s;
+    const double v = k.gamma / s;
+    const WithSlope w = faddeeva_with_slope(u, v);
+    const VoigtRates rates =
+        t == 0.0 ? VoigtRates{0.0, 0.0} : voigt_rates_near(k, u, v, s, w, peak_slope);
+    return {k.inv_peak * faddeeva(u, v).re, k.inv_peak * (w.slope.re / s), rates};
 }
 
 // The extents are cutoff times the half width above, differentiated in sigma and gamma.

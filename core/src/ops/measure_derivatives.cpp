@@ -1,0 +1,323 @@
+// The measurement matrix W together with its exact derivatives with respect to several kernel
+// parameters: one quadrature walk per kernel-element pair carries the value and every derivative,
+// each sum formed exactly as the walk of one parameter forms it, so every matrix equals the one
+// of measurement_derivative for its parameter entry for entry.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <iterator>
+#include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "measure_row.hpp"
+#include "quorvel/measure_derivatives.hpp"
+#include "quorvel/profile.hpp"
+#include "quorvel/row_assembler.hpp"
+#include "quorvel/space.hpp"
+#include "quorvel/stepping_walk.hpp"
+#include "quorvel/voigt_point.hpp"
+
+namespace quorvel {
+
+namespace {
+
+// K integrands over the nodes of one panel: f(y) returns the K values at y, and each sum is
+// formed exactly as panel_integral forms it for its integrand alone.
+template <std::size_t K, class F>
+[[gnu::noinline]] std::array<double, K> panel_integral_k(Panel p, F&& f) {
+    std::array<double, K> s{};
+    for (std::size_t j = 0; j < p.size(); ++j) {
+        const std::array<double, K> v = f(p.node(j));
+        for (std::size_t k = 0; k < K; ++k)
+            s[k] += p.weight(j) * v[k];
+    }
+    for (std::size_t k = 0; k < K; ++k)
+        s[k] = p.half * s[k];
+    return s;
+}
+
+// K integrals of integrate_between over the same factors, weight and breakpoints in one walk;
+// each result is bitwise the one integrate_between gives for its integrand alone.
+template <std::size_t K, class F>
+std::array<double, K> integrate_between_k(Factors factors, CosineWeight weight, double origin,
+                                          std::span<const double> breakpoints, F&& f) {
+    std::array<double, K> result{};
+    const auto add = [&result](const std::array<double, K>& panel) {
+        for (std::size_t k = 0; k < K; ++k)
+            result[k] += panel[k];
+    };
+    const bool three = factors.size() >= 3;
+    if (!weight && std::all_of(factors.begin(), factors.end(),
+                               [](const Placed& p) { return is_polynomial(*p.element); })) {
+        for_each_piece(breakpoints, three ? gauss8() : gauss4(),
+                       [&](Panel p) { add(panel_integral_k<K>(p, f)); });
+        return result;
+    }
+    const StepLimits limits{factors, weight_cap(weight), three, origin};
+    if (!weight) {
+        stepping_walk(breakpoints, limits, [&](Panel p) { add(panel_integral_k<K>(p, f)); });
+        return result;
+    }
+    const double omega = *weight;
+    const auto weighted = [&f, omega, origin](double y) {
+        std::array<double, K> v = f(y);
+        const double c = std::cos(omega * (origin + y));
+        for (std::size_t k = 0; k < K; ++k)
+            v[k] = v[k] * c;
+        return v;
+    };
+    const auto add_weighted = [&](Panel p) { add(panel_integral_k<K>(p, weighted)); };
+    // As integrate_between: long pieces of polynomial products in closed form.
+    if (!three && std::all_of(factors.begin(), factors.end(),
+                              [](const Placed& p) { return is_polynomial(*p.element); })) {
+        const double reach = cosine_closed_form_theta / std::fabs(omega);
+        for (std::size_t k = 0; k + 1 < breakpoints.size(); ++k) {
+            const double a = breakpoints[k], b = breakpoints[k + 1];
+            if (!(a < b)) continue;
+            if ((b - a) * 0.5 >= reach) {
+                const Panel p(gauss8(), a, b);
+                std::array<double, K> panel;
+                for (std::size_t m = 0; m < K; ++m)
+                    panel[m] = cosine_panel(
+                        p, [&f, m](double y) { return f(y)[m]; }, omega, origin);
+                add(panel);
+            } else {
+                stepping_walk(breakpoints.subspan(k, 2), limits, add_weighted);
+            }
+        }
+        return result;
+    }
+    stepping_walk(breakpoints, limits, add_weighted);
+    return result;
+}
+
+bool is_placement(ParameterKind p) {
+    return p == ParameterKind::Center || p == ParameterKind::Scale;
+}
+
+bool is_voigt_parameter(ParameterKind p) {
+    return is_placement(p) || p == ParameterKind::Sigma || p == ParameterKind::Gamma;
+}
+
+double voigt_derivative(const VoigtPointValues& v, ParameterKind p) {
+    switch (p) {
+    case ParameterKind::Center:
+        return v.center;
+    case ParameterKind::Scale:
+        return v.scale;
+    case ParameterKind::Sigma:
+        return v.sigma;
+    default:
+        return v.gamma;
+    }
+}
+
+// {V, D_1, ..., D_M} of one kernel-element pair: the inner product and its derivative with
+// respect to each parameter, as pair_value_and_derivative gives them one parameter at a time.
+template <std::size_t M>
+Result<std::array<double, M + 1>>
+pair_value_and_derivatives(const Element& kernel, const Element& element,
+                           std::span<const ParameterKind, M> parameters, CosineWeight weight,
+                           std::span<const std::vector<PointTerm>, M> terms,
+                           std::vector<double>& list) {
+    using Values = std::array<double, M + 1>;
+    const auto apart = [&]() -> Result<Values> {
+        Values r{};
+        r[0] = pair_inner_product(kernel, element, weight, list);
+        for (std::size_t k = 0; k < M; ++k) {
+            QUORVEL_TRY_ASSIGN(r[k + 1], pair_parameter_derivative(kernel, element, parameters[k],
+                                                                   weight, terms[k], list));
+        }
+        return r;
+    };
+    if (std::holds_alternative<Delta>(kernel) || std::holds_alternative<Delta>(element))
+        return apart();
+    // The window, frame and breakpoints of pair_inner_product, shared by every derivative.
+    const Support sa = support(kernel);
+    const Support sb = support(element);
+    const double lo = std::fmax(sa.lower, sb.lower);
+    const double hi = std::fmin(sa.upper, sb.upper);
+    if (lo >= hi) return apart();
+    const double origin = pair_frame_origin(kernel, element, lo, hi);
+    const Support fa = frame_support(kernel, sa, origin);
+    const Support fb = frame_support(element, sb, origin);
+    const double from = std::fmax(fa.lower, fb.lower);
+    const double to = std::fmin(fa.upper, fb.upper);
+    if (!(from < to)) return apart();
+
+    const Placed k{&kernel, origin}, e{&element, origin};
+    const Placed factors[] = {k, e};
+    collect_breakpoints(factors, from, to, list);
+
+    const auto* profile = std::get_if<Profile>(&kernel);
+    // A Voigt line by its placement and widths: all values of a node from one evaluation.
+    const auto* voigt = profile ? std::get_if<Voigt>(&profile->kind) : nullptr;
+    if (voigt && std::all_of(parameters.begin(), parameters.end(), is_voigt_parameter)) {
+        const double peak_slope = voigt_peak_slope(*voigt);
+        const auto all = [&](double y) {
+            const double b = evaluate_at(element, origin, y);
+            const VoigtPointValues p = voigt_point_at(*profile, *voigt, peak_slope, origin, y);
+            Values v;
+            v[0] = p.value * b;
+            for (std::size_t m = 0; m < M; ++m)
+                v[m + 1] = voigt_derivative(p, parameters[m]) * b;
+            return v;
+        };
+        Values r = integrate_between_k<M + 1>(factors, weight, origin, list, all);
+        for (std::size_t m = 0; m < M; ++m)
+            r[m + 1] = point_masses(k, e, weight, terms[m]) + r[m + 1];
+        return r;
+    }
+
+    // A moved or stretched profile gives its value with the derivative; the other parameters
+    // take the pointwise derivative (a failure is kept and reported instead of a value).
+    std::optional<CoreError> failure;
+    const auto all = [&](double y) {
+        Values v;
+        const double b = evaluate_at(element, origin, y);
+        std::optional<double> value;
+        for (std::size_t m = 0; m < M; ++m) {
+            if (profile && is_placement(parameters[m])) {
+                const auto [f, d] =
+                    value_and_placement_derivative_at(*profile, parameters[m], origin, y);
+                if (!value) value = f;
+                v[m + 1] = d * b;
+                continue;
+            }
+            auto d = parameter_derivative_at(kernel, parameters[m], origin, y);
+            if (!d) {
+                if (!failure) failure = std::move(d.error());
+                v[m + 1] = 0.0;
+                continue;
+            }
+            double slope = *d;
+            slope *= b;
+            v[m + 1] = slope;
+        }
+        v[0] = (value ? *value : evaluate_at(kernel, origin, y)) * b;
+        return v;
+    };
+    Values r = integrate_between_k<M + 1>(factors, weight, origin, list, all);
+    if (failure) return std::unexpected(std::move(*failure));
+    for (std::size_t m = 0; m < M; ++m)
+        r[m + 1] = point_masses(k, e, weight, terms[m]) + r[m + 1];
+    return r;
+}
+
+// Lists owned by one worker and reused for all its rows.
+struct DerivativesScratch {
+    std::vector<std::size_t> candidates;
+    std::vector<double> breakpoints;
+    std::vector<std::vector<PointTerm>> terms;
+};
+
+// One row: the stored columns with V and every D, rescaled in place into W = V / N and
+// dW = (D - dN W) / N once the row's normaliser is known.
+template <std::size_t M>
+Status derivatives_row(const Element& kernel, const Space& basis, Normalization normalization,
+                       std::span<const ParameterKind, M> parameters, CosineWeight weight,
+                       DerivativesScratch& s, RowSink<M + 1>& sink) {
+    s.terms.resize(M);
+    const std::span<const std::vector<PointTerm>, M> terms(s.terms.data(), M);
+    for (std::size_t m = 0; m < M; ++m)
+        QUORVEL_TRY(point_terms(kernel, parameters[m], s.terms[m]));
+
+    const Support sk = support(kernel);
+    overlapping(basis, sk.lower, sk.upper, s.candidates);
+    for (std::size_t j : s.candidates) {
+        QUORVEL_TRY_ASSIGN(const auto v, pair_value_and_derivatives<M>(kernel, basis.elements[j],
+                                                                       parameters, weight, terms,
+                                                                       s.breakpoints));
+        bool zero = true;
+        for (double x : v)
+            zero = zero && x == 0.0;
+        if (zero) continue;
+        [&]<std::size_t... i>(std::index_sequence<i...>) {
+            sink.push(j, v[i]...);
+        }(std::make_index_sequence<M + 1>{});
+    }
+
+    // One normaliser, and its derivative for each parameter.
+    const std::span<double> w = sink.row_values(0);
+    std::array<double, M> dn;
+    double n = 1.0;
+    for (std::size_t m = 0; m < M; ++m) {
+        QUORVEL_TRY_ASSIGN(const RowNormalizer norm,
+                           row_normalizer(kernel, normalization, parameters[m], weight,
+                                          s.terms[m], w, sink.row_values(m + 1), s.breakpoints));
+        n = norm.n;
+        dn[m] = norm.dn;
+    }
+
+    // Quotient rule.
+    const RowScale scale(n);
+    for (std::size_t m = 0; m < M; ++m) {
+        const std::span<double> dw = sink.row_values(m + 1);
+        for (std::size_t k = 0; k < w.size(); ++k)
+            dw[k] = scale(dw[k] - dn[m] * scale(w[k]));
+    }
+    for (double& x : w)
+        x = scale(x);
+    return {};
+}
+
+template <std::size_t M>
+Result<std::vector<SparseMatrix>>
+derivatives_of(std::span<const Element> kernels, const Space& basis, Normalization normalization,
+               std::span<const ParameterKind> parameters, CosineWeight weight) {
+    const std::span<const ParameterKind, M> fixed(parameters.data(), M);
+    auto row = [&](std::size_t i, DerivativesScratch& s, RowSink<M + 1>& sink) {
+        return derivatives_row<M>(kernels[i], basis, normalization, fixed, weight, s, sink);
+    };
+    refuse_oversized_rows<M + 1>(kernels.size(), basis.size(),
+                                 [&](std::size_t i, std::vector<std::size_t>& candidates) {
+                                     const Support s = support(kernels[i]);
+                                     overlapping(basis, s.lower, s.upper, candidates);
+                                     return candidates.size();
+                                 });
+    QUORVEL_TRY_ASSIGN(auto matrices, (assemble_rows<DerivativesScratch, M + 1>(
+                                          kernels.size(), basis.size(), row)));
+    return std::vector<SparseMatrix>(std::make_move_iterator(matrices.begin()),
+                                     std::make_move_iterator(matrices.end()));
+}
+
+template <std::size_t... M>
+Result<std::vector<SparseMatrix>>
+dispatch(std::index_sequence<M...>, std::span<const Element> kernels, const Space& basis,
+         Normalization normalization, std::span<const ParameterKind> parameters,
+         CosineWeight weight) {
+    using Builder = Result<std::vector<SparseMatrix>> (*)(std::span<const Element>, const Space&,
+                                                          Normalization,
+                                                          std::span<const ParameterKind>,
+                                                          CosineWeight);
+    static constexpr Builder builders[] = {&derivatives_of<M + 1>...};
+    return builders[parameters.size() - 1](kernels, basis, normalization, parameters, weight);
+}
+
+} // namespace
+
+Result<std::vector<SparseMatrix>>
+measurement_derivatives(std::span<const Element> kernels, const Space& basis,
+                        Normalization normalization, std::span<const ParameterKind> parameters,
+                        CosineWeight weight) {
+    for (std::size_t m = 0; m < parameters.size(); ++m)
+        for (std::size_t k = 0; k < m; ++k)
+            if (parameters[k] == parameters[m])
+                return invalid_input("parameter " + std::string(parameter_name(parameters[m])) +
+                                     " is given twice");
+    // Distinct kinds, so at most max_measure_parameters of them.
+    if (parameters.empty()) {
+        std::vector<SparseMatrix> only;
+        only.push_back(measurement_matrix(kernels, basis, normalization, weight));
+        return only;
+    }
+    return dispatch(std::make_index_sequence<max_measure_parameters>{}, kernels, basis,
+                    normalization, parameters, weight);
+}
+
+} // namespace quorvel
