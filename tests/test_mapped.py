@@ -299,3 +299,22 @@ def test_mapped_elements_have_no_derivative():
     s = Space.boxes(arr(1.0, 2.0)).mapped("affine", 0.0, 2.0, False)
     assert len(s.derivative(0)) == 1
     assert message(s.derivative, 1) == "only piecewise-polynomial elements have derivatives"
+
+
+# ---- nesting limit -------------------------------------------------------------------------------
+
+
+def test_maps_nest_at_most_sixteen_deep():
+    # Each reciprocal level makes integrals about 1.5 times dearer: 16 levels still take
+    # milliseconds, and the 17th is refused at once.
+    s = Space.boxes(arr(1.0, 2.0))
+    for _ in range(16):
+        s = s.mapped("reciprocal", 1.0, 0.0, True)
+    np.testing.assert_allclose(s.integrals(), [1.0], rtol=1e-12)
+    assert (message(s.mapped, "affine", 0.0, 2.0, False)
+            == "maps nest at most 16 deep, got an element mapped 16 times already")
+    # Deltas are moved, not wrapped: they never nest.
+    d = Space.deltas(arr(2.0))
+    for _ in range(40):
+        d = d.mapped("reciprocal", 2.0, 0.0, False)
+    np.testing.assert_array_equal(d.lower(), [2.0])

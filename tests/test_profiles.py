@@ -445,6 +445,16 @@ def test_parameter_messages(space, parameter, message):
             "sigma must be finite and > 0, got -2.5",
         ),
         (lambda: Space.lorentzians(arr(0.0), arr(0.0), 3.0), "hwhm must be finite and > 0, got 0"),
+        # a width whose quadrature step at the center underflows to 0
+        (
+            lambda: Space.lorentzians(arr(0.0), arr(5e-324), 3.0),
+            "line-shape width too small for double precision: Lorentzian { hwhm: 5e-324 }",
+        ),
+        (
+            lambda: Space.super_gaussians(arr(0.0), arr(1e-318), arr(1.0), arr(2.0), 3.0),
+            "line-shape width too small for double precision: SuperGaussian { hwhm_left: "
+            "1e-318, hwhm_right: 1.0, power: 2.0 }",
+        ),
         (
             lambda: Space.voigts(arr(0.0), arr(-1.0), arr(1.0), 3.0),
             "voigt needs finite sigma >= 0 and gamma >= 0",

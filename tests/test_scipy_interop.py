@@ -88,3 +88,65 @@ def test_missing_scipy_names_the_extra(monkeypatch):
     for call in (lambda: quorvel.to_scipy(result), lambda: quorvel.from_scipy(None)):
         with pytest.raises(ImportError, match=r"pip install 'quorvel\[scipy\]'"):
             call()
+
+
+# SciPy builds these without checking them; converting them used to corrupt the heap or return
+# indices out of range.
+BAD_MATRICES = {
+    "backward pointers": (
+        lambda: scipy.sparse.csc_array(
+            (np.ones(3), np.array([0, 1, 2]), np.array([0, 2, 1, 3])), shape=(3, 3)),
+        "from_scipy (CSC): indptr must not decrease, got indptr[2] = 1 after indptr[1] = 2"),
+    "negative column": (
+        lambda: scipy.sparse.csr_array(
+            (np.ones(2), np.array([-1, 7]), np.array([0, 1, 2])), shape=(2, 3)),
+        "from_scipy (CSR): index -1 at position 0 is out of range for 3 columns"),
+    "pointer beyond the entries": (
+        lambda: scipy.sparse.csr_array(
+            (np.ones(2), np.array([0, 1]), np.array([0, 1, 5])), shape=(2, 3)),
+        "from_scipy (CSR): indptr ends at 5, but there are 2 indices and 2 values"),
+    "coordinate out of range": (
+        lambda: scipy.sparse.coo_array(
+            (np.ones(2), (np.array([0, 9]), np.array([0, 1]))), shape=(2, 3)),
+        "from_scipy (COO): row index 9 at position 1 is out of range for 2 rows"),
+}
+
+
+@pytest.mark.parametrize("name", BAD_MATRICES)
+def test_from_scipy_refuses_inconsistent_matrices(name):
+    make, message = BAD_MATRICES[name]
+    try:
+        matrix = make()
+    except ValueError:
+        pytest.skip("this SciPy checks the layout itself")
+    with pytest.raises(ValueError) as info:
+        quorvel.from_scipy(matrix)
+    assert str(info.value) == message
+
+
+def _forged(change):
+    t = list(quorvel.evaluate(HATS, arr(0.1, 0.25, 2.0)))
+    change(t)
+    return tuple(t)
+
+
+FORGED = {
+    "columns shifted": (lambda t: t.__setitem__(1, t[1] + 100000),
+                        "to_scipy: index 100000 at position 0 is out of range for 9 columns"),
+    "pointers reversed": (lambda t: t.__setitem__(0, t[0][::-1]),
+                          "to_scipy: indptr must start at 0, got 4"),
+    "values missing": (lambda t: t.__setitem__(2, t[2][:-1]),
+                       "to_scipy: indptr ends at 4, but there are 4 indices and 3 values"),
+    "rows missing": (lambda t: t.__setitem__(3, (2, 9)),
+                     "to_scipy: indptr has 4 entries, expected 3 for the shape"),
+    "float pointers": (lambda t: t.__setitem__(0, t[0].astype(float)),
+                       "to_scipy: indptr must be a 1-D integer array, got float64 with shape (4,)"),
+}
+
+
+@pytest.mark.parametrize("name", FORGED)
+def test_to_scipy_refuses_forged_tuples(name):
+    change, message = FORGED[name]
+    with pytest.raises(ValueError) as info:
+        quorvel.to_scipy(_forged(change))
+    assert str(info.value) == message

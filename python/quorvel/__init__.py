@@ -16,6 +16,7 @@ functions of this package move data between spaces:
 - `Fit`: regularised least-squares fits of a model space to data measured by kernels;
 - `covariance_matrix`, `covariance_diagonal`, `covariance_length_derivatives`: Gaussian-process
   covariances of averages over elements (see `quorvel.covariance`);
+- `GaussianProcess`: Gaussian-process regression of points, bin averages or any other atoms;
 - `faddeeva_re`: the real part of the Faddeeva function;
 - `selected_inverse`: a banded Cholesky factor and the band of the matrix inverse;
 - `smoothing_spline`: smoothing splines with the smoothing chosen by GCV or REML;
@@ -111,9 +112,11 @@ _LAZY = {
     "LineFit": "lines",
     "fit_lines": "lines",
     "smoothing_spline": "smoothing",
+    "GaussianProcess": "gp",
 }
 
 if _typing.TYPE_CHECKING:
+    from .gp import GaussianProcess
     from .lines import LineFit, LineModel, fit_lines
     from .smoothing import smoothing_spline
 
@@ -150,8 +153,8 @@ __all__ = [
     "LineFit",
     "fit_lines",
     "smoothing_spline",
+    "GaussianProcess",
 ]
-
 
 
 def __dir__() -> list[str]:

@@ -61,7 +61,9 @@ Result<Elements> shifted(Values shape_x, Values shape_y, Values centers, Values 
                          Interpolation interp);
 
 // Every element re-expressed through x = a / u (reciprocal) or x = a + b u (affine); deltas are
-// moved, other elements wrapped, optionally times |du/dx|.
+// moved, other elements wrapped, optionally times |du/dx|. Maps nest at most max_map_nesting
+// deep: the work of an integral grows about 1.5 times per reciprocal level.
+inline constexpr std::size_t max_map_nesting = 16;
 inline constexpr std::array<Named<MapKind>, 2> map_kind_names{{
     {"reciprocal", MapKind::Reciprocal},
     {"affine", MapKind::Affine},

@@ -41,6 +41,7 @@
 #include <variant>
 #include <vector>
 
+#include "quorvel/constructors.hpp"
 #include "quorvel/error.hpp"
 #include "quorvel/fit.hpp"
 #include "quorvel/projection.hpp"
@@ -53,7 +54,7 @@ using Bytes = std::vector<std::uint8_t>;
 inline constexpr std::uint8_t serial_format_version = 1;
 
 // The deepest nesting of mapped elements that is written and read.
-inline constexpr std::size_t max_mapped_depth = 64;
+inline constexpr std::size_t max_mapped_depth = max_map_nesting;
 
 // Fail only for mapped elements nested deeper than max_mapped_depth.
 Result<Bytes> serialize(const Space& space);

@@ -294,7 +294,7 @@ void run_row_blocks(const RowPartition& partition, FunctionRef<void(RowBlocks&)>
     take_part(loop, work);
     inside_loop = false;
     pool.close(job);
-    if (cancel_requested(loop.cancel)) throw Cancelled{};
+    poll_cancel(loop.cancel);
     if (loop.failure) std::rethrow_exception(loop.failure);
 }
 

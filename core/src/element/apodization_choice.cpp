@@ -1,4 +1,6 @@
 // The window of an FTS line shape: a named window, or cosine-sum or polynomial coefficients.
+#include <array>
+#include <cmath>
 #include <string_view>
 
 #include "quorvel/apodization.hpp"
@@ -15,11 +17,18 @@ std::unexpected<CoreError> give_one() {
                          "polynomial (1-5 coefficients)");
 }
 
-// Coefficients padded with zeros to the variant's length.
-Apodization padded(K kind, const std::vector<double>& coefficients) {
+// Coefficients padded with zeros to the variant's length. The window is a sum of terms bounded by
+// the coefficients' magnitudes: where their sum overflows, its values can be inf - inf.
+Result<Apodization> padded(K kind, const std::vector<double>& coefficients) {
     Apodization a{kind, {}};
-    for (std::size_t i = 0; i < coefficients.size(); ++i)
+    double magnitude = 0.0;
+    for (std::size_t i = 0; i < coefficients.size(); ++i) {
         a.c[i] = coefficients[i];
+        magnitude += std::fabs(coefficients[i]);
+    }
+    if (magnitude == INFINITY)
+        return invalid_input("apodization coefficients must have magnitudes far below the largest "
+                             "double");
     return a;
 }
 

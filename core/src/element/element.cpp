@@ -21,15 +21,22 @@ double mapped_inverse(const Mapped& m, double x) {
     return (x - m.a) / m.b;
 }
 
+// -a / x^2, also where x^2 underflows or overflows while the quotient does not.
+double reciprocal_du_dx(double a, double x) {
+    const double xx = x * x;
+    if (std::isnormal(xx) && xx < INFINITY) return -a / xx;
+    return -(a / x) / x;
+}
+
 double mapped_du_dx(const Mapped& m, double x) {
-    if (m.map == MapKind::Reciprocal) return -m.a / (x * x);
+    if (m.map == MapKind::Reciprocal) return reciprocal_du_dx(m.a, x);
     return 1.0 / m.b;
 }
 
 MappedPoint mapped_point(const Mapped& m, double origin, double y) {
     if (m.map == MapKind::Affine) return {(origin - m.a) / m.b, y / m.b, 1.0 / m.b};
     const double x = origin + y;
-    return {m.a / x, 0.0, -m.a / (x * x)};
+    return {m.a / x, 0.0, reciprocal_du_dx(m.a, x)};
 }
 
 Support support(const Element& e) {

@@ -2,6 +2,7 @@
 // other element is wrapped with its support carried through the map.
 #include <cmath>
 #include <memory>
+#include <string>
 
 #include "quorvel/element_checks.hpp"
 #include "quorvel/constructors.hpp"
@@ -18,6 +19,14 @@ Status check_map(MapKind kind, double a, double b) {
     }
     if (std::isfinite(b) && b != 0.0 && std::isfinite(a)) return {};
     return invalid_input("affine map needs finite offset and nonzero finite scale");
+}
+
+// The number of maps around the innermost element of `e`.
+std::size_t map_nesting(const Element& e) {
+    std::size_t depth = 0;
+    for (const Element* p = &e; const auto* m = std::get_if<Mapped>(p); p = m->inner.get())
+        ++depth;
+    return depth;
 }
 
 } // namespace
@@ -43,6 +52,10 @@ Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double 
             out.emplace_back(Delta{p});
             continue;
         }
+        if (map_nesting(e) >= max_map_nesting)
+            return invalid_input("maps nest at most " + std::to_string(max_map_nesting) +
+                                 " deep, got an element mapped " +
+                                 std::to_string(map_nesting(e)) + " times already");
         const Support s = support(e);
         if (kind == MapKind::Reciprocal && !(s.lower > 0.0 || s.upper < 0.0))
             return invalid_input("a reciprocal map needs supports on one side of 0, got [" +
@@ -58,6 +71,14 @@ Result<Elements> mapped(std::span<const Element> elements, MapKind kind, double 
             return invalid_input("mapped support must be finite, got [" + fmt_fixed(m.lower) +
                                  ", " + fmt_fixed(m.upper) + "]");
         QUORVEL_TRY(check_support_width("mapped", m.lower, m.upper));
+        // A tiny a can round a support end to 0, or make |du/dx| = |a| / x^2 overflow.
+        if (kind == MapKind::Reciprocal &&
+            (!(m.lower > 0.0 || m.upper < 0.0) ||
+             (jacobian && !(std::fabs(mapped_du_dx(m, m.lower)) < INFINITY &&
+                            std::fabs(mapped_du_dx(m, m.upper)) < INFINITY))))
+            return invalid_input("a reciprocal map with k = " + fmt_fixed(a) +
+                                 " cannot represent the support [" + fmt_fixed(m.lower) + ", " +
+                                 fmt_fixed(m.upper) + "] or its Jacobian");
         out.emplace_back(std::move(m));
     }
     return out;

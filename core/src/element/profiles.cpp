@@ -67,6 +67,12 @@ Result<Elements> build_profiles(Values centers, std::span<const ProfileKind> kin
             return invalid_input("profile support must be finite, got [" + fmt_fixed(lower) + ", " +
                                  fmt_fixed(upper) + "]");
         QUORVEL_TRY(check_support_width("profile", lower, upper));
+        // A width whose quadrature step at the center underflows to 0 (a subnormal hwhm of a
+        // few units in the last place) would have every walk over the element crawl at the
+        // double spacing.
+        if (!(profile_scale(kinds[i], 0.0) > 0.0))
+            return invalid_input("line-shape width too small for double precision: " +
+                                 render_kind(kinds[i]));
         out.emplace_back(Profile{kinds[i], x0, lower, upper, cutoff});
     }
     return out;

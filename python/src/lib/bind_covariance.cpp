@@ -94,6 +94,11 @@ Status side_weights(const Weights& given, std::vector<CosineWeight>& out) {
     return {};
 }
 
+// The number of atoms of a side, as far as its spaces agree (the core checks that they do).
+std::size_t atom_count(const AtomSide& side) {
+    return side.spaces.empty() || !side.spaces.front() ? 0 : side.spaces.front()->elements.size();
+}
+
 Outcome<Dense2> covariance_matrix_impl(const double& variance, const Sequence<DimsItem>& dims,
                                        const Sequence<SpacePtr>& a, const Weights& wa,
                                        const Sequence<SpacePtr>& b, const Weights& wb,
@@ -103,6 +108,7 @@ Outcome<Dense2> covariance_matrix_impl(const double& variance, const Sequence<Di
     AtomSide side_a{a.items, {}}, side_b{b.items, {}};
     QUORVEL_TRY(side_weights(wa, side_a.weights));
     QUORVEL_TRY(side_weights(wb, side_b.weights));
+    const ResultSizeNote size("covariance matrix", atom_count(side_a), atom_count(side_b));
     QUORVEL_TRY_ASSIGN(auto k, without_gil([&] {
                            return covariance_matrix(variance, parsed, side_a, side_b, symmetric);
                        }));
@@ -141,6 +147,8 @@ Outcome<LengthDerivativeArrays> covariance_length_derivatives_impl(const double&
                                                                    const Sequence<SpacePtr>& a,
                                                                    const Weights& wa) {
     QUORVEL_TRY_ASSIGN(const auto args, one_side(variance, dims, a, wa));
+    const ResultSizeNote size("covariance matrices", atom_count(args.side),
+                              atom_count(args.side));
     QUORVEL_TRY_ASSIGN(auto result, without_gil([&] {
                            return covariance_length_derivatives(variance, args.dims, args.side);
                        }));

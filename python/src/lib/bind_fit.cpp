@@ -43,6 +43,7 @@ PyObject* apply_impl(const Fit& self, const ArrayView2& data) {
 }
 
 Dense2 to_dense_impl(const Fit& self) {
+    const ResultSizeNote size("dense matrix", self.n_model, self.n_data);
     return Dense2{self.n_model, self.n_data, without_gil([&] { return self.to_dense(); })};
 }
 

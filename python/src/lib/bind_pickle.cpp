@@ -25,12 +25,13 @@ bool from_python(PyObject* obj, ByteString& out) {
         raise_not_instance(obj, "bytes");
         return false;
     }
+    // Any layout (a strided memoryview too), copied in C order.
     Py_buffer view;
-    if (PyObject_GetBuffer(obj, &view, PyBUF_SIMPLE) < 0) return false;
-    const auto* first = static_cast<const std::uint8_t*>(view.buf);
-    out.bytes.assign(first, first + view.len);
+    if (PyObject_GetBuffer(obj, &view, PyBUF_FULL_RO) < 0) return false;
+    out.bytes.resize(static_cast<std::size_t>(view.len));
+    const int copied = PyBuffer_ToContiguous(out.bytes.data(), &view, view.len, 'C');
     PyBuffer_Release(&view);
-    return true;
+    return copied == 0;
 }
 
 Result<Bytes> serialized(const Space& space) {

@@ -96,6 +96,7 @@ PyObject* apply_impl(const Projection& self, const ArrayView2& f, const BoundsAr
 }
 
 Dense2 to_dense_impl(const Projection& self) {
+    const ResultSizeNote size("dense matrix", self.n_dst, self.n_src);
     return Dense2{self.n_dst, self.n_src, without_gil([&] { return self.to_dense(); })};
 }
 

@@ -105,25 +105,6 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
 // The same for a tuple and a keyword dict (class construction).
 bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** bound);
 
-// Releases the interpreter lock around `f` (re-acquired on every exit path), which Ctrl-C can
-// stop when it runs on the main thread. After a stop the interpreter's signal handlers run: the
-// exception they raise ends the call; when they raise none, `f` (a pure computation) runs again.
-template <class F> decltype(auto) without_gil(F&& f) {
-    for (;;) {
-        const InterruptWatch watch;
-        try {
-            struct Release {
-                PyThreadState* state = PyEval_SaveThread();
-                ~Release() { PyEval_RestoreThread(state); }
-            } release;
-            const CancelScope scope(watch.flag());
-            return f();
-        } catch (const Cancelled&) {
-        }
-        if (PyErr_CheckSignals() < 0) throw PythonErrorPending{};
-    }
-}
-
 // Converter types that an omitted "=None" parameter may leave at their default: std::optional,
 // and types that declare `static constexpr bool accepts_none = true`.
 template <class T> inline constexpr bool accepts_none = requires { requires T::accepts_none; };

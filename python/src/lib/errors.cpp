@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -53,7 +55,50 @@ void raise_internal(const char* message) {
     PyErr_SetString(PyExc_SystemError, message);
 }
 
+namespace {
+
+// The description of the result that the innermost ResultSizeNote names, kept after an exception
+// left its scope until the exception is translated.
+thread_local std::string result_size_note;
+
+void raise_no_memory() {
+    if (result_size_note.empty()) {
+        PyErr_NoMemory();
+    } else {
+        PyErr_Format(PyExc_MemoryError, "%s does not fit in memory", result_size_note.c_str());
+    }
+}
+
+std::string byte_size(double bytes) {
+    const char* units[] = {"bytes", "kB", "MB", "GB", "TB", "PB", "EB"};
+    std::size_t u = 0;
+    while (bytes >= 1000.0 && u + 1 < std::size(units)) {
+        bytes /= 1000.0;
+        ++u;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, u == 0 ? "%.0f %s" : "%.3g %s", bytes, units[u]);
+    return text;
+}
+
+} // namespace
+
+ResultSizeNote::ResultSizeNote(const char* what, std::size_t rows, std::size_t cols)
+    : uncaught_(std::uncaught_exceptions()) {
+    const double bytes = static_cast<double>(rows) * static_cast<double>(cols) * 8.0;
+    result_size_note = std::string(what) + " of " + std::to_string(rows) + " x " +
+                       std::to_string(cols) + " doubles (" + byte_size(bytes) + ")";
+}
+
+ResultSizeNote::~ResultSizeNote() {
+    // Kept for the translation when an exception leaves the call.
+    if (std::uncaught_exceptions() == uncaught_) result_size_note.clear();
+}
+
 void raise_from_current_exception() noexcept {
+    struct Consume {
+        ~Consume() { result_size_note.clear(); }
+    } consume;
     try {
         throw;
     } catch (const CoreFailure& failure) {
@@ -61,9 +106,9 @@ void raise_from_current_exception() noexcept {
     } catch (const PythonErrorPending&) {
         // The Python exception is already set.
     } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+        raise_no_memory();
     } catch (const std::length_error&) {
-        PyErr_NoMemory();
+        raise_no_memory();
     } catch (const std::exception& e) {
         raise_internal(e.what());
     } catch (...) {

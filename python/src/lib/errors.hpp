@@ -60,6 +60,20 @@ void raise_internal(const char* message);
 // else -> SystemError with its message.
 void raise_from_current_exception() noexcept;
 
+// Names the large array that the running call builds, for the message of a MemoryError should
+// the memory run out: "covariance matrix of 2000000 x 2000000 doubles (32 TB) does not fit in
+// memory". Lives on the stack of the call around the computation.
+class ResultSizeNote {
+  public:
+    ResultSizeNote(const char* what, std::size_t rows, std::size_t cols);
+    ~ResultSizeNote();
+    ResultSizeNote(const ResultSizeNote&) = delete;
+    ResultSizeNote& operator=(const ResultSizeNote&) = delete;
+
+  private:
+    int uncaught_;
+};
+
 // Appends `note` to the notes of the pending Python exception (BaseException.add_note).
 void add_note_to_pending(const char* note);
 
