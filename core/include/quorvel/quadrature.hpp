@@ -71,6 +71,13 @@ Support frame_support(const Element& e, Support s, double origin);
 // peak are small offsets however long the window is; else the window's lower end.
 double pair_frame_origin(const Element& a, const Element& b, double lo, double hi);
 
+// Where two elements overlap, in the frame their product is integrated in: the frame origin and
+// the window's ends in frame coordinates. None when the supports only touch or miss each other.
+struct PairWindow {
+    double origin, from, to;
+};
+std::optional<PairWindow> pair_window(const Element& a, const Element& b);
+
 // Sorted, distinct breakpoints of the factors strictly inside [lo, hi], with lo and hi; all in
 // frame coordinates.
 void collect_breakpoints(Factors factors, double lo, double hi, std::vector<double>& list);

@@ -69,17 +69,9 @@ pair_value_and_derivatives(const Element& kernel, const Element& element,
     if (std::holds_alternative<Delta>(kernel) || std::holds_alternative<Delta>(element))
         return apart();
     // The window, frame and breakpoints of pair_inner_product, shared by every derivative.
-    const Support sa = support(kernel);
-    const Support sb = support(element);
-    const double lo = std::fmax(sa.lower, sb.lower);
-    const double hi = std::fmin(sa.upper, sb.upper);
-    if (lo >= hi) return apart();
-    const double origin = pair_frame_origin(kernel, element, lo, hi);
-    const Support fa = frame_support(kernel, sa, origin);
-    const Support fb = frame_support(element, sb, origin);
-    const double from = std::fmax(fa.lower, fb.lower);
-    const double to = std::fmin(fa.upper, fb.upper);
-    if (!(from < to)) return apart();
+    const std::optional<PairWindow> window = pair_window(kernel, element);
+    if (!window) return apart();
+    const double origin = window->origin, from = window->from, to = window->to;
 
     const Placed k{&kernel, origin}, e{&element, origin};
     const Placed factors[] = {k, e};

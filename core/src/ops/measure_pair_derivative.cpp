@@ -120,17 +120,9 @@ pair_value_and_derivative(const Element& kernel, const Element& element, Paramet
         return apart();
     // The window, frame and breakpoints of pair_inner_product, which are also those of the
     // derivative's integral (its frame has the same origin).
-    const Support sa = support(kernel);
-    const Support sb = support(element);
-    const double lo = std::fmax(sa.lower, sb.lower);
-    const double hi = std::fmin(sa.upper, sb.upper);
-    if (lo >= hi) return apart();
-    const double origin = pair_frame_origin(kernel, element, lo, hi);
-    const Support fa = frame_support(kernel, sa, origin);
-    const Support fb = frame_support(element, sb, origin);
-    const double from = std::fmax(fa.lower, fb.lower);
-    const double to = std::fmin(fa.upper, fb.upper);
-    if (!(from < to)) return apart();
+    const std::optional<PairWindow> window = pair_window(kernel, element);
+    if (!window) return apart();
+    const double origin = window->origin, from = window->from, to = window->to;
 
     const Placed k{&kernel, origin}, e{&element, origin};
     const double masses = point_masses(k, e, weight, terms);

@@ -1,5 +1,6 @@
 // Integral of the product of two elements, optionally weighted by cos(omega x).
 #include <cmath>
+#include <optional>
 
 #include "quorvel/quadrature.hpp"
 #include "quorvel/shape_pair.hpp"
@@ -26,21 +27,27 @@ double pair_inner_product(const Element& a, const Element& b, CosineWeight weigh
             return shape_pair_integral(*ta, *tb, list);
     }
 
+    // Supports that only touch carry no area.
+    const std::optional<PairWindow> w = pair_window(a, b);
+    if (!w) return 0.0;
+    const Placed factors[] = {{&a, w->origin}, {&b, w->origin}};
+    collect_breakpoints(factors, w->from, w->to, list);
+    return integrate_product(factors, weight, w->origin, list);
+}
+
+std::optional<PairWindow> pair_window(const Element& a, const Element& b) {
     const Support sa = support(a);
     const Support sb = support(b);
     const double lo = std::fmax(sa.lower, sb.lower);
     const double hi = std::fmin(sa.upper, sb.upper);
-    // Supports that only touch carry no area.
-    if (lo >= hi) return 0.0;
+    if (lo >= hi) return std::nullopt;
     const double origin = pair_frame_origin(a, b, lo, hi);
     const Support fa = frame_support(a, sa, origin);
     const Support fb = frame_support(b, sb, origin);
     const double from = std::fmax(fa.lower, fb.lower);
     const double to = std::fmin(fa.upper, fb.upper);
-    if (!(from < to)) return 0.0;
-    const Placed factors[] = {{&a, origin}, {&b, origin}};
-    collect_breakpoints(factors, from, to, list);
-    return integrate_product(factors, weight, origin, list);
+    if (!(from < to)) return std::nullopt;
+    return PairWindow{origin, from, to};
 }
 
 double pair_integral(Placed a, Placed b, CosineWeight weight, double origin,
