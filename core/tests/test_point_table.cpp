@@ -2,7 +2,7 @@
 // the digested forms equal the element values bitwise, one point at a time and several points
 // together, on spaces of every kind: B-splines with their end forms and their derivatives,
 // shapes with unit and other stretches, gaps and repeated knots, hats, boxes, deltas, line
-// shapes (Voigt profiles also where their far expansion serves), mapped elements and mixtures,
+// shapes (voigts also where their far expansion serves), mapped elements and mixtures,
 // far from 0 as well, at random points, at every support and segment end and next to them,
 // queried in ascending and in random order. The point evaluation matrix and the inner products
 // of Delta rows equal the same pairings gathered row by row.
@@ -231,8 +231,8 @@ int main() {
     families.push_back(take(quorvel::lorentzians(spaced(15, -1e4, 1e-3), widths, 50.0)));
     families.push_back(take(quorvel::voigts(uniform(15, -2.0, 2.0), widths, widths, 7.0)));
     families.push_back(take(quorvel::voigts(spaced(15, 1e6, 1e-3), widths, widths, 30.0)));
-    // Wide Lorentzian parts, where the expansion serves the whole line, and narrow Gaussian
-    // parts with a huge cutoff, where it serves the far points.
+    // Wide Cauchy parts, where the expansion serves the whole line, and narrow normal parts
+    // with a huge cutoff, where it serves the far points.
     const std::vector<double> wide = uniform(15, 4.0, 9.0);
     families.push_back(take(quorvel::voigts(uniform(15, -2.0, 2.0), widths, wide, 3.0)));
     // (Supports over the whole line: left out of the mixture, whose cells they would fill.)

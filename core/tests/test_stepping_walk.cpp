@@ -1,7 +1,7 @@
 // The stepping walk: its step sequence (steps of the local scale but at least the double spacing,
 // a last step of up to 1.05 of it taken whole, the 4-point rule only for short remainders), the
-// cap of a cosine weight, the step budget, exact integration of polynomials, a Gaussian against
-// its closed form, and empty windows.
+// cap of a cosine weight, the step budget, exact integration of polynomials, a normal density
+// against its closed form, and empty windows.
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -136,7 +136,7 @@ void profile_sequences() {
         }
     }
 
-    // A Gaussian is walked in steps of its sigma near its center; in the tails, in steps of
+    // A normal density is walked in steps of its sigma near its center; in the tails, in steps of
     // 2.5 sigma^2 / d (taken one step closer to the center below it), so that no step spans a
     // fall of more than about e^3. Its support of 8 sigma on either side of the center (center 2,
     // sigma 0.3) takes more steps than the 16 of sigma.
@@ -184,7 +184,7 @@ void polynomials() {
     CHECK(std::fabs(fixed - exact) <= 1e-13);
 }
 
-// A unit-peak Gaussian over its support, and its cosine transform, against closed forms.
+// A unit-peak normal density over its support, and its cosine transform, against closed forms.
 void gaussian() {
     const double sigma = 0.7, center = 1.25, cutoff = 10.0;
     const Element g = single(quorvel::gaussians(std::vector{center}, std::vector{sigma}, cutoff));
@@ -257,7 +257,7 @@ void step_budget() {
     const StepCap length{0.5e-12, quorvel::CapSource::CorrelationLength, 1e-12};
     CHECK(failure({1.0, 2.0}, StepLimits{Factors{}, length, true}) ==
           prefix + "correlation length 0.000000000001 too small");
-    // A Gaussian of width 1e-12 cut off at 1e12 widths, walked in the frame of its center; with
+    // A normal density of width 1e-12 cut off at 1e12 widths, walked in the frame of its center; with
     // width 1e-20 its steps fall below the double spacing away from the center.
     for (double sigma : {1e-12, 1e-20}) {
         const Element g =

@@ -3,7 +3,7 @@
 
 namespace quorvel::constants {
 
-// Full width at half maximum of a Gaussian per standard deviation, 2 sqrt(2 ln 2).
+// Full width at half maximum of a normal density per standard deviation, 2 sqrt(2 ln 2).
 inline constexpr double fwhm_per_sigma = 2.3548200450309493;
 // sqrt(3) and sqrt(5): the distance scales of the Matern 3/2 and 5/2 correlations per length.
 inline constexpr double sqrt3 = 1.7320508075688772;
@@ -24,7 +24,8 @@ inline constexpr double sqrt_half_pi = 1.2533141373155003;
 inline constexpr double sqrt_ln2 = 0.8325546111576978;
 inline constexpr double half_sqrt_pi_over_ln2 = 1.0644670194312262; // sqrt(pi / ln 2) / 2
 
-// Olivero-Longbothum full width of a Voigt profile from the Gaussian and Lorentzian full widths:
+// Olivero-Longbothum full width of a convolution of a normal and a Cauchy density from their full
+// widths fG and fL:
 // voigt_linear fL + sqrt(fG^2 + voigt_quadratic fL^2).
 inline constexpr double voigt_linear = 0.5346;
 inline constexpr double voigt_quadratic = 0.2166;

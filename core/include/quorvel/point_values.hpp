@@ -5,38 +5,46 @@
 // Delta 1 exactly at its own position and 0 elsewhere.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <tuple>
+#include <variant>
 #include <vector>
 
 #include "quorvel/element.hpp"
 
 namespace quorvel {
 
-// The kinds with a formula of their own here; Other elements are valued by evaluate(). Mixed is
-// never the kind of a form: it names a list whose forms differ in kind.
-enum class PointKind : std::uint8_t {
-    Delta,
-    Box,
-    Hat,
-    Shape,
-    Gaussian,
-    Lorentzian,
-    Voigt,
-    Other,
-    Mixed
-};
+// The kinds with a formula of their own here: the element kinds, and a profile of each
+// line-shape kind (profile_point_kind(i) for the i-th alternative of ProfileKind). Other elements
+// are valued by evaluate(). Mixed is never the kind of a form: it names a list whose forms differ
+// in kind.
+enum class PointKind : std::uint8_t { Delta, Box, Hat, Shape, Other, Mixed, FirstProfile };
+
+inline constexpr std::size_t line_kind_count = std::variant_size_v<ProfileKind>;
+
+constexpr PointKind profile_point_kind(std::size_t line_kind) {
+    return static_cast<PointKind>(static_cast<std::size_t>(PointKind::FirstProfile) + line_kind);
+}
+constexpr bool is_profile_point(PointKind k) {
+    return k >= PointKind::FirstProfile;
+}
+// The index into the alternatives of ProfileKind of a profile form's kind.
+constexpr std::size_t line_kind_of(PointKind k) {
+    return static_cast<std::size_t>(k) - static_cast<std::size_t>(PointKind::FirstProfile);
+}
 
 struct PointForm {
     PointKind kind = PointKind::Other;
     bool nonnegative = false;        // Shape: values below 0 are taken as 0
     std::uint32_t count = 0;         // Shape: number of segments
     double center = 0.0;             // Shape and profiles
-    double scale = 1.0;              // Shape: stretch; Gaussian: sigma; Lorentzian: hwhm
+    double scale = 1.0;              // Shape: stretch
     double lower = 0.0, upper = 0.0; // profiles: the support
-    // The Delta, Box or Hat, the Shape's segments, the Voigt record, or the element itself for
-    // the other kinds: all owned by the element, which must outlive the form.
+    // The Delta, Box or Hat, the Shape's segments, a profile's line-shape record, or the element
+    // itself for the other kinds: all owned by the element, which must outlive the form.
     const void* data = nullptr;
     const Segment* from_end = nullptr; // Shape: its pieces written from their ends, if any
 };
@@ -45,6 +53,10 @@ PointForm point_form(const Element& e);
 
 // The kind every form has, or Mixed.
 PointKind common_kind(std::span<const PointForm> forms);
+
+// Whether the several-point point_values takes values of this kind (a common_kind) together,
+// several side by side, rather than one by one.
+bool batched_point_kind(PointKind kind);
 
 // No segment guess: the shape's segments are searched.
 inline constexpr std::uint32_t no_hint = UINT32_MAX;
@@ -69,15 +81,27 @@ struct PointQuery {
     std::span<const PointEntry> entries;
 };
 
-// Lists reused from one call of the several-point point_values to the next.
-struct PointScratch {
-    std::vector<const Voigt*> voigts;
+// The profiles of one line-shape kind whose values are taken together: their offsets from their
+// centers and places in the output (their line-shape records are kept by kind in PointScratch).
+struct PointBatch {
+    std::vector<double> t, values;
     std::vector<std::size_t> at;
-    std::vector<double> u, v, re;
 };
 
-// point_values for several points, their values one after the other in out. The Faddeeva
-// functions of Voigt profiles are evaluated for all the points together, several side by side.
+template <class V> struct KindRecordLists;
+template <class... K> struct KindRecordLists<std::variant<K...>> {
+    using type = std::tuple<std::vector<const K*>...>;
+};
+
+// Lists reused from one call of the several-point point_values to the next.
+struct PointScratch {
+    std::array<PointBatch, line_kind_count> batches;
+    KindRecordLists<ProfileKind>::type kinds;
+    ValueLists lists;
+};
+
+// point_values for several points, their values one after the other in out. The line-shape
+// kinds that value many offsets together (batched_point_kind) take all the points at once.
 void point_values(std::span<const PointForm> forms, PointKind kind,
                   std::span<const PointQuery> queries, double* out, PointScratch& scratch);
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "quorvel/apodization.hpp"
 #include "quorvel/constants.hpp"
@@ -62,6 +63,12 @@ inline ProfileKind correlation_kind(std::optional<MaternOrder> matern, double le
 inline bool is_correlation_kind(const ProfileKind& kind) {
     return std::holds_alternative<Gaussian>(kind) || std::holds_alternative<Matern>(kind);
 }
+
+// Lists a line-shape kind's batched point values reuse from one call to the next.
+struct ValueLists {
+    std::vector<double> a, b, c;
+    std::vector<std::size_t> at;
+};
 
 enum class ParameterKind { Center, Scale, Sigma, Gamma, Eta, Power, Asymmetry, HalfWidth };
 

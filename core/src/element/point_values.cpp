@@ -4,34 +4,41 @@
 
 #include "local_point.hpp"
 #include "piecewise_value.hpp"
-#include "profile/gaussian.hpp"
-#include "profile/lorentzian.hpp"
-#include "profile/voigt.hpp"
-#include "quorvel/faddeeva.hpp"
+#include "profile/kinds.hpp"
 #include "quorvel/overloaded.hpp"
 
 namespace quorvel {
 
 namespace {
 
-PointForm profile_form(const Profile& p, const Element& e) {
+template <std::size_t I> using LineKind = std::variant_alternative_t<I, ProfileKind>;
+
+// Calls f(std::integral_constant<std::size_t, I>{}) for the line-shape kind index I = `index`.
+template <class F> decltype(auto) with_line_kind(std::size_t index, F&& f) {
+    return [&]<std::size_t... I>(std::index_sequence<I...>) -> decltype(auto) {
+        using R = decltype(f(std::integral_constant<std::size_t, 0>{}));
+        if constexpr (std::is_void_v<R>) {
+            ((index == I ? (f(std::integral_constant<std::size_t, I>{}), true) : false) || ...);
+        } else {
+            R r{};
+            ((index == I ? (r = f(std::integral_constant<std::size_t, I>{}), true) : false) ||
+             ...);
+            return r;
+        }
+    }(std::make_index_sequence<line_kind_count>{});
+}
+
+template <std::size_t I> constexpr bool batched_line_kind() {
+    return line_shape::HasValuesMany<LineKind<I>>;
+}
+
+PointForm profile_form(const Profile& p) {
     PointForm f;
+    f.kind = profile_point_kind(p.kind.index());
     f.center = p.center;
     f.lower = p.lower;
     f.upper = p.upper;
-    f.data = &e;
-    // The width of a Gaussian or Lorentzian is copied into the form, so that a value needs no
-    // second load.
-    if (const auto* g = std::get_if<Gaussian>(&p.kind)) {
-        f.kind = PointKind::Gaussian;
-        f.scale = g->sigma;
-    } else if (const auto* l = std::get_if<Lorentzian>(&p.kind)) {
-        f.kind = PointKind::Lorentzian;
-        f.scale = l->hwhm;
-    } else if (const auto* v = std::get_if<Voigt>(&p.kind)) {
-        f.kind = PointKind::Voigt;
-        f.data = v;
-    }
+    f.data = std::visit([](const auto& k) -> const void* { return &k; }, p.kind);
     return f;
 }
 
@@ -48,6 +55,14 @@ LocalPoint at(double x) {
     return {x, 0.0};
 }
 
+// A profile's value: 0 outside its support, else its kind's formula at x - center.
+template <std::size_t I> [[gnu::always_inline]] inline double profile_value_of(const PointForm& f,
+                                                                               double x) {
+    const LocalPoint p = at(x);
+    if (p.outside(f.lower, f.upper)) return 0.0;
+    return line_shape::value(*static_cast<const LineKind<I>*>(f.data), p.from(f.center));
+}
+
 template <PointKind K>
 [[gnu::always_inline]] inline double value_of(const PointForm& f, std::uint32_t hint, double x) {
     if constexpr (K == PointKind::Delta) {
@@ -59,18 +74,8 @@ template <PointKind K>
     } else if constexpr (K == PointKind::Shape) {
         const Segment* guess = hint < f.count ? segments_of(f) + hint : nullptr;
         return shape_value(shape_of(f), x, 0.0, guess);
-    } else if constexpr (K == PointKind::Gaussian || K == PointKind::Lorentzian ||
-                         K == PointKind::Voigt) {
-        // A profile's value: 0 outside its support, else its kind's formula at x - center.
-        const LocalPoint p = at(x);
-        if (p.outside(f.lower, f.upper)) return 0.0;
-        const double t = p.from(f.center);
-        if constexpr (K == PointKind::Gaussian)
-            return line_shape::value(Gaussian{f.scale}, t);
-        else if constexpr (K == PointKind::Lorentzian)
-            return line_shape::value(Lorentzian{f.scale}, t);
-        else
-            return line_shape::value(*static_cast<const Voigt*>(f.data), t);
+    } else if constexpr (is_profile_point(K)) {
+        return profile_value_of<line_kind_of(K)>(f, x);
     } else {
         return evaluate(*static_cast<const Element*>(f.data), x);
     }
@@ -83,27 +88,31 @@ void values_of(std::span<const PointForm> forms, std::span<const PointEntry> ent
         out[k] = value_of<K>(forms[entries[k].column], entries[k].hint, x);
 }
 
-double mixed_value(const PointForm& f, std::uint32_t hint, double x) {
-    switch (f.kind) {
-    case PointKind::Delta:
-        return value_of<PointKind::Delta>(f, hint, x);
-    case PointKind::Box:
-        return value_of<PointKind::Box>(f, hint, x);
-    case PointKind::Hat:
-        return value_of<PointKind::Hat>(f, hint, x);
-    case PointKind::Shape:
-        return value_of<PointKind::Shape>(f, hint, x);
-    case PointKind::Gaussian:
-        return value_of<PointKind::Gaussian>(f, hint, x);
-    case PointKind::Lorentzian:
-        return value_of<PointKind::Lorentzian>(f, hint, x);
-    case PointKind::Voigt:
-        return value_of<PointKind::Voigt>(f, hint, x);
-    case PointKind::Other:
-    case PointKind::Mixed:
+// Calls f(std::integral_constant<PointKind, K>{}) for the form kind K = `kind` (not Mixed).
+template <class F> decltype(auto) with_point_kind(PointKind kind, F&& f) {
+    using P = PointKind;
+    switch (kind) {
+    case P::Delta:
+        return f(std::integral_constant<P, P::Delta>{});
+    case P::Box:
+        return f(std::integral_constant<P, P::Box>{});
+    case P::Hat:
+        return f(std::integral_constant<P, P::Hat>{});
+    case P::Shape:
+        return f(std::integral_constant<P, P::Shape>{});
+    case P::Other:
+    case P::Mixed:
         break;
+    default:
+        return with_line_kind(line_kind_of(kind), [&](auto i) {
+            return f(std::integral_constant<P, profile_point_kind(decltype(i)::value)>{});
+        });
     }
-    return value_of<PointKind::Other>(f, hint, x);
+    return f(std::integral_constant<P, P::Other>{});
+}
+
+double mixed_value(const PointForm& f, std::uint32_t hint, double x) {
+    return with_point_kind(f.kind, [&](auto k) { return value_of<decltype(k)::value>(f, hint, x); });
 }
 
 } // namespace
@@ -128,7 +137,7 @@ PointForm point_form(const Element& e) {
                               f.from_end = s.from_end ? s.from_end->data() : nullptr;
                               return f;
                           },
-                          [&](const Profile& p) { return profile_form(p, e); },
+                          [&](const Profile& p) { return profile_form(p); },
                           [&](const Mapped&) { return record(PointKind::Other, &e); },
                       },
                       static_cast<const ElementVariant&>(e));
@@ -142,6 +151,12 @@ PointKind common_kind(std::span<const PointForm> forms) {
     return k;
 }
 
+bool batched_point_kind(PointKind kind) {
+    if (kind == PointKind::Mixed) return true;
+    if (!is_profile_point(kind)) return false;
+    return with_line_kind(line_kind_of(kind), [](auto i) { return batched_line_kind<decltype(i)::value>(); });
+}
+
 std::uint32_t segment_hint(const PointForm& form, double x) {
     if (form.kind != PointKind::Shape) return no_hint;
     const ShapePoint p = shape_point(shape_of(form), x, 0.0);
@@ -153,72 +168,67 @@ std::uint32_t segment_hint(const PointForm& form, double x) {
 
 void point_values(std::span<const PointForm> forms, PointKind kind,
                   std::span<const PointEntry> entries, double x, double* out) {
-    switch (kind) {
-    case PointKind::Delta:
-        return values_of<PointKind::Delta>(forms, entries, x, out);
-    case PointKind::Box:
-        return values_of<PointKind::Box>(forms, entries, x, out);
-    case PointKind::Hat:
-        return values_of<PointKind::Hat>(forms, entries, x, out);
-    case PointKind::Shape:
-        return values_of<PointKind::Shape>(forms, entries, x, out);
-    case PointKind::Gaussian:
-        return values_of<PointKind::Gaussian>(forms, entries, x, out);
-    case PointKind::Lorentzian:
-        return values_of<PointKind::Lorentzian>(forms, entries, x, out);
-    case PointKind::Voigt:
-        return values_of<PointKind::Voigt>(forms, entries, x, out);
-    case PointKind::Other:
-        return values_of<PointKind::Other>(forms, entries, x, out);
-    case PointKind::Mixed:
-        break;
-    }
+    if (kind != PointKind::Mixed)
+        return with_point_kind(
+            kind, [&](auto k) { values_of<decltype(k)::value>(forms, entries, x, out); });
     for (std::size_t k = 0; k < entries.size(); ++k)
         out[k] = mixed_value(forms[entries[k].column], entries[k].hint, x);
 }
 
 void point_values(std::span<const PointForm> forms, PointKind kind,
                   std::span<const PointQuery> queries, double* out, PointScratch& scratch) {
-    if (kind != PointKind::Voigt && kind != PointKind::Mixed) {
+    if (!batched_point_kind(kind)) {
         for (const PointQuery& q : queries) {
             point_values(forms, kind, q.entries, q.x, out);
             out += q.entries.size();
         }
         return;
     }
-    // Voigt profiles that take the Faddeeva function at the point keep its argument, as their
-    // value would form it; every other value is taken at once.
-    scratch.voigts.clear();
-    scratch.at.clear();
-    scratch.u.clear();
-    scratch.v.clear();
+    // Profiles of a kind that values many offsets together keep their offset, as their value
+    // would form it; every other value is taken at once.
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        ((scratch.batches[I].t.clear(), scratch.batches[I].at.clear(),
+          std::get<I>(scratch.kinds).clear()),
+         ...);
+    }(std::make_index_sequence<line_kind_count>{});
     std::size_t k = 0;
     for (const PointQuery& q : queries) {
         const LocalPoint p = at(q.x);
         for (const PointEntry& e : q.entries) {
             const PointForm& f = forms[e.column];
-            double u = 0.0, v = 0.0;
-            if (f.kind != PointKind::Voigt) {
+            if (!is_profile_point(f.kind) ||
+                !with_line_kind(line_kind_of(f.kind),
+                                [](auto i) { return batched_line_kind<decltype(i)::value>(); })) {
                 out[k] = mixed_value(f, e.hint, q.x);
             } else if (p.outside(f.lower, f.upper)) {
                 out[k] = 0.0;
-            } else if (const Voigt& voigt = *static_cast<const Voigt*>(f.data);
-                       !line_shape::voigt::near_argument(voigt, p.from(f.center), u, v)) {
-                out[k] = line_shape::voigt::far_value(voigt, p.from(f.center));
             } else {
-                scratch.voigts.push_back(&voigt);
-                scratch.at.push_back(k);
-                scratch.u.push_back(u);
-                scratch.v.push_back(v);
+                PointBatch& b = scratch.batches[line_kind_of(f.kind)];
+                with_line_kind(line_kind_of(f.kind), [&](auto i) {
+                    constexpr std::size_t j = decltype(i)::value;
+                    std::get<j>(scratch.kinds).push_back(static_cast<const LineKind<j>*>(f.data));
+                });
+                b.t.push_back(p.from(f.center));
+                b.at.push_back(k);
             }
             ++k;
         }
     }
-    const std::size_t n = scratch.u.size();
-    scratch.re.resize(n);
-    faddeeva_re_many(scratch.u, scratch.v, scratch.re.data());
-    for (std::size_t i = 0; i < n; ++i)
-        out[scratch.at[i]] = scratch.voigts[i]->inv_peak * scratch.re[i];
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        const auto run = [&]<std::size_t J>(std::integral_constant<std::size_t, J>) {
+            if constexpr (batched_line_kind<J>()) {
+                PointBatch& b = scratch.batches[J];
+                if (b.t.empty()) return;
+                b.values.resize(b.t.size());
+                const auto& kinds = std::get<J>(scratch.kinds);
+                line_shape::values_many(std::span(kinds.data(), kinds.size()), b.t,
+                                        b.values.data(), scratch.lists);
+                for (std::size_t i = 0; i < b.at.size(); ++i)
+                    out[b.at[i]] = b.values[i];
+            }
+        };
+        (run(std::integral_constant<std::size_t, I>{}), ...);
+    }(std::make_index_sequence<line_kind_count>{});
 }
 
 } // namespace quorvel

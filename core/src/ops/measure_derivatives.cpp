@@ -15,13 +15,13 @@
 #include <vector>
 
 #include "measure_row.hpp"
+#include "quorvel/joint_point.hpp"
 #include "quorvel/measure_derivatives.hpp"
 #include "quorvel/point_index.hpp"
 #include "quorvel/profile.hpp"
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
 #include "quorvel/stepping_walk.hpp"
-#include "quorvel/voigt_point.hpp"
 
 namespace quorvel {
 
@@ -29,23 +29,6 @@ namespace {
 
 bool is_placement(ParameterKind p) {
     return p == ParameterKind::Center || p == ParameterKind::Scale;
-}
-
-bool is_voigt_parameter(ParameterKind p) {
-    return is_placement(p) || p == ParameterKind::Sigma || p == ParameterKind::Gamma;
-}
-
-double voigt_derivative(const VoigtPointValues& v, ParameterKind p) {
-    switch (p) {
-    case ParameterKind::Center:
-        return v.center;
-    case ParameterKind::Scale:
-        return v.scale;
-    case ParameterKind::Sigma:
-        return v.sigma;
-    default:
-        return v.gamma;
-    }
 }
 
 // {V, D_1, ..., D_M} of one kernel-element pair: the inner product and its derivative with
@@ -78,17 +61,21 @@ pair_value_and_derivatives(const Element& kernel, const Element& element,
     collect_breakpoints(factors, from, to, list);
 
     const auto* profile = std::get_if<Profile>(&kernel);
-    // A Voigt line by its placement and widths: all values of a node from one evaluation.
-    const auto* voigt = profile ? std::get_if<Voigt>(&profile->kind) : nullptr;
-    if (voigt && std::all_of(parameters.begin(), parameters.end(), is_voigt_parameter)) {
-        const double peak_slope = voigt_peak_slope(*voigt);
+    // A line whose kind gives its value and all these derivatives together: all values of a
+    // node from one evaluation.
+    const std::optional<JointPoint> joint =
+        profile ? JointPoint::make(*profile, parameters) : std::nullopt;
+    if (joint) {
+        std::array<std::size_t, M> slots;
+        for (std::size_t m = 0; m < M; ++m)
+            slots[m] = joint->slot(parameters[m]);
         const auto all = [&](double y) {
             const double b = evaluate_at(element, origin, y);
-            const VoigtPointValues p = voigt_point_at(*profile, *voigt, peak_slope, origin, y);
+            const JointPoint::Values p = joint->at(origin, y);
             Values v;
-            v[0] = p.value * b;
+            v[0] = p[0] * b;
             for (std::size_t m = 0; m < M; ++m)
-                v[m + 1] = voigt_derivative(p, parameters[m]) * b;
+                v[m + 1] = p[slots[m]] * b;
             return v;
         };
         Values r = integrate_between(factors, weight, origin, list, all);

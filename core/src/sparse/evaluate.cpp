@@ -57,9 +57,9 @@ SparseMatrix table_rows(const PointTable& table, std::size_t n_cols, std::span<c
     return std::move(m);
 }
 
-// With Voigt profiles among the columns the values of a run of consecutive points are computed
-// before the first of them is stored, so that their Faddeeva functions are evaluated side by
-// side.
+// With profiles among the columns whose kind values many offsets together, the values of a run
+// of consecutive points are computed before the first of them is stored, so that they are
+// evaluated side by side.
 constexpr std::size_t batch_rows = 64;
 
 SparseMatrix batched_rows(const PointTable& table, std::size_t n_cols, std::span<const double> x,
@@ -124,7 +124,7 @@ SparseMatrix point_rows(const Space& cols, std::span<const double> x, bool weigh
                                      std::size_t cursor = 0;
                                      return table->entries_at(x[i], cursor).size();
                                  });
-        if (table->has_voigt()) return batched_rows(*table, cols.size(), x, w);
+        if (table->has_batched()) return batched_rows(*table, cols.size(), x, w);
         return table_rows(*table, cols.size(), x, w);
     }
     const PointIndex index(cols, x.size());

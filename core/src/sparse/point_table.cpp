@@ -66,7 +66,7 @@ void PointTable::add_forms(const Space& space) {
     forms_.reserve(space.size());
     for (const Element& e : space.elements) {
         forms_.push_back(point_form(e));
-        has_voigt_ = has_voigt_ || forms_.back().kind == PointKind::Voigt;
+        has_batched_ = has_batched_ || batched_point_kind(forms_.back().kind);
     }
     kind_ = common_kind(forms_);
 }

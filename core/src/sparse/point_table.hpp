@@ -34,8 +34,8 @@ class PointTable {
     PointKind kind() const { return kind_; }
     // The most entries of any cell.
     std::size_t widest() const { return widest_; }
-    // Whether any form is a Voigt profile.
-    bool has_voigt() const { return has_voigt_; }
+    // Whether any form is of a kind whose values are taken several side by side.
+    bool has_batched() const { return has_batched_; }
 
   private:
     PointTable() = default;
@@ -85,7 +85,7 @@ class PointTable {
 
     std::vector<PointForm> forms_;
     PointKind kind_ = PointKind::Mixed;
-    bool has_voigt_ = false;
+    bool has_batched_ = false;
     std::vector<double> cuts_; // ascending, distinct
     // Cell 2k is the open interval (cuts_[k - 1], cuts_[k]), cell 2k + 1 the point cuts_[k]; its
     // entries are entries_[cell_start_[cell] ... cell_start_[cell + 1]).

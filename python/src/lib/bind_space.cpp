@@ -242,8 +242,8 @@ int shape_degree(const Shape& s) {
     return degree;
 }
 
-// "hat", "B-spline of degree 3" (shapes that keep their non-negativity are B-splines), "Gaussian
-// profile under a reciprocal map".
+// "hat", "B-spline of degree 3" (shapes that keep their non-negativity are B-splines), "smoothed
+// box under a reciprocal map".
 Family family_of(const Element& e) {
     return std::visit(
         Overloaded{
@@ -267,8 +267,8 @@ Family family_of(const Element& e) {
 }
 
 // "Space(7 B-splines of degree 3 on [0, 1])"; a space of several families counts each, in order
-// of first appearance, with the hull of its supports: "Space(5 elements: 3 Gaussian profiles on
-// [-4, 6], 2 Voigt profiles on [2, 14.5])".
+// of first appearance, with the hull of its supports: "Space(5 elements: 3 hats on [-4, 6],
+// 2 smoothed boxes on [2, 14.5])".
 std::string describe(const Space& space) {
     const std::size_t n = space.size();
     if (n == 0) return "Space(0 elements)";

@@ -13,6 +13,10 @@
 //   integral(k, a, b)                  the integral of the value over offsets [a, b], closed form
 //   parameter_derivative(k, p, t)      derivative of the value for a line-shape parameter p
 //   extent_rates(k, p, cutoff)         derivatives of the extents for that parameter
+//   values_many(kinds, t, out, lists)  values at many offsets together (HasValuesMany)
+//   joint_constant, joint_rate, joint_values
+//                                      value, slope and parameter derivatives from one
+//                                      evaluation (HasJointRates)
 // (the last two return nullopt for a parameter the kind does not have; a kind without them has
 // no line-shape parameters), and, for the kinds a Space constructor builds, its validating make_
 // function. They are inline: value, slope and step_scale run per quadrature node and are
@@ -56,13 +60,19 @@ constexpr Field<K, T> derived_field(std::string_view name, T K::*member) {
 }
 
 // Everything about a kind that is not numerics, specialised in each kind file:
-//   name     the variant name, as rendered ("Gaussian")
+//   name     the variant name, as rendered in messages
 //   one, many  the family as a description names one element or several ("smoothed box")
 //   wire     its number in serialized data (never reused or changed), or nullopt for a kind
 //            that is never an element of a space
 //   fields   a tuple of Field, in rendering order
 //   remake   the kind rebuilt from its free fields through the checks of its constructor
 template <class K> struct Descriptor;
+
+// A line shape's value and slope at a point with its derivatives by up to two of its parameters.
+struct JointValues {
+    double value, slope;
+    std::array<double, 2> rates;
+};
 
 // Left and right extents of a support from the center.
 struct Extent {
@@ -85,7 +95,7 @@ inline double cauchy_ratio(double u) {
     return r / (r * r + 1.0);
 }
 
-// u / (w (1 + u^2)^2), the Lorentzian's slope factor, in an order that neither overflows nor
+// u / (w (1 + u^2)^2), the slope factor of 1 / (1 + u^2), in an order that neither overflows nor
 // underflows on the way where the result is a normal double (for |u| > 1 it is
 // ((u / (1 + u^2)) / w) (1 / u) (u / (1 + u^2))).
 inline double cauchy_slope(double u, double w) {

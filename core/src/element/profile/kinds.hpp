@@ -13,6 +13,7 @@
 
 #include <concepts>
 #include <optional>
+#include <span>
 #include <tuple>
 #include <utility>
 #include <variant>
@@ -62,6 +63,24 @@ template <class K>
 concept HasParameters = requires(const K& k, ParameterKind p, double t) {
     { line_shape::parameter_derivative(k, p, t) } -> std::same_as<std::optional<double>>;
     { line_shape::extent_rates(k, p, t) } -> std::same_as<std::optional<ExtentRates>>;
+};
+
+// Values at many offsets together, out[i] = value(*kinds[i], t[i]) bit for bit, for a kind whose
+// values are cheaper side by side than one by one (the point values of evaluate use it).
+template <class K>
+concept HasValuesMany = requires(std::span<const K* const> kinds, std::span<const double> t,
+                                 double* out, ValueLists& lists) {
+    line_shape::values_many(kinds, t, out, lists);
+};
+// The value, slope and the derivatives by the kind's own parameters at t from one evaluation,
+// each bitwise what value, slope and parameter_derivative give: joint_constant(k) is what every
+// point of the line shares, joint_rate(k, p) the index of parameter p in JointValues::rates (or
+// -1 for a parameter that is not among them).
+template <class K>
+concept HasJointRates = requires(const K& k, double t, double constant, ParameterKind p) {
+    { line_shape::joint_constant(k) } -> std::same_as<double>;
+    { line_shape::joint_rate(k, p) } -> std::same_as<int>;
+    { line_shape::joint_values(k, t, constant) } -> std::same_as<JointValues>;
 };
 
 template <class... K> constexpr bool all_kinds(std::variant<K...>*) {

@@ -1,5 +1,5 @@
-// The pseudo-Voigt mixture eta L + (1 - eta) G of a Lorentzian and a Gaussian of the same half
-// width, peak 1.
+// The pseudo-Voigt mixture eta L + (1 - eta) G of the Cauchy shape L = 1 / (1 + u^2) and the
+// normal shape G = exp(-ln 2 u^2), u = t / hwhm: both of half width hwhm, peak 1.
 #pragma once
 
 #include "common.hpp"
@@ -30,14 +30,14 @@ inline double width(const PseudoVoigt& k) {
     return k.hwhm;
 }
 
-// The steps of a Voigt whose Gaussian has the same half width.
+// The steps of a convolution of the two parts whose normal part has the same half width.
 inline double step_bound(const PseudoVoigt& k, double d) {
     const double g = k.hwhm / c::sqrt_2ln2;
     return std::fmax(g * 0.5, k.hwhm * 0.3 + std::fmax(d + g * -6.0, 0.0) * 0.3);
 }
 
-// While the Gaussian part is not negligible against the Lorentzian part, at most 2.5 g^2 / d, the
-// Gaussian's tail step.
+// While the normal part is not negligible against the Cauchy part, at most 2.5 g^2 / d, the
+// normal part's tail step.
 inline double step_scale(const PseudoVoigt& k, double d) {
     const double g = k.hwhm / c::sqrt_2ln2;
     const double step = step_bound(k, d);
@@ -47,7 +47,7 @@ inline double step_scale(const PseudoVoigt& k, double d) {
     return std::fmin(step, 2.5 * g * (g / d));
 }
 
-// The integral over offsets [a, b]: the Lorentzian part's arctangents and the Gaussian part's
+// The integral over offsets [a, b]: the Cauchy part's arctangents and the normal part's
 // error functions, exp(-ln 2 u^2) integrating to hwhm / sqrt(ln 2) sqrt(pi) / 2 erf(...).
 inline std::optional<double> integral(const PseudoVoigt& k, double a, double b) {
     const double lorentz = k.hwhm * atan_difference(a / k.hwhm, b / k.hwhm);

@@ -1,5 +1,5 @@
-// The smoothed box: a box of half width w convolved with a Gaussian of standard deviation sigma,
-// inv_peak (erf((t + w) / s) - erf((t - w) / s)) with s = sigma sqrt 2, scaled to peak 1.
+// The smoothed box: a box of half width w convolved with a normal density of standard deviation
+// sigma, inv_peak (erf((t + w) / s) - erf((t - w) / s)) with s = sigma sqrt 2, scaled to peak 1.
 #pragma once
 
 #include "common.hpp"
@@ -20,7 +20,7 @@ inline Result<ProfileKind> make_smoothed_box(double half_width, double sigma) {
 
 // Off the plateau a window narrow against its distance from the center is summed as a series,
 // since the two rounded ends would otherwise cancel (a tiny half width would give 0 instead of a
-// Gaussian); the peak factor is applied to the window per unit width so that nothing underflows
+// normal density); the peak factor is applied to the window per unit width so that nothing underflows
 // on the way.
 inline double value(const SmoothedBox& k, double t) {
     const double s = k.sigma * c::sqrt2;
@@ -52,7 +52,7 @@ inline double width(const SmoothedBox& k) {
     return std::fmax(k.half_width, k.sigma * c::sqrt_2ln2);
 }
 
-// One sigma; beyond the box's edge, where the flanks fall like a Gaussian at distance
+// One sigma; beyond the box's edge, where the flanks fall like a normal density at distance
 // d - half_width from it, at most 2.5 sigma^2 / (d - half_width).
 inline double step_bound(const SmoothedBox& k, double) {
     return k.sigma;

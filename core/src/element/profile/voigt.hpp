@@ -1,5 +1,5 @@
-// The Voigt profile, a Gaussian of standard deviation sigma convolved with a Lorentzian of half
-// width gamma: Re w(z) / Re w(iv) with the Faddeeva function w, z = u + iv, u = t / s,
+// The Voigt profile, a normal density of standard deviation sigma convolved with a Cauchy density
+// of half width gamma: Re w(z) / Re w(iv) with the Faddeeva function w, z = u + iv, u = t / s,
 // v = gamma / s and s = sigma sqrt 2, so that the peak is 1.
 //
 // Near the origin of w the value, slope and parameter derivatives come from w and w'
@@ -14,12 +14,16 @@
 // that no step overflows or underflows where the result is a normal double.
 #pragma once
 
+#include <span>
+
 #include "common.hpp"
+#include "gaussian.hpp"
+#include "lorentzian.hpp"
 #include "quorvel/faddeeva.hpp"
 
 namespace quorvel::line_shape {
 
-// A Gaussian when gamma is 0, a Lorentzian when sigma is 0.
+// The normal-density kind when gamma is 0, the Cauchy one when sigma is 0.
 inline Result<ProfileKind> make_voigt(double sigma, double gamma) {
     if (!zero_or_positive_finite(sigma) || !zero_or_positive_finite(gamma))
         return invalid_input("voigt needs finite sigma >= 0 and gamma >= 0");
@@ -32,8 +36,8 @@ inline Result<ProfileKind> make_voigt(double sigma, double gamma) {
                                  " and gamma " + fmt_fixed(gamma));
         return Voigt{sigma, gamma, inv_peak};
     }
-    if (sigma > 0.0) return Gaussian{sigma};
-    if (gamma > 0.0) return Lorentzian{gamma};
+    if (sigma > 0.0) return make_gaussian(sigma);
+    if (gamma > 0.0) return make_lorentzian(gamma);
     return invalid_input("voigt needs sigma > 0 or gamma > 0");
 }
 
@@ -245,15 +249,20 @@ inline std::optional<double> parameter_derivative(const Voigt& k, ParameterKind 
     return p == ParameterKind::Sigma ? rates.sigma : rates.gamma;
 }
 
-// Value, slope and the sigma and gamma derivatives at t, each bitwise what value, slope and
-// parameter_derivative give, from one Faddeeva value and one value with its slope;
-// `peak_slope` is voigt::peak_slope(gamma / (sigma sqrt 2)), the same at every t.
-struct VoigtPoint {
-    double value, slope;
-    VoigtRates rates;
-};
+// Value, slope and the sigma and gamma derivatives (rates 0 and 1) at t, each bitwise what value,
+// slope and parameter_derivative give, from one Faddeeva value and one value with its slope; the
+// constant is voigt::peak_slope(gamma / (sigma sqrt 2)), the same at every t.
+inline double joint_constant(const Voigt& k) {
+    return voigt::peak_slope(k.gamma / (k.sigma * c::sqrt2));
+}
 
-inline VoigtPoint value_slope_and_rates(const Voigt& k, double t, double peak_slope) {
+inline int joint_rate(const Voigt&, ParameterKind p) {
+    if (p == ParameterKind::Sigma) return 0;
+    if (p == ParameterKind::Gamma) return 1;
+    return -1;
+}
+
+inline JointValues joint_values(const Voigt& k, double t, double peak_slope) {
     const double s = k.sigma * c::sqrt2;
     if (voigt::far_point(k, t, s)) {
         VoigtRates rates{0.0, 0.0};
@@ -261,14 +270,37 @@ inline VoigtPoint value_slope_and_rates(const Voigt& k, double t, double peak_sl
             const voigt::Far f = voigt::far_field(k, t);
             rates = voigt::whole_line(k, s) ? voigt_rates_line(k, f) : voigt_rates_far(k, f, s);
         }
-        return {value(k, t), slope(k, t), rates};
+        return {value(k, t), slope(k, t), {rates.sigma, rates.gamma}};
     }
     const double u = t / s;
     const double v = k.gamma / s;
     const WithSlope w = faddeeva_with_slope(u, v);
     const VoigtRates rates =
         t == 0.0 ? VoigtRates{0.0, 0.0} : voigt_rates_near(k, u, v, s, w, peak_slope);
-    return {k.inv_peak * faddeeva(u, v).re, k.inv_peak * (w.slope.re / s), rates};
+    return {k.inv_peak * faddeeva(u, v).re, k.inv_peak * (w.slope.re / s), {rates.sigma, rates.gamma}};
+}
+
+// Values at many offsets: the Faddeeva functions of the points near the origin of w are
+// evaluated together, several side by side, the others by the expansion one by one.
+inline void values_many(std::span<const Voigt* const> kinds, std::span<const double> t,
+                        double* out, ValueLists& lists) {
+    lists.a.clear();
+    lists.b.clear();
+    lists.at.clear();
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        double u, v;
+        if (!voigt::near_argument(*kinds[i], t[i], u, v)) {
+            out[i] = voigt::far_value(*kinds[i], t[i]);
+            continue;
+        }
+        lists.a.push_back(u);
+        lists.b.push_back(v);
+        lists.at.push_back(i);
+    }
+    lists.c.resize(lists.a.size());
+    faddeeva_re_many(lists.a, lists.b, lists.c.data());
+    for (std::size_t j = 0; j < lists.at.size(); ++j)
+        out[lists.at[j]] = kinds[lists.at[j]]->inv_peak * lists.c[j];
 }
 
 // The extents are cutoff times the half width above, differentiated in sigma and gamma.
@@ -295,7 +327,7 @@ template <> struct Descriptor<Voigt> {
                                       free_field("gamma", &Voigt::gamma),
                                       derived_field("inv_peak", &Voigt::inv_peak)};
     static Result<ProfileKind> remake(const Voigt& k) {
-        // The constructor turns a Voigt with one zero width into another kind.
+        // The constructor turns a record with one zero width into another kind.
         if (!(k.sigma > 0.0 && k.gamma > 0.0))
             return invalid_input("a Voigt element needs sigma > 0 and gamma > 0");
         return make_voigt(k.sigma, k.gamma);
