@@ -279,3 +279,23 @@ def test_many_points_on_cubic_bsplines_match_scipy(offset, order):
     want = np.nan_to_num(want)
     scale = np.abs(want).max()
     np.testing.assert_allclose(got, want, rtol=0, atol=1e-14 * scale)
+
+
+def test_gaussian_values_within_two_ulp_of_mpmath():
+    # Enough points for the cell table and lanes of several values; exponents from 0 to beyond
+    # the normal range, where the exponential leaves its lanes.
+    mpmath = pytest.importorskip("mpmath")
+    rng = np.random.default_rng(25)
+    centers = np.sort(rng.uniform(0.0, 100.0, 200))
+    sigma = rng.uniform(0.05, 0.5, 200)
+    x = rng.uniform(-5.0, 105.0, 20000)
+    indptr, indices, data, _ = quorvel.evaluate(Space.gaussians(centers, sigma, 40.0), x)
+    rows = np.repeat(np.arange(len(x)), np.diff(indptr))
+    u = (x[rows] - centers[indices]) / sigma[indices]
+    pick = np.flatnonzero(data > 0)[::7]
+    assert len(pick) > 1000
+    # The exponent rounded to a double as the library forms it (mpmath's default 53 bits), its
+    # exponential correctly rounded.
+    ref = np.array([float(mpmath.exp(mpmath.mpf(v) * (mpmath.mpf(v) * -0.5))) for v in u[pick]])
+    ulps = np.abs(data[pick] - ref) / np.spacing(ref)
+    assert ulps.max() <= 2.0

@@ -1,7 +1,11 @@
-// The Gaussian exp(-t^2 / (2 sigma^2)), peak 1.
+// The Gaussian exp(-t^2 / (2 sigma^2)), peak 1. Its exponentials are exp_one's, so that values
+// taken one by one and side by side agree bit for bit.
 #pragma once
 
+#include <span>
+
 #include "common.hpp"
+#include "quorvel/vector_math.hpp"
 #include "erf_difference.hpp"
 
 namespace quorvel::line_shape {
@@ -13,21 +17,32 @@ inline Result<ProfileKind> make_gaussian(double sigma) {
 
 inline double value(const Gaussian& k, double t) {
     const double u = t / k.sigma;
-    return std::exp(u * (u * -0.5));
+    return exp_one(u * (u * -0.5));
 }
 
 // The factors u f and u^2 f are bounded, so only a result beyond the double range overflows.
 inline double slope(const Gaussian& k, double t) {
     const double u = t / k.sigma;
-    const double f = std::exp(u * (u * -0.5));
+    const double f = exp_one(u * (u * -0.5));
     return -(u * f) / k.sigma;
 }
 
 // The exponential once for both.
 inline std::array<double, 2> value_and_slope(const Gaussian& k, double t) {
     const double u = t / k.sigma;
-    const double f = std::exp(u * (u * -0.5));
+    const double f = exp_one(u * (u * -0.5));
     return {f, -(u * f) / k.sigma};
+}
+
+// Values at many offsets: the exponents one by one, their exponentials side by side (exp_many
+// gives the bits of exp_one).
+inline void values_many(std::span<const Gaussian* const> kinds, std::span<const double> t,
+                        double* out, ValueLists&) {
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        const double u = t[i] / kinds[i]->sigma;
+        out[i] = u * (u * -0.5);
+    }
+    exp_many(out, t.size(), out);
 }
 
 inline double width(const Gaussian& k) {
@@ -58,7 +73,7 @@ inline Extent extent(const Gaussian& k, double cutoff) {
 inline std::optional<double> parameter_derivative(const Gaussian& k, ParameterKind p, double t) {
     if (p != ParameterKind::Sigma) return std::nullopt;
     const double u = t / k.sigma;
-    const double f = std::exp(u * (u * -0.5));
+    const double f = exp_one(u * (u * -0.5));
     return (u * u) * f / k.sigma;
 }
 
