@@ -8,6 +8,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <type_traits>
 #include <span>
 #include <tuple>
 #include <variant>
@@ -36,18 +38,41 @@ constexpr std::size_t line_kind_of(PointKind k) {
     return static_cast<std::size_t>(k) - static_cast<std::size_t>(PointKind::FirstProfile);
 }
 
+// The size of the line-shape records that a profile form holds itself (line_record).
+inline constexpr std::size_t inline_record_size = 24;
+
 struct PointForm {
     PointKind kind = PointKind::Other;
     bool nonnegative = false;        // Shape: values below 0 are taken as 0
     std::uint32_t count = 0;         // Shape: number of segments
     double center = 0.0;             // Shape and profiles
-    double scale = 1.0;              // Shape: stretch
     double lower = 0.0, upper = 0.0; // profiles: the support
     // The Delta, Box or Hat, the Shape's segments, a profile's line-shape record, or the element
     // itself for the other kinds: all owned by the element, which must outlive the form.
     const void* data = nullptr;
-    const Segment* from_end = nullptr; // Shape: its pieces written from their ends, if any
+    union {
+        struct {
+            double scale;             // Shape: stretch
+            const Segment* from_end;  // Shape: its pieces written from their ends, if any
+        } shape;
+        // A profile: a copy of its line-shape record when it fits, so that a value needs no
+        // second load.
+        alignas(8) unsigned char record[inline_record_size];
+    };
+    PointForm() : shape{1.0, nullptr} {}
 };
+
+template <class K>
+inline constexpr bool record_inline = sizeof(K) <= inline_record_size && alignof(K) <= 8 &&
+                                      std::is_trivially_copyable_v<K>;
+
+// The line-shape record of a profile form of kind K: its copy in the form, or the element's.
+template <class K> const K& line_record(const PointForm& f) {
+    if constexpr (record_inline<K>)
+        return *std::launder(reinterpret_cast<const K*>(f.record));
+    else
+        return *static_cast<const K*>(f.data);
+}
 
 PointForm point_form(const Element& e);
 

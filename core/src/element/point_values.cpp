@@ -2,6 +2,8 @@
 // kinds' own formulas inline, through the same code as evaluate_at.
 #include "quorvel/point_values.hpp"
 
+#include <memory>
+
 #include "local_point.hpp"
 #include "piecewise_value.hpp"
 #include "profile/kinds.hpp"
@@ -38,7 +40,12 @@ PointForm profile_form(const Profile& p) {
     f.center = p.center;
     f.lower = p.lower;
     f.upper = p.upper;
-    f.data = std::visit([](const auto& k) -> const void* { return &k; }, p.kind);
+    std::visit(
+        [&f]<class K>(const K& k) {
+            f.data = &k;
+            if constexpr (record_inline<K>) std::construct_at(reinterpret_cast<K*>(f.record), k);
+        },
+        p.kind);
     return f;
 }
 
@@ -47,7 +54,7 @@ const Segment* segments_of(const PointForm& f) {
 }
 
 ShapeView shape_of(const PointForm& f) {
-    return {segments_of(f), f.from_end, f.count, f.center, f.scale, f.nonnegative};
+    return {segments_of(f), f.shape.from_end, f.count, f.center, f.shape.scale, f.nonnegative};
 }
 
 // The local point of evaluate(element, x).
@@ -60,7 +67,7 @@ template <std::size_t I> [[gnu::always_inline]] inline double profile_value_of(c
                                                                                double x) {
     const LocalPoint p = at(x);
     if (p.outside(f.lower, f.upper)) return 0.0;
-    return line_shape::value(*static_cast<const LineKind<I>*>(f.data), p.from(f.center));
+    return line_shape::value(line_record<LineKind<I>>(f), p.from(f.center));
 }
 
 template <PointKind K>
@@ -115,6 +122,40 @@ double mixed_value(const PointForm& f, std::uint32_t hint, double x) {
     return with_point_kind(f.kind, [&](auto k) { return value_of<decltype(k)::value>(f, hint, x); });
 }
 
+// The several-point values when every form is a profile of the batched kind I: the offsets of
+// all pairs, those outside their support taken at the center and set to 0 after.
+template <std::size_t I>
+void one_kind_values(std::span<const PointForm> forms, std::span<const PointQuery> queries,
+                     double* out, PointScratch& scratch) {
+    std::size_t total = 0;
+    for (const PointQuery& q : queries)
+        total += q.entries.size();
+    auto& kinds = std::get<I>(scratch.kinds);
+    std::vector<double>& t = scratch.batches[I].t;
+    std::vector<std::size_t>& outside = scratch.batches[I].at;
+    kinds.resize(total);
+    t.resize(total);
+    outside.clear();
+    std::size_t k = 0;
+    for (const PointQuery& q : queries) {
+        const LocalPoint p = at(q.x);
+        for (const PointEntry& e : q.entries) {
+            const PointForm& f = forms[e.column];
+            kinds[k] = &line_record<LineKind<I>>(f);
+            if (p.outside(f.lower, f.upper)) {
+                t[k] = 0.0;
+                outside.push_back(k);
+            } else {
+                t[k] = p.from(f.center);
+            }
+            ++k;
+        }
+    }
+    line_shape::values_many(std::span(kinds.data(), total), t, out, scratch.lists);
+    for (std::size_t j : outside)
+        out[j] = 0.0;
+}
+
 } // namespace
 
 PointForm point_form(const Element& e) {
@@ -133,8 +174,8 @@ PointForm point_form(const Element& e) {
                               f.nonnegative = s.nonnegative;
                               f.count = static_cast<std::uint32_t>(s.segments->size());
                               f.center = s.center;
-                              f.scale = s.stretch;
-                              f.from_end = s.from_end ? s.from_end->data() : nullptr;
+                              f.shape.scale = s.stretch;
+                              f.shape.from_end = s.from_end ? s.from_end->data() : nullptr;
                               return f;
                           },
                           [&](const Profile& p) { return profile_form(p); },
@@ -162,7 +203,7 @@ std::uint32_t segment_hint(const PointForm& form, double x) {
     const ShapePoint p = shape_point(shape_of(form), x, 0.0);
     if (p.segment == nullptr) return no_hint;
     // An end form's index is that of its segment.
-    const Segment* base = p.from_end ? form.from_end : segments_of(form);
+    const Segment* base = p.from_end ? form.shape.from_end : segments_of(form);
     return static_cast<std::uint32_t>(p.segment - base);
 }
 
@@ -184,6 +225,11 @@ void point_values(std::span<const PointForm> forms, PointKind kind,
         }
         return;
     }
+    if (kind != PointKind::Mixed)
+        return with_line_kind(line_kind_of(kind), [&](auto i) {
+            if constexpr (batched_line_kind<decltype(i)::value>())
+                one_kind_values<decltype(i)::value>(forms, queries, out, scratch);
+        });
     // Profiles of a kind that values many offsets together keep their offset, as their value
     // would form it; every other value is taken at once.
     [&]<std::size_t... I>(std::index_sequence<I...>) {
@@ -206,7 +252,7 @@ void point_values(std::span<const PointForm> forms, PointKind kind,
                 PointBatch& b = scratch.batches[line_kind_of(f.kind)];
                 with_line_kind(line_kind_of(f.kind), [&](auto i) {
                     constexpr std::size_t j = decltype(i)::value;
-                    std::get<j>(scratch.kinds).push_back(static_cast<const LineKind<j>*>(f.data));
+                    std::get<j>(scratch.kinds).push_back(&line_record<LineKind<j>>(f));
                 });
                 b.t.push_back(p.from(f.center));
                 b.at.push_back(k);
