@@ -1,0 +1,330 @@
+// One quadrature walk per measurement row, shared by the FTS line shapes that the row meets.
+//
+// A line-shape kernel against FTS samples integrates the same kernel over nearly the same window
+// for every sample. The row walks the union of those windows once, with the steps every pair's
+// own walk takes there (the kernel's local scale and the samples' common step), and keeps the
+// kernel's weighted values (and parameter derivatives) at the walk's nodes. Each pair then sums
+// them against its sample over the row's panels that lie inside the pair's window, plus one short
+// panel at each end of the window: the same rule on steps no longer than before, so equally exact.
+//
+// The sample's line shape at a node needs sin and cos of theta = g (y - d) (node y, sample center
+// d, both offsets from the row's frame origin). They come by angle addition from sin and cos of
+// g y (a table per row) and of g d (once per sample), both phases split exactly into two doubles
+// with an FMA so that the difference keeps the accuracy of theta itself. Within a few radians of
+// the sample's center, where the window's kernel has its small-argument branches, the line shape
+// is evaluated directly.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <variant>
+#include <vector>
+
+#include "../element/apodization_kernel.hpp"
+#include "quorvel/constants.hpp"
+#include "quorvel/element.hpp"
+#include "quorvel/error.hpp"
+#include "quorvel/profile.hpp"
+#include "quorvel/quadrature.hpp"
+#include "quorvel/space.hpp"
+#include "quorvel/stepping_walk.hpp"
+#include "quorvel/voigt_point.hpp"
+
+namespace quorvel {
+
+// Lists of one worker, reused row after row.
+struct FtsRowScratch {
+    std::vector<double> list, lo, hi, y, s, c, f;
+    std::vector<std::size_t> first;
+};
+
+// A kernel's value and its derivatives by M parameters at frame position y (kernel coordinate
+// origin + y), each as evaluate_at and parameter_derivative_at give it; a failing derivative
+// gives 0 and is kept in `failure`.
+template <std::size_t M> class KernelQuantities {
+  public:
+    KernelQuantities(const Element& kernel, std::span<const ParameterKind, M> parameters)
+        : kernel_(kernel), parameters_(parameters), profile_(std::get_if<Profile>(&kernel)) {
+        voigt_ = profile_ ? std::get_if<Voigt>(&profile_->kind) : nullptr;
+        if (voigt_ && std::all_of(parameters.begin(), parameters.end(), [](ParameterKind p) {
+                return placement(p) || p == ParameterKind::Sigma || p == ParameterKind::Gamma;
+            }))
+            peak_slope_ = voigt_peak_slope(*voigt_);
+        else
+            voigt_ = nullptr;
+    }
+
+    std::array<double, M + 1> operator()(double origin, double y) {
+        std::array<double, M + 1> v{};
+        if constexpr (M == 0) {
+            v[0] = evaluate_at(kernel_, origin, y);
+        } else {
+            if (voigt_) {
+                const VoigtPointValues p = voigt_point_at(*profile_, *voigt_, peak_slope_, origin, y);
+                v[0] = p.value;
+                for (std::size_t m = 0; m < M; ++m)
+                    v[m + 1] = pick(p, parameters_[m]);
+                return v;
+            }
+            bool valued = false;
+            for (std::size_t m = 0; m < M; ++m) {
+                if (profile_ && placement(parameters_[m])) {
+                    const auto [f, d] =
+                        value_and_placement_derivative_at(*profile_, parameters_[m], origin, y);
+                    if (!valued) v[0] = f;
+                    valued = true;
+                    v[m + 1] = d;
+                    continue;
+                }
+                auto d = parameter_derivative_at(kernel_, parameters_[m], origin, y);
+                if (!d) {
+                    if (!failure) failure = std::move(d.error());
+                    continue;
+                }
+                v[m + 1] = *d;
+            }
+            if (!valued) v[0] = evaluate_at(kernel_, origin, y);
+        }
+        return v;
+    }
+
+    std::optional<CoreError> failure;
+
+  private:
+    static bool placement(ParameterKind p) {
+        return p == ParameterKind::Center || p == ParameterKind::Scale;
+    }
+    static double pick(const VoigtPointValues& v, ParameterKind p) {
+        switch (p) {
+        case ParameterKind::Center:
+            return v.center;
+        case ParameterKind::Scale:
+            return v.scale;
+        case ParameterKind::Sigma:
+            return v.sigma;
+        default:
+            return v.gamma;
+        }
+    }
+
+    const Element& kernel_;
+    std::span<const ParameterKind, M> parameters_;
+    const Profile* profile_;
+    const Voigt* voigt_ = nullptr;
+    double peak_slope_ = 0.0;
+};
+
+// The shared walk of one row with K sums per pair (the value, then derivatives).
+template <std::size_t K> class FtsRow {
+  public:
+    using Sums = std::array<double, K>;
+
+    // Fewer candidates than this are integrated pair by pair.
+    static constexpr std::size_t min_candidates = 4;
+    // The most nodes a row keeps; a longer walk is left to the pairs.
+    static constexpr double max_nodes = 1 << 20;
+
+    // Lays the row's walk when the kernel is a line shape and every candidate an FTS line shape of
+    // one max_opd and one phase factor; `at(y)` gives the K kernel quantities at frame position y
+    // (kernel coordinate origin + y). Returns false, doing nothing else, when the row does not
+    // take the shared walk.
+    template <class At>
+    bool prepare(const Element& kernel, std::span<const std::size_t> candidates,
+                 const Space& basis, At&& at, FtsRowScratch& s) {
+        const auto* k = std::get_if<Profile>(&kernel);
+        if (k == nullptr || candidates.size() < min_candidates) return false;
+        double lowest = INFINITY, highest = -INFINITY;
+        const Fts* first_kind = nullptr;
+        for (std::size_t j : candidates) {
+            const auto* p = std::get_if<Profile>(&basis.elements[j]);
+            const auto* fts = p ? std::get_if<Fts>(&p->kind) : nullptr;
+            if (fts == nullptr) return false;
+            if (first_kind == nullptr) first_kind = fts;
+            if (fts->max_opd != first_kind->max_opd ||
+                apodization_phase_factor(fts->apodization) !=
+                    apodization_phase_factor(first_kind->apodization))
+                return false;
+            lowest = std::fmin(lowest, p->lower);
+            highest = std::fmax(highest, p->upper);
+        }
+        g_ = first_kind->max_opd * constants::two_pi;
+        phase_ = g_ * apodization_phase_factor(first_kind->apodization);
+        if (!(g_ < INFINITY)) return false;
+        const double lo = std::fmax(k->lower, lowest), hi = std::fmin(k->upper, highest);
+        if (!(lo < hi)) return false;
+
+        origin_ = std::fmin(std::fmax(k->center, lo), hi);
+        from_ = k->lower - origin_;
+        to_ = k->upper - origin_;
+        const Placed placed{&kernel, origin_};
+        const Placed factors[] = {placed, {&basis.elements[candidates.front()], origin_}};
+        collect_breakpoints(std::span(factors, 1), lo - origin_, hi - origin_, s.list);
+        const StepLimits limits{factors, StepCap{}, false, origin_};
+        if (walk_steps_needed(s.list, limits) * 8.0 > max_nodes) return false;
+
+        s.lo.clear();
+        s.hi.clear();
+        s.first.clear();
+        s.y.clear();
+        s.f.clear();
+        stepping_walk(s.list, limits, [&](Panel p) {
+            s.lo.push_back(p.lo);
+            s.hi.push_back(p.hi);
+            s.first.push_back(s.y.size());
+            for (std::size_t j = 0; j < p.size(); ++j) {
+                const double y = p.node(j);
+                const Sums v = at(y);
+                s.y.push_back(y);
+                for (std::size_t m = 0; m < K; ++m)
+                    s.f.push_back(p.half * (p.weight(j) * v[m]));
+            }
+        });
+        s.first.push_back(s.y.size());
+
+        // sin and cos of the nodes' phases, each phase split exactly as hi + lo.
+        const std::size_t n = s.y.size();
+        s.s.resize(n);
+        s.c.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const SinCos t = split_sincos(phase_, s.y[i]);
+            s.s[i] = t.s;
+            s.c[i] = t.c;
+        }
+        scratch_ = &s;
+        return true;
+    }
+
+    // The K integrals of the prepared kernel's quantities times `sample` (an FTS line shape of
+    // the row's max_opd) over the pair's window; `at` as for prepare.
+    template <class At> Sums pair(const Element& element, At&& at) const {
+        const FtsRowScratch& s = *scratch_;
+        const auto& p = std::get<Profile>(element);
+        const auto& kind = std::get<Fts>(p.kind);
+        Sums sums{};
+        const double a = std::fmax(from_, p.lower - origin_);
+        const double b = std::fmin(to_, p.upper - origin_);
+        if (!(a < b)) return sums;
+
+        const auto fresh = [&](double u, double v) {
+            const auto f = [&](double y) {
+                Sums q = at(y);
+                const double e = evaluate_at(element, origin_, y);
+                for (double& x : q)
+                    x *= e;
+                return q;
+            };
+            const Sums r = panel_integral(Panel(gauss8(), u, v), f);
+            for (std::size_t m = 0; m < K; ++m)
+                sums[m] += r[m];
+        };
+
+        // Panels [first, last] lie inside [a, b].
+        const std::size_t first = static_cast<std::size_t>(
+            std::lower_bound(s.lo.begin(), s.lo.end(), a) - s.lo.begin());
+        const std::size_t end = static_cast<std::size_t>(
+            std::upper_bound(s.hi.begin(), s.hi.end(), b) - s.hi.begin());
+        if (first >= end) {
+            fresh(a, b);
+            return sums;
+        }
+        if (a < s.lo[first]) fresh(a, s.lo[first]);
+
+        const double d = p.center - origin_;
+        const double reach = apodization_phase_radius(kind.apodization) / g_;
+        const std::size_t n0 = s.first[first], n1 = s.first[end];
+        const double* y = s.y.data();
+        const std::size_t near0 =
+            static_cast<std::size_t>(std::lower_bound(y + n0, y + n1, d - reach) - y);
+        const std::size_t near1 = static_cast<std::size_t>(
+            std::lower_bound(y + near0, y + n1, d + reach) - y);
+        const SinCos shift = split_sincos(phase_, d);
+        table_sums(kind, d, shift, n0, near0, sums);
+        for (std::size_t i = near0; i < near1; ++i) {
+            const double e = evaluate_at(element, origin_, y[i]);
+            for (std::size_t m = 0; m < K; ++m)
+                sums[m] += s.f[i * K + m] * e;
+        }
+        table_sums(kind, d, shift, near1, n1, sums);
+
+        if (s.hi[end - 1] < b) fresh(s.hi[end - 1], b);
+        return sums;
+    }
+
+    double origin() const { return origin_; }
+
+  private:
+    struct SinCos {
+        double s, c;
+    };
+
+    // sin and cos of w x, w x split exactly into hi + lo: the low part enters to first order.
+    static SinCos split_sincos(double w, double x) {
+        const double hi = w * x;
+        const double lo = std::fma(w, x, -hi);
+        const double sh = std::sin(hi), ch = std::cos(hi);
+        return {sh + lo * ch, ch - lo * sh};
+    }
+
+    // Sums over the nodes [n0, n1), all at least the phase radius from the sample's center.
+    void table_sums(const Fts& kind, double d, SinCos shift, std::size_t n0, std::size_t n1,
+                    Sums& sums) const {
+        const Apodization& ap = kind.apodization;
+        const bool sinc = ap.kind == Apodization::Kind::CosineSum && ap.c[1] == 0.0 &&
+                          ap.c[2] == 0.0 && ap.c[3] == 0.0;
+        if (sinc) {
+            const double scale = kind.inv_peak * (ap.c[0] * 2.0);
+            node_sums(d, shift, n0, n1, sums,
+                      [scale](double theta, double sn, double) { return scale * (sn / theta); });
+        } else {
+            node_sums(d, shift, n0, n1, sums, [&kind, &ap](double theta, double sn, double cs) {
+                return kind.inv_peak * apodization_kernel_from_phase(ap, theta, sn, cs);
+            });
+        }
+    }
+
+    // sum_i f_i * value(theta_i, sin, cos) over [n0, n1), in four interleaved partial sums.
+    template <class Value>
+    void node_sums(double d, SinCos shift, std::size_t n0, std::size_t n1, Sums& sums,
+                   Value value) const {
+        const FtsRowScratch& s = *scratch_;
+        const double* y = s.y.data();
+        const double* ts = s.s.data();
+        const double* tc = s.c.data();
+        const double* f = s.f.data();
+        const double g = g_;
+        std::array<std::array<double, 4>, K> part{};
+        std::size_t i = n0;
+        for (; i + 4 <= n1; i += 4) {
+            double v[4];
+            for (std::size_t l = 0; l < 4; ++l) {
+                const std::size_t n = i + l;
+                const double theta = g * (y[n] - d);
+                const double sn = ts[n] * shift.c - tc[n] * shift.s;
+                const double cs = tc[n] * shift.c + ts[n] * shift.s;
+                v[l] = value(theta, sn, cs);
+            }
+            for (std::size_t m = 0; m < K; ++m)
+                for (std::size_t l = 0; l < 4; ++l)
+                    part[m][l] += f[(i + l) * K + m] * v[l];
+        }
+        for (; i < n1; ++i) {
+            const double theta = g * (y[i] - d);
+            const double sn = ts[i] * shift.c - tc[i] * shift.s;
+            const double cs = tc[i] * shift.c + ts[i] * shift.s;
+            const double v = value(theta, sn, cs);
+            for (std::size_t m = 0; m < K; ++m)
+                part[m][0] += f[i * K + m] * v;
+        }
+        for (std::size_t m = 0; m < K; ++m)
+            sums[m] += (part[m][0] + part[m][1]) + (part[m][2] + part[m][3]);
+    }
+
+    const FtsRowScratch* scratch_ = nullptr;
+    double origin_ = 0.0, from_ = 0.0, to_ = 0.0, g_ = 0.0, phase_ = 0.0;
+};
+
+} // namespace quorvel
