@@ -3,7 +3,7 @@
 #include <span>
 #include <vector>
 
-#include "fts_row.hpp"
+#include "shared_row.hpp"
 #include "measure_row.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/point_index.hpp"
@@ -19,7 +19,7 @@ struct DerivativeScratch {
     std::vector<std::size_t> candidates;
     std::vector<double> breakpoints;
     std::vector<PointTerm> terms;
-    FtsRowScratch row;
+    SharedRowScratch row;
 };
 
 // One row: the stored columns with the inner products V and their derivatives D, then rescaled in
@@ -32,7 +32,7 @@ Status derivative_row(const Element& kernel, const Space& basis, const PointInde
     const Support sk = support(kernel);
     index.overlapping(sk.lower, sk.upper, s.candidates);
     // Line-shape kernels against FTS samples: one walk for the row.
-    FtsRow<2> shared;
+    SharedRow<2> shared;
     const ParameterKind parameters[] = {parameter};
     KernelQuantities<1> quantities(kernel, parameters);
     const auto at = [&](double y) { return quantities(shared.origin(), y); };

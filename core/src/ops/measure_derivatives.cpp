@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-#include "fts_row.hpp"
+#include "shared_row.hpp"
 #include "measure_row.hpp"
 #include "quorvel/measure_derivatives.hpp"
 #include "quorvel/point_index.hpp"
@@ -138,7 +138,7 @@ struct DerivativesScratch {
     std::vector<std::size_t> candidates;
     std::vector<double> breakpoints;
     std::vector<std::vector<PointTerm>> terms;
-    FtsRowScratch row;
+    SharedRowScratch row;
 };
 
 // One row: the stored columns with V and every D, rescaled in place into W = V / N and
@@ -155,7 +155,7 @@ Status derivatives_row(const Element& kernel, const Space& basis, const PointInd
     const Support sk = support(kernel);
     index.overlapping(sk.lower, sk.upper, s.candidates);
     // Line-shape kernels against FTS samples: one walk for the row.
-    FtsRow<M + 1> shared;
+    SharedRow<M + 1> shared;
     KernelQuantities<M> quantities(kernel, parameters);
     const auto at = [&](double y) { return quantities(shared.origin(), y); };
     const bool one_walk = !weight && shared.prepare(kernel, s.candidates, basis, at, s.row);

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "fts_row.hpp"
+#include "shared_row.hpp"
 #include "measure_row.hpp"
 #include "quorvel/inner_products.hpp"
 #include "quorvel/measure.hpp"
@@ -15,19 +15,14 @@ namespace quorvel {
 
 namespace {
 
-bool is_fts(const Element& e) {
-    const auto* p = std::get_if<Profile>(&e);
-    return p != nullptr && std::holds_alternative<Fts>(p->kind);
-}
-
 struct ProductScratch {
     std::vector<std::size_t> candidates;
-    FtsRowScratch row;
+    SharedRowScratch row;
 };
 
-// Inner products of line-shape kernels with a basis that holds FTS line shapes: a row whose
-// candidates are all FTS line shapes shares one walk among them (FtsRow), other rows pair by pair.
-SparseMatrix fts_inner_products(std::span<const Element> kernels, const Space& basis) {
+// Rows of line-shape kernels: a row whose candidates are all FTS line shapes, or all
+// polynomial elements, shares one walk among them (SharedRow); other rows pair by pair.
+SparseMatrix shared_walk_products(std::span<const Element> kernels, const Space& basis) {
     const PointIndex index(basis, kernels.size());
     refuse_oversized_rows<1>(kernels.size(), basis.size(),
                              [&](std::size_t i, std::vector<std::size_t>& candidates) {
@@ -39,7 +34,7 @@ SparseMatrix fts_inner_products(std::span<const Element> kernels, const Space& b
         const Element& kernel = kernels[i];
         const Support sk = support(kernel);
         index.overlapping(sk.lower, sk.upper, s.candidates);
-        FtsRow<1> shared;
+        SharedRow<1> shared;
         KernelQuantities<0> quantities(kernel, {});
         const auto at = [&](double y) { return quantities(shared.origin(), y); };
         if (shared.prepare(kernel, s.candidates, basis, at, s.row)) {
@@ -54,7 +49,8 @@ SparseMatrix fts_inner_products(std::span<const Element> kernels, const Space& b
             if (v != 0.0) sink.push(j, v);
         }
     };
-    auto [m] = assemble_rows<ProductScratch>(kernels.size(), basis.size(), row);
+    // As inner_product_matrix: a handful of rows stays on the calling thread.
+    auto [m] = assemble_rows<ProductScratch>(kernels.size(), basis.size(), row, 16);
     return std::move(m);
 }
 
@@ -62,12 +58,11 @@ SparseMatrix fts_inner_products(std::span<const Element> kernels, const Space& b
 
 SparseMatrix measurement_matrix(std::span<const Element> kernels, const Space& basis,
                                 Normalization normalization, CosineWeight weight) {
-    const bool fts = !weight &&
-                     std::any_of(kernels.begin(), kernels.end(),
-                                 [](const Element& e) { return std::holds_alternative<Profile>(e); }) &&
-                     std::any_of(basis.elements.begin(), basis.elements.end(), is_fts);
+    const bool lines = !weight && std::any_of(kernels.begin(), kernels.end(), [](const Element& e) {
+        return std::holds_alternative<Profile>(e);
+    });
     SparseMatrix w =
-        fts ? fts_inner_products(kernels, basis) : inner_product_matrix(kernels, basis, weight);
+        lines ? shared_walk_products(kernels, basis) : inner_product_matrix(kernels, basis, weight);
     if (normalization == Normalization::None) return w;
 
     std::vector<double> normalizers;

@@ -1,4 +1,5 @@
-// One quadrature walk per measurement row, shared by the FTS line shapes that the row meets.
+// One quadrature walk per measurement row, shared by the FTS line shapes or the polynomial
+// elements that the row meets.
 //
 // A line-shape kernel against FTS samples integrates the same kernel over nearly the same window
 // for every sample. The row walks the union of those windows once, with the steps every pair's
@@ -37,9 +38,10 @@
 namespace quorvel {
 
 // Lists of one worker, reused row after row.
-struct FtsRowScratch {
+struct SharedRowScratch {
     std::vector<double> list, lo, hi, y, s, c, f;
     std::vector<std::size_t> first;
+    std::vector<Placed> factors;
 };
 
 // A kernel's value and its derivatives by M parameters at frame position y (kernel coordinate
@@ -119,7 +121,7 @@ template <std::size_t M> class KernelQuantities {
 };
 
 // The shared walk of one row with K sums per pair (the value, then derivatives).
-template <std::size_t K> class FtsRow {
+template <std::size_t K> class SharedRow {
   public:
     using Sums = std::array<double, K>;
 
@@ -128,42 +130,59 @@ template <std::size_t K> class FtsRow {
     // The most nodes a row keeps; a longer walk is left to the pairs.
     static constexpr double max_nodes = 1 << 20;
 
-    // Lays the row's walk when the kernel is a line shape and every candidate an FTS line shape of
-    // one max_opd and one phase factor; `at(y)` gives the K kernel quantities at frame position y
-    // (kernel coordinate origin + y). Returns false, doing nothing else, when the row does not
-    // take the shared walk.
+    // Lays the row's walk when the kernel is a line shape and the candidates are either all FTS
+    // line shapes of one max_opd and one phase factor, or all polynomial elements; `at(y)` gives
+    // the K kernel quantities at frame position y (kernel coordinate origin + y). Returns false,
+    // doing nothing else, when the row does not take the shared walk.
     template <class At>
     bool prepare(const Element& kernel, std::span<const std::size_t> candidates,
-                 const Space& basis, At&& at, FtsRowScratch& s) {
+                 const Space& basis, At&& at, SharedRowScratch& s) {
         const auto* k = std::get_if<Profile>(&kernel);
         if (k == nullptr || candidates.size() < min_candidates) return false;
+        const Element& front = basis.elements[candidates.front()];
+        fts_ = is_fts(front);
+        if (!fts_ && !is_polynomial(front)) return false;
         double lowest = INFINITY, highest = -INFINITY;
         const Fts* first_kind = nullptr;
         for (std::size_t j : candidates) {
-            const auto* p = std::get_if<Profile>(&basis.elements[j]);
-            const auto* fts = p ? std::get_if<Fts>(&p->kind) : nullptr;
-            if (fts == nullptr) return false;
-            if (first_kind == nullptr) first_kind = fts;
-            if (fts->max_opd != first_kind->max_opd ||
-                apodization_phase_factor(fts->apodization) !=
-                    apodization_phase_factor(first_kind->apodization))
+            const Element& e = basis.elements[j];
+            if (fts_) {
+                const auto& p = std::get<Profile>(e);
+                const auto* fts = std::get_if<Fts>(&p.kind);
+                if (fts == nullptr) return false;
+                if (first_kind == nullptr) first_kind = fts;
+                if (fts->max_opd != first_kind->max_opd ||
+                    apodization_phase_factor(fts->apodization) !=
+                        apodization_phase_factor(first_kind->apodization))
+                    return false;
+            } else if (!is_polynomial(e)) {
                 return false;
-            lowest = std::fmin(lowest, p->lower);
-            highest = std::fmax(highest, p->upper);
+            }
+            const Support se = support(e);
+            lowest = std::fmin(lowest, se.lower);
+            highest = std::fmax(highest, se.upper);
         }
-        g_ = first_kind->max_opd * constants::two_pi;
-        phase_ = g_ * apodization_phase_factor(first_kind->apodization);
-        if (!(g_ < INFINITY)) return false;
+        if (fts_) {
+            g_ = first_kind->max_opd * constants::two_pi;
+            phase_ = g_ * apodization_phase_factor(first_kind->apodization);
+            if (!(g_ < INFINITY)) return false;
+        }
         const double lo = std::fmax(k->lower, lowest), hi = std::fmin(k->upper, highest);
         if (!(lo < hi)) return false;
 
         origin_ = std::fmin(std::fmax(k->center, lo), hi);
         from_ = k->lower - origin_;
         to_ = k->upper - origin_;
-        const Placed placed{&kernel, origin_};
-        const Placed factors[] = {placed, {&basis.elements[candidates.front()], origin_}};
-        collect_breakpoints(std::span(factors, 1), lo - origin_, hi - origin_, s.list);
-        const StepLimits limits{factors, StepCap{}, false, origin_};
+        // FTS samples are smooth: the kernel's breakpoints cut the walk. Polynomial elements
+        // join their own pieces too, so that every pair's window and pieces are the walk's.
+        s.factors.assign(1, Placed{&kernel, origin_});
+        if (!fts_)
+            for (std::size_t j : candidates)
+                s.factors.push_back(Placed{&basis.elements[j], origin_});
+        collect_breakpoints(s.factors, lo - origin_, hi - origin_, s.list);
+        // The samples' step is a constant of the row; polynomial elements set none.
+        const Placed limited[] = {s.factors.front(), {&front, origin_}};
+        const StepLimits limits{std::span(limited, fts_ ? 2 : 1), StepCap{}, false, origin_};
         if (walk_steps_needed(s.list, limits) * 8.0 > max_nodes) return false;
 
         s.lo.clear();
@@ -184,6 +203,8 @@ template <std::size_t K> class FtsRow {
             }
         });
         s.first.push_back(s.y.size());
+        scratch_ = &s;
+        if (!fts_) return true;
 
         // sin and cos of the nodes' phases, each phase split exactly as hi + lo.
         const std::size_t n = s.y.size();
@@ -194,19 +215,17 @@ template <std::size_t K> class FtsRow {
             s.s[i] = t.s;
             s.c[i] = t.c;
         }
-        scratch_ = &s;
         return true;
     }
 
-    // The K integrals of the prepared kernel's quantities times `sample` (an FTS line shape of
-    // the row's max_opd) over the pair's window; `at` as for prepare.
+    // The K integrals of the prepared kernel's quantities times `element` (one of the row's
+    // candidates) over the pair's window; `at` as for prepare.
     template <class At> Sums pair(const Element& element, At&& at) const {
-        const FtsRowScratch& s = *scratch_;
-        const auto& p = std::get<Profile>(element);
-        const auto& kind = std::get<Fts>(p.kind);
+        const SharedRowScratch& s = *scratch_;
         Sums sums{};
-        const double a = std::fmax(from_, p.lower - origin_);
-        const double b = std::fmin(to_, p.upper - origin_);
+        const Support se = frame_support(element, support(element), origin_);
+        const double a = std::fmax(from_, se.lower);
+        const double b = std::fmin(to_, se.upper);
         if (!(a < b)) return sums;
 
         const auto fresh = [&](double u, double v) {
@@ -232,11 +251,22 @@ template <std::size_t K> class FtsRow {
             return sums;
         }
         if (a < s.lo[first]) fresh(a, s.lo[first]);
-
-        const double d = p.center - origin_;
-        const double reach = apodization_phase_radius(kind.apodization) / g_;
         const std::size_t n0 = s.first[first], n1 = s.first[end];
         const double* y = s.y.data();
+        if (!fts_) {
+            for (std::size_t i = n0; i < n1; ++i) {
+                const double e = evaluate_at(element, origin_, y[i]);
+                for (std::size_t m = 0; m < K; ++m)
+                    sums[m] += s.f[i * K + m] * e;
+            }
+            if (s.hi[end - 1] < b) fresh(s.hi[end - 1], b);
+            return sums;
+        }
+
+        const auto& p = std::get<Profile>(element);
+        const auto& kind = std::get<Fts>(p.kind);
+        const double d = p.center - origin_;
+        const double reach = apodization_phase_radius(kind.apodization) / g_;
         const std::size_t near0 =
             static_cast<std::size_t>(std::lower_bound(y + n0, y + n1, d - reach) - y);
         const std::size_t near1 = static_cast<std::size_t>(
@@ -257,6 +287,11 @@ template <std::size_t K> class FtsRow {
     double origin() const { return origin_; }
 
   private:
+    static bool is_fts(const Element& e) {
+        const auto* p = std::get_if<Profile>(&e);
+        return p != nullptr && std::holds_alternative<Fts>(p->kind);
+    }
+
     struct SinCos {
         double s, c;
     };
@@ -290,7 +325,7 @@ template <std::size_t K> class FtsRow {
     template <class Value>
     void node_sums(double d, SinCos shift, std::size_t n0, std::size_t n1, Sums& sums,
                    Value value) const {
-        const FtsRowScratch& s = *scratch_;
+        const SharedRowScratch& s = *scratch_;
         const double* y = s.y.data();
         const double* ts = s.s.data();
         const double* tc = s.c.data();
@@ -323,7 +358,8 @@ template <std::size_t K> class FtsRow {
             sums[m] += (part[m][0] + part[m][1]) + (part[m][2] + part[m][3]);
     }
 
-    const FtsRowScratch* scratch_ = nullptr;
+    const SharedRowScratch* scratch_ = nullptr;
+    bool fts_ = false;
     double origin_ = 0.0, from_ = 0.0, to_ = 0.0, g_ = 0.0, phase_ = 0.0;
 };
 
