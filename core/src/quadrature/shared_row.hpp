@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "../element/apodization_kernel.hpp"
+#include "quorvel/point_index.hpp"
+#include "quorvel/sparse.hpp"
 #include "quorvel/constants.hpp"
 #include "quorvel/element.hpp"
 #include "quorvel/error.hpp"
@@ -362,5 +364,10 @@ template <std::size_t K> class SharedRow {
     bool fts_ = false;
     double origin_ = 0.0, from_ = 0.0, to_ = 0.0, g_ = 0.0, phase_ = 0.0;
 };
+
+// Inner products of line-shape rows with the columns they meet (no weight): a row whose candidates
+// all take the shared walk integrates them from it, other rows pair by pair (pair_inner_product).
+SparseMatrix shared_walk_rows(std::span<const Element> rows, const Space& cols,
+                              const PointIndex& index);
 
 } // namespace quorvel
