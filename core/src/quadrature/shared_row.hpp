@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "../element/apodization_kernel.hpp"
+#include "../element/piecewise_value.hpp"
 #include "quorvel/point_index.hpp"
 #include "quorvel/sparse.hpp"
 #include "quorvel/constants.hpp"
@@ -256,10 +257,14 @@ template <std::size_t K> class SharedRow {
         const std::size_t n0 = s.first[first], n1 = s.first[end];
         const double* y = s.y.data();
         if (!fts_) {
-            for (std::size_t i = n0; i < n1; ++i) {
-                const double e = evaluate_at(element, origin_, y[i]);
-                for (std::size_t m = 0; m < K; ++m)
-                    sums[m] += s.f[i * K + m] * e;
+            if (const auto* shape = std::get_if<Shape>(&element)) {
+                shape_sums(*shape, n0, n1, sums);
+            } else {
+                for (std::size_t i = n0; i < n1; ++i) {
+                    const double e = evaluate_at(element, origin_, y[i]);
+                    for (std::size_t m = 0; m < K; ++m)
+                        sums[m] += s.f[i * K + m] * e;
+                }
             }
             if (s.hi[end - 1] < b) fresh(s.hi[end - 1], b);
             return sums;
@@ -304,6 +309,24 @@ template <std::size_t K> class SharedRow {
         const double lo = std::fma(w, x, -hi);
         const double sh = std::sin(hi), ch = std::cos(hi);
         return {sh + lo * ch, ch - lo * sh};
+    }
+
+    // Sums over the nodes [n0, n1) against a shape, its values as evaluate_at gives them, each
+    // node's segment search starting from the previous node's segment.
+    void shape_sums(const Shape& shape, std::size_t n0, std::size_t n1, Sums& sums) const {
+        const SharedRowScratch& s = *scratch_;
+        const ShapeView view = shape_view(shape);
+        const Segment* guess = nullptr;
+        for (std::size_t i = n0; i < n1; ++i) {
+            const ShapePoint p = shape_point(view, origin_, s.y[i], guess);
+            if (p.segment == nullptr) continue;
+            guess = p.from_end ? view.segments + (p.segment - view.from_end) : p.segment;
+            const Segment& g = *p.segment;
+            double e = g.c0 + p.t * (g.c1 + p.t * (g.c2 + p.t * g.c3));
+            if (view.nonnegative && e < 0.0) e = 0.0;
+            for (std::size_t m = 0; m < K; ++m)
+                sums[m] += s.f[i * K + m] * e;
+        }
     }
 
     // Sums over the nodes [n0, n1), all at least the phase radius from the sample's center.
