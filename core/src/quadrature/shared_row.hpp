@@ -26,7 +26,10 @@
 #include <vector>
 
 #include "../element/apodization_kernel.hpp"
+#include "../element/local_point.hpp"
 #include "../element/piecewise_value.hpp"
+#include "../element/profile/voigt.hpp"
+#include "quorvel/faddeeva.hpp"
 #include "quorvel/point_index.hpp"
 #include "quorvel/sparse.hpp"
 #include "quorvel/constants.hpp"
@@ -42,7 +45,10 @@ namespace quorvel {
 
 // Lists of one worker, reused row after row.
 struct SharedRowScratch {
-    std::vector<double> list, lo, hi, y, s, c, f;
+    std::vector<double> list, lo, hi, y, s, c, f, half, weight;
+    // Voigt values in lanes: the nodes that take the Faddeeva function, and its arguments.
+    std::vector<std::size_t> at;
+    std::vector<double> u, v, re;
     std::vector<std::size_t> first;
     std::vector<Placed> factors;
 };
@@ -97,6 +103,42 @@ template <std::size_t M> class KernelQuantities {
         return v;
     }
 
+    // The quantities at every node y[i], node after node, M + 1 each; a Voigt kernel's values
+    // alone take the Faddeeva function in lanes (bitwise what evaluate_at gives).
+    void many(double origin, std::span<const double> y, std::vector<double>& out,
+              SharedRowScratch& s) {
+        out.resize(y.size() * (M + 1));
+        if (M > 0 || profile_ == nullptr || !std::holds_alternative<Voigt>(profile_->kind)) {
+            for (std::size_t i = 0; i < y.size(); ++i) {
+                const auto v = (*this)(origin, y[i]);
+                for (std::size_t m = 0; m <= M; ++m)
+                    out[i * (M + 1) + m] = v[m];
+            }
+            return;
+        }
+        const Voigt& voigt = std::get<Voigt>(profile_->kind);
+        s.at.clear();
+        s.u.clear();
+        s.v.clear();
+        for (std::size_t i = 0; i < y.size(); ++i) {
+            const LocalPoint x{origin, y[i]};
+            double u = 0.0, v = 0.0;
+            if (x.outside(profile_->lower, profile_->upper)) {
+                out[i] = 0.0;
+            } else if (!line_shape::voigt::near_argument(voigt, x.from(profile_->center), u, v)) {
+                out[i] = line_shape::voigt::far_value(voigt, x.from(profile_->center));
+            } else {
+                s.at.push_back(i);
+                s.u.push_back(u);
+                s.v.push_back(v);
+            }
+        }
+        s.re.resize(s.u.size());
+        faddeeva_re_many(s.u, s.v, s.re.data());
+        for (std::size_t k = 0; k < s.at.size(); ++k)
+            out[s.at[k]] = voigt.inv_peak * s.re[k];
+    }
+
     std::optional<CoreError> failure;
 
   private:
@@ -134,12 +176,11 @@ template <std::size_t K> class SharedRow {
     static constexpr double max_nodes = 1 << 20;
 
     // Lays the row's walk when the kernel is a line shape and the candidates are either all FTS
-    // line shapes of one max_opd and one phase factor, or all polynomial elements; `at(y)` gives
-    // the K kernel quantities at frame position y (kernel coordinate origin + y). Returns false,
-    // doing nothing else, when the row does not take the shared walk.
-    template <class At>
+    // line shapes of one max_opd and one phase factor, or all polynomial elements; `quantities`
+    // are the kernel's. Returns false, doing nothing else, when the row does not take the shared
+    // walk.
     bool prepare(const Element& kernel, std::span<const std::size_t> candidates,
-                 const Space& basis, At&& at, SharedRowScratch& s) {
+                 const Space& basis, KernelQuantities<K - 1>& quantities, SharedRowScratch& s) {
         const auto* k = std::get_if<Profile>(&kernel);
         if (k == nullptr || candidates.size() < min_candidates) return false;
         const Element& front = basis.elements[candidates.front()];
@@ -192,20 +233,23 @@ template <std::size_t K> class SharedRow {
         s.hi.clear();
         s.first.clear();
         s.y.clear();
-        s.f.clear();
+        s.half.clear();
+        s.weight.clear();
         stepping_walk(s.list, limits, [&](Panel p) {
             s.lo.push_back(p.lo);
             s.hi.push_back(p.hi);
             s.first.push_back(s.y.size());
             for (std::size_t j = 0; j < p.size(); ++j) {
-                const double y = p.node(j);
-                const Sums v = at(y);
-                s.y.push_back(y);
-                for (std::size_t m = 0; m < K; ++m)
-                    s.f.push_back(p.half * (p.weight(j) * v[m]));
+                s.y.push_back(p.node(j));
+                s.half.push_back(p.half);
+                s.weight.push_back(p.weight(j));
             }
         });
         s.first.push_back(s.y.size());
+        quantities.many(origin_, s.y, s.f, s);
+        for (std::size_t i = 0; i < s.y.size(); ++i)
+            for (std::size_t m = 0; m < K; ++m)
+                s.f[i * K + m] = s.half[i] * (s.weight[i] * s.f[i * K + m]);
         scratch_ = &s;
         if (!fts_) return true;
 
@@ -222,8 +266,8 @@ template <std::size_t K> class SharedRow {
     }
 
     // The K integrals of the prepared kernel's quantities times `element` (one of the row's
-    // candidates) over the pair's window; `at` as for prepare.
-    template <class At> Sums pair(const Element& element, At&& at) const {
+    // candidates) over the pair's window.
+    Sums pair(const Element& element, KernelQuantities<K - 1>& quantities) const {
         const SharedRowScratch& s = *scratch_;
         Sums sums{};
         const Support se = frame_support(element, support(element), origin_);
@@ -233,7 +277,7 @@ template <std::size_t K> class SharedRow {
 
         const auto fresh = [&](double u, double v) {
             const auto f = [&](double y) {
-                Sums q = at(y);
+                Sums q = quantities(origin_, y);
                 const double e = evaluate_at(element, origin_, y);
                 for (double& x : q)
                     x *= e;

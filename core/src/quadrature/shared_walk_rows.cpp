@@ -23,10 +23,9 @@ SparseMatrix shared_walk_rows(std::span<const Element> rows, const Space& cols,
         index.overlapping(sk.lower, sk.upper, s.candidates);
         SharedRow<1> shared;
         KernelQuantities<0> quantities(kernel, {});
-        const auto at = [&](double y) { return quantities(shared.origin(), y); };
-        if (shared.prepare(kernel, s.candidates, cols, at, s.row)) {
+        if (shared.prepare(kernel, s.candidates, cols, quantities, s.row)) {
             for (std::size_t j : s.candidates) {
-                const double v = shared.pair(cols.elements[j], at)[0];
+                const double v = shared.pair(cols.elements[j], quantities)[0];
                 if (v != 0.0) sink.push(j, v);
             }
             return;
