@@ -3,7 +3,7 @@
 #include <span>
 #include <vector>
 
-#include "../quadrature/shared_row.hpp"
+#include "../sparse/shared_row.hpp"
 #include "measure_row.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/point_index.hpp"

@@ -14,7 +14,7 @@
 #include <variant>
 #include <vector>
 
-#include "../quadrature/shared_row.hpp"
+#include "../sparse/shared_row.hpp"
 #include "measure_row.hpp"
 #include "quorvel/measure_derivatives.hpp"
 #include "quorvel/point_index.hpp"

@@ -11,7 +11,7 @@
 #include "quorvel/parallel.hpp"
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
-#include "../quadrature/shared_row.hpp"
+#include "shared_row.hpp"
 
 namespace quorvel {
 namespace {
