@@ -35,12 +35,13 @@ Status derivative_row(const Element& kernel, const Space& basis, const PointInde
     SharedRow<2> shared;
     const ParameterKind parameters[] = {parameter};
     KernelQuantities<1> quantities(kernel, parameters);
-    const bool one_walk = !weight && shared.prepare(kernel, s.candidates, basis, quantities, s.row);
+    const bool one_walk =
+        !weight && shared.prepare(kernel, s.candidates, basis, quantities, s.row);
     const Placed k{&kernel, shared.origin()};
     for (std::size_t j : s.candidates) {
         const Element& b = basis.elements[j];
         std::array<double, 2> vd;
-        if (one_walk) {
+        if (one_walk && shared.shares(b)) {
             vd = shared.pair(b, quantities);
             if (quantities.failure) return std::unexpected(std::move(*quantities.failure));
             vd[1] = point_masses(k, {&b, shared.origin()}, weight, s.terms) + vd[1];

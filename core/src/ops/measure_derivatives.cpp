@@ -157,20 +157,20 @@ Status derivatives_row(const Element& kernel, const Space& basis, const PointInd
     // Line-shape kernels against FTS samples: one walk for the row.
     SharedRow<M + 1> shared;
     KernelQuantities<M> quantities(kernel, parameters);
-    const bool one_walk = !weight && shared.prepare(kernel, s.candidates, basis, quantities, s.row);
+    const bool one_walk =
+        !weight && shared.prepare(kernel, s.candidates, basis, quantities, s.row);
     const Placed k{&kernel, shared.origin()};
     for (std::size_t j : s.candidates) {
+        const Element& b = basis.elements[j];
         std::array<double, M + 1> v;
-        if (one_walk) {
-            const Element& b = basis.elements[j];
+        if (one_walk && shared.shares(b)) {
             v = shared.pair(b, quantities);
             if (quantities.failure) return std::unexpected(std::move(*quantities.failure));
             for (std::size_t m = 0; m < M; ++m)
                 v[m + 1] = point_masses(k, {&b, shared.origin()}, weight, terms[m]) + v[m + 1];
         } else {
-            QUORVEL_TRY_ASSIGN(v, pair_value_and_derivatives<M>(kernel, basis.elements[j],
-                                                                parameters, weight, terms,
-                                                                s.breakpoints));
+            QUORVEL_TRY_ASSIGN(v, pair_value_and_derivatives<M>(kernel, b, parameters, weight,
+                                                                terms, s.breakpoints));
         }
         bool zero = true;
         for (double x : v)

@@ -265,8 +265,18 @@ template <std::size_t K> class SharedRow {
         return true;
     }
 
+    // Whether the pair of the kernel with `element` (one of the row's candidates) takes the
+    // shared walk: not when their window is short beside its distance from the row's origin,
+    // where the nodes' offsets would carry the rounding of that distance into the element's
+    // values near its ends (the pair's own walk frames its window at the window's end).
+    bool shares(const Element& element) const {
+        const Support se = frame_support(element, support(element), origin_);
+        const double a = std::fmax(from_, se.lower), b = std::fmin(to_, se.upper);
+        return b - a >= 0.125 * std::fmax(std::fabs(a), std::fabs(b));
+    }
+
     // The K integrals of the prepared kernel's quantities times `element` (one of the row's
-    // candidates) over the pair's window.
+    // candidates, shares(element)) over the pair's window.
     Sums pair(const Element& element, KernelQuantities<K - 1>& quantities) const {
         const SharedRowScratch& s = *scratch_;
         Sums sums{};

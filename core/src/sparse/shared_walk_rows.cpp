@@ -23,15 +23,12 @@ SparseMatrix shared_walk_rows(std::span<const Element> rows, const Space& cols,
         index.overlapping(sk.lower, sk.upper, s.candidates);
         SharedRow<1> shared;
         KernelQuantities<0> quantities(kernel, {});
-        if (shared.prepare(kernel, s.candidates, cols, quantities, s.row)) {
-            for (std::size_t j : s.candidates) {
-                const double v = shared.pair(cols.elements[j], quantities)[0];
-                if (v != 0.0) sink.push(j, v);
-            }
-            return;
-        }
+        const bool one_walk = shared.prepare(kernel, s.candidates, cols, quantities, s.row);
         for (std::size_t j : s.candidates) {
-            const double v = pair_inner_product(kernel, cols.elements[j], {}, s.row.list);
+            const Element& e = cols.elements[j];
+            const double v = one_walk && shared.shares(e)
+                                 ? shared.pair(e, quantities)[0]
+                                 : pair_inner_product(kernel, e, {}, s.row.list);
             if (v != 0.0) sink.push(j, v);
         }
     };
