@@ -1,19 +1,21 @@
 // One quadrature walk per measurement row, shared by the FTS line shapes or the polynomial
 // elements that the row meets.
 //
-// A line-shape kernel against FTS samples integrates the same kernel over nearly the same window
-// for every sample. The row walks the union of those windows once, with the steps every pair's
-// own walk takes there (the kernel's local scale and the samples' common step), and keeps the
+// A line-shape kernel integrates against every column of its row over nearly the same window.
+// The row walks the union of those windows once, with the steps every pair's own walk takes there
+// (the kernel's local scale, and the samples' common step for FTS columns), and keeps the
 // kernel's weighted values (and parameter derivatives) at the walk's nodes. Each pair then sums
-// them against its sample over the row's panels that lie inside the pair's window, plus one short
-// panel at each end of the window: the same rule on steps no longer than before, so equally exact.
+// them against its column over the row's panels that lie inside the pair's window, plus one short
+// panel at each end of the window: the same rule on steps no longer than before, so equally
+// exact. Polynomial columns cut the walk at their own breakpoints too, so that their pieces stay
+// whole. A pair whose window is short beside its offset from the row's origin takes its own walk.
 //
-// The sample's line shape at a node needs sin and cos of theta = g (y - d) (node y, sample center
-// d, both offsets from the row's frame origin). They come by angle addition from sin and cos of
-// g y (a table per row) and of g d (once per sample), both phases split exactly into two doubles
-// with an FMA so that the difference keeps the accuracy of theta itself. Within a few radians of
-// the sample's center, where the window's kernel has its small-argument branches, the line shape
-// is evaluated directly.
+// An FTS sample's line shape at a node needs sin and cos of theta = g (y - d) (node y, sample
+// center d, both offsets from the row's frame origin). They come by angle addition from sin and
+// cos of g y (a table per row) and of g d (once per sample), both phases split exactly into two
+// doubles with an FMA so that the difference keeps the accuracy of theta itself. Within a few
+// radians of the sample's center, where the window's kernel has its small-argument branches, the
+// line shape is evaluated directly.
 #pragma once
 
 #include <algorithm>
@@ -29,15 +31,15 @@
 #include "../element/local_point.hpp"
 #include "../element/piecewise_value.hpp"
 #include "../element/profile/voigt.hpp"
-#include "quorvel/faddeeva.hpp"
-#include "quorvel/point_index.hpp"
-#include "quorvel/sparse.hpp"
 #include "quorvel/constants.hpp"
 #include "quorvel/element.hpp"
 #include "quorvel/error.hpp"
+#include "quorvel/faddeeva.hpp"
+#include "quorvel/point_index.hpp"
 #include "quorvel/profile.hpp"
 #include "quorvel/quadrature.hpp"
 #include "quorvel/space.hpp"
+#include "quorvel/sparse.hpp"
 #include "quorvel/stepping_walk.hpp"
 #include "quorvel/voigt_point.hpp"
 
