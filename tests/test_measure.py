@@ -214,7 +214,10 @@ def test_gaussian_row_meeting_a_bspline_end_by_a_sliver(sigma, sliver, side):
     mid = (lo + hi) / 2
     d = [float(spline(mid, nu=n)) for n in range(4)]
     mp.mp.dps = 40
-    ref = mp.quad(lambda z: (d[0] + d[1] * (z - mid) + d[2] * (z - mid) ** 2 / 2
-                             + d[3] * (z - mid) ** 3 / 6) * mp.exp(-(z - c) ** 2 / (2 * sigma ** 2)),
-                  [mp.mpf(lo), mp.mpf(hi)])
+    def f(z):
+        u = z - mid
+        return (d[0] + d[1] * u + d[2] * u ** 2 / 2 + d[3] * u ** 3 / 6) * mp.exp(
+            -(z - c) ** 2 / (2 * sigma ** 2))
+
+    ref = mp.quad(f, [mp.mpf(lo), mp.mpf(hi)])
     assert abs(got - float(ref)) <= 1e-13 * abs(float(ref))

@@ -77,7 +77,8 @@ template <std::size_t M> class KernelQuantities {
             v[0] = evaluate_at(kernel_, origin, y);
         } else {
             if (voigt_) {
-                const VoigtPointValues p = voigt_point_at(*profile_, *voigt_, peak_slope_, origin, y);
+                const VoigtPointValues p =
+                    voigt_point_at(*profile_, *voigt_, peak_slope_, origin, y);
                 v[0] = p.value;
                 for (std::size_t m = 0; m < M; ++m)
                     v[m + 1] = pick(p, parameters_[m]);
