@@ -182,8 +182,44 @@ class _Rows:
         return out
 
 
-def _penalty_band(knots: np.ndarray, breakpoints: np.ndarray, d: int, m: int) -> np.ndarray:
-    """The lower band of P[i, j] = ∫ B_i⁽ᵐ⁾ B_j⁽ᵐ⁾ for the degree-d B-splines of the knot vector.
+class _Penalty:
+    """P = Dᵀ G D: the band of P, and cᵀPc summed as (Dc)ᵀ G (Dc).
+
+    The entries of P grow as the inverse (2m - 1)-th power of the knot spacing while cᵀPc is
+    small, so summing the band against c would cancel every digit; the differences Dc carry the
+    m-th derivative directly.
+    """
+
+    def __init__(self, band: np.ndarray, coef: np.ndarray, gram: dict[int, np.ndarray]):
+        self.band, self.coef, self.gram = band, coef, gram
+
+    def differences(self, c: np.ndarray) -> np.ndarray:
+        q = self.coef.shape[1]
+        return sum(self.coef[a] * c[a : a + q] for a in range(self.coef.shape[0]))
+
+    def times(self, c: np.ndarray) -> np.ndarray:
+        """P c as Dᵀ (G (D c))."""
+        dc = self.differences(c)
+        v = self.gram[0] * dc
+        if 1 in self.gram:
+            v[1:] += self.gram[1] * dc[:-1]
+            v[:-1] += self.gram[1] * dc[1:]
+        out = np.zeros(c.size)
+        q = dc.size
+        for a in range(self.coef.shape[0]):
+            out[a : a + q] += self.coef[a] * v
+        return out
+
+    def quadratic(self, c: np.ndarray) -> float:
+        dc = self.differences(c)
+        total = float((self.gram[0] * dc * dc).sum())
+        if 1 in self.gram:
+            total += 2.0 * float((self.gram[1] * dc[1:] * dc[:-1]).sum())
+        return total
+
+
+def _penalty_band(knots: np.ndarray, breakpoints: np.ndarray, d: int, m: int) -> _Penalty:
+    """P[i, j] = ∫ B_i⁽ᵐ⁾ B_j⁽ᵐ⁾ for the degree-d B-splines of the knot vector.
 
     The m-th derivative of Σ c_j B_j is Σ (D c)_i B̃_i over the B-splines of degree d - m (the
     knot vector without m knots at each end), D the product of m difference steps
@@ -217,7 +253,7 @@ def _penalty_band(knots: np.ndarray, breakpoints: np.ndarray, d: int, m: int) ->
                 k = s_ + b - a
                 if k >= 0:
                     band[k, lo + a : hi + a] += left * coef[b, lo + s_ : hi + s_]
-    return band
+    return _Penalty(band, coef, gram)
 
 
 def _band_quadratic(band: np.ndarray, c: np.ndarray) -> float:
@@ -228,6 +264,15 @@ def _band_quadratic(band: np.ndarray, c: np.ndarray) -> float:
     return total
 
 
+def _band_times(band: np.ndarray, c: np.ndarray) -> np.ndarray:
+    """A c for a symmetric A given by its lower band."""
+    out = band[0] * c
+    for k in range(1, band.shape[0]):
+        out[k:] += band[k, :-k] * c[:-k]
+        out[:-k] += band[k, :-k] * c[k:]
+    return out
+
+
 def _band_trace_product(s: np.ndarray, a: np.ndarray) -> float:
     """tr(S A) for symmetric S and A given by lower bands of the same width."""
     return float((s[0] * a[0]).sum() + 2.0 * (s[1:] * a[1:]).sum())
@@ -236,23 +281,42 @@ def _band_trace_product(s: np.ndarray, a: np.ndarray) -> float:
 class _Problem:
     """The penalised least-squares problem in the scaled coordinate, for any lam_u."""
 
-    def __init__(self, design: _Rows, penalty: np.ndarray, y: np.ndarray, w: np.ndarray,
+    def __init__(self, design: _Rows, penalty: _Penalty, y: np.ndarray, w: np.ndarray,
                  m: int):
-        self.design, self.penalty, self.y, self.w, self.m = design, penalty, y, w, m
+        self.design, self.roughness, self.y, self.w, self.m = design, penalty, y, w, m
+        self.penalty = penalty.band
         self.normal = design.normal_band(w)
         self.rhs = design.transpose_times(w * y)
         self.yy = float((w * y * y).sum())
         self.nfev = 0
+
+    def refine(self, factor: np.ndarray, lam_u: float, c: np.ndarray) -> np.ndarray:
+        """c improved by one step of iterative refinement.
+
+        With a knot at every datum the entries of lam_u P exceed those of BᵀWB by many orders
+        of magnitude and cancel in P c, so the solve keeps only a few digits of c (1e-3
+        relative at 1e4 knots). The residual with P c summed as Dᵀ(G(D c)) is accurate to the
+        size of the m-th derivative rather than of the entries of P, and each step gains about
+        as many digits again; it also keeps the criteria smooth in lam.
+        """
+        sp = _scipy()
+        r = self.rhs - _band_times(self.normal, c) - lam_u * self.roughness.times(c)
+        step, _ = sp.linalg.lapack.dpbtrs(factor, r[:, None], lower=1)
+        return c + step[:, 0]
 
     def solve(self, lam_u: float) -> dict[str, Any]:
         """Coefficients, factor, band of the inverse, edf and weighted residual sum at lam_u."""
         sp = _scipy()
         self.nfev += 1
         factor, inverse = _quorvel.selected_inverse(self.normal + lam_u * self.penalty)
-        c = sp.linalg.cho_solve_banded((factor, True), self.rhs)
+        # The factor is finite by construction: LAPACK's solve without SciPy's input checks.
+        c, info = sp.linalg.lapack.dpbtrs(factor, self.rhs[:, None], lower=1)
+        if info != 0:  # pragma: no cover - a valid factor never fails
+            raise RuntimeError(f"banded solve failed: info = {info}")
+        c = self.refine(factor, lam_u, self.refine(factor, lam_u, c[:, 0]))
         # Σ w r² = yᵀWy - 2 cᵀBᵀWy + cᵀ(BᵀWB)c in the coefficients, without a pass over the
         # data; when that sum cancels most of yᵀWy it is recomputed from the residuals.
-        penalty = _band_quadratic(self.penalty, c)
+        penalty = self.roughness.quadratic(c)
         rss = self.yy - 2.0 * float((c * self.rhs).sum()) + _band_quadratic(self.normal, c)
         if not rss > 1e-6 * self.yy:
             residual = self.y - self.design.times(c)
@@ -278,45 +342,157 @@ class _Problem:
         log_det = 2.0 * float(np.log(solved["factor"][0]).sum())
         return float((n - M) * np.log(d) + log_det - (p - M) * np.log(lam_u))
 
-    def score(self, name: str, log_lam_u: float) -> float:
-        try:
-            return self.criterion(name, self.solve(10.0**log_lam_u))
-        except _quorvel.SingularError:
-            return np.inf
+    def reml_slope(self, solved: dict[str, Any]) -> float:
+        """The derivative of the REML criterion with respect to ln lam_u.
 
-    def choose(self, name: str) -> float:
-        """lam_u minimising the criterion: a grid over log lam, then Brent's method."""
-        sp = _scipy()
-        # lam_u · tr(P) / tr(BᵀWB) near 1 smooths over about one knot interval; about
-        # (intervals)^(2m) times more leaves only the polynomial of the penalty's null space. The
-        # grid, two decades per step, spans a little beyond both; the criterion is smooth in
-        # log lam, so Brent's parabolic steps from the best grid point finish quickly.
-        reference = np.log10(self.normal[0].sum() / self.penalty[0].sum())
-        top = 2 * self.m * np.log10(self.design.p) + 2.0
-        grid = reference + np.arange(-3.0, top + 2.0, 2.0)
-        scores = np.array([self.score(name, t) for t in grid])
-        if not np.isfinite(scores).any():
+        D is the minimum over c of the penalised sum, so dD/dlam = cᵀPc; d log|A|/dlam =
+        tr(A⁻¹P) and lam tr(A⁻¹P) = p - edf; so the slope is (n - M) lam cᵀPc / D - (edf - M),
+        from quantities every evaluation has already.
+        """
+        n, M = self.y.size, self.m
+        lam_pen = solved["lam_u"] * solved["penalty"]
+        return (n - M) * lam_pen / (solved["rss"] + lam_pen) - (solved["edf"] - M)
+
+    def choose(self, name: str) -> dict[str, Any]:
+        """The solution at the lam_u minimising the criterion (a search over log10 lam_u).
+
+        The number of effective parameters falls roughly as lam^(-1/(2m)) between m and p,
+        starting near p where lam_u · tr(P) ≈ tr(BᵀWB); the search starts where about 16
+        remain and walks downhill in growing steps, the first changing them twofold, until the minimum
+        is bracketed. REML then finds the zero of its exact slope (Brent's root finder); GCV,
+        whose slope would need more than the band of the inverse, is minimised by safeguarded
+        parabolic steps. Each trial is one factorisation; the best trial is returned solved.
+        """
+        m, p = self.m, self.design.p
+        reference = float(np.log10(self.normal[0].sum() / self.penalty[0].sum()))
+        low, high = reference - 3.0, reference + 2 * m * np.log10(p) + 4.0
+        step = 2 * m * np.log10(2.0)
+        start = min(max(reference + 2 * m * np.log10(p / 16.0), low), high)
+        search = _Search(self, name)
+        if name == "reml":
+            search.reml(start, step, low, high)
+        else:
+            search.gcv(start, step, low, high)
+        if search.best is None:
             raise _quorvel.SingularError(
                 "no smoothing gives a positive definite system: the data do not determine the "
                 "spline"
             )
-        best = int(np.argmin(scores))
-        if 0 < best < grid.size - 1:
-            # Brent's method from the bracketing grid triple, whose scores are known. Its
-            # tolerance is relative to |x|: the offset 100 makes it 0.005 in log10 lam.
-            known = {100.0 + float(t - grid[best]): float(v) for t, v in zip(grid, scores)}
+        return search.best
 
-            def shifted(z: float) -> float:
-                if z not in known:
-                    known[z] = self.score(name, grid[best] + z - 100.0)
-                return known[z]
 
-            found = sp.optimize.minimize_scalar(
-                shifted, bracket=(98.0, 100.0, 102.0), method="brent", tol=5e-5)
-            t = grid[best] + found.x - 100.0
+class _Search:
+    """Trials of one criterion over t = log10 lam_u, keeping the best solution seen."""
+
+    # Stop when the minimum is located to this many decades of lam (0.5 %).
+    tol = 0.002
+
+    def __init__(self, problem: _Problem, name: str):
+        self.problem, self.name = problem, name
+        self.values: dict[float, float] = {}
+        self.slopes: dict[float, float] = {}
+        self.best: dict[str, Any] | None = None
+        self.best_value = np.inf
+
+    def __call__(self, t: float) -> float:
+        if t in self.values:
+            return self.values[t]
+        try:
+            solved = self.problem.solve(10.0**t)
+        except _quorvel.SingularError:
+            value, slope = np.inf, np.nan
         else:
-            t = grid[best]
-        return 10.0**t
+            value = self.problem.criterion(self.name, solved)
+            slope = self.problem.reml_slope(solved) if self.name == "reml" else np.nan
+            if value < self.best_value:
+                self.best, self.best_value = solved, value
+        self.values[t], self.slopes[t] = value, slope
+        return value
+
+    def slope(self, t: float, start: float) -> float:
+        """The REML slope at t; a singular system counts as a wall on its side of the start."""
+        self(t)
+        s = self.slopes[t]
+        if np.isfinite(s):
+            return s
+        return 1.0 if t >= start else -1.0
+
+    def reml(self, start: float, step: float, low: float, high: float) -> None:
+        sp = _scipy()
+        a = start
+        sa = self.slope(a, start)
+        direction = -1.0 if sa > 0.0 else 1.0
+        while True:
+            b = min(max(a + direction * step, low), high)
+            if b == a:
+                return  # the minimum lies at an end of the range
+            sb = self.slope(b, start)
+            if (sb > 0.0) != (sa > 0.0):
+                break
+            a, sa = b, sb
+            step *= 1.5
+        lo, hi = min(a, b), max(a, b)
+        sp.optimize.brentq(lambda t: self.slope(t, start), lo, hi, xtol=self.tol, rtol=1e-12)
+
+    def gcv(self, start: float, step: float, low: float, high: float) -> None:
+        # Bracket the minimum: walk downhill in growing steps until a trial rises again.
+        b, fb = start, self(start)
+        c = min(b + step, high)
+        if self(c) < fb:
+            direction, behind, b, fb = 1.0, b, c, self(c)
+        else:
+            a = max(b - step, low)
+            if not self(a) < fb:
+                self.refine(a, b, c)
+                return
+            direction, behind, b, fb = -1.0, b, a, self(a)
+        while True:
+            step *= 1.5
+            ahead = min(max(b + direction * step, low), high)
+            if ahead == b:
+                return  # the minimum lies at an end of the range
+            if self(ahead) >= fb:
+                lo, hi = sorted((behind, ahead))
+                self.refine(lo, b, hi)
+                return
+            behind, b, fb = b, ahead, self(ahead)
+
+    def refine(self, a: float, b: float, c: float) -> None:
+        """Safeguarded parabolic steps inside a < b < c with f(b) below both ends."""
+        if not a < b < c:
+            return
+        fa, fb, fc = self(a), self(b), self(c)
+        tol = self.tol
+        last = previous = c - a
+        for _ in range(60):
+            if c - a < 4.0 * tol:
+                return
+            u = None
+            if np.isfinite(fa) and np.isfinite(fc):
+                num = (b - a) ** 2 * (fb - fc) - (b - c) ** 2 * (fb - fa)
+                den = (b - a) * (fb - fc) - (b - c) * (fb - fa)
+                if den != 0.0:
+                    u = b - 0.5 * num / den
+            lopsided = max(b - a, c - b) > 3.0 * min(b - a, c - b)
+            if u is not None and abs(u - b) < tol and not lopsided:
+                return  # the parabola puts the minimum within tol of the best trial
+            if (lopsided or u is None or not (a + tol < u < c - tol)
+                    or abs(u - b) > 0.5 * previous):
+                # A golden-section step into the larger side; it also evens out a bracket whose
+                # far end would tilt the parabola.
+                u = b + 0.381966 * (c - b) if c - b > b - a else b - 0.381966 * (b - a)
+            previous, last = last, abs(u - b)
+            fu = self(u)
+            if fu < fb:
+                if u > b:
+                    a, fa = b, fb
+                else:
+                    c, fc = b, fb
+                b, fb = u, fu
+            elif u > b:
+                c, fc = u, fu
+            else:
+                a, fa = u, fu
 
 
 # ---- results ------------------------------------------------------------------------------------
@@ -561,16 +737,17 @@ def smoothing_spline(x: Any, y: Any, *, w: Any = None, lam: float | None = None,
     offset = float((w * y).sum() / w.sum())
     problem = _Problem(design, penalty, y - offset, w, m)
     if lam is None:
-        lam_u = problem.choose(criterion)
+        solved = problem.choose(criterion)
+        lam_u = solved["lam_u"]
     else:
         lam_u = lam / lam_per_lam_u
-    try:
-        solved = problem.solve(lam_u)
-    except _quorvel.SingularError as error:
-        raise _quorvel.SingularError(
-            f"{error}; the data do not determine every coefficient at lam = {lam_u * lam_per_lam_u}"
-            ", so use lam > 0 or fewer knots"
-        ) from None
+        try:
+            solved = problem.solve(lam_u)
+        except _quorvel.SingularError as error:
+            raise _quorvel.SingularError(
+                f"{error}; the data do not determine every coefficient at lam = "
+                f"{lam_u * lam_per_lam_u}, so use lam > 0 or fewer knots"
+            ) from None
 
     spline_u = sp.interpolate.BSpline.construct_fast(
         knots_u, solved["coefficients"] + offset, degree)
