@@ -50,6 +50,18 @@ def test_selected_inverse_is_the_band_of_the_dense_inverse(n, e):
     np.testing.assert_allclose(inverse, lower_band(np.linalg.inv(a), e), rtol=1e-10, atol=1e-14)
 
 
+@pytest.mark.parametrize("n, e", [(1, 0), (6, 0), (3, 3), (30, 1), (40, 3), (25, 6)])
+def test_selected_inverse_derivative_is_the_band_of_the_dense_derivative(n, e):
+    a, band = random_band(n, e, np.random.default_rng(n + 10 * e))
+    rng = np.random.default_rng(7 * n + e)
+    d, _ = random_band(n, e, rng)
+    d -= np.diag(np.diag(d) - rng.uniform(-1.0, 1.0, n))  # an indefinite direction
+    factor, inverse, derivative = q.selected_inverse(band, lower_band(d, e))
+    np.testing.assert_allclose(inverse, lower_band(np.linalg.inv(a), e), rtol=1e-10, atol=1e-14)
+    ai = np.linalg.inv(a)
+    np.testing.assert_allclose(derivative, lower_band(-ai @ d @ ai, e), rtol=1e-9, atol=1e-13)
+
+
 def test_selected_inverse_failures():
     assert value_error_message(q.selected_inverse, np.zeros((0, 3))) == (
         "band needs at least one row (the diagonal)")
@@ -63,6 +75,12 @@ def test_selected_inverse_failures():
     assert np.isfinite(factor[:, :4]).all()
     raises_with_note(TypeError, "band", q.selected_inverse, np.ones((2, 10))[:, ::2],
                      hint="use np.ascontiguousarray(band)")
+    assert value_error_message(q.selected_inverse, np.ones((2, 5)), np.ones((3, 5))) == (
+        "direction must have the shape of band, (2, 5), got (3, 5)")
+    direction = np.zeros((2, 5))
+    direction[0, 2] = np.inf
+    assert value_error_message(q.selected_inverse, np.ones((2, 5)), direction) == (
+        "direction must be finite, got inf at row 0, column 2")
     with pytest.raises(SingularError, match=r"^pivot 1 is 0e0 \(diagonal 1e0\)"):
         q.selected_inverse(np.array([[1.0, 1.0], [1.0, 0.0]]))
 

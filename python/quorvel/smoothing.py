@@ -304,11 +304,19 @@ class _Problem:
         step, _ = sp.linalg.lapack.dpbtrs(factor, r[:, None], lower=1)
         return c + step[:, 0]
 
-    def solve(self, lam_u: float) -> dict[str, Any]:
-        """Coefficients, factor, band of the inverse, edf and weighted residual sum at lam_u."""
+    def solve(self, lam_u: float, slopes: bool = False) -> dict[str, Any]:
+        """Coefficients, factor, band of the inverse, edf and weighted residual sum at lam_u.
+
+        With `slopes`, also the derivatives of edf and of the residual sum with respect to
+        ln lam_u, for the slope of the GCV score.
+        """
         sp = _scipy()
         self.nfev += 1
-        factor, inverse = _quorvel.selected_inverse(self.normal + lam_u * self.penalty)
+        a = self.normal + lam_u * self.penalty
+        if slopes:
+            factor, inverse, d_inverse = _quorvel.selected_inverse(a, self.penalty)
+        else:
+            factor, inverse = _quorvel.selected_inverse(a)
         # The factor is finite by construction: LAPACK's solve without SciPy's input checks.
         c, info = sp.linalg.lapack.dpbtrs(factor, self.rhs[:, None], lower=1)
         if info != 0:  # pragma: no cover - a valid factor never fails
@@ -321,8 +329,17 @@ class _Problem:
         if not rss > 1e-6 * self.yy:
             residual = self.y - self.design.times(c)
             rss = float((self.w * residual * residual).sum())
-        return {"coefficients": c, "factor": factor, "inverse": inverse, "penalty": penalty,
-                "edf": _band_trace_product(inverse, self.normal), "rss": rss, "lam_u": lam_u}
+        solved = {"coefficients": c, "factor": factor, "inverse": inverse, "penalty": penalty,
+                  "edf": _band_trace_product(inverse, self.normal), "rss": rss, "lam_u": lam_u}
+        if slopes:
+            # dc/dlam = -A⁻¹Pc and Bᵀ W r = lam P c give d Σ w r² / d ln lam = 2 lam² cᵀPA⁻¹Pc;
+            # d edf / d ln lam = lam tr(d(A⁻¹)/dlam · BᵀWB).
+            pc = self.roughness.times(c)
+            z, _ = sp.linalg.lapack.dpbtrs(factor, pc[:, None], lower=1)
+            # (a NumPy sum, not a BLAS dot: its order must not depend on the thread count)
+            solved["rss_slope"] = 2.0 * lam_u * lam_u * float((pc * z[:, 0]).sum())
+            solved["edf_slope"] = lam_u * _band_trace_product(d_inverse, self.normal)
+        return solved
 
     def criterion(self, name: str, solved: dict[str, Any]) -> float:
         """The GCV score n Σ w r² / (n - edf)², or -2 log of the restricted likelihood.
@@ -342,14 +359,17 @@ class _Problem:
         log_det = 2.0 * float(np.log(solved["factor"][0]).sum())
         return float((n - M) * np.log(d) + log_det - (p - M) * np.log(lam_u))
 
-    def reml_slope(self, solved: dict[str, Any]) -> float:
-        """The derivative of the REML criterion with respect to ln lam_u.
+    def slope(self, name: str, solved: dict[str, Any]) -> float:
+        """The derivative of the criterion with respect to ln lam_u (of ln of the GCV score).
 
-        D is the minimum over c of the penalised sum, so dD/dlam = cᵀPc; d log|A|/dlam =
+        REML: D is the minimum over c of the penalised sum, so dD/dlam = cᵀPc; d log|A|/dlam =
         tr(A⁻¹P) and lam tr(A⁻¹P) = p - edf; so the slope is (n - M) lam cᵀPc / D - (edf - M),
-        from quantities every evaluation has already.
+        from quantities every evaluation has already. GCV: d ln(Σ w r²) - 2 d ln(n - edf).
         """
         n, M = self.y.size, self.m
+        if name == "gcv":
+            return (solved["rss_slope"] / solved["rss"]
+                    + 2.0 * solved["edf_slope"] / (n - solved["edf"]))
         lam_pen = solved["lam_u"] * solved["penalty"]
         return (n - M) * lam_pen / (solved["rss"] + lam_pen) - (solved["edf"] - M)
 
@@ -358,21 +378,17 @@ class _Problem:
 
         The number of effective parameters falls roughly as lam^(-1/(2m)) between m and p,
         starting near p where lam_u · tr(P) ≈ tr(BᵀWB); the search starts where about 16
-        remain and walks downhill in growing steps, the first changing them twofold, until the minimum
-        is bracketed. REML then finds the zero of its exact slope (Brent's root finder); GCV,
-        whose slope would need more than the band of the inverse, is minimised by safeguarded
-        parabolic steps. Each trial is one factorisation; the best trial is returned solved.
+        remain, walks downhill in growing steps, the first changing them twofold, until the
+        slope of the criterion changes sign, and then finds the zero of the slope by Brent's
+        root finder. Each trial is one factorisation, whose selected inverse and its derivative
+        give the exact slope; the best trial is returned solved.
         """
         m, p = self.m, self.design.p
         reference = float(np.log10(self.normal[0].sum() / self.penalty[0].sum()))
         low, high = reference - 3.0, reference + 2 * m * np.log10(p) + 4.0
-        step = 2 * m * np.log10(2.0)
         start = min(max(reference + 2 * m * np.log10(p / 16.0), low), high)
         search = _Search(self, name)
-        if name == "reml":
-            search.reml(start, step, low, high)
-        else:
-            search.gcv(start, step, low, high)
+        search.run(start, 2 * m * np.log10(2.0), low, high)
         if search.best is None:
             raise _quorvel.SingularError(
                 "no smoothing gives a positive definite system: the data do not determine the "
@@ -389,110 +405,60 @@ class _Search:
 
     def __init__(self, problem: _Problem, name: str):
         self.problem, self.name = problem, name
-        self.values: dict[float, float] = {}
         self.slopes: dict[float, float] = {}
         self.best: dict[str, Any] | None = None
         self.best_value = np.inf
 
-    def __call__(self, t: float) -> float:
-        if t in self.values:
-            return self.values[t]
-        try:
-            solved = self.problem.solve(10.0**t)
-        except _quorvel.SingularError:
-            value, slope = np.inf, np.nan
-        else:
-            value = self.problem.criterion(self.name, solved)
-            slope = self.problem.reml_slope(solved) if self.name == "reml" else np.nan
-            if value < self.best_value:
-                self.best, self.best_value = solved, value
-        self.values[t], self.slopes[t] = value, slope
-        return value
-
-    def slope(self, t: float, start: float) -> float:
-        """The REML slope at t; a singular system counts as a wall on its side of the start."""
-        self(t)
+    def slope(self, t: float, anchor: float) -> float:
+        """The slope at t; a singular system counts as a wall on its side of the anchor."""
+        if t not in self.slopes:
+            try:
+                solved = self.problem.solve(10.0**t, slopes=self.name == "gcv")
+            except _quorvel.SingularError:
+                slope = np.nan
+            else:
+                value = self.problem.criterion(self.name, solved)
+                slope = self.problem.slope(self.name, solved) if np.isfinite(value) else np.nan
+                if value < self.best_value:
+                    self.best, self.best_value = solved, value
+            self.slopes[t] = slope
         s = self.slopes[t]
         if np.isfinite(s):
             return s
-        return 1.0 if t >= start else -1.0
+        return 1.0 if t >= anchor else -1.0
 
-    def reml(self, start: float, step: float, low: float, high: float) -> None:
+    def run(self, start: float, step: float, low: float, high: float) -> None:
         sp = _scipy()
+        # A large lam on many close knots can make the factorisation lose the penalty's null
+        # space: from a singular start, move to smaller lam first.
         a = start
-        sa = self.slope(a, start)
+        while not np.isfinite(self._probe(a)):
+            if a == low:
+                return
+            a = max(a - step, low)
+        sa = self.slope(a, a)
         direction = -1.0 if sa > 0.0 else 1.0
         while True:
             b = min(max(a + direction * step, low), high)
             if b == a:
                 return  # the minimum lies at an end of the range
-            sb = self.slope(b, start)
+            sb = self.slope(b, a)
             if (sb > 0.0) != (sa > 0.0):
                 break
             a, sa = b, sb
             step *= 1.5
         lo, hi = min(a, b), max(a, b)
-        sp.optimize.brentq(lambda t: self.slope(t, start), lo, hi, xtol=self.tol, rtol=1e-12)
+        anchor = a
+        # Against a singular end (the criterion's minimum lies where the factorisation loses
+        # the penalty's null space) a coarse approach suffices: the criterion is flat there.
+        wall = not (np.isfinite(self.slopes[a]) and np.isfinite(self.slopes[b]))
+        sp.optimize.brentq(lambda t: self.slope(t, anchor), lo, hi,
+                           xtol=0.05 if wall else self.tol, rtol=1e-12)
 
-    def gcv(self, start: float, step: float, low: float, high: float) -> None:
-        # Bracket the minimum: walk downhill in growing steps until a trial rises again.
-        b, fb = start, self(start)
-        c = min(b + step, high)
-        if self(c) < fb:
-            direction, behind, b, fb = 1.0, b, c, self(c)
-        else:
-            a = max(b - step, low)
-            if not self(a) < fb:
-                self.refine(a, b, c)
-                return
-            direction, behind, b, fb = -1.0, b, a, self(a)
-        while True:
-            step *= 1.5
-            ahead = min(max(b + direction * step, low), high)
-            if ahead == b:
-                return  # the minimum lies at an end of the range
-            if self(ahead) >= fb:
-                lo, hi = sorted((behind, ahead))
-                self.refine(lo, b, hi)
-                return
-            behind, b, fb = b, ahead, self(ahead)
-
-    def refine(self, a: float, b: float, c: float) -> None:
-        """Safeguarded parabolic steps inside a < b < c with f(b) below both ends."""
-        if not a < b < c:
-            return
-        fa, fb, fc = self(a), self(b), self(c)
-        tol = self.tol
-        last = previous = c - a
-        for _ in range(60):
-            if c - a < 4.0 * tol:
-                return
-            u = None
-            if np.isfinite(fa) and np.isfinite(fc):
-                num = (b - a) ** 2 * (fb - fc) - (b - c) ** 2 * (fb - fa)
-                den = (b - a) * (fb - fc) - (b - c) * (fb - fa)
-                if den != 0.0:
-                    u = b - 0.5 * num / den
-            lopsided = max(b - a, c - b) > 3.0 * min(b - a, c - b)
-            if u is not None and abs(u - b) < tol and not lopsided:
-                return  # the parabola puts the minimum within tol of the best trial
-            if (lopsided or u is None or not (a + tol < u < c - tol)
-                    or abs(u - b) > 0.5 * previous):
-                # A golden-section step into the larger side; it also evens out a bracket whose
-                # far end would tilt the parabola.
-                u = b + 0.381966 * (c - b) if c - b > b - a else b - 0.381966 * (b - a)
-            previous, last = last, abs(u - b)
-            fu = self(u)
-            if fu < fb:
-                if u > b:
-                    a, fa = b, fb
-                else:
-                    c, fc = b, fb
-                b, fb = u, fu
-            elif u > b:
-                c, fc = u, fu
-            else:
-                a, fa = u, fu
+    def _probe(self, t: float) -> float:
+        """The slope at t, NaN where the system is singular."""
+        self.slope(t, t)
+        return self.slopes[t]
 
 
 # ---- results ------------------------------------------------------------------------------------
