@@ -304,11 +304,12 @@ class _Problem:
         step, _ = sp.linalg.lapack.dpbtrs(factor, r[:, None], lower=1)
         return c + step[:, 0]
 
-    def solve(self, lam_u: float, slopes: bool = False) -> dict[str, Any]:
+    def solve(self, lam_u: float, slopes: bool = False, steps: int = 2) -> dict[str, Any]:
         """Coefficients, factor, band of the inverse, edf and weighted residual sum at lam_u.
 
         With `slopes`, also the derivatives of edf and of the residual sum with respect to
-        ln lam_u, for the slope of the GCV score.
+        ln lam_u, for the slope of the GCV score. `steps` steps of refinement (one suffices for
+        the criteria; `polish` adds the second to the chosen solution).
         """
         sp = _scipy()
         self.nfev += 1
@@ -321,7 +322,19 @@ class _Problem:
         c, info = sp.linalg.lapack.dpbtrs(factor, self.rhs[:, None], lower=1)
         if info != 0:  # pragma: no cover - a valid factor never fails
             raise RuntimeError(f"banded solve failed: info = {info}")
-        c = self.refine(factor, lam_u, self.refine(factor, lam_u, c[:, 0]))
+        c = c[:, 0]
+        for _ in range(steps):
+            c = self.refine(factor, lam_u, c)
+        return self.summarise(c, factor, inverse, lam_u, d_inverse if slopes else None)
+
+    def polish(self, solved: dict[str, Any]) -> dict[str, Any]:
+        """The solution with one more step of refinement of its coefficients."""
+        c = self.refine(solved["factor"], solved["lam_u"], solved["coefficients"])
+        return self.summarise(c, solved["factor"], solved["inverse"], solved["lam_u"], None)
+
+    def summarise(self, c: np.ndarray, factor: np.ndarray, inverse: np.ndarray, lam_u: float,
+                  d_inverse: np.ndarray | None) -> dict[str, Any]:
+        sp = _scipy()
         # Σ w r² = yᵀWy - 2 cᵀBᵀWy + cᵀ(BᵀWB)c in the coefficients, without a pass over the
         # data; when that sum cancels most of yᵀWy it is recomputed from the residuals.
         penalty = self.roughness.quadratic(c)
@@ -331,7 +344,7 @@ class _Problem:
             rss = float((self.w * residual * residual).sum())
         solved = {"coefficients": c, "factor": factor, "inverse": inverse, "penalty": penalty,
                   "edf": _band_trace_product(inverse, self.normal), "rss": rss, "lam_u": lam_u}
-        if slopes:
+        if d_inverse is not None:
             # dc/dlam = -A⁻¹Pc and Bᵀ W r = lam P c give d Σ w r² / d ln lam = 2 lam² cᵀPA⁻¹Pc;
             # d edf / d ln lam = lam tr(d(A⁻¹)/dlam · BᵀWB).
             pc = self.roughness.times(c)
@@ -394,7 +407,7 @@ class _Problem:
                 "no smoothing gives a positive definite system: the data do not determine the "
                 "spline"
             )
-        return search.best
+        return self.polish(search.best)
 
 
 class _Search:
@@ -413,7 +426,7 @@ class _Search:
         """The slope at t; a singular system counts as a wall on its side of the anchor."""
         if t not in self.slopes:
             try:
-                solved = self.problem.solve(10.0**t, slopes=self.name == "gcv")
+                solved = self.problem.solve(10.0**t, slopes=self.name == "gcv", steps=1)
             except _quorvel.SingularError:
                 slope = np.nan
             else:
