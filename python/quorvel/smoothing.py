@@ -304,12 +304,29 @@ class _Problem:
         step, _ = sp.linalg.lapack.dpbtrs(factor, r[:, None], lower=1)
         return c + step[:, 0]
 
-    def solve(self, lam_u: float, slopes: bool = False, steps: int = 2) -> dict[str, Any]:
+    def converge(self, factor: np.ndarray, lam_u: float, c: np.ndarray,
+                 rtol: float) -> np.ndarray:
+        """Steps of `refine` until a step is below rtol of c, or stops shrinking (at most 6).
+
+        Each step gains a factor of about cond(A)·eps: three or four at 1e4 evenly spread
+        knots, one at 1e5 random x, whose closest pairs set the conditioning.
+        """
+        last = np.inf
+        for _ in range(6):
+            new = self.refine(factor, lam_u, c)
+            size = float(np.abs(new - c).max())
+            c = new
+            if size <= rtol * float(np.abs(c).max()) or size > 0.5 * last:
+                break
+            last = size
+        return c
+
+    def solve(self, lam_u: float, slopes: bool = False, rtol: float = 1e-10) -> dict[str, Any]:
         """Coefficients, factor, band of the inverse, edf and weighted residual sum at lam_u.
 
         With `slopes`, also the derivatives of edf and of the residual sum with respect to
-        ln lam_u, for the slope of the GCV score. `steps` steps of refinement (one suffices for
-        the criteria; `polish` adds the second to the chosen solution).
+        ln lam_u, for the slope of the GCV score. The coefficients are refined to `rtol` (1e-6
+        suffices for the criteria; `polish` finishes the chosen solution).
         """
         sp = _scipy()
         self.nfev += 1
@@ -318,18 +335,18 @@ class _Problem:
             factor, inverse, d_inverse = _quorvel.selected_inverse(a, self.penalty)
         else:
             factor, inverse = _quorvel.selected_inverse(a)
+        # LAPACK reads the factor in Fortran order: one copy here rather than one per solve.
+        factor = np.asfortranarray(factor)
         # The factor is finite by construction: LAPACK's solve without SciPy's input checks.
         c, info = sp.linalg.lapack.dpbtrs(factor, self.rhs[:, None], lower=1)
         if info != 0:  # pragma: no cover - a valid factor never fails
             raise RuntimeError(f"banded solve failed: info = {info}")
-        c = c[:, 0]
-        for _ in range(steps):
-            c = self.refine(factor, lam_u, c)
+        c = self.converge(factor, lam_u, c[:, 0], rtol)
         return self.summarise(c, factor, inverse, lam_u, d_inverse if slopes else None)
 
     def polish(self, solved: dict[str, Any]) -> dict[str, Any]:
-        """The solution with one more step of refinement of its coefficients."""
-        c = self.refine(solved["factor"], solved["lam_u"], solved["coefficients"])
+        """The solution with its coefficients refined to full accuracy."""
+        c = self.converge(solved["factor"], solved["lam_u"], solved["coefficients"], 1e-10)
         return self.summarise(c, solved["factor"], solved["inverse"], solved["lam_u"], None)
 
     def summarise(self, c: np.ndarray, factor: np.ndarray, inverse: np.ndarray, lam_u: float,
@@ -426,7 +443,7 @@ class _Search:
         """The slope at t; a singular system counts as a wall on its side of the anchor."""
         if t not in self.slopes:
             try:
-                solved = self.problem.solve(10.0**t, slopes=self.name == "gcv", steps=1)
+                solved = self.problem.solve(10.0**t, slopes=self.name == "gcv", rtol=1e-6)
             except _quorvel.SingularError:
                 slope = np.nan
             else:
