@@ -49,7 +49,8 @@ Result<std::tuple<Dense2, Dense2, Dense2>> with_derivative(const MatrixView& ban
 }
 
 // The bands are read in place (no copy of a large argument), once every argument is converted.
-PyObject* selected_inverse_impl(const ArrayView2& band, const std::optional<ArrayView2>& direction) {
+PyObject* selected_inverse_impl(const ArrayView2& band,
+                                const std::optional<ArrayView2>& direction) {
     PinnedView pinned;
     if (!pin_view(band, "band", pinned)) return nullptr;
     if (!direction) return to_python(factor_and_invert(pinned.view));
