@@ -390,27 +390,35 @@ class _Problem:
         return float((n - M) * np.log(d) + log_det - (p - M) * np.log(lam_u))
 
     def slope(self, name: str, solved: dict[str, Any]) -> float:
-        """The derivative of the criterion with respect to ln lam_u (of ln of the GCV score).
+        """A function of ln lam_u with the sign of the criterion's slope, nearly linear.
 
+        Each slope is a difference of two positive terms, u - v, and ln(u / v) has its sign and
+        zero while growing about linearly in ln lam, which the root finder prefers.
         REML: D is the minimum over c of the penalised sum, so dD/dlam = cᵀPc; d log|A|/dlam =
         tr(A⁻¹P) and lam tr(A⁻¹P) = p - edf; so the slope is (n - M) lam cᵀPc / D - (edf - M),
-        from quantities every evaluation has already. GCV: d ln(Σ w r²) - 2 d ln(n - edf).
+        from quantities every evaluation has already. GCV (of ln of the score):
+        d ln(Σ w r²) - 2 d ln(n - edf).
         """
         n, M = self.y.size, self.m
         if name == "gcv":
-            return (solved["rss_slope"] / solved["rss"]
-                    + 2.0 * solved["edf_slope"] / (n - solved["edf"]))
-        lam_pen = solved["lam_u"] * solved["penalty"]
-        return (n - M) * lam_pen / (solved["rss"] + lam_pen) - (solved["edf"] - M)
+            u = solved["rss_slope"] / solved["rss"]
+            v = -2.0 * solved["edf_slope"] / (n - solved["edf"])
+        else:
+            lam_pen = solved["lam_u"] * solved["penalty"]
+            u = (n - M) * lam_pen / (solved["rss"] + lam_pen)
+            v = solved["edf"] - M
+        if u > 0.0 and v > 0.0:
+            return float(np.log(u / v))
+        return float(np.sign(u - v))
 
     def choose(self, name: str) -> dict[str, Any]:
         """The solution at the lam_u minimising the criterion (a search over log10 lam_u).
 
         The number of effective parameters falls roughly as lam^(-1/(2m)) between m and p,
         starting near p where lam_u · tr(P) ≈ tr(BᵀWB); the search starts where about 16
-        remain, walks downhill in growing steps, the first changing them twofold, until the
-        slope of the criterion changes sign, and then finds the zero of the slope by Brent's
-        root finder. Each trial is one factorisation, whose selected inverse and its derivative
+        remain, walks downhill (first steps change them twofold, later ones extrapolate the
+        slope) until the slope of the criterion changes sign, and then finds the zero of the
+        slope by Brent's root finder. Each trial is one factorisation, whose selected inverse and its derivative
         give the exact slope; the best trial is returned solved.
         """
         m, p = self.m, self.design.p
@@ -427,10 +435,15 @@ class _Problem:
         return self.polish(search.best)
 
 
+class _Converged(Exception):
+    """Raised inside the root finder when a trial's slope is already within tolerance."""
+
+
 class _Search:
     """Trials of one criterion over t = log10 lam_u, keeping the best solution seen."""
 
-    # Stop when the minimum is located to this many decades of lam (0.5 %).
+    # Stop when the minimum is located to this many decades of lam (0.5 %), or when the
+    # logarithmic slope, which grows by 0.3 to 1 per decade near the minimum, is below it.
     tol = 0.002
 
     def __init__(self, problem: _Problem, name: str):
@@ -468,22 +481,38 @@ class _Search:
             a = max(a - step, low)
         sa = self.slope(a, a)
         direction = -1.0 if sa > 0.0 else 1.0
+        b = min(max(a + direction * step, low), high)
         while True:
-            b = min(max(a + direction * step, low), high)
             if b == a:
                 return  # the minimum lies at an end of the range
             sb = self.slope(b, a)
             if (sb > 0.0) != (sa > 0.0):
                 break
+            # Extrapolate the two latest slopes to their zero, overshooting by a fifth so that
+            # the next trial brackets it; between one and two first steps at a time.
+            jump = step
+            if np.isfinite(self.slopes[b]) and sb != sa:
+                jump = 1.2 * abs(sb * (b - a) / (sb - sa))
+            jump = min(max(jump, step), 2.0 * step)
             a, sa = b, sb
-            step *= 1.5
+            b = min(max(a + direction * jump, low), high)
         lo, hi = min(a, b), max(a, b)
         anchor = a
-        # Against a singular end (the criterion's minimum lies where the factorisation loses
-        # the penalty's null space) a coarse approach suffices: the criterion is flat there.
+
+        def slope(t: float) -> float:
+            value = self.slope(t, anchor)
+            if np.isfinite(self.slopes[t]) and abs(value) < self.tol:
+                raise _Converged
+            return value
+
+        # Against a singular end, where the criterion's minimum may lie at the edge of what the
+        # factorisation resolves (the slope jumps there), a coarser approach suffices.
         wall = not (np.isfinite(self.slopes[a]) and np.isfinite(self.slopes[b]))
-        sp.optimize.brentq(lambda t: self.slope(t, anchor), lo, hi,
-                           xtol=0.05 if wall else self.tol, rtol=1e-12)
+        try:
+            sp.optimize.brentq(slope, lo, hi, xtol=10 * self.tol if wall else self.tol,
+                               rtol=1e-12)
+        except _Converged:
+            pass
 
     def _probe(self, t: float) -> float:
         """The slope at t, NaN where the system is singular."""
