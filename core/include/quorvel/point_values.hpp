@@ -130,4 +130,10 @@ struct PointScratch {
 void point_values(std::span<const PointForm> forms, PointKind kind,
                   std::span<const PointQuery> queries, double* out, PointScratch& scratch);
 
+// out[i] = evaluate_at(e, origin, y[i]) for every i, bit for bit, for a profile of a kind that
+// values many offsets together (taken side by side); false, and nothing written, for the other
+// kinds.
+bool profile_values_many(const Profile& e, double origin, std::span<const double> y, double* out,
+                         PointScratch& scratch);
+
 } // namespace quorvel

@@ -277,4 +277,37 @@ void point_values(std::span<const PointForm> forms, PointKind kind,
     }(std::make_index_sequence<line_kind_count>{});
 }
 
+bool profile_values_many(const Profile& e, double origin, std::span<const double> y, double* out,
+                         PointScratch& scratch) {
+    return with_line_kind(e.kind.index(), [&](auto i) {
+        constexpr std::size_t I = decltype(i)::value;
+        if constexpr (!batched_line_kind<I>()) {
+            return false;
+        } else {
+            PointBatch& b = scratch.batches[I];
+            auto& kinds = std::get<I>(scratch.kinds);
+            const LineKind<I>& kind = std::get<I>(e.kind);
+            b.t.clear();
+            b.at.clear();
+            kinds.clear();
+            for (std::size_t k = 0; k < y.size(); ++k) {
+                const LocalPoint x{origin, y[k]};
+                if (x.outside(e.lower, e.upper)) {
+                    out[k] = 0.0;
+                    continue;
+                }
+                kinds.push_back(&kind);
+                b.t.push_back(x.from(e.center));
+                b.at.push_back(k);
+            }
+            b.values.resize(b.t.size());
+            line_shape::values_many(std::span(kinds.data(), kinds.size()), b.t, b.values.data(),
+                                    scratch.lists);
+            for (std::size_t k = 0; k < b.at.size(); ++k)
+                out[b.at[k]] = b.values[k];
+            return true;
+        }
+    });
+}
+
 } // namespace quorvel
