@@ -352,10 +352,11 @@ def close_points(rng, n, x0, h=1e-3):
 @pytest.mark.parametrize("x0", [0.0, 1e4, 1e6])
 @pytest.mark.parametrize("weights", [[None], [2.0], [None, 3.0]])
 @pytest.mark.parametrize("sides", ["other", "same", "symmetric"])
-def test_point_atoms_equal_the_general_path_bitwise(family, x0, weights, sides):
+def test_point_atoms_equal_the_general_path(family, x0, weights, sides):
     # Point atoms on both sides pair as the kernel at their distance. A box beside them takes every
-    # entry through the element-pair integrals instead; the point entries come out the same, also
-    # where the same atoms on both sides let the entries below the diagonal be mirrored.
+    # entry through the element-pair integrals instead; the point entries agree to rounding (one
+    # exponential of the summed exponents against a product of exponentials), and where the same
+    # atoms are on both sides the entries below the diagonal mirror those above bit for bit.
     rng = np.random.default_rng(int(x0) % 89 + len(weights))
     n = 60
     dims = [(family, 0.004, None, None), ("matern52", 0.01, None, None)][:len(weights)]
@@ -367,8 +368,61 @@ def test_point_atoms_equal_the_general_path_bitwise(family, x0, weights, sides):
     fast = cov(dims, a, weights, b, weights, variance=1.7, symmetric=symmetric)
     general = cov(dims, a_box, weights, a_box if symmetric else b, weights, variance=1.7,
                   symmetric=symmetric)
-    assert fast.tobytes() == general[:n, :fast.shape[1]].copy().tobytes()
+    rtol = 1e-15 if len(weights) == 1 else 2e-14
+    np.testing.assert_allclose(fast, general[:n, :fast.shape[1]], rtol=rtol, atol=0)
+    assert ((fast == 0) == (general[:n, :fast.shape[1]] == 0)).all()
+    if sides != "other":
+        assert (fast == fast.T).all()
     assert (fast != 0).sum() > fast.size // 4
+
+
+def test_point_kernel_exponential_within_two_ulp():
+    # With variance 1 an entry is exp(u * (u * -0.5)), u = (x_i - x_j) / l, formed as numpy forms it:
+    # compare it with the correctly rounded exponential of that double.
+    import mpmath as mp
+    l = 0.37
+    x = np.concatenate([[0.0], np.random.default_rng(5).uniform(-9.0 * l, 9.0 * l, 3000)])
+    got = cov([("squared_exponential", l, None, None)], [S.deltas(x[:1])], [None],
+              [S.deltas(x)], [None])[0]
+    u = (x[0] - x) / l
+    arg = u * (u * -0.5)
+    mp.mp.prec = 120
+    exact = np.array([float(mp.exp(mp.mpf(a))) for a in arg])
+    ulps = np.abs(got - exact) / np.spacing(exact)
+    assert ulps.max() <= 2.0
+
+
+def test_point_atoms_in_many_dimensions_reach_subnormal_products():
+    # Eighteen dimensions at 8.9 lengths each: the product exp(-18 * 39.605) is subnormal.
+    dims = [("squared_exponential", 1.0, None, None)] * 18
+    a = [S.deltas(arr(0.0, 8.9))] * 18
+    got = q.covariance_matrix(1.0, dims, a, [None] * 18, a, [None] * 18)
+    want = math.exp(-0.5 * 8.9 ** 2 * 9) ** 2
+    assert 0 < want < 2.3e-308
+    assert got[0, 1] == pytest.approx(want, rel=1e-12) and got[0, 0] == 1.0
+
+
+@pytest.mark.parametrize("families", [("squared_exponential", "matern32"),
+                                      ("matern52", "exponential")])
+def test_point_atom_length_derivatives_in_two_dimensions(families):
+    # -d k'(d) / k(d) in closed form: u^2 (squared exponential), m (exponential), m^2 / (1 + m)
+    # (Matern 3/2) and m^2 (1 + m) / (3 (1 + m + m^2 / 3)) (Matern 5/2), m the scaled distance.
+    rate = {"squared_exponential": 1.0, "exponential": 1.0, "matern32": SQ3, "matern52": SQ5}
+    factor = {"squared_exponential": lambda m: m * m, "exponential": lambda m: m,
+              "matern32": lambda m: m * m / (1 + m),
+              "matern52": lambda m: m * m * (1 + m) / (3 * (1 + m + m * m / 3))}
+    rng = np.random.default_rng(11)
+    lengths = (0.6, 1.3)
+    x = [rng.uniform(0.0, 10.0, 150) for _ in lengths]
+    dims = [(f, l, None, None) for f, l in zip(families, lengths)]
+    K, L, T = q.covariance_length_derivatives(2.0, dims, [S.deltas(v) for v in x], [None] * 2)
+    ks = [np.where(np.abs(d) <= FAMILIES[f][1] * l, FAMILIES[f][0](d, l), 0.0)
+          for f, l, d in ((f, l, np.subtract.outer(v, v)) for f, l, v in zip(families, lengths, x))]
+    np.testing.assert_allclose(K, 2.0 * ks[0] * ks[1], rtol=1e-13, atol=1e-300)
+    for d, (f, l, v) in enumerate(zip(families, lengths, x)):
+        m = rate[f] * np.abs(np.subtract.outer(v, v)) / l
+        np.testing.assert_allclose(L[d], K * factor[f](m), rtol=1e-13, atol=1e-300)
+    assert T == [[], []] and (K == K.T).all() and (L[0] == L[0].T).all()
 
 
 @pytest.mark.parametrize("family, nu", [("matern32", 1.5), ("squared_exponential", math.inf),

@@ -1,7 +1,12 @@
 // The symmetric covariance of one side's atoms with its derivatives with respect to the log
 // correlation length of every dimension and the log coefficients of every variance factor.
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include "atoms.hpp"
 #include "dimension.hpp"
+#include "point_atoms.hpp"
 #include "quorvel/covariance.hpp"
 #include "quorvel/parallel.hpp"
 
@@ -100,16 +105,30 @@ Result<LengthDerivatives> covariance_length_derivatives(double variance,
         out.t[d].assign(n_k, std::vector<double>(size, 0.0));
     }
 
-    parallel_rows<CovarianceScratch>(n, [&](std::size_t i, CovarianceScratch& scratch) {
-        covariance_row_derivatives(variance, dims, a, norms, i, out, scratch);
-    });
+    if (const std::optional<PointAtoms> p = point_atoms(dims, a, a)) {
+        // Bands of rows, each mirrored while it is still in cache.
+        parallel_rows<PointScratch>((n + mirror_rows - 1) / mirror_rows, [&](std::size_t band,
+                                                                              PointScratch& scratch) {
+            const std::size_t i0 = band * mirror_rows, i1 = std::min(n, i0 + mirror_rows);
+            scratch.rows.resize(dims.size());
+            for (std::size_t i = i0; i < i1; ++i) {
+                for (std::size_t d = 0; d < dims.size(); ++d)
+                    scratch.rows[d] = &out.l[d][i * n];
+                point_row_derivatives(*p, variance, i, i, &out.k[i * n], scratch.rows, scratch);
+            }
+            mirror_band(out.k.data(), n, i0, i1);
+            for (std::vector<double>& l : out.l)
+                mirror_band(l.data(), n, i0, i1);
+        });
+        return out;
+    } else {
+        parallel_rows<CovarianceScratch>(n, [&](std::size_t i, CovarianceScratch& scratch) {
+            covariance_row_derivatives(variance, dims, a, norms, i, out, scratch);
+        });
+    }
 
     // Every array is symmetric: copy the upper triangle into the lower one.
-    const auto mirror = [&](std::vector<double>& m) {
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = i + 1; j < n; ++j)
-                m[j * n + i] = m[i * n + j];
-    };
+    const auto mirror = [n](std::vector<double>& m) { mirror_upper(m.data(), n); };
     mirror(out.k);
     for (auto& m : out.l)
         mirror(m);
