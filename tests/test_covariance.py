@@ -326,8 +326,16 @@ def test_length_far_below_the_double_spacing():
     # the box's own average of the kernel integral, 1 - O(l) of it.
     got = cov([("squared_exponential", l, None, None)], box, [None])[0, 0]
     assert got == pytest.approx(math.sqrt(2 * math.pi) * l * math.erf(9 / math.sqrt(2)), rel=1e-13)
-    # With a cosine weight the outer walk would need 2e17 steps.
-    assert value_error_message(cov, [("squared_exponential", l, None, None)], box, [1.0]) == (
+    # With a cosine weight the same holds for the weighted averages: the kernel integral times
+    # int_1^2 cos^2 over (int_1^2 cos)^2, with no step shorter than the weight asks for.
+    got = cov([("squared_exponential", l, None, None)], box, [1.0])[0, 0]
+    cos2 = 0.5 * (1.0 + (math.sin(4.0) - math.sin(2.0)) / 2.0)
+    want = (math.sqrt(2 * math.pi) * l * math.erf(9 / math.sqrt(2)) * cos2
+            / (math.sin(2.0) - math.sin(1.0)) ** 2)
+    assert got == pytest.approx(want, rel=1e-13)
+    # Under an amplitude the outer walk still steps by the length: 2e17 steps are refused.
+    factor = (S.hats(arr(0.0, 3.0)), [1.0, 1.0])
+    assert value_error_message(cov, [("squared_exponential", l, None, factor)], box, [1.0]) == (
         "quadrature of [1, 2] needs more than 100000000 steps: correlation length "
         "0.00000000000000001 too small for double precision")
 
@@ -468,9 +476,32 @@ def test_long_bins_with_short_lengths_against_closed_forms(family, length):
 
 
 def test_one_budget_counts_the_outer_and_inner_steps_of_a_pair():
-    # Weighted bins keep the outer walk: 2e7 outer steps, each with inner walks of 17 steps or
-    # more, fail before any is taken, although each walk alone would be within the budget.
+    # Weighted bins under an amplitude keep the outer walk: 2e7 outer steps, each with inner walks
+    # of 17 steps or more, fail before any is taken, although each walk alone would be within the
+    # budget.
     box = [S.boxes(arr(0.0, 10.0))]
-    assert value_error_message(cov, [("squared_exponential", 1e-6, None, None)], box, [1.0]) == (
+    factor = (S.hats(arr(-1.0, 11.0)), [1.0, 1.0])
+    assert value_error_message(cov, [("squared_exponential", 1e-6, None, factor)], box,
+                               [1.0]) == (
         "quadrature of [0, 10] needs more than 100000000 steps: correlation length 0.000001 too "
         "small")
+
+
+@pytest.mark.parametrize("family", ["squared_exponential", "matern32"])
+@pytest.mark.parametrize("length, omega", [(1e-4, 1.0), (1e-6, 1.0), (1e-4, 40.0)])
+def test_weighted_long_bins_with_short_lengths_against_closed_forms(family, length, omega):
+    # The self-covariance of the cos(w x)-weighted average over [0, W]: with t = x - y,
+    # int_0^L k(t) [(W - t) cos(w t) + (sin(w (2W - t)) - sin(w t)) / (2w)] dt over
+    # (sin(w W) / w)^2. The time of the call does not grow as the length shrinks.
+    import mpmath as mp
+    mp.mp.dps = 30
+    l, w, W = mp.mpf(length), mp.mpf(omega), mp.mpf(10)
+    k = _mp_kernel(mp, family, l)
+    m = FAMILIES[family][1]
+    inner = mp.quad(lambda t: k(t) * ((W - t) * mp.cos(w * t)
+                                      + (mp.sin(w * (2 * W - t)) - mp.sin(w * t)) / (2 * w)),
+                    [0, l, 4 * l, 16 * l, m * l])
+    want = float(inner / (mp.sin(w * W) / w) ** 2)
+    box = [S.boxes(arr(0.0, 10.0))]
+    assert cov([(family, length, None, None)], box, [omega])[0, 0] == pytest.approx(want,
+                                                                                 rel=1e-13)
