@@ -505,3 +505,61 @@ def test_weighted_long_bins_with_short_lengths_against_closed_forms(family, leng
     box = [S.boxes(arr(0.0, 10.0))]
     assert cov([(family, length, None, None)], box, [omega])[0, 0] == pytest.approx(want,
                                                                                  rel=1e-13)
+
+
+def _cuts(lo, hi, kinks, omega):
+    """The kinks inside [lo, hi], its ends, and pieces of at most 1 / omega."""
+    kinks = np.asarray(kinks)
+    return np.concatenate([kinks[(kinks > lo) & (kinks < hi)], [lo, hi],
+                           np.linspace(lo, hi, int((hi - lo) * omega) + 2)])
+
+
+def _weighted_pair_reference(k, window, f, f_cuts, g, g_cuts, omega):
+    """(Cov, L1) of f(x) k(x - y) g(y) by t = x - y: int k(t) H(t) dt, H(t) = int f(x) g(x - t) dx,
+    each by composite 24-point Gauss-Legendre on pieces of at most 1 / omega between the kinks."""
+    f_cuts, g_cuts = np.asarray(f_cuts), np.asarray(g_cuts)
+    t_kinks = np.concatenate([[0.0], np.ravel(np.subtract.outer(f_cuts, g_cuts))])
+    t, wt = gauss_legendre(_cuts(-window, window, t_kinks, omega), 24)
+    h, habs = np.zeros_like(t), np.zeros_like(t)
+    for i, ti in enumerate(t):
+        lo, hi = max(f_cuts[0], g_cuts[0] + ti), min(f_cuts[-1], g_cuts[-1] + ti)
+        if lo < hi:
+            x, wx = gauss_legendre(_cuts(lo, hi, np.concatenate([f_cuts, g_cuts + ti]), omega), 24)
+            v = f(x) * g(x - ti)
+            h[i], habs[i] = np.sum(wx * v), np.sum(wx * np.abs(v))
+    return np.sum(wt * k(t) * h), np.sum(wt * np.abs(k(t)) * habs)
+
+
+@pytest.mark.parametrize("family, length, phi, psi, w_phi, w_psi", [
+    ("squared_exponential", 0.01, "hat", "hat", 100.0, 100.0),
+    ("matern32", 0.02, "box", "hat", 40.0, -65.0),
+    ("matern52", 0.005, "bspline", "box", None, 120.0),
+    ("exponential", 0.004, "hat", "bspline", 90.0, None),
+])
+def test_weighted_polynomial_pairs_against_dense_quadrature(family, length, phi, psi, w_phi,
+                                                            w_psi):
+    # Bins long against the correlation length, with weights of tens of periods over them.
+    from scipy.interpolate import BSpline
+    knots = np.array([0.0, 0.5, 1.0, 1.5, 2.0])
+    spline = BSpline.basis_element(knots, extrapolate=False)
+    elements = {  # space, element index, function, kinks
+        "hat": (S.hats(arr(0.0, 1.0, 2.0)), 1, hat(0.0, 1.0, 2.0), [0.0, 1.0, 2.0]),
+        "box": (S.boxes(arr(0.3, 1.7)), 0, lambda x: ((x >= 0.3) & (x < 1.7)) * 1.0, [0.3, 1.7]),
+        "bspline": (S.bsplines(knots, 3), 0, lambda x: np.nan_to_num(spline(x)), knots),
+    }
+    (sa, ia, fa, ca), (sb, ib, fb, cb) = elements[phi], elements[psi]
+    omega = max(abs(w_phi or 1.0), abs(w_psi or 1.0))
+
+    def weighted(fn, w):
+        return lambda x: fn(x) * (np.cos(w * x) if w else 1.0)
+
+    f, g = weighted(fa, w_phi), weighted(fb, w_psi)
+    kern, m = FAMILIES[family]
+    window = m * length
+    k = lambda t: np.where(np.abs(t) <= window, kern(t, length), 0.0)  # noqa: E731
+    c, l1 = _weighted_pair_reference(k, window, f, ca, g, cb, omega)
+    # The entry times its normalisers (weighted integrals that may cancel to 1e-10 of the
+    # element's L1 norm) is the double integral, within 1e-13 of its L1 norm.
+    got = cov([(family, length, None, None)], [sa], [w_phi], [sb], [w_psi])[ia, ib]
+    got *= sa.integrals(w_phi)[ia] * sb.integrals(w_psi)[ib]
+    assert abs(got - c) <= 1e-13 * l1

@@ -177,10 +177,12 @@ CovarianceValue smooth_pair(const CovarianceDimension& dim, const CovarianceFact
             if (run[k] < near_hi && run[k + 1] > near_lo)
                 outer_steps += walk_steps_needed(run.subspan(k, 2), l);
     };
+    // Without a period and a derivative the clear pieces between weighted sides take a closed form.
+    const bool closed = oscillating && !dim.period && !want;
     for_each_run(
         [&](double a, double b) {
             const double ends[] = {a, b};
-            if (oscillating) count(ends, clear_limits);
+            if (oscillating && !closed) count(ends, clear_limits);
         },
         [&](std::span<const double> run) { count(run, limits); });
     if (outer_steps * 8.0 * inner_steps > static_cast<double>(max_walk_steps))
@@ -189,7 +191,9 @@ CovarianceValue smooth_pair(const CovarianceDimension& dim, const CovarianceFact
     for_each_run(
         [&](double a, double b) {
             const double ends[] = {a, b};
-            if (oscillating)
+            if (closed)
+                r.value += oscillating_piece(dim, phi, psi, origin, a, b);
+            else if (oscillating)
                 stepping_walk(ends, clear_limits, add);
             else
                 add(Panel(gauss8(), a, b));
