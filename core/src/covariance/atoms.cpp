@@ -7,6 +7,7 @@
 #include "quorvel/cancel.hpp"
 #include "quorvel/covariance.hpp"
 #include "quorvel/parallel.hpp"
+#include "quorvel/platform.hpp"
 
 namespace quorvel {
 namespace {
@@ -43,6 +44,14 @@ Normalisers atom_normalisers(const AtomSide& side, std::size_t n) {
             out[d][i] = atom_normaliser(side.spaces[d]->elements[i], side.weights[d], list);
         }
     return out;
+}
+
+std::vector<double> result_array(std::size_t size) {
+    std::vector<double> v;
+    v.reserve(size);
+    platform::advise_huge_pages(v.data(), size * sizeof(double));
+    v.assign(size, 0.0);
+    return v;
 }
 
 void mirror_band(double* m, std::size_t n, std::size_t i0, std::size_t i1) {

@@ -63,7 +63,7 @@ Result<DenseMatrix> covariance_matrix(double variance, std::span<const Covarianc
 
     const Normalisers na = atom_normalisers(a, n_a);
     const Normalisers nb = atom_normalisers(b, n_b);
-    DenseMatrix k{n_a, n_b, std::vector<double>(n_a * n_b, 0.0)};
+    DenseMatrix k{n_a, n_b, result_array(n_a * n_b)};
     if (const std::optional<PointAtoms> p = point_atoms(dims, a, b)) {
         if (!symmetric && !same_points(a, b)) {
             parallel_rows<PointScratch>(n_a, [&](std::size_t i, PointScratch& scratch) {

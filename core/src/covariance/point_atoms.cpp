@@ -108,6 +108,13 @@ template <bool Keep>
         for (std::size_t c = 0; c < m; ++c)
             k[j0 + c] = variance * (f[c] * e[c]);
         if constexpr (Keep) {
+            if (n_dims == 1) {
+                const double* const r = s.slopes.data();
+                double* const out = l[0] + j0;
+                for (std::size_t c = 0; c < m; ++c)
+                    out[c] = variance * (r[c] * e[c]);
+                continue;
+            }
             for (std::size_t d = 0; d < n_dims; ++d) {
                 const double* const r = s.slopes.data() + d * block;
                 double* const out = l[d] + j0;

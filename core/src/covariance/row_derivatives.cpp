@@ -97,12 +97,15 @@ Result<LengthDerivatives> covariance_length_derivatives(double variance,
     LengthDerivatives out;
     out.n = n;
     const std::size_t size = n * n;
-    out.k.assign(size, 0.0);
-    out.l.assign(dims.size(), std::vector<double>(size, 0.0));
+    out.k = result_array(size);
+    out.l.resize(dims.size());
+    for (std::vector<double>& l : out.l)
+        l = result_array(size);
     out.t.resize(dims.size());
     for (std::size_t d = 0; d < dims.size(); ++d) {
-        const std::size_t n_k = dims[d].factor ? dims[d].factor->sources.size() : 0;
-        out.t[d].assign(n_k, std::vector<double>(size, 0.0));
+        out.t[d].resize(dims[d].factor ? dims[d].factor->sources.size() : 0);
+        for (std::vector<double>& t : out.t[d])
+            t = result_array(size);
     }
 
     if (const std::optional<PointAtoms> p = point_atoms(dims, a, a)) {
