@@ -117,8 +117,8 @@ KernelMoments kernel_moments(const CovarianceDimension& dim, double omega) {
     const double l = dim.length;
     if (std::holds_alternative<Gaussian>(dim.kind)) {
         // Derivatives in omega of sqrt(2 pi) l exp(-omega^2 l^2 / 2), the kernel's transform.
-        const double g = std::sqrt(2.0 * std::numbers::pi) * l * std::exp(-0.5 * (omega * l) * (omega * l));
         const double l2 = l * l, w2l2 = (omega * l) * (omega * l);
+        const double g = std::sqrt(2.0 * std::numbers::pi) * l * std::exp(-0.5 * w2l2);
         return {g, omega * l2 * g, l2 * (1.0 - w2l2) * g, omega * l2 * l2 * (3.0 - w2l2) * g};
     }
     // Matern: k(t) = p(a t) e^{-a t} for t > 0, and int_0^inf t^j e^{-(a - i omega) t} dt =
