@@ -385,8 +385,8 @@ def test_point_atoms_equal_the_general_path(family, x0, weights, sides):
 
 
 def test_point_kernel_exponential_within_two_ulp():
-    # With variance 1 an entry is exp(u * (u * -0.5)), u = (x_i - x_j) / l, formed as numpy forms it:
-    # compare it with the correctly rounded exponential of that double.
+    # With variance 1 an entry is exp(u * (u * -0.5)), u = (x_i - x_j) / l, formed as numpy
+    # forms it: compare it with the correctly rounded exponential of that double.
     import mpmath as mp
     l = 0.37
     x = np.concatenate([[0.0], np.random.default_rng(5).uniform(-9.0 * l, 9.0 * l, 3000)])

@@ -86,6 +86,22 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
     }
 }
 
+// The rows of one band of point atoms, then their mirror images while they are still in cache.
+void point_band(const PointAtoms& p, double variance, std::size_t band, LengthDerivatives& out,
+                PointScratch& scratch) {
+    const std::size_t n = out.n;
+    const std::size_t i0 = band * mirror_rows, i1 = std::min(n, i0 + mirror_rows);
+    scratch.rows.resize(out.l.size());
+    for (std::size_t i = i0; i < i1; ++i) {
+        for (std::size_t d = 0; d < out.l.size(); ++d)
+            scratch.rows[d] = &out.l[d][i * n];
+        point_row_derivatives(p, variance, i, i, &out.k[i * n], scratch.rows, scratch);
+    }
+    mirror_band(out.k.data(), n, i0, i1);
+    for (std::vector<double>& l : out.l)
+        mirror_band(l.data(), n, i0, i1);
+}
+
 } // namespace
 
 Result<LengthDerivatives> covariance_length_derivatives(double variance,
@@ -109,26 +125,15 @@ Result<LengthDerivatives> covariance_length_derivatives(double variance,
     }
 
     if (const std::optional<PointAtoms> p = point_atoms(dims, a, a)) {
-        // Bands of rows, each mirrored while it is still in cache.
-        parallel_rows<PointScratch>((n + mirror_rows - 1) / mirror_rows, [&](std::size_t band,
-                                                                              PointScratch& scratch) {
-            const std::size_t i0 = band * mirror_rows, i1 = std::min(n, i0 + mirror_rows);
-            scratch.rows.resize(dims.size());
-            for (std::size_t i = i0; i < i1; ++i) {
-                for (std::size_t d = 0; d < dims.size(); ++d)
-                    scratch.rows[d] = &out.l[d][i * n];
-                point_row_derivatives(*p, variance, i, i, &out.k[i * n], scratch.rows, scratch);
-            }
-            mirror_band(out.k.data(), n, i0, i1);
-            for (std::vector<double>& l : out.l)
-                mirror_band(l.data(), n, i0, i1);
+        const std::size_t bands = (n + mirror_rows - 1) / mirror_rows;
+        parallel_rows<PointScratch>(bands, [&](std::size_t band, PointScratch& scratch) {
+            point_band(*p, variance, band, out, scratch);
         });
         return out;
-    } else {
-        parallel_rows<CovarianceScratch>(n, [&](std::size_t i, CovarianceScratch& scratch) {
-            covariance_row_derivatives(variance, dims, a, norms, i, out, scratch);
-        });
     }
+    parallel_rows<CovarianceScratch>(n, [&](std::size_t i, CovarianceScratch& scratch) {
+        covariance_row_derivatives(variance, dims, a, norms, i, out, scratch);
+    });
 
     // Every array is symmetric: copy the upper triangle into the lower one.
     const auto mirror = [n](std::vector<double>& m) { mirror_upper(m.data(), n); };
