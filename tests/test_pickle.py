@@ -246,6 +246,10 @@ def test_payload_assembled_from_the_documented_layout():
                 results(space.take(range(5))))
     assert message(b"QV\x01" + data[3:]) == (
         "corrupt serialized quorvel data: unknown element kind 6")
+    periodic = b"QV\x02\x00" + count(0) + count(0) + count(3) + b"\x07\x02" + count(3) + reals(
+        0.0, 1.0, 3.0, 4.0)  # the periodic quadratic B-splines of breakpoints 0, 1, 3, 4
+    assert same(results(load(periodic)), results(Space.bsplines_periodic(ARR([0.0, 1, 3, 4]), 2)))
+    assert payload(load(periodic)) == periodic
 
 
 # A space of two linear B-splines (knots 0, 0.5, 1.25, 2) as the first format wrote it: two
@@ -275,6 +279,7 @@ def test_first_format_still_loads_and_is_written_as_knots():
     lambda t: Space.bsplines(t, 0),
     lambda t: Space.bsplines_clamped(t, 2),
     lambda t: Space.bsplines(t, 2).take(range(100, 4000)),
+    lambda t: Space.bsplines_periodic(t, 3),
 ])
 def test_bsplines_pickle_to_their_knots(make):
     t = np.cumsum(np.random.default_rng(8).uniform(0.5, 1.5, 5_000))
@@ -289,7 +294,8 @@ def test_reader_survives_a_corpus_of_corrupted_payloads():
     """Truncations, bit flips and random data are read or rejected with ValueError only."""
     rng = np.random.default_rng(2024)
     corpus = [payload(SPACES[n]()) for n in ("clamped", "fts_polynomial", "shifted", "mapped",
-                                              "harmonics", "voigts", "bspline_pieces")]
+                                              "harmonics", "voigts", "bspline_pieces",
+                                              "periodic")]
     read = rejected = 0
 
     def attempt(data):

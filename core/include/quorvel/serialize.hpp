@@ -20,9 +20,10 @@
 //                         penalty order, weight
 //   space     element count, then the elements in order, each an element or, from version 2,
 //             a run of consecutive elements that are the B-splines of one knot vector:
-//             6 (1 byte), degree (1 byte), count, then count + degree + 1 knots; the reader
-//             makes them with the B-spline constructor (a space of 1e5 cubic B-splines stores
-//             its 0.8 MB of knots instead of 20 MB of pieces)
+//             6 (1 byte), degree (1 byte), count, then count + degree + 1 knots; or a whole
+//             periodic family: 7 (1 byte), degree (1 byte), count, then count + 1 breakpoints;
+//             the reader makes them with the B-spline constructors (a space of 1e5 cubic
+//             B-splines stores its 0.8 MB of knots instead of 41 MB of pieces)
 //   element   kind (1 byte: 0 Delta, 1 Box, 2 Hat, 3 Shape, 4 Profile, 5 Mapped), then
 //               Delta x | Box a b | Hat a c b |
 //               Shape table, center, stretch, sign (1 byte: 0 any, 1 non-negative, 2 non-negative

@@ -39,8 +39,9 @@ constexpr std::size_t min_table_size = 1 + segment_size;
 constexpr std::size_t min_element_size = 1 + 8;
 // A run of B-splines takes at least one knot (8 bytes) per element.
 constexpr std::size_t min_run_element_size = 8;
-// The record of a run of B-splines in a space, after the element kinds.
+// The records of a run of B-splines and of a periodic family in a space, after the element kinds.
 constexpr std::uint8_t spline_run_record = 6;
+constexpr std::uint8_t periodic_family_record = 7;
 // The first version that stores runs of B-splines as their knots.
 constexpr std::uint8_t first_version_with_runs = 2;
 
@@ -198,7 +199,7 @@ void write_space(Writer& w, const SpaceToWrite& s, const SharedParts& parts) {
     auto run = s.runs.begin();
     for (std::size_t i = 0; i < elements.size();) {
         if (run != s.runs.end() && run->first == i) {
-            w.byte(spline_run_record);
+            w.byte(run->periodic ? periodic_family_record : spline_run_record);
             w.byte(static_cast<std::uint8_t>(run->degree));
             w.count(run->count);
             for (double t : run->knots)
@@ -471,21 +472,21 @@ Result<Parts> read_parts(Reader& r) {
 
 // A run of B-splines of one knot vector, for elements first ... of a space of n, appended to
 // `elements` as the constructor makes them.
-Status read_spline_run(Reader& r, std::size_t first, std::size_t n, std::vector<Element>& elements,
-                       const char* name) {
+Status read_spline_run(Reader& r, bool periodic, std::size_t first, std::size_t n,
+                       std::vector<Element>& elements, const char* name) {
     QUORVEL_TRY_ASSIGN(const std::uint8_t degree, r.byte());
     if (degree > 3) return corrupt("B-spline run of degree " + std::to_string(degree));
     QUORVEL_TRY_ASSIGN(const std::uint64_t count, r.varint());
     if (count == 0 || count > n - first)
-        return corrupt("B-spline run of " + std::to_string(count) + " elements at " + name +
+        return corrupt(std::string(periodic ? "periodic " : "") + "B-spline run of " + std::to_string(count) + " elements at " + name +
                        " element " + std::to_string(first) + " of " + std::to_string(n));
-    const std::uint64_t n_knots = count + degree + 1;
+    const std::uint64_t n_knots = periodic ? count + 1 : count + degree + 1;
     if (n_knots > r.remaining() / 8) return truncated();
     std::vector<double> knots(static_cast<std::size_t>(n_knots));
     for (double& t : knots) {
         QUORVEL_TRY_ASSIGN(t, r.real());
     }
-    auto made = bsplines(knots, degree);
+    auto made = periodic ? bsplines_periodic(knots, degree) : bsplines(knots, degree);
     if (!made) return corrupt_at(std::string(name) + " element " + std::to_string(first), made.error());
     internal_assert(made->size() == count, "a B-spline run of the wrong length");
     std::move(made->begin(), made->end(), std::back_inserter(elements));
@@ -500,9 +501,10 @@ Result<Space> read_space(Reader& r, const Parts& parts, std::uint8_t version, co
     elements.reserve(n);
     while (elements.size() < n) {
         const std::size_t i = elements.size();
-        if (runs && r.remaining() > 0 && r.peek() == spline_run_record) {
-            (void)r.byte();
-            QUORVEL_TRY(read_spline_run(r, i, n, elements, name));
+        if (runs && r.remaining() > 0 &&
+            (r.peek() == spline_run_record || r.peek() == periodic_family_record)) {
+            QUORVEL_TRY_ASSIGN(const std::uint8_t record, r.byte());
+            QUORVEL_TRY(read_spline_run(r, record == periodic_family_record, i, n, elements, name));
             continue;
         }
         std::size_t depth = 0;

@@ -123,9 +123,45 @@ bool join(SplineRun& a, SplineRun& b) {
     return true;
 }
 
+// The whole space as one periodic family, or an empty run. Its pieces are placed at 0 and
+// wrapped onto the breakpoints, so the ends of all pieces are the breakpoints.
+SplineRun periodic_family(std::span<const Element> elements) {
+    SplineRun run;
+    std::vector<double> ends;
+    std::size_t most_pieces = 0;
+    for (const Element& e : elements) {
+        if (!may_be_bspline(e)) return run;
+        const Shape& s = std::get<Shape>(e);
+        if (!same_bits(s.center, 0.0)) return run;
+        most_pieces = std::max(most_pieces, s.segments->size());
+        for (const Segment& piece : *s.segments) {
+            ends.push_back(s.stretch * piece.a);
+            ends.push_back(s.stretch * piece.b);
+        }
+    }
+    std::sort(ends.begin(), ends.end());
+    ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
+    if (elements.empty() || ends.size() != elements.size() + 1) return run;
+    for (std::size_t d = most_pieces - 1; d <= max_degree; ++d) {
+        const Result<Elements> made = bsplines_periodic(ends, d);
+        if (!made || made->size() != elements.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < elements.size() && same; ++i)
+            same = same_shape(std::get<Shape>(elements[i]), std::get<Shape>((*made)[i]));
+        if (!same) continue;
+        run.count = elements.size();
+        run.degree = d;
+        run.knots = std::move(ends);
+        run.periodic = true;
+        return run;
+    }
+    return run;
+}
+
 } // namespace
 
 std::vector<SplineRun> find_spline_runs(std::span<const Element> elements) {
+    if (SplineRun family = periodic_family(elements); family.count > 0) return {std::move(family)};
     // Candidates are checked in growing batches: a space of B-splines is checked in few calls,
     // and a space where runs break often does not make long calls for short runs.
     constexpr std::size_t first_batch = 16, last_batch = 4096;

@@ -11,17 +11,18 @@
 namespace quorvel {
 
 // Elements first ... first + count - 1 are, bit for bit, what bsplines(knots, degree) makes
-// (knots holds count + degree + 1 values).
+// (knots holds count + degree + 1 values), or, `periodic`, what bsplines_periodic(knots, degree)
+// makes (knots holds the count + 1 breakpoints).
 struct SplineRun {
     std::size_t first = 0, count = 0, degree = 0;
     std::vector<double> knots;
+    bool periodic = false;
 };
 
 // The runs of `elements`, in ascending order of `first`, none overlapping. An element is put in
 // a run only after the constructor was run on its knots and made exactly that element, so
-// storing a run's knots in place of its elements loses nothing. The last `degree` B-splines of a
-// knot vector (whose knots cannot all be read off the elements that follow them) and B-splines
-// that were moved or wrapped (periodic families) are left out of runs.
+// storing a run's knots in place of its elements loses nothing. A periodic family is found
+// only as a whole space; B-splines moved by a map are left out of runs.
 std::vector<SplineRun> find_spline_runs(std::span<const Element> elements);
 
 } // namespace quorvel
