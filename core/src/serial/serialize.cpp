@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <iterator>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
@@ -478,8 +478,9 @@ Status read_spline_run(Reader& r, bool periodic, std::size_t first, std::size_t 
     if (degree > 3) return corrupt("B-spline run of degree " + std::to_string(degree));
     QUORVEL_TRY_ASSIGN(const std::uint64_t count, r.varint());
     if (count == 0 || count > n - first)
-        return corrupt(std::string(periodic ? "periodic " : "") + "B-spline run of " + std::to_string(count) + " elements at " + name +
-                       " element " + std::to_string(first) + " of " + std::to_string(n));
+        return corrupt(std::string(periodic ? "periodic " : "") + "B-spline run of " +
+                       std::to_string(count) + " elements at " + name + " element " +
+                       std::to_string(first) + " of " + std::to_string(n));
     const std::uint64_t n_knots = periodic ? count + 1 : count + degree + 1;
     if (n_knots > r.remaining() / 8) return truncated();
     std::vector<double> knots(static_cast<std::size_t>(n_knots));
@@ -487,7 +488,8 @@ Status read_spline_run(Reader& r, bool periodic, std::size_t first, std::size_t 
         QUORVEL_TRY_ASSIGN(t, r.real());
     }
     auto made = periodic ? bsplines_periodic(knots, degree) : bsplines(knots, degree);
-    if (!made) return corrupt_at(std::string(name) + " element " + std::to_string(first), made.error());
+    if (!made)
+        return corrupt_at(std::string(name) + " element " + std::to_string(first), made.error());
     internal_assert(made->size() == count, "a B-spline run of the wrong length");
     std::move(made->begin(), made->end(), std::back_inserter(elements));
     return {};

@@ -48,7 +48,8 @@ bool same_shape(const Shape& x, const Shape& y) {
 // Whether `e` is the one degree-d B-spline of the d + 2 knots `t`.
 bool is_bspline(const Element& e, std::span<const double> t, std::size_t d) {
     const Result<Elements> made = bsplines(t, d);
-    return made && made->size() == 1 && same_shape(std::get<Shape>(e), std::get<Shape>(made->front()));
+    return made && made->size() == 1 &&
+           same_shape(std::get<Shape>(e), std::get<Shape>(made->front()));
 }
 
 // What a B-spline looks like before it is checked: a non-negative shape with end forms.
