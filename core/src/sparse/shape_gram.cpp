@@ -1,0 +1,202 @@
+// The Gram matrix of a space of shapes by one sweep along the axis. The segment ends of all
+// elements cut the axis into intervals on each of which every element is one cubic (or 0), so the
+// 4-point Gauss-Legendre rule integrates every product of two of them exactly there. Each
+// element's values at the four nodes of an interval are formed once and paired with those of
+// every other element live on the interval, instead of once per pair.
+#include "shape_gram.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "quorvel/quadrature.hpp"
+#include "quorvel/shape_pair.hpp"
+#include "quorvel/space.hpp"
+
+namespace quorvel {
+
+namespace {
+
+// How many successors one element may overlap; wider bands take the pairwise path.
+constexpr std::size_t widest_band = 16;
+
+// An element met by the sweep, with the segment it is in or comes to next.
+struct Live {
+    std::size_t index;
+    const Shape* shape;
+    std::size_t k = 0;    // current segment
+    bool inside = false;  // whether the sweep is within segment k (else before it)
+    double start = 0.0, end = 0.0; // segment k's ends on the axis
+    double next = 0.0;    // the next end the sweep meets: start, or end when inside
+
+    void seat() {
+        const Segment& g = (*shape->segments)[k];
+        start = shape->center + shape->stretch * g.a;
+        end = shape->center + shape->stretch * g.b;
+        next = start;
+        inside = false;
+    }
+    // Passes every end at y; false once past the last segment.
+    bool pass(double y) {
+        while (next <= y) {
+            if (!inside) {
+                inside = true;
+                next = end;
+            } else {
+                if (++k == shape->segments->size()) return false;
+                seat();
+            }
+        }
+        return true;
+    }
+};
+
+// The 4-point rule as offsets from the two ends of an interval: node q lies half (1 + z_q) after
+// the start and half (1 - z_q) before the end.
+struct Rule4 {
+    std::array<double, 4> after, before, weights;
+};
+
+Rule4 rule4() {
+    const QuadratureRule& r = gauss4();
+    Rule4 out{};
+    for (std::size_t q = 0; q < 4; ++q) {
+        out.after[q] = 1.0 + r.nodes[q];
+        out.before[q] = 1.0 - r.nodes[q];
+        out.weights[q] = r.weights[q];
+    }
+    return out;
+}
+
+// The values of a live element at the nodes of [x, y] (within its segment), each from the
+// nearer end of the segment: the piece's own variable is the node's distance from that end, so
+// a value next to a knot keeps its relative accuracy.
+void node_values(const Live& e, double x, double y, double half, const Rule4& rule,
+                 std::array<double, 4>& v) {
+    const Shape& s = *e.shape;
+    const Segment& g = (*s.segments)[e.k];
+    const Segment* const back = s.from_end ? &(*s.from_end)[e.k] : nullptr;
+    const double middle = 0.5 * (g.b - g.a);
+    const double inv = 1.0 / s.stretch;
+    const bool unit = s.stretch == 1.0;
+    const double from_start = x - e.start, to_end = e.end - y;
+    for (std::size_t q = 0; q < 4; ++q) {
+        const double d = from_start + half * rule.after[q];
+        double t = unit ? d : d * inv;
+        const Segment* p = &g;
+        if (back && t > middle) {
+            const double r = to_end + half * rule.before[q];
+            t = unit ? r : r * inv;
+            p = back;
+        }
+        const double value = p->c0 + t * (p->c1 + t * (p->c2 + t * p->c3));
+        v[q] = s.nonnegative && value < 0.0 ? 0.0 : value;
+    }
+}
+
+} // namespace
+
+std::optional<SparseMatrix> shape_space_gram(const Space& space) {
+    const std::size_t n = space.size();
+    if (n == 0) return std::nullopt;
+    // Elements in order of their lower ends, each overlapping at most widest_band successors:
+    // element i shares an interval of positive length only with elements j > i that start
+    // before it ends. Segment tables are checked as the sweep meets them, when it reads them.
+    std::vector<const Shape*> shapes(n);
+    std::size_t f = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto* s = std::get_if<Shape>(&space.elements[i]);
+        if (s == nullptr || space.order[i] != i) return std::nullopt;
+        shapes[i] = s;
+        std::size_t j = i + 1;
+        while (j < n && space.lower[j] < space.upper[i])
+            if (++j - i > widest_band + 1) return std::nullopt;
+        f = std::max(f, j - 1 - i);
+    }
+    const std::size_t width = f + 1;
+    std::vector<double> band(n * width, 0.0); // row i, offset j - i, for j >= i
+    const Rule4 rule = rule4();
+    std::vector<Live> live;
+    live.reserve(width + 1);
+    // Weighted node values of the elements inside the current interval, with their indices.
+    std::vector<std::array<double, 4>> values(width + 1), weighted(width + 1);
+    std::vector<std::size_t> inside(width + 1);
+
+    std::size_t started = 0;
+    double x = 0.0;
+    bool begun = false;
+    for (;;) {
+        double y = started < n ? space.lower[started] : INFINITY;
+        for (const Live& e : live)
+            y = std::min(y, e.next);
+        if (y == INFINITY) break;
+        if (begun && x < y) {
+            const double half = (y - x) * 0.5;
+            std::size_t m = 0;
+            for (const Live& e : live) {
+                if (!e.inside) continue;
+                node_values(e, x, y, half, rule, values[m]);
+                for (std::size_t q = 0; q < 4; ++q)
+                    weighted[m][q] = half * (rule.weights[q] * values[m][q]);
+                inside[m++] = e.index;
+            }
+            for (std::size_t a = 0; a < m; ++a) {
+                double* row = band.data() + inside[a] * width - inside[a];
+                for (std::size_t b = a; b < m; ++b) {
+                    const std::array<double, 4>& u = weighted[a];
+                    const std::array<double, 4>& v = values[b];
+                    row[inside[b]] += ((u[0] * v[0] + u[1] * v[1]) + (u[2] * v[2] + u[3] * v[3]));
+                }
+            }
+        }
+        std::erase_if(live, [y](Live& e) { return !e.pass(y); });
+        // Elements that start at y join in index order (they come sorted by lower end). All live
+        // elements then share the interval after y, so there are at most f + 1 of them.
+        while (started < n && space.lower[started] <= y) {
+            // The segments of the elements about to join are fetched ahead: each element has
+            // its own table, and a long space does not stay in cache.
+            if (started + 4 < n) {
+                __builtin_prefetch(shapes[started + 4]->segments->data());
+                if (shapes[started + 4]->from_end)
+                    __builtin_prefetch(shapes[started + 4]->from_end->data());
+            }
+            if (!ordered_segments(*shapes[started])) return std::nullopt;
+            Live e{started, shapes[started]};
+            e.seat();
+            // The first segment starts at the lower end, computed the same way.
+            if (e.start != space.lower[started] || live.size() == width) return std::nullopt;
+            e.pass(y);
+            live.push_back(e);
+            ++started;
+        }
+        x = y;
+        begun = true;
+    }
+
+    // The full symmetric matrix: row i takes column j < i from band row j, then its own band row;
+    // exact zeros are left out, as by every matrix builder.
+    SparseMatrix g;
+    g.n_rows = g.n_cols = n;
+    g.indptr.assign(n + 1, 0);
+    g.indices.reserve(n * (2 * f + 1));
+    g.data.reserve(n * (2 * f + 1));
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = i >= f ? i - f : 0; j < i; ++j) {
+            const double v = band[j * width + (i - j)];
+            if (v == 0.0) continue;
+            g.indices.push_back(j);
+            g.data.push_back(v);
+        }
+        for (std::size_t d = 0; d < width && i + d < n; ++d) {
+            const double v = band[i * width + d];
+            if (v == 0.0) continue;
+            g.indices.push_back(i + d);
+            g.data.push_back(v);
+        }
+        g.indptr[i + 1] = g.indices.size();
+    }
+    return g;
+}
+
+} // namespace quorvel
