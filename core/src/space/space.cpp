@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "quorvel/point_index.hpp"
 #include "quorvel/quadrature.hpp"
 #include "quorvel/sorting.hpp"
 #include "quorvel/space.hpp"
@@ -32,6 +33,7 @@ bool is_point_space(const Space& space) {
 
 Space build_space(std::vector<Element> elements) {
     Space s;
+    s.index_cache = std::make_shared<PointBucketCache>();
     const std::size_t n = elements.size();
     s.elements = std::move(elements);
     s.lower.resize(n);
