@@ -32,14 +32,18 @@ SparseMatrix gram(const SparseMatrix& m) {
     const std::size_t f = bandwidth(m);
     const std::size_t width = 2 * f + 1;
     std::vector<double> band(m.n_cols * width, 0.0);
+    // The rows were checked by bandwidth(): ascending columns within range.
+    const std::uint64_t* const indptr = m.indptr.data();
+    const std::uint64_t* const indices = m.indices.data();
+    const double* const values = m.data.data();
     for (std::size_t i = 0; i < m.n_rows; ++i) {
-        const RowView r = row(m, i);
-        for (std::size_t a = 0; a < r.cols.size(); ++a) {
-            const std::size_t t = r.cols[a];
-            const double u = r.vals[a];
-            double* band_row = band.data() + t * width + f - t;
-            for (std::size_t b = 0; b < r.cols.size(); ++b)
-                band_row[r.cols[b]] += u * r.vals[b];
+        const std::uint64_t begin = indptr[i], end = indptr[i + 1];
+        for (std::uint64_t a = begin; a < end; ++a) {
+            const std::uint64_t t = indices[a];
+            const double u = values[a];
+            double* const band_row = band.data() + t * width + f - t;
+            for (std::uint64_t b = begin; b < end; ++b)
+                band_row[indices[b]] += u * values[b];
         }
     }
 

@@ -141,15 +141,18 @@ SparseMatrix mirror_upper_rows(const SparseMatrix& upper, std::span<const Elemen
 
 SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& cols,
                                   CosineWeight weight) {
-    // Point functionals pair by evaluation: rows that are all Delta are point rows.
-    if (!rows.empty() && std::all_of(rows.begin(), rows.end(), [](const Element& e) {
-            const auto* d = std::get_if<Delta>(&e);
-            return d != nullptr && std::isfinite(d->x);
-        })) {
+    // Point functionals pair by evaluation: rows that are all Delta are point rows. Their
+    // positions are gathered in the same pass that checks them (a long list of point rows is
+    // read once).
+    if (!rows.empty() && std::holds_alternative<Delta>(rows.front())) {
         std::vector<double> points(rows.size());
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            points[i] = std::get<Delta>(rows[i]).x;
-        return point_rows(cols, points, true, weight);
+        std::size_t i = 0;
+        for (; i < rows.size(); ++i) {
+            const auto* d = std::get_if<Delta>(&rows[i]);
+            if (d == nullptr || !std::isfinite(d->x)) break;
+            points[i] = d->x;
+        }
+        if (i == rows.size()) return point_rows(cols, points, true, weight);
     }
     const bool gram_of_space = rows.data() == cols.elements.data() && rows.size() == cols.size();
     // The Gram matrix of a space of shapes along one axis, such as B-splines: one sweep over the
