@@ -151,6 +151,8 @@ GRAM_SPACES = {
     "stretched in order": lambda: Space.shifted(
         np.linspace(-1.0, 1.0, 9), np.sin(np.linspace(0.0, 3.0, 9)) + 1.0,
         np.linspace(-3.0, 5.0, 20), np.random.default_rng(18).uniform(0.2, 0.6, 20), "pchip"),
+    "long, swept in chunks": lambda: Space.bsplines(np.sort(np.concatenate(
+        [np.random.default_rng(20).uniform(-3.0, 5.0, 6000), np.full(3, 1.0)])), 3),
     "second derivatives": lambda: Space.bsplines(
         np.sort(np.random.default_rng(19).uniform(-3.0, 5.0, 40)), 3).derivative(2),
 }

@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstddef>
+#include <span>
 #include <vector>
 
+#include "quorvel/parallel.hpp"
 #include "quorvel/quadrature.hpp"
 #include "quorvel/shape_pair.hpp"
 #include "quorvel/space.hpp"
@@ -36,6 +39,19 @@ struct Live {
         end = shape->center + shape->stretch * g.b;
         next = start;
         inside = false;
+    }
+    // Placed at the axis position x inside its support: in the first segment that ends after x,
+    // or before it when x lies in a gap.
+    void seat_at(double x) {
+        const std::vector<Segment>& g = *shape->segments;
+        k = 0;
+        while (k + 1 < g.size() && !(shape->center + shape->stretch * g[k].b > x))
+            ++k;
+        seat();
+        if (start <= x) {
+            inside = true;
+            next = end;
+        }
     }
     // Passes every end at y; false once past the last segment.
     bool pass(double y) {
@@ -95,6 +111,93 @@ void node_values(const Live& e, double x, double y, double half, const Rule4& ru
     }
 }
 
+// Elements per chunk of the sweep. The chunks are fixed by the space alone, so the sums, and the
+// result, do not depend on the number of threads.
+constexpr std::size_t chunk_elements = 2048;
+
+// The sweep over chunk [first, last) of the elements: the axis from the lower end of element
+// `first` to that of element `last` (to the end for the last chunk). The elements before `first`
+// still live there are at most f; their band rows, which the previous chunk writes too, go to
+// `boundary` (rows first - f .. first - 1), the chunk's own rows to `band`. False when an element
+// is not a shape this sweep can take.
+bool sweep_chunk(const Space& space, std::span<const Shape* const> shapes, std::size_t f,
+                 std::size_t first, std::size_t last, double* band, double* boundary) {
+    const std::size_t n = space.size();
+    const std::size_t width = f + 1;
+    const double from = space.lower[first];
+    const double to = last < n ? space.lower[last] : INFINITY;
+    const std::size_t base = first >= f ? first - f : 0;
+    const auto row = [&](std::size_t i) {
+        return i >= first ? band + i * width : boundary + (i - base) * width;
+    };
+    const Rule4 rule = rule4();
+    std::vector<Live> live;
+    live.reserve(width);
+    // Node values of the elements inside the current interval (also weighted), with indices.
+    std::vector<std::array<double, 4>> values(width), weighted(width);
+    std::vector<std::size_t> inside(width);
+
+    for (std::size_t i = base; i < first; ++i) {
+        if (!(space.upper[i] > from)) continue;
+        if (!ordered_segments(*shapes[i]) || live.size() == width) return false;
+        Live e{i, shapes[i]};
+        e.seat_at(from);
+        live.push_back(e);
+    }
+    std::size_t started = first;
+    double x = from;
+    for (;;) {
+        double y = started < last ? space.lower[started] : INFINITY;
+        for (const Live& e : live)
+            y = std::min(y, e.next);
+        y = std::min(y, to);
+        if (y == INFINITY) break;
+        if (x < y) {
+            const double half = (y - x) * 0.5;
+            std::size_t m = 0;
+            for (const Live& e : live) {
+                if (!e.inside) continue;
+                node_values(e, x, y, half, rule, values[m]);
+                for (std::size_t q = 0; q < 4; ++q)
+                    weighted[m][q] = half * (rule.weights[q] * values[m][q]);
+                inside[m++] = e.index;
+            }
+            for (std::size_t a = 0; a < m; ++a) {
+                double* const r = row(inside[a]);
+                for (std::size_t b = a; b < m; ++b) {
+                    const std::array<double, 4>& u = weighted[a];
+                    const std::array<double, 4>& v = values[b];
+                    r[inside[b] - inside[a]] +=
+                        ((u[0] * v[0] + u[1] * v[1]) + (u[2] * v[2] + u[3] * v[3]));
+                }
+            }
+        }
+        if (y >= to) break;
+        std::erase_if(live, [y](Live& e) { return !e.pass(y); });
+        // Elements that start at y join in index order (they come sorted by lower end). All live
+        // elements then share the interval after y, so there are at most f + 1 of them.
+        while (started < last && space.lower[started] <= y) {
+            // The segments of the elements about to join are fetched ahead: each element has
+            // its own table, and a long space does not stay in cache.
+            if (started + 4 < last) {
+                __builtin_prefetch(shapes[started + 4]->segments->data());
+                if (shapes[started + 4]->from_end)
+                    __builtin_prefetch(shapes[started + 4]->from_end->data());
+            }
+            if (!ordered_segments(*shapes[started])) return false;
+            Live e{started, shapes[started]};
+            e.seat();
+            // The first segment starts at the lower end, computed the same way.
+            if (e.start != space.lower[started] || live.size() == width) return false;
+            e.pass(y);
+            live.push_back(e);
+            ++started;
+        }
+        x = y;
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<SparseMatrix> shape_space_gram(const Space& space) {
@@ -116,62 +219,25 @@ std::optional<SparseMatrix> shape_space_gram(const Space& space) {
     }
     const std::size_t width = f + 1;
     std::vector<double> band(n * width, 0.0); // row i, offset j - i, for j >= i
-    const Rule4 rule = rule4();
-    std::vector<Live> live;
-    live.reserve(width + 1);
-    // Weighted node values of the elements inside the current interval, with their indices.
-    std::vector<std::array<double, 4>> values(width + 1), weighted(width + 1);
-    std::vector<std::size_t> inside(width + 1);
-
-    std::size_t started = 0;
-    double x = 0.0;
-    bool begun = false;
-    for (;;) {
-        double y = started < n ? space.lower[started] : INFINITY;
-        for (const Live& e : live)
-            y = std::min(y, e.next);
-        if (y == INFINITY) break;
-        if (begun && x < y) {
-            const double half = (y - x) * 0.5;
-            std::size_t m = 0;
-            for (const Live& e : live) {
-                if (!e.inside) continue;
-                node_values(e, x, y, half, rule, values[m]);
-                for (std::size_t q = 0; q < 4; ++q)
-                    weighted[m][q] = half * (rule.weights[q] * values[m][q]);
-                inside[m++] = e.index;
-            }
-            for (std::size_t a = 0; a < m; ++a) {
-                double* row = band.data() + inside[a] * width - inside[a];
-                for (std::size_t b = a; b < m; ++b) {
-                    const std::array<double, 4>& u = weighted[a];
-                    const std::array<double, 4>& v = values[b];
-                    row[inside[b]] += ((u[0] * v[0] + u[1] * v[1]) + (u[2] * v[2] + u[3] * v[3]));
-                }
-            }
-        }
-        std::erase_if(live, [y](Live& e) { return !e.pass(y); });
-        // Elements that start at y join in index order (they come sorted by lower end). All live
-        // elements then share the interval after y, so there are at most f + 1 of them.
-        while (started < n && space.lower[started] <= y) {
-            // The segments of the elements about to join are fetched ahead: each element has
-            // its own table, and a long space does not stay in cache.
-            if (started + 4 < n) {
-                __builtin_prefetch(shapes[started + 4]->segments->data());
-                if (shapes[started + 4]->from_end)
-                    __builtin_prefetch(shapes[started + 4]->from_end->data());
-            }
-            if (!ordered_segments(*shapes[started])) return std::nullopt;
-            Live e{started, shapes[started]};
-            e.seat();
-            // The first segment starts at the lower end, computed the same way.
-            if (e.start != space.lower[started] || live.size() == width) return std::nullopt;
-            e.pass(y);
-            live.push_back(e);
-            ++started;
-        }
-        x = y;
-        begun = true;
+    // Chunk c > 0 adds the part of the rows first - f .. first - 1 above its start here; the
+    // previous chunk has summed the part below it into the band.
+    const std::size_t chunks = (n + chunk_elements - 1) / chunk_elements;
+    std::vector<double> boundaries(chunks * f * width, 0.0);
+    std::atomic<bool> failed{false};
+    parallel_rows(chunks, [&](std::size_t c) {
+        const std::size_t first = c * chunk_elements;
+        const std::size_t last = std::min(n, first + chunk_elements);
+        if (!sweep_chunk(space, shapes, f, first, last, band.data(),
+                         boundaries.data() + c * f * width))
+            failed.store(true, std::memory_order_relaxed);
+    });
+    if (failed.load()) return std::nullopt;
+    for (std::size_t c = 1; c < chunks; ++c) {
+        const std::size_t first = c * chunk_elements;
+        const double* b = boundaries.data() + c * f * width;
+        for (std::size_t i = first - f; i < first; ++i)
+            for (std::size_t d = 0; d < width; ++d)
+                band[i * width + d] += b[(i - (first - f)) * width + d];
     }
 
     // The full symmetric matrix: row i takes column j < i from band row j, then its own band row;
