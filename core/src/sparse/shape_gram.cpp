@@ -206,24 +206,34 @@ std::optional<SparseMatrix> shape_space_gram(const Space& space) {
     // Elements in order of their lower ends, each overlapping at most widest_band successors:
     // element i shares an interval of positive length only with elements j > i that start
     // before it ends. Segment tables are checked as the sweep meets them, when it reads them.
+    const std::size_t chunks = (n + chunk_elements - 1) / chunk_elements;
     std::vector<const Shape*> shapes(n);
-    std::size_t f = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto* s = std::get_if<Shape>(&space.elements[i]);
-        if (s == nullptr || space.order[i] != i) return std::nullopt;
-        shapes[i] = s;
-        std::size_t j = i + 1;
-        while (j < n && space.lower[j] < space.upper[i])
-            if (++j - i > widest_band + 1) return std::nullopt;
-        f = std::max(f, j - 1 - i);
-    }
+    std::vector<std::size_t> reach(chunks, 0);
+    std::atomic<bool> failed{false};
+    parallel_rows(chunks, [&](std::size_t c) {
+        const std::size_t last = std::min(n, (c + 1) * chunk_elements);
+        for (std::size_t i = c * chunk_elements; i < last; ++i) {
+            const auto* s = std::get_if<Shape>(&space.elements[i]);
+            std::size_t j = i + 1;
+            while (s != nullptr && j < n && space.lower[j] < space.upper[i] &&
+                   j - i <= widest_band)
+                ++j;
+            if (s == nullptr || space.order[i] != i || (j < n && j - i > widest_band &&
+                                                        space.lower[j] < space.upper[i])) {
+                failed.store(true, std::memory_order_relaxed);
+                return;
+            }
+            shapes[i] = s;
+            reach[c] = std::max(reach[c], j - 1 - i);
+        }
+    });
+    if (failed.load()) return std::nullopt;
+    const std::size_t f = *std::max_element(reach.begin(), reach.end());
     const std::size_t width = f + 1;
     std::vector<double> band(n * width, 0.0); // row i, offset j - i, for j >= i
     // Chunk c > 0 adds the part of the rows first - f .. first - 1 above its start here; the
     // previous chunk has summed the part below it into the band.
-    const std::size_t chunks = (n + chunk_elements - 1) / chunk_elements;
     std::vector<double> boundaries(chunks * f * width, 0.0);
-    std::atomic<bool> failed{false};
     parallel_rows(chunks, [&](std::size_t c) {
         const std::size_t first = c * chunk_elements;
         const std::size_t last = std::min(n, first + chunk_elements);
@@ -241,27 +251,39 @@ std::optional<SparseMatrix> shape_space_gram(const Space& space) {
     }
 
     // The full symmetric matrix: row i takes column j < i from band row j, then its own band row;
-    // exact zeros are left out, as by every matrix builder.
+    // exact zeros are left out, as by every matrix builder. Counted, then written, by chunks of
+    // rows in parallel.
+    const auto for_each_entry = [&](std::size_t i, auto&& take) {
+        for (std::size_t j = i >= f ? i - f : 0; j < i; ++j)
+            if (const double v = band[j * width + (i - j)]; v != 0.0) take(j, v);
+        for (std::size_t d = 0; d < width && i + d < n; ++d)
+            if (const double v = band[i * width + d]; v != 0.0) take(i + d, v);
+    };
     SparseMatrix g;
     g.n_rows = g.n_cols = n;
     g.indptr.assign(n + 1, 0);
-    g.indices.reserve(n * (2 * f + 1));
-    g.data.reserve(n * (2 * f + 1));
-    for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = i >= f ? i - f : 0; j < i; ++j) {
-            const double v = band[j * width + (i - j)];
-            if (v == 0.0) continue;
-            g.indices.push_back(j);
-            g.data.push_back(v);
+    parallel_rows(chunks, [&](std::size_t c) {
+        const std::size_t last = std::min(n, (c + 1) * chunk_elements);
+        for (std::size_t i = c * chunk_elements; i < last; ++i) {
+            std::uint64_t count = 0;
+            for_each_entry(i, [&count](std::size_t, double) { ++count; });
+            g.indptr[i + 1] = count;
         }
-        for (std::size_t d = 0; d < width && i + d < n; ++d) {
-            const double v = band[i * width + d];
-            if (v == 0.0) continue;
-            g.indices.push_back(i + d);
-            g.data.push_back(v);
+    });
+    for (std::size_t i = 0; i < n; ++i)
+        g.indptr[i + 1] += g.indptr[i];
+    g.indices.resize(g.indptr[n]);
+    g.data.resize(g.indptr[n]);
+    parallel_rows(chunks, [&](std::size_t c) {
+        const std::size_t last = std::min(n, (c + 1) * chunk_elements);
+        for (std::size_t i = c * chunk_elements; i < last; ++i) {
+            std::uint64_t at = g.indptr[i];
+            for_each_entry(i, [&](std::size_t j, double v) {
+                g.indices[at] = j;
+                g.data[at++] = v;
+            });
         }
-        g.indptr[i + 1] = g.indices.size();
-    }
+    });
     return g;
 }
 
