@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "quorvel/row_assembler.hpp"
-#include "row_view.hpp"
 
 namespace quorvel {
 
@@ -12,14 +11,24 @@ namespace {
 
 // The widest column span of any non-empty row.
 std::size_t bandwidth(const SparseMatrix& m) {
+    internal_assert(m.indptr.size() == m.n_rows + 1 && m.indptr.back() == m.indices.size() &&
+                        m.indices.size() == m.data.size(),
+                    "sparse matrix arrays are inconsistent");
+    const std::uint64_t* const indptr = m.indptr.data();
+    const std::uint64_t* const indices = m.indices.data();
     std::size_t f = 0;
+    bool ordered = indptr[0] == 0;
     for (std::size_t i = 0; i < m.n_rows; ++i) {
-        const RowView r = row(m, i);
-        if (r.cols.empty()) continue;
-        internal_assert(r.cols.back() >= r.cols.front() && r.cols.back() < m.n_cols,
-                        "sparse row columns must ascend within range");
-        f = std::max<std::size_t>(f, r.cols.back() - r.cols.front());
+        const std::uint64_t begin = indptr[i], end = indptr[i + 1];
+        if (end <= begin) {
+            ordered = ordered && end == begin;
+            continue;
+        }
+        const std::uint64_t first = indices[begin], last = indices[end - 1];
+        ordered = ordered && last >= first && last < m.n_cols;
+        f = std::max<std::size_t>(f, last - first);
     }
+    internal_assert(ordered, "sparse row columns must ascend within range");
     return f;
 }
 
