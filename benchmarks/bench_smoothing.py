@@ -9,7 +9,8 @@ Data: sin(2πx) plus Gaussian noise of 0.1. Rows:
   fits and their rms errors against the true curve;
 - GCV on random x (300 to 3,000 points) and on even grids of 3,000 and 10,000 points: rms errors
   of both against the true curve (SciPy's message when it fails);
-- the whole GCV and REML searches at 1e4 points against one fixed-lam fit;
+- the whole GCV and REML searches against one fit at the lam they choose, at 1e4 and 1e5
+  points (a knot at every point) and 1e6 points (knots=1000);
 - 1e5 points near 1e4 with spacing 1e-4 (GCV, exact spline) and 1e6 points with knots=1000.
 
     PYTHONPATH=build/dev python benchmarks/bench_smoothing.py [--scipy-large]
@@ -109,14 +110,18 @@ def main():
               f"{rms(ours, x):.4f} (edf {ours.edf:.1f}), reml {rms(reml, x):.4f} "
               f"(edf {reml.edf:.1f}), scipy {peer}")
 
-    print("\nsearch against one fixed-lam fit, 10,000 points")
-    x, y, _ = data(10_000, rng)
-    fixed = best(lambda: quorvel.smoothing_spline(x, y, lam=1e-6), 5)
-    for criterion in ["gcv", "reml"]:
-        s = quorvel.smoothing_spline(x, y, criterion=criterion)
-        t = best(lambda: quorvel.smoothing_spline(x, y, criterion=criterion), 3)
-        print(f"  {criterion}: {t * 1e3:.1f} ms = {t / fixed:.1f} fixed-lam fits "
-              f"({fixed * 1e3:.1f} ms), {s.nfev} factorisations")
+    print("\nsearch against one fixed-lam fit at the chosen lam")
+    for n, knots in [(10_000, None), (100_000, None), (1_000_000, 1000)]:
+        x, y, _ = data(n, rng)
+        repeat = 5 if n <= 10_000 else 2
+        for criterion in ["gcv", "reml"]:
+            s = quorvel.smoothing_spline(x, y, criterion=criterion, knots=knots)
+            fixed = best(lambda: quorvel.smoothing_spline(x, y, lam=s.lam, knots=knots), repeat)
+            t = best(lambda: quorvel.smoothing_spline(x, y, criterion=criterion, knots=knots),
+                     repeat)
+            print(f"  n={n:>7} knots={knots} {criterion}: {t * 1e3:.1f} ms = {t / fixed:.1f} "
+                  f"fixed-lam fits ({fixed * 1e3:.1f} ms), {s.nfev} factorisations, "
+                  f"edf {s.edf:.1f}")
 
     print("\n100,000 points near 1e4 with spacing 1e-4, GCV, a knot at every point")
     x = 1e4 + np.arange(100_000) * 1e-4

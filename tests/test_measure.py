@@ -187,3 +187,37 @@ def test_argument_errors():
 
 def test_signature():
     assert q.measure.__text_signature__ == "(kernels, basis, normalization, weight=None)"
+
+
+@pytest.mark.parametrize(
+    "sigma, sliver, side",
+    [(0.17237803311822986, 1.0794165049342948e-4, -1.0), (0.14554425309821817, 8.8238e-4, -1.0),
+     (0.17237803311822986, 1.0794165049342948e-4, 1.0)],
+)
+def test_gaussian_row_meeting_a_bspline_end_by_a_sliver(sigma, sliver, side):
+    # A Gaussian row among many cubic B-splines whose support overlaps one B-spline's end (where
+    # the B-spline is a tiny cubic) only by a sliver: that entry keeps its relative accuracy.
+    import mpmath as mp
+    from scipy.interpolate import BSpline
+
+    t = np.linspace(0.0, 1000.0, 10004)
+    j = 5000
+    c = (t[j + 4] if side > 0 else t[j]) + side * (4.0 * sigma - sliver)
+    kernels = S.gaussians(arr(c), arr(sigma), 4.0)
+    indptr, indices, data, _ = q.measure(kernels, S.bsplines(t, 3), "none")
+    assert len(indices) > 8
+    got = data[list(indices).index(j)]
+    coef = np.zeros(len(t) - 4)
+    coef[j] = 1.0
+    spline = BSpline(t, coef, 3)
+    lo, hi = max(c - 4 * sigma, t[j]), min(c + 4 * sigma, t[j + 4])
+    mid = (lo + hi) / 2
+    d = [float(spline(mid, nu=n)) for n in range(4)]
+    mp.mp.dps = 40
+    def f(z):
+        u = z - mid
+        return (d[0] + d[1] * u + d[2] * u ** 2 / 2 + d[3] * u ** 3 / 6) * mp.exp(
+            -(z - c) ** 2 / (2 * sigma ** 2))
+
+    ref = mp.quad(f, [mp.mpf(lo), mp.mpf(hi)])
+    assert abs(got - float(ref)) <= 1e-13 * abs(float(ref))

@@ -50,6 +50,18 @@ def test_selected_inverse_is_the_band_of_the_dense_inverse(n, e):
     np.testing.assert_allclose(inverse, lower_band(np.linalg.inv(a), e), rtol=1e-10, atol=1e-14)
 
 
+@pytest.mark.parametrize("n, e", [(1, 0), (6, 0), (3, 3), (30, 1), (40, 3), (25, 6)])
+def test_selected_inverse_derivative_is_the_band_of_the_dense_derivative(n, e):
+    a, band = random_band(n, e, np.random.default_rng(n + 10 * e))
+    rng = np.random.default_rng(7 * n + e)
+    d, _ = random_band(n, e, rng)
+    d -= np.diag(np.diag(d) - rng.uniform(-1.0, 1.0, n))  # an indefinite direction
+    factor, inverse, derivative = q.selected_inverse(band, lower_band(d, e))
+    np.testing.assert_allclose(inverse, lower_band(np.linalg.inv(a), e), rtol=1e-10, atol=1e-14)
+    ai = np.linalg.inv(a)
+    np.testing.assert_allclose(derivative, lower_band(-ai @ d @ ai, e), rtol=1e-9, atol=1e-13)
+
+
 def test_selected_inverse_failures():
     assert value_error_message(q.selected_inverse, np.zeros((0, 3))) == (
         "band needs at least one row (the diagonal)")
@@ -63,6 +75,12 @@ def test_selected_inverse_failures():
     assert np.isfinite(factor[:, :4]).all()
     raises_with_note(TypeError, "band", q.selected_inverse, np.ones((2, 10))[:, ::2],
                      hint="use np.ascontiguousarray(band)")
+    assert value_error_message(q.selected_inverse, np.ones((2, 5)), np.ones((3, 5))) == (
+        "direction must have the shape of band, (2, 5), got (3, 5)")
+    direction = np.zeros((2, 5))
+    direction[0, 2] = np.inf
+    assert value_error_message(q.selected_inverse, np.ones((2, 5)), direction) == (
+        "direction must be finite, got inf at row 0, column 2")
     with pytest.raises(SingularError, match=r"^pivot 1 is 0e0 \(diagonal 1e0\)"):
         q.selected_inverse(np.array([[1.0, 1.0], [1.0, 0.0]]))
 
@@ -295,3 +313,49 @@ def test_results_do_not_depend_on_the_thread_count():
     one = run_python(code, OMP_NUM_THREADS=1, OPENBLAS_NUM_THREADS=1)
     assert one == run_python(code, OMP_NUM_THREADS=2, OPENBLAS_NUM_THREADS=2)
     assert len(one.splitlines()) == 2
+
+
+def reinsch_fit(x, y, w, lam):
+    """The cubic smoothing spline's values at sorted distinct x by Reinsch's algorithm in long
+    double: second derivatives γ at the interior knots solve the pentadiagonal system
+    (R + lam Qᵀ W⁻¹ Q) γ = Qᵀ y (an LDLᵀ loop), and the values are y - lam W⁻¹ Q γ."""
+    ld = np.longdouble
+    x, y, wi, lam = x.astype(ld), y.astype(ld), 1 / w.astype(ld), ld(lam)
+    h = np.diff(x)
+    q0, q2 = 1 / h[:-1], 1 / h[1:]
+    q1 = -q0 - q2
+    a0 = (h[:-1] + h[1:]) / 3 + lam * (q0 * q0 * wi[:-2] + q1 * q1 * wi[1:-1] + q2 * q2 * wi[2:])
+    a1 = h[1:-1] / 6 + lam * (q1[:-1] * q0[1:] * wi[1:-2] + q2[:-1] * q1[1:] * wi[2:-1])
+    a2 = lam * q2[:-2] * q0[2:] * wi[2:-2]
+    z = list(q0 * y[:-2] + q1 * y[1:-1] + q2 * y[2:])
+    m = len(z)
+    d, l1, l2 = [ld(0)] * m, [ld(0)] * (m + 1), [ld(0)] * (m + 2)
+    for i in range(m):  # A = L D Lᵀ, L unit lower with sub-diagonals l1, l2; forward solve
+        d[i] = a0[i] - l1[i - 1] ** 2 * d[i - 1] - l2[i - 2] ** 2 * d[i - 2]
+        if i + 1 < m:
+            l1[i] = (a1[i] - l2[i - 1] * l1[i - 1] * d[i - 1]) / d[i]
+        if i + 2 < m:
+            l2[i] = a2[i] / d[i]
+        z[i] -= l1[i - 1] * z[i - 1] + l2[i - 2] * z[i - 2]
+    g = [ld(0)] * (m + 2)
+    for i in reversed(range(m)):
+        g[i] = z[i] / d[i] - l1[i] * g[i + 1] - l2[i] * g[i + 2]
+    g = np.array(g[:m], dtype=ld)
+    qg = np.zeros(x.size, dtype=ld)
+    qg[:-2] += q0 * g
+    qg[1:-1] += q1 * g
+    qg[2:] += q2 * g
+    return (y - lam * wi * qg).astype(np.float64)
+
+
+@pytest.mark.parametrize("lam", [1e-6, 1e-4])
+def test_many_knots_match_the_reinsch_values(lam):
+    # With a knot at each of 10,000 points the entries of lam P exceed those of BᵀWB by up to
+    # 1e11, and a single banded solve keeps few digits; the values must still match the
+    # value-space formulation solved in long double.
+    rng = np.random.default_rng(21)
+    x = np.sort(rng.uniform(0.0, 1.0, 10_000))
+    y = truth(x) + rng.normal(0.0, 0.1, x.size)
+    w = rng.uniform(0.5, 2.0, x.size)
+    s = q.smoothing_spline(x, y, w=w, lam=lam)
+    np.testing.assert_allclose(s(x), reinsch_fit(x, y, w, lam), rtol=0, atol=1e-7)

@@ -1671,9 +1671,11 @@ def covariance_length_derivatives(
     (True, [[]])
     """
 
-def selected_inverse(band: _Float2D) -> tuple[_Float2D, _Float2D]:
+def selected_inverse(
+    band: _Float2D, direction: _Float2D | None = None
+) -> tuple[_Float2D, ...]:
     """The Cholesky factor of a symmetric positive definite banded matrix, and the same band of
-    its inverse.
+    its inverse; optionally the derivative of that band along a direction.
 
     The matrix ``A`` of size ``n`` with bandwidth ``e`` is given by its lower band in LAPACK's
     form (that of ``scipy.linalg.cholesky_banded(..., lower=True)``): ``band[d, j] = A[j + d,
@@ -1688,6 +1690,11 @@ def selected_inverse(band: _Float2D) -> tuple[_Float2D, _Float2D]:
     ----------
     band : ndarray of float64, shape (e + 1, n)
         The lower band of ``A``, finite; C or Fortran contiguous (it is read in place).
+    direction : ndarray of float64, shape (e + 1, n), optional
+        The lower band of a symmetric ``dA`` in the same form, finite. Then a third band is
+        returned: ``d(A⁻¹)`` along ``dA``, i.e. the band of ``-A⁻¹ dA A⁻¹``, by the
+        differentiated Cholesky and Takahashi recurrences (again ``O(n e²)``); with the band of
+        ``M``, ``tr(d(A⁻¹) M)`` is the derivative of ``tr(A⁻¹ M)``.
 
     Returns
     -------
@@ -1696,6 +1703,8 @@ def selected_inverse(band: _Float2D) -> tuple[_Float2D, _Float2D]:
         as ``(factor, True)``).
     inverse : ndarray of float64, shape (e + 1, n)
         The lower band of ``A⁻¹`` in the same form.
+    derivative : ndarray of float64, shape (e + 1, n)
+        Only with ``direction``: the lower band of ``-A⁻¹ dA A⁻¹``.
 
     Raises
     ------

@@ -51,5 +51,10 @@ std::vector<double> lower_band(const BandedMatrix& m);
 // The entries of A^{-1} inside the band of L, for A = L L^T (the selected inverse), in the
 // LAPACK layout of lower_band; O(n e^2) work and no dense matrix.
 std::vector<double> selected_inverse(const BandedMatrix& l);
+// The derivative of that band along a direction dA of A (a symmetric band of width e in the
+// LAPACK layout, finite): the band of -A^{-1} dA A^{-1}, from L, the selected inverse s and the
+// derivative of the Cholesky recurrence; O(n e^2) work.
+std::vector<double> selected_inverse_derivative(const BandedMatrix& l, const std::vector<double>& s,
+                                                const MatrixView& direction);
 
 } // namespace quorvel

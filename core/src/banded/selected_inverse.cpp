@@ -73,4 +73,53 @@ std::vector<double> selected_inverse(const BandedMatrix& l) {
     return out;
 }
 
+std::vector<double> selected_inverse_derivative(const BandedMatrix& l, const std::vector<double>& s,
+                                                const MatrixView& direction) {
+    const std::size_t n = l.n;
+    const std::size_t e = l.bandwidth;
+    const double* const f = l.data.data();
+    const auto factor = [e](std::size_t r, std::size_t c) { return e * (r + 1) + c; };
+    const auto band = [n](std::size_t r, std::size_t c) { return (r - c) * n + c; };
+
+    // The Cholesky-Crout recurrence differentiated entry by entry: dL stays in the band of L.
+    std::vector<double> dl(n * (e + 1), 0.0);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t first = j >= e ? j - e : 0;
+        for (std::size_t c = first; c < j; ++c) {
+            double ds = 0.0;
+            for (std::size_t k = first; k < c; ++k)
+                ds += dl[factor(j, k)] * f[factor(c, k)] + f[factor(j, k)] * dl[factor(c, k)];
+            dl[factor(j, c)] =
+                (direction(j - c, c) - ds - f[factor(j, c)] * dl[factor(c, c)]) / f[factor(c, c)];
+        }
+        double dw = direction(0, j);
+        for (std::size_t k = first; k < j; ++k)
+            dw -= 2.0 * f[factor(j, k)] * dl[factor(j, k)];
+        dl[factor(j, j)] = 0.5 * dw / f[factor(j, j)];
+    }
+
+    // Takahashi's recurrence differentiated: the same order, columns from the last.
+    std::vector<double> out(n * (e + 1), 0.0);
+    double* const ds = out.data();
+    const auto sym = [&](const double* m, std::size_t a, std::size_t b) {
+        return m[a >= b ? band(a, b) : band(b, a)];
+    };
+    for (std::size_t j = n; j-- > 0;) {
+        const std::size_t last = std::min(n - 1, j + e);
+        const double ljj = f[factor(j, j)];
+        const double dljj = dl[factor(j, j)];
+        for (std::size_t i = last; i > j; --i) {
+            double sum = 0.0;
+            for (std::size_t k = j + 1; k <= last; ++k)
+                sum += dl[factor(k, j)] * sym(s.data(), k, i) + f[factor(k, j)] * sym(ds, k, i);
+            ds[band(i, j)] = (-sum - s[band(i, j)] * dljj) / ljj;
+        }
+        double sum = 0.0;
+        for (std::size_t k = j + 1; k <= last; ++k)
+            sum += dl[factor(k, j)] * s[band(k, j)] + f[factor(k, j)] * ds[band(k, j)];
+        ds[band(j, j)] = (-dljj / (ljj * ljj) - sum - s[band(j, j)] * dljj) / ljj;
+    }
+    return out;
+}
+
 } // namespace quorvel

@@ -27,8 +27,26 @@ double dsinc(double a) {
     return a * (a * a) / 30.0 + a / -3.0;
 }
 
-// The moments m_j(theta) = j_j(theta) / theta^j of the spherical Bessel functions, j = 0..5:
-// power series near 0, upward recurrence from sin and cos elsewhere.
+// The moments m_j(theta) = j_j(theta) / theta^j of the spherical Bessel functions, j = 0..5, by
+// upward recurrence from s = sin(theta) and q = cos(theta) (stable for |theta| >= 4).
+std::array<double, 6> bessel_moments_from_phase(double theta, double s, double q) {
+    std::array<double, 6> m{};
+    const double t = theta * theta;
+    const double j1 = s / t - q / theta;
+    const double j2 = 3.0 / theta * j1 - s / theta;
+    const double j3 = 5.0 / theta * j2 - j1;
+    const double j4 = 7.0 / theta * j3 - j2;
+    const double j5 = 9.0 / theta * j4 - j3;
+    m[0] = s / theta;
+    m[1] = j1 / theta;
+    m[2] = j2 / t;
+    m[3] = j3 / (theta * t);
+    m[4] = j4 / (t * t);
+    m[5] = j5 / (theta * (t * t));
+    return m;
+}
+
+// The same moments of any theta: by their power series near 0, by the recurrence elsewhere.
 std::array<double, 6> bessel_moments(double theta) {
     std::array<double, 6> m{};
     if (std::abs(theta) < 4.0) {
@@ -47,21 +65,7 @@ std::array<double, 6> bessel_moments(double theta) {
         }
         return m;
     }
-    const double s = std::sin(theta);
-    const double q = std::cos(theta);
-    const double t = theta * theta;
-    const double j1 = s / t - q / theta;
-    const double j2 = 3.0 / theta * j1 - s / theta;
-    const double j3 = 5.0 / theta * j2 - j1;
-    const double j4 = 7.0 / theta * j3 - j2;
-    const double j5 = 9.0 / theta * j4 - j3;
-    m[0] = s / theta;
-    m[1] = j1 / theta;
-    m[2] = j2 / t;
-    m[3] = j3 / (theta * t);
-    m[4] = j4 / (t * t);
-    m[5] = j5 / (theta * (t * t));
-    return m;
+    return bessel_moments_from_phase(theta, std::sin(theta), std::cos(theta));
 }
 
 // The cosine transform of (1 - u^2)^n over [-1, 1] is 2^(n+1) n! m_n.
@@ -122,6 +126,54 @@ double apodization_kernel_slope(const Apodization& a, double theta) {
         for (std::size_t n = 0; n < 5; ++n)
             k += polynomial_factor[n] * a.c[n] * m[n + 1];
         return -theta * k;
+    }
+    }
+    throw InternalError("unknown apodization kind");
+}
+
+double apodization_phase_factor(const Apodization& a) {
+    return a.kind == Apodization::Kind::Triangle ? 0.5 : 1.0;
+}
+
+double apodization_phase_radius(const Apodization& a) {
+    switch (a.kind) {
+    case Apodization::Kind::CosineSum: {
+        // One radian beyond the farthest shifted sinc.
+        double r = 1.0;
+        for (std::size_t i = 1; i <= 3; ++i)
+            if (a.c[i] != 0.0) r = 1.0 + k_pi[i - 1];
+        return r;
+    }
+    case Apodization::Kind::Triangle:
+        return 2.0;
+    case Apodization::Kind::Polynomial:
+        return 5.0;
+    }
+    throw InternalError("unknown apodization kind");
+}
+
+double apodization_kernel_from_phase(const Apodization& a, double theta, double s, double q) {
+    switch (a.kind) {
+    case Apodization::Kind::CosineSum: {
+        // sin(theta -+ k pi) = (-1)^k sin(theta)
+        double k = (a.c[0] * 2.0) * (s / theta);
+        for (std::size_t i = 1; i <= 3; ++i) {
+            if (a.c[i] == 0.0) continue;
+            const double sk = (i % 2 == 1) ? -s : s;
+            k += a.c[i] * (sk / (theta - k_pi[i - 1]) + sk / (theta + k_pi[i - 1]));
+        }
+        return k;
+    }
+    case Apodization::Kind::Triangle: {
+        const double r = s / (theta * 0.5);
+        return r * r;
+    }
+    case Apodization::Kind::Polynomial: {
+        const auto m = bessel_moments_from_phase(theta, s, q);
+        double k = 0.0;
+        for (std::size_t n = 0; n < 5; ++n)
+            k += polynomial_factor[n] * a.c[n] * m[n];
+        return k;
     }
     }
     throw InternalError("unknown apodization kind");

@@ -3,6 +3,7 @@
 #include <span>
 #include <vector>
 
+#include "../sparse/shared_row.hpp"
 #include "measure_row.hpp"
 #include "quorvel/measure.hpp"
 #include "quorvel/point_index.hpp"
@@ -18,6 +19,7 @@ struct DerivativeScratch {
     std::vector<std::size_t> candidates;
     std::vector<double> breakpoints;
     std::vector<PointTerm> terms;
+    SharedRowScratch row;
 };
 
 // One row: the stored columns with the inner products V and their derivatives D, then rescaled in
@@ -29,10 +31,24 @@ Status derivative_row(const Element& kernel, const Space& basis, const PointInde
 
     const Support sk = support(kernel);
     index.overlapping(sk.lower, sk.upper, s.candidates);
+    // Line-shape kernels against FTS samples: one walk for the row.
+    SharedRow<2> shared;
+    const ParameterKind parameters[] = {parameter};
+    KernelQuantities<1> quantities(kernel, parameters);
+    const bool one_walk =
+        !weight && shared.prepare(kernel, s.candidates, basis, quantities, s.row);
+    const Placed k{&kernel, shared.origin()};
     for (std::size_t j : s.candidates) {
         const Element& b = basis.elements[j];
-        QUORVEL_TRY_ASSIGN(const auto vd, pair_value_and_derivative(kernel, b, parameter, weight,
-                                                                    s.terms, s.breakpoints));
+        std::array<double, 2> vd;
+        if (one_walk && shared.shares(b)) {
+            vd = shared.pair(b, quantities);
+            if (quantities.failure) return std::unexpected(std::move(*quantities.failure));
+            vd[1] = point_masses(k, {&b, shared.origin()}, weight, s.terms) + vd[1];
+        } else {
+            QUORVEL_TRY_ASSIGN(vd, pair_value_and_derivative(kernel, b, parameter, weight,
+                                                             s.terms, s.breakpoints));
+        }
         const auto [v, d] = vd;
         if (v == 0.0 && d == 0.0) continue;
         sink.push(j, v, d);

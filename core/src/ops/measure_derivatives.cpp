@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "../sparse/shared_row.hpp"
 #include "measure_row.hpp"
 #include "quorvel/measure_derivatives.hpp"
 #include "quorvel/point_index.hpp"
@@ -137,6 +138,7 @@ struct DerivativesScratch {
     std::vector<std::size_t> candidates;
     std::vector<double> breakpoints;
     std::vector<std::vector<PointTerm>> terms;
+    SharedRowScratch row;
 };
 
 // One row: the stored columns with V and every D, rescaled in place into W = V / N and
@@ -152,10 +154,24 @@ Status derivatives_row(const Element& kernel, const Space& basis, const PointInd
 
     const Support sk = support(kernel);
     index.overlapping(sk.lower, sk.upper, s.candidates);
+    // Line-shape kernels against FTS samples: one walk for the row.
+    SharedRow<M + 1> shared;
+    KernelQuantities<M> quantities(kernel, parameters);
+    const bool one_walk =
+        !weight && shared.prepare(kernel, s.candidates, basis, quantities, s.row);
+    const Placed k{&kernel, shared.origin()};
     for (std::size_t j : s.candidates) {
-        QUORVEL_TRY_ASSIGN(const auto v, pair_value_and_derivatives<M>(kernel, basis.elements[j],
-                                                                       parameters, weight, terms,
-                                                                       s.breakpoints));
+        const Element& b = basis.elements[j];
+        std::array<double, M + 1> v;
+        if (one_walk && shared.shares(b)) {
+            v = shared.pair(b, quantities);
+            if (quantities.failure) return std::unexpected(std::move(*quantities.failure));
+            for (std::size_t m = 0; m < M; ++m)
+                v[m + 1] = point_masses(k, {&b, shared.origin()}, weight, terms[m]) + v[m + 1];
+        } else {
+            QUORVEL_TRY_ASSIGN(v, pair_value_and_derivatives<M>(kernel, b, parameters, weight,
+                                                                terms, s.breakpoints));
+        }
         bool zero = true;
         for (double x : v)
             zero = zero && x == 0.0;

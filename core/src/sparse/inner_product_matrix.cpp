@@ -13,6 +13,7 @@
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
 #include "shape_gram.hpp"
+#include "shared_row.hpp"
 
 namespace quorvel {
 namespace {
@@ -176,6 +177,11 @@ SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& co
             product_rows(rows, cols, index, weight, [](std::size_t i) { return i; });
         return mirror_upper_rows(upper, rows, index);
     }
+    // Rows of line shapes share one walk among the columns they meet.
+    if (!weight && std::any_of(rows.begin(), rows.end(), [](const Element& e) {
+            return std::holds_alternative<Profile>(e);
+        }))
+        return shared_walk_rows(rows, cols, index);
     // Row i: every column element whose support meets that of rows[i].
     return product_rows(rows, cols, index, weight, [](std::size_t) { return std::size_t{0}; });
 }
