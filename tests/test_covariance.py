@@ -326,8 +326,16 @@ def test_length_far_below_the_double_spacing():
     # the box's own average of the kernel integral, 1 - O(l) of it.
     got = cov([("squared_exponential", l, None, None)], box, [None])[0, 0]
     assert got == pytest.approx(math.sqrt(2 * math.pi) * l * math.erf(9 / math.sqrt(2)), rel=1e-13)
-    # With a cosine weight the outer walk would need 2e17 steps.
-    assert value_error_message(cov, [("squared_exponential", l, None, None)], box, [1.0]) == (
+    # With a cosine weight the same holds for the weighted averages: the kernel integral times
+    # int_1^2 cos^2 over (int_1^2 cos)^2, with no step shorter than the weight asks for.
+    got = cov([("squared_exponential", l, None, None)], box, [1.0])[0, 0]
+    cos2 = 0.5 * (1.0 + (math.sin(4.0) - math.sin(2.0)) / 2.0)
+    want = (math.sqrt(2 * math.pi) * l * math.erf(9 / math.sqrt(2)) * cos2
+            / (math.sin(2.0) - math.sin(1.0)) ** 2)
+    assert got == pytest.approx(want, rel=1e-13)
+    # Under an amplitude the outer walk still steps by the length: 2e17 steps are refused.
+    factor = (S.hats(arr(0.0, 3.0)), [1.0, 1.0])
+    assert value_error_message(cov, [("squared_exponential", l, None, factor)], box, [1.0]) == (
         "quadrature of [1, 2] needs more than 100000000 steps: correlation length "
         "0.00000000000000001 too small for double precision")
 
@@ -352,10 +360,11 @@ def close_points(rng, n, x0, h=1e-3):
 @pytest.mark.parametrize("x0", [0.0, 1e4, 1e6])
 @pytest.mark.parametrize("weights", [[None], [2.0], [None, 3.0]])
 @pytest.mark.parametrize("sides", ["other", "same", "symmetric"])
-def test_point_atoms_equal_the_general_path_bitwise(family, x0, weights, sides):
+def test_point_atoms_equal_the_general_path(family, x0, weights, sides):
     # Point atoms on both sides pair as the kernel at their distance. A box beside them takes every
-    # entry through the element-pair integrals instead; the point entries come out the same, also
-    # where the same atoms on both sides let the entries below the diagonal be mirrored.
+    # entry through the element-pair integrals instead; the point entries agree to rounding (one
+    # exponential of the summed exponents against a product of exponentials), and where the same
+    # atoms are on both sides the entries below the diagonal mirror those above bit for bit.
     rng = np.random.default_rng(int(x0) % 89 + len(weights))
     n = 60
     dims = [(family, 0.004, None, None), ("matern52", 0.01, None, None)][:len(weights)]
@@ -367,8 +376,61 @@ def test_point_atoms_equal_the_general_path_bitwise(family, x0, weights, sides):
     fast = cov(dims, a, weights, b, weights, variance=1.7, symmetric=symmetric)
     general = cov(dims, a_box, weights, a_box if symmetric else b, weights, variance=1.7,
                   symmetric=symmetric)
-    assert fast.tobytes() == general[:n, :fast.shape[1]].copy().tobytes()
+    rtol = 1e-15 if len(weights) == 1 else 2e-14
+    np.testing.assert_allclose(fast, general[:n, :fast.shape[1]], rtol=rtol, atol=0)
+    assert ((fast == 0) == (general[:n, :fast.shape[1]] == 0)).all()
+    if sides != "other":
+        assert (fast == fast.T).all()
     assert (fast != 0).sum() > fast.size // 4
+
+
+def test_point_kernel_exponential_within_two_ulp():
+    # With variance 1 an entry is exp(u * (u * -0.5)), u = (x_i - x_j) / l, formed as numpy
+    # forms it: compare it with the correctly rounded exponential of that double.
+    import mpmath as mp
+    l = 0.37
+    x = np.concatenate([[0.0], np.random.default_rng(5).uniform(-9.0 * l, 9.0 * l, 3000)])
+    got = cov([("squared_exponential", l, None, None)], [S.deltas(x[:1])], [None],
+              [S.deltas(x)], [None])[0]
+    u = (x[0] - x) / l
+    arg = u * (u * -0.5)
+    mp.mp.prec = 120
+    exact = np.array([float(mp.exp(mp.mpf(a))) for a in arg])
+    ulps = np.abs(got - exact) / np.spacing(exact)
+    assert ulps.max() <= 2.0
+
+
+def test_point_atoms_in_many_dimensions_reach_subnormal_products():
+    # Eighteen dimensions at 8.9 lengths each: the product exp(-18 * 39.605) is subnormal.
+    dims = [("squared_exponential", 1.0, None, None)] * 18
+    a = [S.deltas(arr(0.0, 8.9))] * 18
+    got = q.covariance_matrix(1.0, dims, a, [None] * 18, a, [None] * 18)
+    want = math.exp(-0.5 * 8.9 ** 2 * 9) ** 2
+    assert 0 < want < 2.3e-308
+    assert got[0, 1] == pytest.approx(want, rel=1e-12) and got[0, 0] == 1.0
+
+
+@pytest.mark.parametrize("families", [("squared_exponential", "matern32"),
+                                      ("matern52", "exponential")])
+def test_point_atom_length_derivatives_in_two_dimensions(families):
+    # -d k'(d) / k(d) in closed form: u^2 (squared exponential), m (exponential), m^2 / (1 + m)
+    # (Matern 3/2) and m^2 (1 + m) / (3 (1 + m + m^2 / 3)) (Matern 5/2), m the scaled distance.
+    rate = {"squared_exponential": 1.0, "exponential": 1.0, "matern32": SQ3, "matern52": SQ5}
+    factor = {"squared_exponential": lambda m: m * m, "exponential": lambda m: m,
+              "matern32": lambda m: m * m / (1 + m),
+              "matern52": lambda m: m * m * (1 + m) / (3 * (1 + m + m * m / 3))}
+    rng = np.random.default_rng(11)
+    lengths = (0.6, 1.3)
+    x = [rng.uniform(0.0, 10.0, 150) for _ in lengths]
+    dims = [(f, l, None, None) for f, l in zip(families, lengths)]
+    K, L, T = q.covariance_length_derivatives(2.0, dims, [S.deltas(v) for v in x], [None] * 2)
+    ks = [np.where(np.abs(d) <= FAMILIES[f][1] * l, FAMILIES[f][0](d, l), 0.0)
+          for f, l, d in ((f, l, np.subtract.outer(v, v)) for f, l, v in zip(families, lengths, x))]
+    np.testing.assert_allclose(K, 2.0 * ks[0] * ks[1], rtol=1e-13, atol=1e-300)
+    for d, (f, l, v) in enumerate(zip(families, lengths, x)):
+        m = rate[f] * np.abs(np.subtract.outer(v, v)) / l
+        np.testing.assert_allclose(L[d], K * factor[f](m), rtol=1e-13, atol=1e-300)
+    assert T == [[], []] and (K == K.T).all() and (L[0] == L[0].T).all()
 
 
 @pytest.mark.parametrize("family, nu", [("matern32", 1.5), ("squared_exponential", math.inf),
@@ -414,9 +476,90 @@ def test_long_bins_with_short_lengths_against_closed_forms(family, length):
 
 
 def test_one_budget_counts_the_outer_and_inner_steps_of_a_pair():
-    # Weighted bins keep the outer walk: 2e7 outer steps, each with inner walks of 17 steps or
-    # more, fail before any is taken, although each walk alone would be within the budget.
+    # Weighted bins under an amplitude keep the outer walk: 2e7 outer steps, each with inner walks
+    # of 17 steps or more, fail before any is taken, although each walk alone would be within the
+    # budget.
     box = [S.boxes(arr(0.0, 10.0))]
-    assert value_error_message(cov, [("squared_exponential", 1e-6, None, None)], box, [1.0]) == (
+    factor = (S.hats(arr(-1.0, 11.0)), [1.0, 1.0])
+    assert value_error_message(cov, [("squared_exponential", 1e-6, None, factor)], box,
+                               [1.0]) == (
         "quadrature of [0, 10] needs more than 100000000 steps: correlation length 0.000001 too "
         "small")
+
+
+@pytest.mark.parametrize("family", ["squared_exponential", "matern32"])
+@pytest.mark.parametrize("length, omega", [(1e-4, 1.0), (1e-6, 1.0), (1e-4, 40.0)])
+def test_weighted_long_bins_with_short_lengths_against_closed_forms(family, length, omega):
+    # The self-covariance of the cos(w x)-weighted average over [0, W]: with t = x - y,
+    # int_0^L k(t) [(W - t) cos(w t) + (sin(w (2W - t)) - sin(w t)) / (2w)] dt over
+    # (sin(w W) / w)^2. The time of the call does not grow as the length shrinks.
+    import mpmath as mp
+    mp.mp.dps = 30
+    l, w, W = mp.mpf(length), mp.mpf(omega), mp.mpf(10)
+    k = _mp_kernel(mp, family, l)
+    m = FAMILIES[family][1]
+    inner = mp.quad(lambda t: k(t) * ((W - t) * mp.cos(w * t)
+                                      + (mp.sin(w * (2 * W - t)) - mp.sin(w * t)) / (2 * w)),
+                    [0, l, 4 * l, 16 * l, m * l])
+    want = float(inner / (mp.sin(w * W) / w) ** 2)
+    box = [S.boxes(arr(0.0, 10.0))]
+    assert cov([(family, length, None, None)], box, [omega])[0, 0] == pytest.approx(want,
+                                                                                 rel=1e-13)
+
+
+def _cuts(lo, hi, kinks, omega):
+    """The kinks inside [lo, hi], its ends, and pieces of at most 1 / omega."""
+    kinks = np.asarray(kinks)
+    return np.concatenate([kinks[(kinks > lo) & (kinks < hi)], [lo, hi],
+                           np.linspace(lo, hi, int((hi - lo) * omega) + 2)])
+
+
+def _weighted_pair_reference(k, window, f, f_cuts, g, g_cuts, omega):
+    """(Cov, L1) of f(x) k(x - y) g(y) by t = x - y: int k(t) H(t) dt, H(t) = int f(x) g(x - t) dx,
+    each by composite 24-point Gauss-Legendre on pieces of at most 1 / omega between the kinks."""
+    f_cuts, g_cuts = np.asarray(f_cuts), np.asarray(g_cuts)
+    t_kinks = np.concatenate([[0.0], np.ravel(np.subtract.outer(f_cuts, g_cuts))])
+    t, wt = gauss_legendre(_cuts(-window, window, t_kinks, omega), 24)
+    h, habs = np.zeros_like(t), np.zeros_like(t)
+    for i, ti in enumerate(t):
+        lo, hi = max(f_cuts[0], g_cuts[0] + ti), min(f_cuts[-1], g_cuts[-1] + ti)
+        if lo < hi:
+            x, wx = gauss_legendre(_cuts(lo, hi, np.concatenate([f_cuts, g_cuts + ti]), omega), 24)
+            v = f(x) * g(x - ti)
+            h[i], habs[i] = np.sum(wx * v), np.sum(wx * np.abs(v))
+    return np.sum(wt * k(t) * h), np.sum(wt * np.abs(k(t)) * habs)
+
+
+@pytest.mark.parametrize("family, length, phi, psi, w_phi, w_psi", [
+    ("squared_exponential", 0.01, "hat", "hat", 100.0, 100.0),
+    ("matern32", 0.02, "box", "hat", 40.0, -65.0),
+    ("matern52", 0.005, "bspline", "box", None, 120.0),
+    ("exponential", 0.004, "hat", "bspline", 90.0, None),
+])
+def test_weighted_polynomial_pairs_against_dense_quadrature(family, length, phi, psi, w_phi,
+                                                            w_psi):
+    # Bins long against the correlation length, with weights of tens of periods over them.
+    from scipy.interpolate import BSpline
+    knots = np.array([0.0, 0.5, 1.0, 1.5, 2.0])
+    spline = BSpline.basis_element(knots, extrapolate=False)
+    elements = {  # space, element index, function, kinks
+        "hat": (S.hats(arr(0.0, 1.0, 2.0)), 1, hat(0.0, 1.0, 2.0), [0.0, 1.0, 2.0]),
+        "box": (S.boxes(arr(0.3, 1.7)), 0, lambda x: ((x >= 0.3) & (x < 1.7)) * 1.0, [0.3, 1.7]),
+        "bspline": (S.bsplines(knots, 3), 0, lambda x: np.nan_to_num(spline(x)), knots),
+    }
+    (sa, ia, fa, ca), (sb, ib, fb, cb) = elements[phi], elements[psi]
+    omega = max(abs(w_phi or 1.0), abs(w_psi or 1.0))
+
+    def weighted(fn, w):
+        return lambda x: fn(x) * (np.cos(w * x) if w else 1.0)
+
+    f, g = weighted(fa, w_phi), weighted(fb, w_psi)
+    kern, m = FAMILIES[family]
+    window = m * length
+    k = lambda t: np.where(np.abs(t) <= window, kern(t, length), 0.0)  # noqa: E731
+    c, l1 = _weighted_pair_reference(k, window, f, ca, g, cb, omega)
+    # The entry times its normalisers (weighted integrals that may cancel to 1e-10 of the
+    # element's L1 norm) is the double integral, within 1e-13 of its L1 norm.
+    got = cov([(family, length, None, None)], [sa], [w_phi], [sb], [w_psi])[ia, ib]
+    got *= sa.integrals(w_phi)[ia] * sb.integrals(w_psi)[ib]
+    assert abs(got - c) <= 1e-13 * l1

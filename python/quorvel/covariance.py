@@ -87,9 +87,11 @@ length of 1, a subnormal period) or a length so long that the window is infinite
 raises ``periodic kernel needs more than 100000000 images: period 0.0000000000000001 too small
 for correlation length 1`` rather than returning a NaN or running for hours. And every
 integral takes at most 100000000 quadrature steps, which a correlation length far below the
-width of an atom exceeds: ``quadrature of [1, 2] needs more than 100000000 steps: correlation
-length 0.00000000000000001 too small for double precision`` (a point atom against a box has
-no outer integral and stays exact for such a length).
+width of an atom under a variance factor exceeds: ``quadrature of [1, 2] needs more than
+100000000 steps: correlation length 0.00000000000000001 too small for double precision`` (a
+point atom against a box has no outer integral, and two piecewise-polynomial atoms without a
+variance factor are integrated in closed form away from their ends, with or without weights:
+both stay exact for such a length).
 
 Examples
 --------

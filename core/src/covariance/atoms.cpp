@@ -1,10 +1,13 @@
 // Product atoms: the per-dimension spaces and weights of one side, and the normaliser that turns
 // each factor into a weighted average.
+#include <algorithm>
 #include <string>
 
 #include "atoms.hpp"
 #include "quorvel/cancel.hpp"
 #include "quorvel/covariance.hpp"
+#include "quorvel/parallel.hpp"
+#include "quorvel/platform.hpp"
 
 namespace quorvel {
 namespace {
@@ -41,6 +44,31 @@ Normalisers atom_normalisers(const AtomSide& side, std::size_t n) {
             out[d][i] = atom_normaliser(side.spaces[d]->elements[i], side.weights[d], list);
         }
     return out;
+}
+
+std::vector<double> result_array(std::size_t size) {
+    std::vector<double> v;
+    v.reserve(size);
+    platform::advise_huge_pages(v.data(), size * sizeof(double));
+    v.assign(size, 0.0);
+    return v;
+}
+
+void mirror_band(double* m, std::size_t n, std::size_t i0, std::size_t i1) {
+    for (std::size_t j = i0 + 1; j < n; ++j) {
+        double* const to = m + j * n;
+        const std::size_t end = std::min(i1, j);
+        for (std::size_t i = i0; i < end; ++i)
+            to[i] = m[i * n + j];
+    }
+}
+
+// The bands fill disjoint parts of the lower triangle, so they run in parallel.
+void mirror_upper(double* m, std::size_t n) {
+    parallel_rows((n + mirror_rows - 1) / mirror_rows, [&](std::size_t band) {
+        const std::size_t i0 = band * mirror_rows;
+        mirror_band(m, n, i0, std::min(n, i0 + mirror_rows));
+    });
 }
 
 } // namespace quorvel

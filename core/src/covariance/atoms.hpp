@@ -33,4 +33,17 @@ inline double normalised(double value, double ni, double nj) {
     return std::isfinite(1.0 / g) ? value / g : value / ni / nj;
 }
 
+// A zero-filled result array, asked to lie on huge pages before its first touch: a covariance
+// matrix is written once, and faulting it in 4 KiB pages costs more than filling it.
+std::vector<double> result_array(std::size_t size);
+
+// Copies the upper triangle of the rows i0 ... i1 - 1 of the square n x n row-major matrix m to
+// the lower triangle (columns i0 ... i1 - 1). Called on a band of rows just computed, it reads
+// them from cache and writes each row of the lower triangle in one contiguous run.
+void mirror_band(double* m, std::size_t n, std::size_t i0, std::size_t i1);
+inline constexpr std::size_t mirror_rows = 64; // rows per band
+
+// mirror_band over all bands: the whole upper triangle copied to the lower one.
+void mirror_upper(double* m, std::size_t n);
+
 } // namespace quorvel

@@ -61,6 +61,20 @@ CovarianceValue smoothed_value(const CovarianceDimension& dim, const CovarianceF
                                double origin, double x, bool want_derivative,
                                CovarianceScratch& scratch);
 
+// The kernel's moments against a weight of frequency w over the whole line (the truncation at
+// the window changes them below rounding): int k(t) cos(w t), int k(t) t sin(w t),
+// int k(t) t^2 cos(w t), int k(t) t^3 sin(w t).
+struct KernelMoments {
+    double c0, s1, c2, s3;
+};
+KernelMoments kernel_moments(const CovarianceDimension& dim, double omega);
+
+// The outer integral of a covariance over the frame piece [a, b] when phi and psi are polynomial
+// elements without amplitudes, the dimension has no period, and every kernel window centred on
+// the piece stays within one piece of psi (or outside its support).
+double oscillating_piece(const CovarianceDimension& dim, const CovarianceFactor& phi,
+                         const CovarianceFactor& psi, double origin, double a, double b);
+
 // Double integral of phi w_phi s_phi (x) k(x - y) s_psi w_psi psi (y), and its l d/dl.
 CovarianceValue pair_covariance(const CovarianceDimension& dim, const CovarianceFactor& phi,
                                 const CovarianceFactor& psi, bool want_derivative,

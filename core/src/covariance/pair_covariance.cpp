@@ -77,6 +77,20 @@ bool polynomial_factor(const CovarianceFactor& f) {
            (f.amplitude == nullptr || is_polynomial(*f.amplitude));
 }
 
+// A polynomial element without an amplitude, with or without a weight.
+bool plain_polynomial(const CovarianceFactor& f) {
+    return is_polynomial(f.element) && f.amplitude == nullptr;
+}
+
+// The longest outer step on a piece clear of the kinks between weighted polynomial sides: 0.25
+// over the larger frequency, the step of a weighted walk, so that the outer integrand's phase
+// moves by at most 0.5 per step (its frequencies are at most |w_phi| + |w_psi|).
+StepCap oscillation_cap(const CovarianceFactor& phi, const CovarianceFactor& psi) {
+    const double omega = std::fmax(phi.weight ? std::fabs(*phi.weight) : 0.0,
+                                   psi.weight ? std::fabs(*psi.weight) : 0.0);
+    return {0.25 / omega, CapSource::Weight, omega};
+}
+
 // The outer walk over the support of phi of the inner smoothed value of psi, in steps no longer
 // than the dimension's step cap; the inner integral is taken only where phi w s does not vanish,
 // in a frame whose origin is the double nearest to the kernel's center (an outer node), so that
@@ -87,6 +101,10 @@ bool polynomial_factor(const CovarianceFactor& f) {
 // windows each stay within one piece of psi is a polynomial of the node (the kernel's moments
 // against psi s): the outer integrand is then a polynomial of degree at most 12, which one
 // 8-point panel integrates exactly, whatever the piece's length against the correlation length.
+// Where polynomial sides without amplitudes carry weights, the inner value there is
+// A(x) cos(w x) - B(x) sin(w x) with polynomials A and B of degree at most 3: the outer integrand
+// is a polynomial of degree at most 6 times cosines of frequency at most |w_phi| + |w_psi|,
+// walked in the steps of the larger weight, however short the correlation length.
 CovarianceValue smooth_pair(const CovarianceDimension& dim, const CovarianceFactor& phi,
                             const CovarianceFactor& psi, bool want, CovarianceScratch& scratch) {
     // The frame starts at the lower end of phi's support.
@@ -94,10 +112,14 @@ CovarianceValue smooth_pair(const CovarianceDimension& dim, const CovarianceFact
     const Placed walked[] = {{&phi.element, origin}};
     const Support sp = frame_support(walked[0]);
     const bool polynomial = polynomial_factor(phi) && polynomial_factor(psi);
-    outer_breakpoints(dim, phi, psi, origin, sp.lower, sp.upper, polynomial, scratch);
+    const bool oscillating = !polynomial && plain_polynomial(phi) && plain_polynomial(psi);
+    outer_breakpoints(dim, phi, psi, origin, sp.lower, sp.upper, polynomial || oscillating,
+                      scratch);
 
     const StepCap length_cap{dim.step_cap, CapSource::CorrelationLength, dim.length};
     const StepLimits limits{walked, tighter(length_cap, weight_cap(phi.weight)), true, origin};
+    const StepLimits clear_limits{walked, oscillating ? oscillation_cap(phi, psi) : StepCap{},
+                                  true, origin};
     CovarianceValue r;
     const auto add = [&](Panel p) {
         for (std::size_t j = 0; j < p.size(); ++j) {
@@ -115,11 +137,12 @@ CovarianceValue smooth_pair(const CovarianceDimension& dim, const CovarianceFact
             r.derivative += inner.derivative * f * p.half * p.weight(j);
         }
     };
-    // Pieces clear of the kinks take one panel (`on_clear`); runs of the others are walked
-    // (`on_run`); without the polynomial sides every piece is walked.
+    // Pieces clear of the kinks take one panel, or a walk by the weights' frequencies
+    // (`on_clear`); runs of the others are walked (`on_run`); without the polynomial sides every
+    // piece is walked.
     const std::span<const double> outer = scratch.outer;
     const auto for_each_run = [&](auto&& on_clear, auto&& on_run) {
-        if (!polynomial) return on_run(outer);
+        if (!polynomial && !oscillating) return on_run(outer);
         std::size_t k = 0;
         while (k + 1 < outer.size()) {
             if (clear_of_kinks(scratch.kinks, outer[k], outer[k + 1], dim.window)) {
@@ -149,16 +172,33 @@ CovarianceValue smooth_pair(const CovarianceDimension& dim, const CovarianceFact
     const double near_lo = dim.period ? -INFINITY : sq.lower - dim.window;
     const double near_hi = dim.period ? INFINITY : sq.upper + dim.window;
     double outer_steps = 0.0;
-    for_each_run([](double, double) {}, [&](std::span<const double> run) {
+    const auto count = [&](std::span<const double> run, const StepLimits& l) {
         for (std::size_t k = 0; k + 1 < run.size(); ++k)
             if (run[k] < near_hi && run[k + 1] > near_lo)
-                outer_steps += walk_steps_needed(run.subspan(k, 2), limits);
-    });
+                outer_steps += walk_steps_needed(run.subspan(k, 2), l);
+    };
+    // Without a period and a derivative the clear pieces between weighted sides take a closed form.
+    const bool closed = oscillating && !dim.period && !want;
+    for_each_run(
+        [&](double a, double b) {
+            const double ends[] = {a, b};
+            if (oscillating && !closed) count(ends, clear_limits);
+        },
+        [&](std::span<const double> run) { count(run, limits); });
     if (outer_steps * 8.0 * inner_steps > static_cast<double>(max_walk_steps))
         fail_walk_budget(outer, limits);
 
-    for_each_run([&](double a, double b) { add(Panel(gauss8(), a, b)); },
-                 [&](std::span<const double> run) { stepping_walk(run, limits, add); });
+    for_each_run(
+        [&](double a, double b) {
+            const double ends[] = {a, b};
+            if (closed)
+                r.value += oscillating_piece(dim, phi, psi, origin, a, b);
+            else if (oscillating)
+                stepping_walk(ends, clear_limits, add);
+            else
+                add(Panel(gauss8(), a, b));
+        },
+        [&](std::span<const double> run) { stepping_walk(run, limits, add); });
     return r;
 }
 

@@ -1,7 +1,12 @@
 // The symmetric covariance of one side's atoms with its derivatives with respect to the log
 // correlation length of every dimension and the log coefficients of every variance factor.
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include "atoms.hpp"
 #include "dimension.hpp"
+#include "point_atoms.hpp"
 #include "quorvel/covariance.hpp"
 #include "quorvel/parallel.hpp"
 
@@ -81,6 +86,22 @@ void covariance_row_derivatives(double variance, std::span<const CovarianceDimen
     }
 }
 
+// The rows of one band of point atoms, then their mirror images while they are still in cache.
+void point_band(const PointAtoms& p, double variance, std::size_t band, LengthDerivatives& out,
+                PointScratch& scratch) {
+    const std::size_t n = out.n;
+    const std::size_t i0 = band * mirror_rows, i1 = std::min(n, i0 + mirror_rows);
+    scratch.rows.resize(out.l.size());
+    for (std::size_t i = i0; i < i1; ++i) {
+        for (std::size_t d = 0; d < out.l.size(); ++d)
+            scratch.rows[d] = &out.l[d][i * n];
+        point_row_derivatives(p, variance, i, i, &out.k[i * n], scratch.rows, scratch);
+    }
+    mirror_band(out.k.data(), n, i0, i1);
+    for (std::vector<double>& l : out.l)
+        mirror_band(l.data(), n, i0, i1);
+}
+
 } // namespace
 
 Result<LengthDerivatives> covariance_length_derivatives(double variance,
@@ -92,24 +113,30 @@ Result<LengthDerivatives> covariance_length_derivatives(double variance,
     LengthDerivatives out;
     out.n = n;
     const std::size_t size = n * n;
-    out.k.assign(size, 0.0);
-    out.l.assign(dims.size(), std::vector<double>(size, 0.0));
+    out.k = result_array(size);
+    out.l.resize(dims.size());
+    for (std::vector<double>& l : out.l)
+        l = result_array(size);
     out.t.resize(dims.size());
     for (std::size_t d = 0; d < dims.size(); ++d) {
-        const std::size_t n_k = dims[d].factor ? dims[d].factor->sources.size() : 0;
-        out.t[d].assign(n_k, std::vector<double>(size, 0.0));
+        out.t[d].resize(dims[d].factor ? dims[d].factor->sources.size() : 0);
+        for (std::vector<double>& t : out.t[d])
+            t = result_array(size);
     }
 
+    if (const std::optional<PointAtoms> p = point_atoms(dims, a, a)) {
+        const std::size_t bands = (n + mirror_rows - 1) / mirror_rows;
+        parallel_rows<PointScratch>(bands, [&](std::size_t band, PointScratch& scratch) {
+            point_band(*p, variance, band, out, scratch);
+        });
+        return out;
+    }
     parallel_rows<CovarianceScratch>(n, [&](std::size_t i, CovarianceScratch& scratch) {
         covariance_row_derivatives(variance, dims, a, norms, i, out, scratch);
     });
 
     // Every array is symmetric: copy the upper triangle into the lower one.
-    const auto mirror = [&](std::vector<double>& m) {
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = i + 1; j < n; ++j)
-                m[j * n + i] = m[i * n + j];
-    };
+    const auto mirror = [n](std::vector<double>& m) { mirror_upper(m.data(), n); };
     mirror(out.k);
     for (auto& m : out.l)
         mirror(m);
