@@ -1,14 +1,18 @@
 """quorvel.dask on a LocalCluster of two worker processes beside the in-process calls.
 
 Run from a build tree: PYTHONPATH=<build dir> python benchmarks/bench_dask.py [atoms] [kernels]
-(defaults 20000 and 1000000). Two problems:
+[derivative atoms] (defaults 20000, 1000000 and 6000). Three problems:
 
 - the symmetric covariance of 20,000 bin averages (Matern 5/2, length 5): in process (all
   cores), then on the cluster as blocks of quorvel.dask.ATOMS_PER_CHUNK atoms, used through a
   matrix-vector product so that the matrix is never gathered;
 - the measurement matrix of 1,000,000 Gaussian kernels on 100,000 cubic B-splines: in process,
   then on the cluster as blocks of quorvel.dask.ROWS_PER_CHUNK kernels, gathered into one
-  csr_array (checked equal to the in-process result).
+  csr_array (checked equal to the in-process result);
+- the covariance and its length derivative of 6,000 bin averages (Matern 5/2, length 5): in
+  process, then on the cluster as blocks of quorvel.dask.ATOMS_PER_CHUNK atoms, used through
+  K @ v and L @ v. The size of the pickled basis of the measure problem is printed too (it is
+  sent to every block's task).
 
 The cluster has two worker processes of one thread each (OMP_NUM_THREADS=1 in the workers), the
 in-process calls use the OpenMP pool (both cores). For each problem it prints both wall times,
@@ -95,17 +99,35 @@ def measure(client, distributed, m):
            f"{len(data)} entries)", inside, cluster, block_seconds(stream.data, "measure_block"))
 
 
+def derivatives(client, distributed, n):
+    bins = [quorvel.Space.boxes(np.arange(n + 1.0))]
+    dims = [("matern52", 5.0, None, None)]
+    v = np.random.default_rng(2).normal(size=n)
+    inside, out = timed(lambda: quorvel.covariance_length_derivatives(1.0, dims, bins, [None]))
+    del out
+    k, l, _ = qd.covariance_length_derivatives(1.0, dims, bins, [None])
+    with distributed.get_task_stream(client) as stream:
+        cluster, _ = timed(lambda: client.compute([k @ v, l[0] @ v], sync=True))
+    report(f"covariance_length_derivatives of {n} atoms (used as K @ v, L @ v)", inside, cluster,
+           block_seconds(stream.data, "derivatives_block"))
+
+
 def main():
     import distributed
 
     atoms = int(sys.argv[1]) if len(sys.argv) > 1 else 20_000
     kernels = int(sys.argv[2]) if len(sys.argv) > 2 else 1_000_000
+    derivative_atoms = int(sys.argv[3]) if len(sys.argv) > 3 else 6_000
+    import pickle
+    basis = quorvel.Space.bsplines(np.linspace(0.0, 100_000, 100_004), 3)
+    print(f"pickled basis of 100,000 cubic B-splines: {len(pickle.dumps(basis)) / 1e6:.2f} MB")
     print(f"load average before: {load_average()}  (cores: {os.cpu_count()})")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None, env={"OMP_NUM_THREADS": "1"}) as cluster:
         with distributed.Client(cluster) as client:
             measure(client, distributed, kernels)
             covariance(client, distributed, atoms)
+            derivatives(client, distributed, derivative_atoms)
     print(f"load average after: {load_average()}")
 
 

@@ -91,6 +91,18 @@ def test_covariance_diagonal_and_derivatives_are_bitwise(client):
     assert same(got[1:], [ek, *el, *et[0]])
 
 
+@pytest.mark.parametrize("split", [0, 1, 17, 37])
+def test_derivative_block_is_the_corner_of_the_one_sided_arrays(split):
+    ek, el, et = quorvel.covariance_length_derivatives(1.3, DIMS, ATOMS, [None, 0.4])
+    k, l, t = quorvel._quorvel._covariance_length_derivative_block(1.3, DIMS, ATOMS, [None, 0.4],
+                                                                   split)
+    def corner(m):
+        return np.ascontiguousarray(m[:split, split:])
+    assert same([k, *l, *t[0]], [corner(m) for m in [ek, *el, *et[0]]])
+    with pytest.raises(ValueError, match="^split must be at most the number of atoms 37, got 38$"):
+        quorvel._quorvel._covariance_length_derivative_block(1.3, DIMS, ATOMS, [None, None], 38)
+
+
 def test_a_covariance_is_used_without_gathering_it(client):
     dims = [("squared_exponential", 0.8, None, None)]
     bins = [BINS.take(range(36))]  # dask's Cholesky needs chunks of one size

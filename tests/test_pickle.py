@@ -49,6 +49,16 @@ SPACES = {
     .take([2, 0, 2, 5]),
     "mapped_deltas": lambda: Space.deltas(X).mapped("affine", 1.0, 3.0, True),
     "concatenated": lambda: Space.concatenate([Space.hats(X), Space.gaussians(X, W, 2.0)]),
+    # B-splines cut apart, reordered and mixed with other shapes, at huge and tiny spacings.
+    "bspline_pieces": lambda: Space.concatenate([
+        Space.bsplines(np.linspace(0.0, 1.0, 12), 3).take([0, 1, 2, 5, 6, 7, 3]),
+        Space.bsplines_clamped(X, 1),
+        Space.triangles(X, W),
+        Space.bsplines(ARR([1.0, 2.0, 2.0, 2.0, 2.0, 3.0, 5.0]), 3),
+        Space.bsplines(ARR([0.1, 0.3, 0.7, 1.1]) * 1e300, 0),
+        Space.bsplines(np.cumsum(np.full(8, 0.1)) * 1e-300 + 1e-290, 2),
+        Space.bsplines_clamped(X, 2).derivative(1),
+    ]),
     "empty": lambda: Space.deltas(np.empty(0)),
 }
 
@@ -187,7 +197,7 @@ def test_reader_messages():
     assert message(data[:2]) == "serialized quorvel data is truncated"
     assert message(data[:-1]) == "serialized quorvel data is truncated"
     assert message(data[:2] + b"\x07" + data[3:]) == (
-        "serialized quorvel data has format version 7; this build reads version 1")
+        "serialized quorvel data has format version 7; this build reads versions 1 to 2")
     assert message(data + b"\x00\x00") == (
         "corrupt serialized quorvel data: 2 bytes after the end of the data")
     assert message(data[:3] + b"\x09" + data[4:]) == (
@@ -210,31 +220,82 @@ def test_payload_assembled_from_the_documented_layout():
     def reals(*v):
         return struct.pack("<%dd" % len(v), *v)
 
-    data = (
-        b"QV\x01\x00"  # header: version 1, a Space
-        + count(1) + count(1) + reals(2.0, 0.0, 0.0, 0.0, -1.0, 1.0)  # one table: 2 on [-1, 1)
+    parts = (
+        count(1) + count(1) + reals(2.0, 0.0, 0.0, 0.0, -1.0, 1.0)  # one table: 2 on [-1, 1)
         + count(1) + b"\x02" + reals(0.0, 1.0, 2.0)  # one inner element: Hat 0 1 2
-        + count(5)
-        + b"\x00" + reals(0.25)  # Delta
+    )
+    elements = (
+        b"\x00" + reals(0.25)  # Delta
         + b"\x03" + count(0) + reals(3.0, 0.5) + b"\x01\x00"  # Shape: nonnegative, no end form
         + b"\x04" + b"\x00" + reals(0.5) + reals(1.0, 3.0)  # Profile: Gaussian sigma, center, cutoff
         + b"\x05" + b"\x01" + reals(10.0, 2.0) + b"\x00" + count(0)  # Mapped: affine, inner 0
         + b"\x04" + b"\x06" + reals(2.0) + b"\x01" + reals(0.0, 3.0)  # Profile: Fts, triangle
     )
+    run = b"\x06" + b"\x01" + count(3) + reals(4.0, 5.0, 7.0, 8.0, 9.0)  # 3 linear B-splines
+    data = b"QV\x02\x00" + parts + count(8) + elements + run  # header: version 2, a Space
     space = load(data)
-    assert len(space) == 5
-    np.testing.assert_array_equal(space.lower(), [0.25, 2.5, -0.5, 10.0, -0.75])
-    np.testing.assert_array_equal(space.upper(), [0.25, 3.5, 2.5, 14.0, 0.75])
+    assert len(space) == 8
+    np.testing.assert_array_equal(space.lower(), [0.25, 2.5, -0.5, 10.0, -0.75, 4.0, 5.0, 7.0])
+    np.testing.assert_array_equal(space.upper(), [0.25, 3.5, 2.5, 14.0, 0.75, 7.0, 8.0, 9.0])
     gaussian_area = 0.5 * math.sqrt(2 * math.pi) * math.erf(3 / math.sqrt(2))
     np.testing.assert_allclose(space.integrals()[:4], [1.0, 2.0, gaussian_area, 2.0], rtol=1e-13)
+    np.testing.assert_allclose(space.integrals()[5:], [1.5, 1.5, 1.0], rtol=1e-15)
     assert payload(space) == data  # the writer emits exactly the documented fields
+    # Version 1 is the same without runs of B-splines.
+    assert same(results(load(b"QV\x01\x00" + parts + count(5) + elements)),
+                results(space.take(range(5))))
+    assert message(b"QV\x01" + data[3:]) == (
+        "corrupt serialized quorvel data: unknown element kind 6")
+    periodic = b"QV\x02\x00" + count(0) + count(0) + count(3) + b"\x07\x02" + count(3) + reals(
+        0.0, 1.0, 3.0, 4.0)  # the periodic quadratic B-splines of breakpoints 0, 1, 3, 4
+    assert same(results(load(periodic)), results(Space.bsplines_periodic(ARR([0.0, 1, 3, 4]), 2)))
+    assert payload(load(periodic)) == periodic
+
+
+# A space of two linear B-splines (knots 0, 0.5, 1.25, 2) as the first format wrote it: two
+# pieces each, written from both ends.
+VERSION_1_BSPLINES = bytes.fromhex("""
+5156010004020000000000000000000000000000004000000000000000000000000000000000000000000000e4bf0000
+00000000c0bf000000000000f03f555555555555f5bf00000000000000000000000000000000000000000000c0bf0000
+00000000e43f02000000000000f03f00000000000000c000000000000000000000000000000000000000000000e4bf00
+0000000000c0bf0000000000000000555555555555f53f00000000000000000000000000000000000000000000c0bf00
+0000000000e43f020000000000000000555555555555f53f00000000000000000000000000000000000000000000e8bf
+0000000000000000000000000000f03f555555555555f5bf000000000000000000000000000000000000000000000000
+000000000000e83f02000000000000f03f555555555555f5bf00000000000000000000000000000000000000000000e8
+bf00000000000000000000000000000000555555555555f53f0000000000000000000000000000000000000000000000
+00000000000000e83f00020300000000000000e43f000000000000f03f0101010302000000000000f43f000000000000
+f03f010103""".replace("\n", ""))
+
+
+def test_first_format_still_loads_and_is_written_as_knots():
+    knots = ARR([0.0, 0.5, 1.25, 2.0])
+    old = load(VERSION_1_BSPLINES)
+    assert same(results(old), results(Space.bsplines(knots, 1)))
+    assert payload(old) == b"QV\x02\x00\x00\x00\x02\x06\x01\x02" + knots.tobytes()
+
+
+@pytest.mark.parametrize("make", [
+    lambda t: Space.bsplines(t, 3),
+    lambda t: Space.bsplines(t, 0),
+    lambda t: Space.bsplines_clamped(t, 2),
+    lambda t: Space.bsplines(t, 2).take(range(100, 4000)),
+    lambda t: Space.bsplines_periodic(t, 3),
+])
+def test_bsplines_pickle_to_their_knots(make):
+    t = np.cumsum(np.random.default_rng(8).uniform(0.5, 1.5, 5_000))
+    space = make(t)
+    data = payload(space)
+    # Knots as doubles, plus at most three B-splines at the end written piece by piece.
+    assert len(data) < 8 * (len(space) + 4) + 3 * 500
+    assert same(results(pickle.loads(pickle.dumps(space))), results(space))
 
 
 def test_reader_survives_a_corpus_of_corrupted_payloads():
     """Truncations, bit flips and random data are read or rejected with ValueError only."""
     rng = np.random.default_rng(2024)
     corpus = [payload(SPACES[n]()) for n in ("clamped", "fts_polynomial", "shifted", "mapped",
-                                              "harmonics", "voigts")]
+                                              "harmonics", "voigts", "bspline_pieces",
+                                              "periodic")]
     read = rejected = 0
 
     def attempt(data):
@@ -258,8 +319,9 @@ def test_reader_survives_a_corpus_of_corrupted_payloads():
             flipped[bit // 8] ^= 1 << (bit % 8)
             attempt(flipped)
     for _ in range(300):
-        attempt(b"QV\x01" + rng.integers(0, 256, size=rng.integers(1, 80), dtype=np.uint8)
-                .tobytes())
+        for version in (b"QV\x01", b"QV\x02"):
+            attempt(version + rng.integers(0, 256, size=rng.integers(1, 80), dtype=np.uint8)
+                    .tobytes())
     assert read > 100 and rejected > 1000
     # Projections and fits are rebuilt on reading: only rejected data is tried here.
     for op in projection_and_fit():

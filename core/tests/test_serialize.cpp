@@ -205,10 +205,10 @@ void hostile(const std::vector<Space>& spaces) {
     const Bytes valid = bytes_of(serialize(spaces[2]));
     CHECK(message_of({}) == "not serialized quorvel data");
     CHECK(message_of({'Q', 'V'}) == "serialized quorvel data is truncated");
-    Bytes v2 = valid;
-    v2[2] = 2;
-    CHECK(message_of(v2) ==
-          "serialized quorvel data has format version 2; this build reads version 1");
+    Bytes v3 = valid;
+    v3[2] = 3;
+    CHECK(message_of(v3) ==
+          "serialized quorvel data has format version 3; this build reads versions 1 to 2");
     Bytes trailing = valid;
     trailing.push_back(0);
     CHECK(message_of(trailing) == "corrupt serialized quorvel data: 1 bytes after the end of the "

@@ -175,20 +175,15 @@ def _diagonal_block(variance: float, dims: Sequence[_Dimension], a: Any, wa: Any
 def _derivatives_block(variance: float, dims: Sequence[_Dimension], a: Any, b: Any, wa: Any) -> Any:
     """The derivative arrays between atom chunks a (rows) and b (columns), b after a.
 
-    There is no two-sided derivative call: the atoms a + b are taken as one side and the block
-    above its diagonal is kept. Each entry is computed as in the one-sided call on all atoms,
-    where atom i of a precedes atom j of b too.
+    The atoms a + b are taken as one side and only its block of rows a and columns b is
+    computed. Each entry is computed as in the one-sided call on all atoms, where atom i of a
+    precedes atom j of b too.
     """
     if b is None:
         return _quorvel.covariance_length_derivatives(variance, dims, a, wa)
     both = [Space.concatenate([x, y]) for x, y in zip(a, b)]
-    k, l, t = _quorvel.covariance_length_derivatives(variance, dims, both, wa)
     n = len(a[0]) if a else 0
-
-    def corner(m: Any) -> Any:
-        return np.ascontiguousarray(m[:n, n:])
-
-    return corner(k), [corner(m) for m in l], [[corner(m) for m in d] for d in t]
+    return _quorvel._covariance_length_derivative_block(variance, dims, both, wa, n)
 
 
 def _apply_block(block: Any, operator: Any, bounds: _Bounds) -> Any:
@@ -419,9 +414,9 @@ def covariance_length_derivatives(
     """`quorvel.covariance_length_derivatives` in blocks of ``chunk`` x ``chunk`` atoms.
 
     All arrays of one block come from one task. The arrays are symmetric: blocks on the
-    diagonal are one-sided calls on one chunk, blocks above it are computed from the atoms of
-    both chunks taken as one side (about twice the work of a covariance block), and blocks
-    below it are transposes.
+    diagonal are one-sided calls on one chunk, blocks above it are computed alone from the atoms
+    of both chunks taken as one side (the work of a covariance block), and blocks below it are
+    transposes.
 
     Returns
     -------

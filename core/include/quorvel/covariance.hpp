@@ -82,9 +82,10 @@ struct AtomSide {
     std::vector<CosineWeight> weights;
 };
 
-// Row-major n x n arrays: K, L[d] = l_d dK/dl_d, T[d][k] = c_k dK/dc_k of dimension d.
+// Row-major n x cols arrays (n x n for all atoms): K, L[d] = l_d dK/dl_d, T[d][k] = c_k dK/dc_k
+// of dimension d.
 struct LengthDerivatives {
-    std::size_t n = 0;
+    std::size_t n = 0, cols = 0;
     std::vector<double> k;
     std::vector<std::vector<double>> l;
     std::vector<std::vector<std::vector<double>>> t;
@@ -103,5 +104,11 @@ covariance_diagonal(double variance, std::span<const CovarianceDimension> dims, 
 Result<LengthDerivatives> covariance_length_derivatives(double variance,
                                                         std::span<const CovarianceDimension> dims,
                                                         const AtomSide& a);
+// Rows [0, split) and columns [split, n) of covariance_length_derivatives(variance, dims, a),
+// bitwise, computed alone (about the work of a covariance block of that size): the block
+// between two groups of atoms, for computing the arrays in blocks.
+Result<LengthDerivatives> covariance_length_derivative_block(
+    double variance, std::span<const CovarianceDimension> dims, const AtomSide& a,
+    std::size_t split);
 
 } // namespace quorvel

@@ -4,9 +4,11 @@
 // against what was read before it, and each element through restore_element.
 #include "quorvel/serialize.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
@@ -17,6 +19,7 @@
 #include "quorvel/constructors.hpp"
 #include "quorvel/overloaded.hpp"
 #include "restore.hpp"
+#include "spline_runs.hpp"
 
 namespace quorvel {
 
@@ -34,6 +37,13 @@ constexpr std::size_t segment_size = 6 * 8;
 // The smallest encodings of a table and of an element bound the counts that data can claim.
 constexpr std::size_t min_table_size = 1 + segment_size;
 constexpr std::size_t min_element_size = 1 + 8;
+// A run of B-splines takes at least one knot (8 bytes) per element.
+constexpr std::size_t min_run_element_size = 8;
+// The records of a run of B-splines and of a periodic family in a space, after the element kinds.
+constexpr std::uint8_t spline_run_record = 6;
+constexpr std::uint8_t periodic_family_record = 7;
+// The first version that stores runs of B-splines as their knots.
+constexpr std::uint8_t first_version_with_runs = 2;
 
 // Coefficients stored per apodization window.
 std::size_t window_coefficients(Apodization::Kind kind) {
@@ -177,13 +187,47 @@ void write_element(Writer& w, const Element& e, const SharedParts& parts) {
                static_cast<const ElementVariant&>(e));
 }
 
+// A space with its runs of B-splines, which are written as their knots.
+struct SpaceToWrite {
+    const Space* space;
+    std::vector<SplineRun> runs;
+};
+
+void write_space(Writer& w, const SpaceToWrite& s, const SharedParts& parts) {
+    const std::vector<Element>& elements = s.space->elements;
+    w.count(elements.size());
+    auto run = s.runs.begin();
+    for (std::size_t i = 0; i < elements.size();) {
+        if (run != s.runs.end() && run->first == i) {
+            w.byte(run->periodic ? periodic_family_record : spline_run_record);
+            w.byte(static_cast<std::uint8_t>(run->degree));
+            w.count(run->count);
+            for (double t : run->knots)
+                w.real(t);
+            i += run->count;
+            ++run;
+        } else {
+            write_element(w, elements[i], parts);
+            ++i;
+        }
+    }
+}
+
 // Header, shared parts and spaces; `tail` writes the object's remaining fields.
 template <class Tail>
 Result<Bytes> write_object(Object object, std::initializer_list<const Space*> spaces, Tail tail) {
+    std::vector<SpaceToWrite> to_write;
     SharedParts parts;
-    for (const Space* space : spaces)
-        for (const Element& e : space->elements)
-            QUORVEL_TRY(parts.add(e));
+    for (const Space* space : spaces) {
+        SpaceToWrite& s = to_write.emplace_back(space, find_spline_runs(space->elements));
+        // Only the elements outside runs are written with their shared parts.
+        auto run = s.runs.begin();
+        for (std::size_t i = 0; i < space->size(); ++i) {
+            if (run != s.runs.end() && i >= run->first + run->count) ++run;
+            if (run != s.runs.end() && i >= run->first) continue;
+            QUORVEL_TRY(parts.add(space->elements[i]));
+        }
+    }
 
     Writer w;
     w.byte(magic[0]);
@@ -200,11 +244,8 @@ Result<Bytes> write_object(Object object, std::initializer_list<const Space*> sp
     w.count(parts.inner().size());
     for (const Element* e : parts.inner())
         write_element(w, *e, parts);
-    for (const Space* space : spaces) {
-        w.count(space->size());
-        for (const Element& e : space->elements)
-            write_element(w, e, parts);
-    }
+    for (const SpaceToWrite& s : to_write)
+        write_space(w, s, parts);
     tail(w);
     return w.take();
 }
@@ -229,6 +270,8 @@ class Reader {
     explicit Reader(std::span<const std::uint8_t> bytes) : rest_(bytes) {}
 
     std::size_t remaining() const { return rest_.size(); }
+    // The next byte, not taken; only when remaining() > 0.
+    std::uint8_t peek() const { return rest_.front(); }
 
     Result<std::uint8_t> byte() {
         if (rest_.empty()) return truncated();
@@ -427,11 +470,45 @@ Result<Parts> read_parts(Reader& r) {
     return parts;
 }
 
-Result<Space> read_space(Reader& r, const Parts& parts, const char* name) {
-    QUORVEL_TRY_ASSIGN(const std::size_t n, r.count(min_element_size, "elements"));
+// A run of B-splines of one knot vector, for elements first ... of a space of n, appended to
+// `elements` as the constructor makes them.
+Status read_spline_run(Reader& r, bool periodic, std::size_t first, std::size_t n,
+                       std::vector<Element>& elements, const char* name) {
+    QUORVEL_TRY_ASSIGN(const std::uint8_t degree, r.byte());
+    if (degree > 3) return corrupt("B-spline run of degree " + std::to_string(degree));
+    QUORVEL_TRY_ASSIGN(const std::uint64_t count, r.varint());
+    if (count == 0 || count > n - first)
+        return corrupt(std::string(periodic ? "periodic " : "") + "B-spline run of " +
+                       std::to_string(count) + " elements at " + name + " element " +
+                       std::to_string(first) + " of " + std::to_string(n));
+    const std::uint64_t n_knots = periodic ? count + 1 : count + degree + 1;
+    if (n_knots > r.remaining() / 8) return truncated();
+    std::vector<double> knots(static_cast<std::size_t>(n_knots));
+    for (double& t : knots) {
+        QUORVEL_TRY_ASSIGN(t, r.real());
+    }
+    auto made = periodic ? bsplines_periodic(knots, degree) : bsplines(knots, degree);
+    if (!made)
+        return corrupt_at(std::string(name) + " element " + std::to_string(first), made.error());
+    internal_assert(made->size() == count, "a B-spline run of the wrong length");
+    std::move(made->begin(), made->end(), std::back_inserter(elements));
+    return {};
+}
+
+Result<Space> read_space(Reader& r, const Parts& parts, std::uint8_t version, const char* name) {
+    const bool runs = version >= first_version_with_runs;
+    QUORVEL_TRY_ASSIGN(const std::size_t n,
+                       r.count(runs ? min_run_element_size : min_element_size, "elements"));
     std::vector<Element> elements;
     elements.reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
+    while (elements.size() < n) {
+        const std::size_t i = elements.size();
+        if (runs && r.remaining() > 0 &&
+            (r.peek() == spline_run_record || r.peek() == periodic_family_record)) {
+            QUORVEL_TRY_ASSIGN(const std::uint8_t record, r.byte());
+            QUORVEL_TRY(read_spline_run(r, record == periodic_family_record, i, n, elements, name));
+            continue;
+        }
         std::size_t depth = 0;
         QUORVEL_TRY_ASSIGN(
             Element e,
@@ -441,8 +518,9 @@ Result<Space> read_space(Reader& r, const Parts& parts, const char* name) {
     return build_space(std::move(elements));
 }
 
-Result<SpacePtr> read_shared_space(Reader& r, const Parts& parts, const char* name) {
-    QUORVEL_TRY_ASSIGN(Space space, read_space(r, parts, name));
+Result<SpacePtr> read_shared_space(Reader& r, const Parts& parts, std::uint8_t version,
+                                   const char* name) {
+    QUORVEL_TRY_ASSIGN(Space space, read_space(r, parts, version, name));
     return std::make_shared<const Space>(std::move(space));
 }
 
@@ -455,18 +533,18 @@ Result<CosineWeight> read_weight(Reader& r) {
     return *w;
 }
 
-Result<ProjectionInputs> read_projection(Reader& r, const Parts& parts) {
+Result<ProjectionInputs> read_projection(Reader& r, const Parts& parts, std::uint8_t version) {
     ProjectionInputs p;
-    QUORVEL_TRY_ASSIGN(p.src, read_shared_space(r, parts, "src"));
-    QUORVEL_TRY_ASSIGN(p.dst, read_shared_space(r, parts, "dst"));
+    QUORVEL_TRY_ASSIGN(p.src, read_shared_space(r, parts, version, "src"));
+    QUORVEL_TRY_ASSIGN(p.dst, read_shared_space(r, parts, version, "dst"));
     QUORVEL_TRY_ASSIGN(p.weight, read_weight(r));
     return p;
 }
 
-Result<FitInputs> read_fit(Reader& r, const Parts& parts) {
+Result<FitInputs> read_fit(Reader& r, const Parts& parts, std::uint8_t version) {
     FitInputs f;
-    QUORVEL_TRY_ASSIGN(f.kernels, read_shared_space(r, parts, "kernels"));
-    QUORVEL_TRY_ASSIGN(f.model, read_shared_space(r, parts, "model"));
+    QUORVEL_TRY_ASSIGN(f.kernels, read_shared_space(r, parts, version, "kernels"));
+    QUORVEL_TRY_ASSIGN(f.model, read_shared_space(r, parts, version, "model"));
     QUORVEL_TRY_ASSIGN(const std::uint8_t normalization, r.byte());
     if (normalization > static_cast<std::uint8_t>(Normalization::None))
         return corrupt("unknown normalization " + std::to_string(normalization));
@@ -509,9 +587,10 @@ Result<Deserialized> deserialize(std::span<const std::uint8_t> bytes) {
         return invalid_input("not serialized quorvel data");
     Reader r(bytes.subspan(magic.size()));
     QUORVEL_TRY_ASSIGN(const std::uint8_t version, r.byte());
-    if (version != serial_format_version)
+    if (version < oldest_serial_format_version || version > serial_format_version)
         return invalid_input("serialized quorvel data has format version " +
-                             std::to_string(version) + "; this build reads version " +
+                             std::to_string(version) + "; this build reads versions " +
+                             std::to_string(oldest_serial_format_version) + " to " +
                              std::to_string(serial_format_version));
     QUORVEL_TRY_ASSIGN(const std::uint8_t object, r.byte());
     if (object > static_cast<std::uint8_t>(Object::Fit))
@@ -521,15 +600,15 @@ Result<Deserialized> deserialize(std::span<const std::uint8_t> bytes) {
     Deserialized out;
     switch (static_cast<Object>(object)) {
     case Object::Space: {
-        QUORVEL_TRY_ASSIGN(out, read_space(r, parts, "space"));
+        QUORVEL_TRY_ASSIGN(out, read_space(r, parts, version, "space"));
         break;
     }
     case Object::Projection: {
-        QUORVEL_TRY_ASSIGN(out, read_projection(r, parts));
+        QUORVEL_TRY_ASSIGN(out, read_projection(r, parts, version));
         break;
     }
     case Object::Fit: {
-        QUORVEL_TRY_ASSIGN(out, read_fit(r, parts));
+        QUORVEL_TRY_ASSIGN(out, read_fit(r, parts, version));
         break;
     }
     }

@@ -142,6 +142,8 @@ Outcome<std::vector<double>> covariance_diagonal_impl(const double& variance,
 // K, then L as a list of arrays, then T as a list (per dimension) of lists of arrays.
 using LengthDerivativeArrays = std::tuple<Dense2, List<Dense2>, List<List<Dense2>>>;
 
+LengthDerivativeArrays derivative_arrays(LengthDerivatives& result);
+
 Outcome<LengthDerivativeArrays> covariance_length_derivatives_impl(const double& variance,
                                                                    const Sequence<DimsItem>& dims,
                                                                    const Sequence<SpacePtr>& a,
@@ -153,8 +155,25 @@ Outcome<LengthDerivativeArrays> covariance_length_derivatives_impl(const double&
                            return covariance_length_derivatives(variance, args.dims, args.side);
                        }));
 
-    const std::size_t n = result.n;
-    const auto array = [n](std::vector<double>& m) { return Dense2{n, n, std::move(m)}; };
+    return derivative_arrays(result);
+}
+
+// The block of rows [0, split) and columns [split, n) of covariance_length_derivatives.
+Outcome<LengthDerivativeArrays>
+covariance_length_derivative_block_impl(const double& variance, const Sequence<DimsItem>& dims,
+                                        const Sequence<SpacePtr>& a, const Weights& wa,
+                                        const std::uint64_t& split) {
+    QUORVEL_TRY_ASSIGN(const auto args, one_side(variance, dims, a, wa));
+    QUORVEL_TRY_ASSIGN(auto result, without_gil([&] {
+                           return covariance_length_derivative_block(
+                               variance, args.dims, args.side, static_cast<std::size_t>(split));
+                       }));
+    return derivative_arrays(result);
+}
+
+LengthDerivativeArrays derivative_arrays(LengthDerivatives& result) {
+    const std::size_t n = result.n, cols = result.cols;
+    const auto array = [&](std::vector<double>& m) { return Dense2{n, cols, std::move(m)}; };
     LengthDerivativeArrays out{array(result.k), {}, {}};
     for (auto& m : result.l)
         std::get<1>(out).items.push_back(array(m));
@@ -178,14 +197,25 @@ constexpr Entry covariance_length_derivatives_entry{
              "The symmetric covariance K of atoms a and \xe2\x84\x93_d "
              "\xe2\x88\x82K/\xe2\x88\x82\xe2\x84\x93_d for each dimension d."};
 
+constexpr Entry covariance_length_derivative_block_entry{
+    nullptr, "_covariance_length_derivative_block(variance, dims, a, wa, split)\n--\n\n"
+             "Rows [0, split) and columns [split, n) of each array of\n"
+             "covariance_length_derivatives(variance, dims, a, wa), computed alone."};
+
 const Member members[] = {
     module_function<covariance_matrix_entry, covariance_matrix_impl>(),
     module_function<covariance_diagonal_entry, covariance_diagonal_impl>(),
     module_function<covariance_length_derivatives_entry, covariance_length_derivatives_impl>(),
 };
 
+const Member private_members[] = {
+    module_function<covariance_length_derivative_block_entry,
+                    covariance_length_derivative_block_impl>(),
+};
+
 } // namespace
 
 const Members covariance_members = members;
+const Members covariance_private_members = private_members;
 
 } // namespace quorvel::py

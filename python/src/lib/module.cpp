@@ -78,7 +78,8 @@ int exec_module(PyObject* module) {
             for (const Member& member : table)
                 if (add_object(module, member.name, member.make(module)) < 0) return -1;
         // Private attributes are set without entering __all__.
-        for (const Members table : {private_members, vocabulary_members}) {
+        for (const Members table :
+             {private_members, vocabulary_members, covariance_private_members}) {
             for (const Member& member : table) {
                 const Ref value = member.make(module);
                 if (!value || PyObject_SetAttrString(module, member.name, value.get()) < 0)

@@ -32,6 +32,8 @@ extern const Members evaluate_members;       // bind_evaluate.cpp: evaluate
 extern const Members faddeeva_members;       // bind_faddeeva.cpp: faddeeva_re
 extern const Members covariance_members;     // bind_covariance.cpp: the covariance functions
 extern const Members selected_inverse_members; // bind_selected_inverse.cpp: selected_inverse
+// Private attributes (not in __all__).
+extern const Members covariance_private_members; // bind_covariance.cpp: the derivative blocks
 
 // A function object for `def` whose __module__ is the module's name.
 Ref new_function(PyObject* module, PyMethodDef& def);
