@@ -79,6 +79,50 @@ def bench_fit(points=100_000, n_model=1_000, repeat=5):
     return t_scipy / t_ours
 
 
+def bench_fit_normal_equations(points=100_000, n_model=1_000, smoothing=1e-3, repeat=7):
+    """Fit (least squares, then with a 2nd-difference penalty) against the normal equations
+    written with SciPy: design matrix, B^T B (+ mu D^T D), solveh_banded."""
+    rng = np.random.default_rng(7)
+    x = np.sort(rng.uniform(0.0, 1.0, points))
+    y = np.sin(12.0 * x) + 0.1 * rng.normal(size=points)
+    bp = np.linspace(0.0, 1.0, n_model - 2)
+    tc = np.concatenate([[0.0] * 3, bp, [1.0] * 3])
+    model = Space.bsplines_clamped(bp, 3)
+    d = scipy.sparse.diags_array([np.ones(n_model - 2), -2.0 * np.ones(n_model - 2),
+                                  np.ones(n_model - 2)], offsets=[0, 1, 2],
+                                 shape=(n_model - 2, n_model))
+    dtd = (d.T @ d).tocsr()
+
+    def upper_band(a):
+        a = a.todia()
+        band = np.zeros((4, n_model))
+        for k in range(4):
+            band[3 - k, k:] = a.diagonal(k)
+        return band
+
+    for lam in (0.0, smoothing):
+        def ours():
+            fit = Fit(Space.deltas(x), model, "none", lam, "difference", 2)
+            return fit.apply_last_axis(y[None, :])[0]
+
+        def scipy_fit():
+            b = scipy.interpolate.BSpline.design_matrix(x, tc, 3)
+            a = (b.T @ b).tocsr()
+            if lam > 0.0:
+                a = a + lam * a.diagonal().sum() / dtd.diagonal().sum() * dtd
+            return scipy.linalg.solveh_banded(upper_band(a), b.T @ y, check_finite=False)
+
+        ref = scipy_fit()
+        np.testing.assert_allclose(ours(), ref, rtol=0, atol=1e-9 * np.abs(ref).max())
+        t_ours = best(ours, repeat)
+        t_scipy = best(scipy_fit, repeat)
+        label = "least squares" if lam == 0.0 else "2nd-difference penalty"
+        print(f"Fit {label}, {points} points onto {n_model} B-splines, vs normal equations: "
+              f"quorvel {t_ours * 1e3:.1f} ms, scipy {t_scipy * 1e3:.1f} ms, "
+              f"speed-up {t_scipy / t_ours:.2f}x")
+
+
 if __name__ == "__main__":
     bench_projection()
     bench_fit()
+    bench_fit_normal_equations()

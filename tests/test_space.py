@@ -121,3 +121,27 @@ def test_points_at_the_support_ends_find_their_element():
         assert np.all(np.diag(v) > 0)
         v = dense(quorvel.evaluate(s, ends))
         assert np.all(np.diag(v) > 0)
+
+
+def test_index_kept_by_a_space_serves_later_calls():
+    # A call with many queries builds the bucket table of the space's index and the space keeps
+    # it; later calls with few queries, and calls from several threads that race to build it on
+    # a new space, find the same elements as a space that never had one.
+    from concurrent.futures import ThreadPoolExecutor
+
+    rng = np.random.default_rng(21)
+    knots = np.sort(rng.uniform(-4.0, 4.0, 400))
+    many = Space.gaussians(rng.uniform(-5.0, 5.0, 300), rng.uniform(0.01, 0.3, 300), 4.0)
+    few = Space.gaussians(rng.uniform(-5.0, 5.0, 7), rng.uniform(0.01, 0.3, 7), 4.0)
+    plain = Space.bsplines(knots, 3)
+    expected_few = quorvel.inner_products(few, plain)
+    expected_many = quorvel.inner_products(many, Space.bsplines(knots, 3))
+
+    s = Space.bsplines(knots, 3)
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(lambda _: quorvel.inner_products(many, s), range(8)))
+    for r in results + [quorvel.inner_products(many, s)]:
+        for got, want in zip(r[:3], expected_many[:3]):
+            np.testing.assert_array_equal(got, want)
+    for got, want in zip(quorvel.inner_products(few, s)[:3], expected_few[:3]):
+        np.testing.assert_array_equal(got, want)

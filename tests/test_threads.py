@@ -27,6 +27,8 @@ x = rng.uniform(-1.0, 51.0, 100_000)
 ev = quorvel.evaluate(basis, x)
 ip = quorvel.inner_products(lines, basis, 0.9)
 gram = quorvel.inner_products(splines, splines)
+long_splines = Space.bsplines(np.sort(rng.uniform(0.0, 50.0, 7_000)), 3)
+long_gram = quorvel.inner_products(long_splines, long_splines)
 assert len(ev[2]) > 400_000 and len(ip[2]) > 5_000 and len(gram[2]) > 2_000
 kernels = Space.gaussians(np.linspace(1.0, 49.0, 300), np.full(300, 0.4), 5.0)
 w, dw = quorvel.measure_derivative(kernels, splines, "integral", "sigma", weight=0.3)
@@ -48,7 +50,7 @@ pfit = quorvel.Fit(Space.deltas(np.sort(rng.uniform(0.0, 50.0, 5_000))), splines
                    "difference", 2).to_dense()
 print(digest(*ev[:3]), digest(*ip[:3]), digest(*gram[:3]), ev[3], ip[3],
       digest(*w[:3], *dw[:3]), digest(local), digest(fitted), digest(cov), digest(pcov),
-      digest(*sgram[:3]), digest(pfit))
+      digest(*sgram[:3]), digest(pfit), digest(*long_gram[:3]))
 """
 
 

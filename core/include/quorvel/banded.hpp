@@ -36,6 +36,10 @@ std::vector<double> solve_rows_transposed(const BandedMatrix& l, std::vector<dou
 // every block of rows is solved while still in cache. Same operations, same results.
 std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& x,
                                        const BandedMatrix& l);
+// The rows of x M, each solved with L: solve_product_rows with the transpose of M, the same
+// results, read from the rows of M.
+std::vector<double> solve_scattered_rows(const SparseMatrix& m, const MatrixView& x,
+                                         const BandedMatrix& l);
 
 // The factor of the symmetric matrix A whose lower band is stored as LAPACK stores it: the view
 // ab has e + 1 rows and n columns, ab(d, j) = A(j + d, j) (entries past the end are not read).

@@ -44,7 +44,6 @@ struct Fit {
     FitInputs inputs; // kept so that the fit can be rebuilt elsewhere
     std::size_t n_data = 0, n_model = 0;
     SparseMatrix design;           // W, n_data x n_model
-    SparseMatrix design_transpose; // W^T
     BandedMatrix factor;           // Cholesky factor of W^T W + mu P
 
     // n_model x n_data row-major matrix A^-1 W^T.

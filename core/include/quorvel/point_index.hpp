@@ -3,13 +3,31 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "quorvel/space.hpp"
 
 namespace quorvel {
+
+// Bucket k covers [edges[k], edges[k + 1]) of the axis and starts at position start[k] of the
+// sorted lower ends (the number of them below edges[k]).
+struct PointBuckets {
+    double origin = 0.0, inv_step = 0.0;
+    std::vector<double> edges;
+    std::vector<std::uint64_t> start;
+};
+
+// A space's bucket table, built by the first index that needs one and kept with the space: the
+// space never changes, so a loop of calls over the same space builds it once.
+struct PointBucketCache {
+    std::once_flag once;
+    std::atomic<std::shared_ptr<const PointBuckets>> buckets;
+};
 
 // The elements whose closed support contains x, ascending: the same set as
 // overlapping(space, x, x, out). A table of bucket starts over the sorted lower ends replaces the
@@ -31,9 +49,7 @@ class PointIndex {
     std::size_t partition(std::size_t lo, std::size_t hi, Before before) const;
 
     const Space& space_;
-    double origin_ = 0.0, inv_step_ = 0.0;
-    std::vector<double> edges_;        // bucket k covers [edges_[k], edges_[k + 1])
-    std::vector<std::uint64_t> start_; // number of sorted lower ends < edges_[k]
+    std::shared_ptr<const PointBuckets> buckets_; // null: every query bisects the whole space
 };
 
 } // namespace quorvel

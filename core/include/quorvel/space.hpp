@@ -12,6 +12,8 @@
 
 namespace quorvel {
 
+struct PointBucketCache;
+
 struct Space {
     std::vector<Element> elements;
     std::vector<double> lower, upper;
@@ -21,6 +23,9 @@ struct Space {
     // The unweighted integrals of the elements when every element has a closed form, else empty;
     // empty too when every element is a Delta (each integrates to 1).
     std::vector<double> closed_integrals;
+    // The bucket table of the overlap index (quorvel/point_index.hpp), built on first need and
+    // shared by copies of the space, which have the same sorted lower ends.
+    std::shared_ptr<PointBucketCache> index_cache;
 
     std::size_t size() const { return elements.size(); }
 };

@@ -78,6 +78,33 @@ void product_block(const SparseMatrix& m, const MatrixView& x, std::size_t r0, d
     }
 }
 
+// The same rows for x M, M given by its rows: row j of M scatters x[r, j] M[j, i] into entry i,
+// so each entry receives the terms of the transposed product in the same order (ascending j),
+// without the transpose being formed.
+template <std::size_t R>
+void scatter_block(const SparseMatrix& m, const MatrixView& x, std::size_t r0, double* out) {
+    const std::size_t n = m.n_cols;
+    const std::uint64_t* const indptr = m.indptr.data();
+    const std::uint64_t* const indices = m.indices.data();
+    const double* const values = m.data.data();
+    const std::ptrdiff_t cs = x.col_stride;
+    const double* xr[R];
+    for (std::size_t r = 0; r < R; ++r)
+        xr[r] = x.data + static_cast<std::ptrdiff_t>(r0 + r) * x.row_stride;
+    std::fill(out, out + R * n, 0.0);
+    for (std::size_t j = 0; j < m.n_rows; ++j) {
+        double xj[R];
+        for (std::size_t r = 0; r < R; ++r)
+            xj[r] = xr[r][static_cast<std::ptrdiff_t>(j) * cs];
+        for (std::uint64_t p = indptr[j]; p < indptr[j + 1]; ++p) {
+            const double v = values[p];
+            double* const column = out + indices[p];
+            for (std::size_t r = 0; r < R; ++r)
+                column[r * n] += v * xj[r];
+        }
+    }
+}
+
 } // namespace
 
 void solve_in_place(const BandedMatrix& l, std::span<double> v) {
@@ -131,6 +158,31 @@ std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& 
         }
         for (std::size_t r = r0; r < k; ++r) {
             product_block<1>(m, x, r, out.data() + r * n);
+            solve_block<1>(l, out.data() + r * n);
+        }
+    });
+    return out;
+}
+
+std::vector<double> solve_scattered_rows(const SparseMatrix& m, const MatrixView& x,
+                                         const BandedMatrix& l) {
+    internal_assert(x.cols == m.n_rows, "x has the wrong number of columns");
+    internal_assert(m.n_cols == l.n, "factor and matrix sizes differ");
+    const std::size_t n = m.n_cols;
+    const std::size_t k = x.rows;
+    std::vector<double> out(k * n);
+    if (n == 0) return out;
+    const std::size_t blocks = (k + block_rows - 1) / block_rows;
+    parallel_rows(blocks, [&](std::size_t b) {
+        const std::size_t r0 = b * block_rows;
+        double* const y = out.data() + r0 * n;
+        if (r0 + block_rows <= k) {
+            scatter_block<block_rows>(m, x, r0, y);
+            solve_block<block_rows>(l, y);
+            return;
+        }
+        for (std::size_t r = r0; r < k; ++r) {
+            scatter_block<1>(m, x, r, out.data() + r * n);
             solve_block<1>(l, out.data() + r * n);
         }
     });

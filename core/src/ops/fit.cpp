@@ -56,8 +56,9 @@ Result<Fit> make_fit(const FitInputs& inputs) {
     fit.n_data = kernels.size();
     fit.n_model = model.size();
     fit.design = measurement_matrix(kernels.elements, model, inputs.normalization, inputs.weight);
-    fit.design_transpose = transpose(fit.design);
-    SparseMatrix normal = gram(fit.design, fit.design_transpose);
+    // W^T W scattered into a band row of W after row of W, serially: each row holds a few
+    // adjacent columns, so this is a few products per row and no transpose is needed.
+    SparseMatrix normal = gram(fit.design);
 
     if (smoothing > 0.0) {
         QUORVEL_TRY_ASSIGN(const std::optional<SparseMatrix> p, penalty_matrix(model, penalty));
@@ -90,7 +91,7 @@ std::vector<double> Fit::to_dense() const {
 
 std::vector<double> Fit::apply_last_axis(const MatrixView& data) const {
     internal_assert(data.cols == n_data, "data has the wrong number of columns");
-    return solve_product_rows(design_transpose, data, factor);
+    return solve_scattered_rows(design, data, factor);
 }
 
 } // namespace quorvel

@@ -8,35 +8,59 @@
 
 namespace quorvel {
 
-PointIndex::PointIndex(const Space& space, std::size_t queries) : space_(space) {
-    const std::vector<double>& sorted = space.sorted_lower;
+namespace {
+
+// One bucket per lower end over their span; null when the ends span no interval.
+std::shared_ptr<const PointBuckets> make_buckets(const std::vector<double>& sorted) {
     const std::size_t n = sorted.size();
-    // The table costs O(n) to build: worth it only when the queries are not much fewer than the
-    // elements; otherwise every query bisects the whole space.
-    if (n == 0 || queries < n / 4) return;
     const double first = sorted.front();
     const double span = sorted.back() - first;
-    if (!(span > 0.0) || !std::isfinite(span)) return;
+    if (!(span > 0.0) || !std::isfinite(span)) return nullptr;
+    auto b = std::make_shared<PointBuckets>();
     const std::size_t buckets = n;
-    origin_ = first;
-    inv_step_ = static_cast<double>(buckets) / span;
+    b->origin = first;
+    b->inv_step = static_cast<double>(buckets) / span;
     const double step = span / static_cast<double>(buckets);
-    edges_.resize(buckets + 1);
-    start_.resize(buckets + 1);
+    b->edges.resize(buckets + 1);
+    b->start.resize(buckets + 1);
     std::size_t p = 0;
     for (std::size_t k = 0; k <= buckets; ++k) {
-        edges_[k] = first + step * static_cast<double>(k);
-        while (p < n && sorted[p] < edges_[k])
+        b->edges[k] = first + step * static_cast<double>(k);
+        while (p < n && sorted[p] < b->edges[k])
             ++p;
-        start_[k] = p;
+        b->start[k] = p;
     }
+    return b;
+}
+
+} // namespace
+
+PointIndex::PointIndex(const Space& space, std::size_t queries) : space_(space) {
+    const std::size_t n = space.sorted_lower.size();
+    if (n == 0) return;
+    PointBucketCache* const cache = space.index_cache.get();
+    // A table kept by the space is free to use. Otherwise it costs O(n) to build: worth it only
+    // when the queries are not much fewer than the elements, or every query bisects the whole
+    // space; once built, the space keeps it.
+    if (queries < n / 4) {
+        if (cache) buckets_ = cache->buckets.load();
+        return;
+    }
+    if (!cache) {
+        buckets_ = make_buckets(space.sorted_lower);
+        return;
+    }
+    std::call_once(cache->once, [&] { cache->buckets.store(make_buckets(space.sorted_lower)); });
+    buckets_ = cache->buckets.load();
 }
 
 std::pair<std::size_t, std::size_t> PointIndex::range_of(double v) const {
     std::size_t lo = 0, hi = space_.sorted_lower.size();
-    if (!edges_.empty()) {
-        const double position = (v - origin_) * inv_step_;
-        const std::size_t last = edges_.size() - 2;
+    if (buckets_) {
+        const std::vector<double>& edges = buckets_->edges;
+        const std::vector<std::uint64_t>& start = buckets_->start;
+        const double position = (v - buckets_->origin) * buckets_->inv_step;
+        const std::size_t last = edges.size() - 2;
         std::size_t k = 0;
         if (position >= static_cast<double>(last))
             k = last;
@@ -44,9 +68,9 @@ std::pair<std::size_t, std::size_t> PointIndex::range_of(double v) const {
             k = static_cast<std::size_t>(position);
         // Every end below the bucket's start is < v and every end from the next bucket's start
         // on is > v; the rounding of the bucket position is checked, not trusted.
-        if (edges_[k] < v && v < edges_[k + 1]) {
-            lo = start_[k];
-            hi = start_[k + 1];
+        if (edges[k] < v && v < edges[k + 1]) {
+            lo = start[k];
+            hi = start[k + 1];
         }
     }
     return {lo, hi};

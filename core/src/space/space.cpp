@@ -3,6 +3,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "quorvel/point_index.hpp"
 #include "quorvel/quadrature.hpp"
 #include "quorvel/sorting.hpp"
 #include "quorvel/space.hpp"
@@ -32,11 +33,19 @@ bool is_point_space(const Space& space) {
 
 Space build_space(std::vector<Element> elements) {
     Space s;
+    s.index_cache = std::make_shared<PointBucketCache>();
     const std::size_t n = elements.size();
     s.elements = std::move(elements);
     s.lower.resize(n);
     s.upper.resize(n);
+    bool points = true;
     for (std::size_t i = 0; i < n; ++i) {
+        // A Delta's support is its position (the common case of a long space of data points).
+        if (const auto* d = std::get_if<Delta>(&s.elements[i])) {
+            s.lower[i] = s.upper[i] = d->x;
+            continue;
+        }
+        points = false;
         const Support sup = support(s.elements[i]);
         s.lower[i] = sup.lower;
         s.upper[i] = sup.upper;
@@ -61,7 +70,7 @@ Space build_space(std::vector<Element> elements) {
     // Computed once here (and so again for a space restored from a pickle), so that integrals
     // without a weight are a copy. Spaces of point functionals, whose integrals are all 1, keep
     // none: they are built often and in large numbers as the data of a fit.
-    if (is_point_space(s)) return s;
+    if (points) return s;
     s.closed_integrals.reserve(n);
     for (const Element& e : s.elements) {
         const std::optional<double> v = closed_form_integral(e);

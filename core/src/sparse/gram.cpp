@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "quorvel/row_assembler.hpp"
-#include "row_view.hpp"
 
 namespace quorvel {
 
@@ -12,14 +11,24 @@ namespace {
 
 // The widest column span of any non-empty row.
 std::size_t bandwidth(const SparseMatrix& m) {
+    internal_assert(m.indptr.size() == m.n_rows + 1 && m.indptr.back() == m.indices.size() &&
+                        m.indices.size() == m.data.size(),
+                    "sparse matrix arrays are inconsistent");
+    const std::uint64_t* const indptr = m.indptr.data();
+    const std::uint64_t* const indices = m.indices.data();
     std::size_t f = 0;
+    bool ordered = indptr[0] == 0;
     for (std::size_t i = 0; i < m.n_rows; ++i) {
-        const RowView r = row(m, i);
-        if (r.cols.empty()) continue;
-        internal_assert(r.cols.back() >= r.cols.front() && r.cols.back() < m.n_cols,
-                        "sparse row columns must ascend within range");
-        f = std::max<std::size_t>(f, r.cols.back() - r.cols.front());
+        const std::uint64_t begin = indptr[i], end = indptr[i + 1];
+        if (end <= begin) {
+            ordered = ordered && end == begin;
+            continue;
+        }
+        const std::uint64_t first = indices[begin], last = indices[end - 1];
+        ordered = ordered && last >= first && last < m.n_cols;
+        f = std::max<std::size_t>(f, last - first);
     }
+    internal_assert(ordered, "sparse row columns must ascend within range");
     return f;
 }
 
@@ -32,14 +41,18 @@ SparseMatrix gram(const SparseMatrix& m) {
     const std::size_t f = bandwidth(m);
     const std::size_t width = 2 * f + 1;
     std::vector<double> band(m.n_cols * width, 0.0);
+    // The rows were checked by bandwidth(): ascending columns within range.
+    const std::uint64_t* const indptr = m.indptr.data();
+    const std::uint64_t* const indices = m.indices.data();
+    const double* const values = m.data.data();
     for (std::size_t i = 0; i < m.n_rows; ++i) {
-        const RowView r = row(m, i);
-        for (std::size_t a = 0; a < r.cols.size(); ++a) {
-            const std::size_t t = r.cols[a];
-            const double u = r.vals[a];
-            double* band_row = band.data() + t * width + f - t;
-            for (std::size_t b = 0; b < r.cols.size(); ++b)
-                band_row[r.cols[b]] += u * r.vals[b];
+        const std::uint64_t begin = indptr[i], end = indptr[i + 1];
+        for (std::uint64_t a = begin; a < end; ++a) {
+            const std::uint64_t t = indices[a];
+            const double u = values[a];
+            double* const band_row = band.data() + t * width + f - t;
+            for (std::uint64_t b = begin; b < end; ++b)
+                band_row[indices[b]] += u * values[b];
         }
     }
 

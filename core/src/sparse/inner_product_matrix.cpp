@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "quorvel/shape_pair.hpp"
@@ -11,6 +12,7 @@
 #include "quorvel/parallel.hpp"
 #include "quorvel/row_assembler.hpp"
 #include "quorvel/space.hpp"
+#include "shape_gram.hpp"
 #include "shared_row.hpp"
 
 namespace quorvel {
@@ -140,16 +142,24 @@ SparseMatrix mirror_upper_rows(const SparseMatrix& upper, std::span<const Elemen
 
 SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& cols,
                                   CosineWeight weight) {
-    // Point functionals pair by evaluation: rows that are all Delta are point rows.
-    if (!rows.empty() && std::all_of(rows.begin(), rows.end(), [](const Element& e) {
-            const auto* d = std::get_if<Delta>(&e);
-            return d != nullptr && std::isfinite(d->x);
-        })) {
+    // Point functionals pair by evaluation: rows that are all Delta are point rows. Their
+    // positions are gathered in the same pass that checks them (a long list of point rows is
+    // read once).
+    if (!rows.empty() && std::holds_alternative<Delta>(rows.front())) {
         std::vector<double> points(rows.size());
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            points[i] = std::get<Delta>(rows[i]).x;
-        return point_rows(cols, points, true, weight);
+        std::size_t i = 0;
+        for (; i < rows.size(); ++i) {
+            const auto* d = std::get_if<Delta>(&rows[i]);
+            if (d == nullptr || !std::isfinite(d->x)) break;
+            points[i] = d->x;
+        }
+        if (i == rows.size()) return point_rows(cols, points, true, weight);
     }
+    const bool gram_of_space = rows.data() == cols.elements.data() && rows.size() == cols.size();
+    // The Gram matrix of a space of shapes along one axis, such as B-splines: one sweep over the
+    // knot intervals, the node values of each element formed once per interval.
+    if (gram_of_space && !weight)
+        if (std::optional<SparseMatrix> g = shape_space_gram(cols)) return std::move(*g);
     const PointIndex index(cols, rows.size());
     refuse_oversized_rows<1>(rows.size(), cols.size(),
                              [&](std::size_t i, std::vector<std::size_t>& candidates) {
@@ -162,7 +172,7 @@ SparseMatrix inner_product_matrix(std::span<const Element> rows, const Space& co
     // a zero, which changes no node), and a product of two values commutes. So the pairs on and
     // above the diagonal are integrated once and mirrored. A failing pair fails in both orders, so
     // the first failure in row order lies on or above the diagonal, where it is met as before.
-    if (rows.data() == cols.elements.data() && rows.size() == cols.size()) {
+    if (gram_of_space) {
         const SparseMatrix upper =
             product_rows(rows, cols, index, weight, [](std::size_t i) { return i; });
         return mirror_upper_rows(upper, rows, index);
