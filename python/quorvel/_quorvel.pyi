@@ -1671,14 +1671,6 @@ def covariance_length_derivatives(
     (True, [[]])
     """
 
-def _covariance_length_derivative_block(
-    variance: float, dims: Sequence[_Dimension], a: Sequence[Space], wa: Sequence[float | None],
-    split: int,
-) -> tuple[_Float2D, list[_Float2D], list[list[_Float2D]]]:
-    """Rows [0, split) and columns [split, n) of each array of
-    covariance_length_derivatives(variance, dims, a, wa), computed alone."""
-    ...
-
 def selected_inverse(
     band: _Float2D, direction: _Float2D | None = None
 ) -> tuple[_Float2D, ...]:

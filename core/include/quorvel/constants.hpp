@@ -5,7 +5,7 @@ namespace quorvel::constants {
 
 // Full width at half maximum of a normal density per standard deviation, 2 sqrt(2 ln 2).
 inline constexpr double fwhm_per_sigma = 2.3548200450309493;
-// sqrt(3) and sqrt(5): the distance scales of the Matern 3/2 and 5/2 correlations per length.
+// sqrt(3) and sqrt(5): the distance scales of the Matérn 3/2 and 5/2 correlations per length.
 inline constexpr double sqrt3 = 1.7320508075688772;
 inline constexpr double sqrt5 = 2.23606797749979;
 
@@ -30,7 +30,7 @@ inline constexpr double half_sqrt_pi_over_ln2 = 1.0644670194312262; // sqrt(pi /
 inline constexpr double voigt_linear = 0.5346;
 inline constexpr double voigt_quadratic = 0.2166;
 
-// Where the Matern 1/2, 3/2 and 5/2 correlations fall to 1/2, in units of length / rate
+// Where the Matérn 1/2, 3/2 and 5/2 correlations fall to 1/2, in units of length / rate
 // (rate 1, sqrt3, sqrt5): the roots of exp(-m) = 1/2, (1 + m) exp(-m) = 1/2 and
 // (1 + m + m^2 / 3) exp(-m) = 1/2.
 inline constexpr double matern_half_point_half = ln2;

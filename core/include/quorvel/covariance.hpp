@@ -1,5 +1,5 @@
-// Gaussian-process covariances over tensor products of spaces: one stationary correlation per
-// dimension (squared exponential or Matern, optionally periodic, optionally scaled by an
+// Process covariances over tensor products of spaces: one stationary correlation per
+// dimension (squared exponential or Matérn, optionally periodic, optionally scaled by an
 // amplitude profile) and covariances of product atoms, with their length and coefficient
 // derivatives.
 #pragma once
@@ -45,7 +45,7 @@ struct CovarianceDimension {
     const Element* amplitude() const { return factor ? &factor->shape : nullptr; }
 };
 
-// A covariance family as `dims` names it: a Matern kernel of an order, or the Gaussian, and the
+// A covariance family as `dims` names it: a Matérn kernel of an order, or the squared exponential, and the
 // distance scale rho of the kernel per length (the outer walk steps at most 0.5 l / rho).
 struct CovarianceFamily {
     std::string_view name;

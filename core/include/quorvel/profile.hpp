@@ -63,6 +63,11 @@ inline ProfileKind correlation_kind(std::optional<MaternOrder> matern, double le
 inline bool is_correlation_kind(const ProfileKind& kind) {
     return std::holds_alternative<Gaussian>(kind) || std::holds_alternative<Matern>(kind);
 }
+// The Matern order of a kind that correlation_kind made, nullopt for the squared exponential.
+inline std::optional<MaternOrder> correlation_order(const ProfileKind& kind) {
+    if (const auto* m = std::get_if<Matern>(&kind)) return m->order;
+    return std::nullopt;
+}
 
 // Lists a line-shape kind's batched point values reuse from one call to the next.
 struct ValueLists {

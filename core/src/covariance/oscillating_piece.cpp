@@ -115,21 +115,21 @@ Complex phase_integral(const Sextic& r, double theta) {
 
 KernelMoments kernel_moments(const CovarianceDimension& dim, double omega) {
     const double l = dim.length;
-    if (std::holds_alternative<Gaussian>(dim.kind)) {
+    const std::optional<MaternOrder> order = correlation_order(dim.kind);
+    if (!order) {
         // Derivatives in omega of sqrt(2 pi) l exp(-omega^2 l^2 / 2), the kernel's transform.
         const double l2 = l * l, w2l2 = (omega * l) * (omega * l);
         const double g = std::sqrt(2.0 * std::numbers::pi) * l * std::exp(-0.5 * w2l2);
         return {g, omega * l2 * g, l2 * (1.0 - w2l2) * g, omega * l2 * l2 * (3.0 - w2l2) * g};
     }
-    // Matern: k(t) = p(a t) e^{-a t} for t > 0, and int_0^inf t^j e^{-(a - i omega) t} dt =
-    // j! / (a - i omega)^(j + 1).
-    const Matern& m = std::get<Matern>(dim.kind);
-    const double rho = m.order == MaternOrder::Half          ? 1.0
-                       : m.order == MaternOrder::ThreeHalves ? constants::sqrt3
+    // Matérn kernels: k(t) = p(a t) e^{-a t} for t > 0, and
+    // int_0^inf t^j e^{-(a - i omega) t} dt = j! / (a - i omega)^(j + 1).
+    const double rho = *order == MaternOrder::Half          ? 1.0
+                       : *order == MaternOrder::ThreeHalves ? constants::sqrt3
                                                              : constants::sqrt5;
     const double a = rho / l;
-    const std::array<double, 3> p = m.order == MaternOrder::Half ? std::array{1.0, 0.0, 0.0}
-                                     : m.order == MaternOrder::ThreeHalves
+    const std::array<double, 3> p = *order == MaternOrder::Half ? std::array{1.0, 0.0, 0.0}
+                                     : *order == MaternOrder::ThreeHalves
                                          ? std::array{1.0, 1.0, 0.0}
                                          : std::array{1.0, 1.0, 1.0 / 3.0};
     const Complex inv = 1.0 / Complex(a, -omega);

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <variant>
 
-#include "vector_exp.hpp"
+#include "quorvel/vector_math.hpp"
 
 namespace quorvel {
 namespace {
@@ -20,7 +20,7 @@ struct Terms {
     double a, p, r;
 };
 template <PointForm F> inline Terms terms(double t, double length) {
-    if constexpr (F == PointForm::Gaussian) {
+    if constexpr (F == PointForm::SquaredExponential) {
         const double u = t / length;
         return {u * (u * -0.5), 1.0, u * u};
     } else if constexpr (F == PointForm::Matern12) {
@@ -65,8 +65,8 @@ template <bool Keep>
                                                  double* factors, double* slopes) {
     const double l = dim.length, w = dim.window;
     switch (dim.form) {
-    case PointForm::Gaussian:
-        return add_dimension<PointForm::Gaussian, Keep>(xi, l, w, xb, m, exponent, factor, factors,
+    case PointForm::SquaredExponential:
+        return add_dimension<PointForm::SquaredExponential, Keep>(xi, l, w, xb, m, exponent, factor, factors,
                                                         slopes);
     case PointForm::Matern12:
         return add_dimension<PointForm::Matern12, Keep>(xi, l, w, xb, m, exponent, factor, factors,
@@ -92,7 +92,7 @@ template <bool Keep>
         add_dimension<Keep>(p.dims[d], p.a[d][i], p.b[d].data() + j0, m, s.exponent.data(),
                             s.factor.data(), Keep ? s.factors.data() + d * block : nullptr,
                             Keep ? s.slopes.data() + d * block : nullptr);
-    exp_in_place(s.exponent.data(), m);
+    exp_many(s.exponent.data(), m, s.exponent.data());
 }
 
 template <bool Keep>
@@ -171,16 +171,16 @@ void size_scratch(const PointAtoms& p, bool keep, PointScratch& s) {
 }
 
 std::optional<PointForm> point_form(const ProfileKind& kind) {
-    if (std::holds_alternative<Gaussian>(kind)) return PointForm::Gaussian;
-    if (const auto* m = std::get_if<Matern>(&kind)) {
-        switch (m->order) {
-        case MaternOrder::Half:
-            return PointForm::Matern12;
-        case MaternOrder::ThreeHalves:
-            return PointForm::Matern32;
-        case MaternOrder::FiveHalves:
-            return PointForm::Matern52;
-        }
+    if (!is_correlation_kind(kind)) return std::nullopt;
+    const std::optional<MaternOrder> order = correlation_order(kind);
+    if (!order) return PointForm::SquaredExponential;
+    switch (*order) {
+    case MaternOrder::Half:
+        return PointForm::Matern12;
+    case MaternOrder::ThreeHalves:
+        return PointForm::Matern32;
+    case MaternOrder::FiveHalves:
+        return PointForm::Matern52;
     }
     return std::nullopt;
 }

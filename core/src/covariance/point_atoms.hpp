@@ -14,8 +14,8 @@
 namespace quorvel {
 
 // k(t) = p(t) exp(a(t)) inside the window |t| <= L, 0 outside: the squared exponential (p = 1)
-// and the Matern kernels (p a polynomial of the scaled distance).
-enum class PointForm { Gaussian, Matern12, Matern32, Matern52 };
+// and the Matérn kernels (p a polynomial of the scaled distance).
+enum class PointForm { SquaredExponential, Matern12, Matern32, Matern52 };
 
 struct PointDimension {
     PointForm form;
