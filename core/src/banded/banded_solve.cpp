@@ -2,6 +2,8 @@
 #include "quorvel/banded.hpp"
 
 #include <algorithm>
+#include <type_traits>
+#include <vector>
 
 #include "quorvel/parallel.hpp"
 
@@ -138,55 +140,50 @@ std::vector<double> solve_rows_transposed(const BandedMatrix& l, std::vector<dou
     return out;
 }
 
-std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& x,
-                                       const BandedMatrix& l) {
-    internal_assert(x.cols == m.n_cols, "x has the wrong number of columns");
-    internal_assert(m.n_rows == l.n, "factor and matrix sizes differ");
-    const std::size_t n = m.n_rows;
-    const std::size_t k = x.rows;
+namespace {
+
+// Solves with l the k rows of length n that `rhs(rows, r0, y)` writes (rows r0 ... r0 + rows - 1,
+// `rows` a compile-time count) blocks of rows at a time, each solved while still in cache.
+template <class Rhs>
+std::vector<double> solve_written_rows(std::size_t n, std::size_t k, const BandedMatrix& l,
+                                       const Rhs& rhs) {
     std::vector<double> out(k * n);
     if (n == 0) return out;
-    // Each block of rows is multiplied and solved while it is still in cache.
     const std::size_t blocks = (k + block_rows - 1) / block_rows;
     parallel_rows(blocks, [&](std::size_t b) {
         const std::size_t r0 = b * block_rows;
-        double* const y = out.data() + r0 * n;
         if (r0 + block_rows <= k) {
-            product_block<block_rows>(m, x, r0, y);
+            double* const y = out.data() + r0 * n;
+            rhs(std::integral_constant<std::size_t, block_rows>{}, r0, y);
             solve_block<block_rows>(l, y);
             return;
         }
         for (std::size_t r = r0; r < k; ++r) {
-            product_block<1>(m, x, r, out.data() + r * n);
+            rhs(std::integral_constant<std::size_t, 1>{}, r, out.data() + r * n);
             solve_block<1>(l, out.data() + r * n);
         }
     });
     return out;
 }
 
+} // namespace
+
+std::vector<double> solve_product_rows(const SparseMatrix& m, const MatrixView& x,
+                                       const BandedMatrix& l) {
+    internal_assert(x.cols == m.n_cols, "x has the wrong number of columns");
+    internal_assert(m.n_rows == l.n, "factor and matrix sizes differ");
+    return solve_written_rows(m.n_rows, x.rows, l, [&](auto rows, std::size_t r0, double* y) {
+        product_block<decltype(rows)::value>(m, x, r0, y);
+    });
+}
+
 std::vector<double> solve_scattered_rows(const SparseMatrix& m, const MatrixView& x,
                                          const BandedMatrix& l) {
     internal_assert(x.cols == m.n_rows, "x has the wrong number of columns");
     internal_assert(m.n_cols == l.n, "factor and matrix sizes differ");
-    const std::size_t n = m.n_cols;
-    const std::size_t k = x.rows;
-    std::vector<double> out(k * n);
-    if (n == 0) return out;
-    const std::size_t blocks = (k + block_rows - 1) / block_rows;
-    parallel_rows(blocks, [&](std::size_t b) {
-        const std::size_t r0 = b * block_rows;
-        double* const y = out.data() + r0 * n;
-        if (r0 + block_rows <= k) {
-            scatter_block<block_rows>(m, x, r0, y);
-            solve_block<block_rows>(l, y);
-            return;
-        }
-        for (std::size_t r = r0; r < k; ++r) {
-            scatter_block<1>(m, x, r, out.data() + r * n);
-            solve_block<1>(l, out.data() + r * n);
-        }
+    return solve_written_rows(m.n_cols, x.rows, l, [&](auto rows, std::size_t r0, double* y) {
+        scatter_block<decltype(rows)::value>(m, x, r0, y);
     });
-    return out;
 }
 
 } // namespace quorvel
