@@ -1,4 +1,5 @@
-// What the core asks of the operating system: memory limits, huge-page advice, the processors it
+// What the core asks of the operating system: memory limits, huge-page advice, the allocator's
+// reuse of freed memory, the processors it
 // may use, how busy the machine is, a thread's processor time and fork handlers. The only place
 // with system calls; every probe has a portable answer, used where the system cannot tell and in
 // builds with QUORVEL_PORTABLE (no Linux calls at all).
@@ -18,6 +19,13 @@ double memory_available();
 // Asks for transparent huge pages under the `bytes` bytes at `data` (a hint; nothing changes
 // where the system declines, and small ranges are left alone).
 void advise_huge_pages(const void* data, std::size_t bytes);
+
+// Lets the C library keep freed memory for reuse (blocks up to 32 MB from its heap, up to 64 MB
+// of free space before it returns any to the system) instead of handing pages back at every
+// free: calls that allocate their work arrays afresh then do not fault on every page again. Left
+// alone where the allocator was tuned through the environment (GLIBC_TUNABLES, MALLOC_*_) or
+// QUORVEL_SYSTEM_MALLOC is set; nothing where the C library has no such settings.
+void keep_freed_memory();
 
 // The processors this process may run on, at least 1.
 std::size_t processors();

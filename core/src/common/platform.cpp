@@ -10,9 +10,11 @@
 #define QUORVEL_LINUX 1
 #include <charconv>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include <malloc.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
@@ -60,6 +62,16 @@ void advise_huge_pages(const void* data, std::size_t bytes) {
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
+void keep_freed_memory() {
+#if defined(__GLIBC__) && defined(M_MMAP_THRESHOLD) && defined(M_TRIM_THRESHOLD)
+    for (const char* name : {"GLIBC_TUNABLES", "MALLOC_MMAP_THRESHOLD_", "MALLOC_TRIM_THRESHOLD_",
+                             "MALLOC_TOP_PAD_", "QUORVEL_SYSTEM_MALLOC"})
+        if (std::getenv(name) != nullptr) return;
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
+}
+
 std::size_t processors() {
     cpu_set_t set;
     if (sched_getaffinity(0, sizeof set, &set) == 0)
@@ -100,6 +112,8 @@ double memory_available() {
 }
 
 void advise_huge_pages(const void*, std::size_t) {}
+
+void keep_freed_memory() {}
 
 std::size_t processors() {
     return std::max(std::thread::hardware_concurrency(), 1u);

@@ -4,6 +4,7 @@
 #include "options.hpp"
 #include "pickle.hpp"
 #include "quorvel/parallel.hpp"
+#include "quorvel/platform.hpp"
 #include "quorvel/profile.hpp"
 #include "registry.hpp"
 
@@ -64,6 +65,8 @@ int exec_module(PyObject* module) {
                          Py_TYPE(module)->tp_name);
             return -1;
         }
+        // Work arrays are freed and allocated again call after call: keep their pages.
+        platform::keep_freed_memory();
         // Before anything can fork or be interrupted.
         watch_forks();
         if (!note_main_thread()) return -1;
