@@ -55,18 +55,31 @@ template <std::size_t R> void solve_block(const BandedMatrix& l, double* y) {
 
 constexpr std::size_t block_rows = 8;
 
+// What a block of R rows reads: M's arrays, x's column stride and the rows r0 .. r0 + R - 1 of x.
+struct SparseArrays {
+    const std::uint64_t* indptr;
+    const std::uint64_t* indices;
+    const double* values;
+    std::ptrdiff_t col_stride;
+};
+template <std::size_t R> struct BlockInputs {
+    SparseArrays arrays;
+    const double* xr[R];
+    BlockInputs(const SparseMatrix& m, const MatrixView& x, std::size_t r0)
+        : arrays{m.indptr.data(), m.indices.data(), m.data.data(), x.col_stride} {
+        for (std::size_t r = 0; r < R; ++r)
+            xr[r] = x.data + static_cast<std::ptrdiff_t>(r0 + r) * x.row_stride;
+    }
+};
+
 // Rows r0 .. r0 + R - 1 of x M^T into out (row-major, n_rows columns), R rows interleaved for the
 // same reason as above; each entry is summed exactly as product_last_axis sums it.
 template <std::size_t R>
 void product_block(const SparseMatrix& m, const MatrixView& x, std::size_t r0, double* out) {
     const std::size_t n = m.n_rows;
-    const std::uint64_t* const indptr = m.indptr.data();
-    const std::uint64_t* const indices = m.indices.data();
-    const double* const values = m.data.data();
-    const std::ptrdiff_t cs = x.col_stride;
-    const double* xr[R];
-    for (std::size_t r = 0; r < R; ++r)
-        xr[r] = x.data + static_cast<std::ptrdiff_t>(r0 + r) * x.row_stride;
+    const BlockInputs<R> in(m, x, r0);
+    const auto [indptr, indices, values, cs] = in.arrays;
+    const auto& xr = in.xr;
     for (std::size_t i = 0; i < n; ++i) {
         double s[R] = {};
         for (std::uint64_t p = indptr[i]; p < indptr[i + 1]; ++p) {
@@ -86,13 +99,9 @@ void product_block(const SparseMatrix& m, const MatrixView& x, std::size_t r0, d
 template <std::size_t R>
 void scatter_block(const SparseMatrix& m, const MatrixView& x, std::size_t r0, double* out) {
     const std::size_t n = m.n_cols;
-    const std::uint64_t* const indptr = m.indptr.data();
-    const std::uint64_t* const indices = m.indices.data();
-    const double* const values = m.data.data();
-    const std::ptrdiff_t cs = x.col_stride;
-    const double* xr[R];
-    for (std::size_t r = 0; r < R; ++r)
-        xr[r] = x.data + static_cast<std::ptrdiff_t>(r0 + r) * x.row_stride;
+    const BlockInputs<R> in(m, x, r0);
+    const auto [indptr, indices, values, cs] = in.arrays;
+    const auto& xr = in.xr;
     std::fill(out, out + R * n, 0.0);
     for (std::size_t j = 0; j < m.n_rows; ++j) {
         double xj[R];
