@@ -272,6 +272,15 @@ def test_lam_zero_on_every_x_is_singular():
     np.testing.assert_allclose(s(x), x**3, atol=1e-12)
 
 
+def test_positive_lam_beyond_double_precision_names_lam_and_spacing():
+    # Knots 1.2e-11 apart: a large lam's penalty swamps the data's terms in double precision.
+    x = np.sort(np.random.default_rng(0).uniform(0.0, 1.0, 10_000))
+    spacing = f"{np.diff(x).min():.3g}"
+    with pytest.raises(SingularError, match=rf"at lam = 1000.0 the penalty of knots this close "
+                                            rf"\(smallest spacing {spacing}\).*fewer knots"):
+        q.smoothing_spline(x, np.sin(6.0 * x), lam=1e3)
+
+
 X = np.linspace(0.0, 1.0, 8)
 
 

@@ -769,9 +769,17 @@ def smoothing_spline(x: Any, y: Any, *, w: Any = None, lam: float | None = None,
         try:
             solved = problem.solve(lam_u)
         except _quorvel.SingularError as error:
+            if lam_u == 0.0:
+                raise _quorvel.SingularError(
+                    f"{error}; the data do not determine every coefficient at lam = 0, so use "
+                    f"lam > 0 or fewer knots"
+                ) from None
+            # Positive definite in exact arithmetic: the penalty of closely spaced knots swamps
+            # the data's terms beyond double precision.
             raise _quorvel.SingularError(
-                f"{error}; the data do not determine every coefficient at lam = "
-                f"{lam_u * lam_per_lam_u}, so use lam > 0 or fewer knots"
+                f"{error}; at lam = {lam} the penalty of knots this close (smallest spacing "
+                f"{float(np.diff(breakpoints).min()):.3g}) leaves the system beyond double "
+                f"precision, so use a smaller lam or fewer knots (knots=<number of intervals>)"
             ) from None
 
     spline_u = sp.interpolate.BSpline.construct_fast(
